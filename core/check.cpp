@@ -1,0 +1,41 @@
+#include "check.h"
+
+namespace morvane {
+
+QString hitLine(const QString &entry)
+{
+    return QString::fromUtf16(kHitPrefix) + entry + QStringLiteral("\r\n");
+}
+
+QList<bool> plainSearch(const QString &upperFormula, const QStringList &entries)
+{
+    QList<bool> found;
+    found.reserve(entries.size());
+    for (const QString &entry : entries)
+        found.append(upperFormula.contains(entry.toUpper(), Qt::CaseSensitive));
+    return found;
+}
+
+CheckReport checkFormula(const QString &formula, const QStringList &entries,
+                         const LocalClock &clock)
+{
+    const QString upper = formula.toUpper();
+    const QList<bool> found = plainSearch(upper, entries);
+
+    CheckReport report;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (found[i])
+            report.text += hitLine(entries[i]);
+    }
+    report.found = !report.text.isEmpty();
+    if (report.found) {
+        report.rgb = kReportRed;
+    } else {
+        const QTime now = clock ? clock() : QTime::currentTime();
+        report.text = QString::fromUtf16(now.minute() == 59 ? kNothingFoundAt59 : kNothingFound);
+        report.rgb = kReportGreen;
+    }
+    return report;
+}
+
+} // namespace morvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include <functional>
+
+namespace morvane {
+
+inline constexpr char16_t kHitPrefix[] = u" 发现未来函数 ";
+inline constexpr char16_t kNothingFound[] = u" 没有发现未来函数。";
+inline constexpr char16_t kNothingFoundAt59[] = u" 没有发现未来函数吖！";
+
+inline constexpr quint32 kReportGreen = 0x008000; // RGB
+inline constexpr quint32 kReportRed = 0xFF0000;
+
+struct CheckReport
+{
+    QString text;   // hit lines each ended by CR LF, or one summary line without a line end
+    bool found = false;
+    int fontPointSize = 10;
+    bool fontBold = false;
+    quint32 rgb = kReportGreen;
+};
+
+// Called once, after the search, and only when nothing was found.
+using LocalClock = std::function<QTime()>;
+
+QString hitLine(const QString &entry);
+
+// Each entry is looked for anywhere in the upper-cased formula, itself upper-cased, so
+// "zig" in list.txt still finds ZIG; the report shows the entry as loaded.
+CheckReport checkFormula(const QString &formula, const QStringList &entries,
+                         const LocalClock &clock);
+
+// The reference search the fast matcher must agree with: one flag per entry.
+QList<bool> plainSearch(const QString &upperFormula, const QStringList &entries);
+
+} // namespace morvane

@@ -1,0 +1,164 @@
+#include "functionlist.h"
+
+#include "encoding.h"
+#include "textrules.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+const QStringList &builtinFunctionNames()
+{
+    static const QStringList names = {
+        u"ZIG"_s,        u"ZIGA"_s,    u"PEAK"_s,     u"PEAKA"_s,    u"PEAKBARS"_s,
+        u"PEAKBARSA"_s,  u"TROUGH"_s,  u"TROUGHA"_s,  u"TROUGHBARS"_s, u"FLATZIG"_s,
+        u"FLATZIGA"_s,   u"FFT"_s,     u"BACKSET"_s,  u"WINNER"_s,   u"LWINNER"_s,
+        u"COST"_s,       u"CAPITAL"_s, u"DYNAINFO"_s, u"FINANCE"_s,  u"XMA"_s,
+        u"#MONTH"_s,     u"#WEEK"_s,   u"#YEAR"_s,
+    };
+    return names;
+}
+
+QStringList parseFunctionList(const QString &text)
+{
+    QStringList entries;
+    const QStringView view(text);
+    qsizetype start = 0;
+    const qsizetype size = view.size();
+    auto take = [&](qsizetype end) {
+        const QStringView line = view.sliced(start, end - start);
+        if (!isBlank(line))
+            entries.append(line.toString());
+    };
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = view[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        take(i);
+        if (c == u'\r' && i + 1 < size && view[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        take(size);
+    return entries;
+}
+
+QStringList parseFunctionListBytes(const QByteArray &bytes)
+{
+    return parseFunctionList(decodeUserText(bytes));
+}
+
+QByteArray serializeFunctionList(const QStringList &entries)
+{
+    QString text;
+    for (const QString &entry : entries) {
+        text += entry;
+        text += u"\r\n";
+    }
+    return encodeGb18030(text);
+}
+
+QString defaultListPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(u"list.txt"_s);
+}
+
+bool listFileExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && !info.isHidden();
+}
+
+bool readFunctionListFile(const QString &path, QStringList *entries, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    *entries = parseFunctionListBytes(bytes);
+    return true;
+}
+
+bool writeFunctionListFile(const QString &path, const QStringList &entries, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = serializeFunctionList(entries);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+FunctionList::FunctionList(QString path) : m_path(std::move(path)), m_entries(builtinFunctionNames())
+{
+}
+
+FunctionList::LoadResult FunctionList::load(QString *error)
+{
+    if (!listFileExists(m_path))
+        return writeFunctionListFile(m_path, m_entries, error) ? LoadResult::Created
+                                                               : LoadResult::WriteFailed;
+    QStringList loaded;
+    if (!readFunctionListFile(m_path, &loaded, error))
+        return LoadResult::ReadFailed;
+    m_entries = std::move(loaded);
+    return LoadResult::Loaded;
+}
+
+bool FunctionList::ensureFile(QString *error)
+{
+    if (listFileExists(m_path))
+        return true;
+    return writeFunctionListFile(m_path, m_entries, error);
+}
+
+bool FunctionList::edit(const EditorLauncher &launcher, QString *error)
+{
+    if (!ensureFile(error))
+        return false;
+    if (!launcher || !launcher(m_path)) {
+        if (error)
+            *error = QCoreApplication::translate("FunctionList", "The editor could not be started.");
+        return false;
+    }
+    return true;
+}
+
+EditorLauncher systemEditorLauncher()
+{
+    return [](const QString &path) {
+        const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+#ifdef Q_OS_WIN
+        return QProcess::startDetached(u"NotePad.EXE"_s, {native});
+#else
+        // The desktop's own choice of editor for a text file.
+        return QProcess::startDetached(u"xdg-open"_s, {native});
+#endif
+    };
+}
+
+} // namespace morvane

@@ -1,0 +1,244 @@
+#include "functionlist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+using namespace morvane;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A file that exists but cannot be read, also for root.
+bool makeUnreadable(const QString &path)
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() == 0)
+        return QFile::link(u"/proc/self/mem"_s, path);
+#endif
+    writeBytes(path, "ZIG\r\n");
+    return QFile::setPermissions(path, QFileDevice::Permissions());
+}
+
+} // namespace
+
+class TestFunctionList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void builtinNames();
+    void reading_data();
+    void reading();
+    void writingBuiltinList();
+    void existence();
+    void loadMissingWritesCurrentList();
+    void loadReplacesList();
+    void loadUnreadableKeepsList();
+    void loadOverFolderKeepsList();
+    void failedWriteKeepsOldFile();
+    void editWritesMissingFileFirst();
+    void editReportsLauncherFailure();
+};
+
+void TestFunctionList::builtinNames()
+{
+    const QStringList &names = builtinFunctionNames();
+    QCOMPARE(names.size(), 23);
+    QCOMPARE(names.first(), u"ZIG"_s);
+    QCOMPARE(names.at(8), u"TROUGHBARS"_s);
+    QCOMPARE(names.at(12), u"BACKSET"_s);
+    QCOMPARE(names.mid(20), QStringList({u"#MONTH"_s, u"#WEEK"_s, u"#YEAR"_s}));
+}
+
+void TestFunctionList::reading_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("crlf") << QByteArray("ZIG\r\nPEAK\r\n") << QStringList{u"ZIG"_s, u"PEAK"_s};
+    QTest::newRow("lone cr") << QByteArray("ZIG\rPEAK") << QStringList{u"ZIG"_s, u"PEAK"_s};
+    QTest::newRow("lone lf") << QByteArray("ZIG\nPEAK\n") << QStringList{u"ZIG"_s, u"PEAK"_s};
+    QTest::newRow("mixed ends") << QByteArray("A\r\n\r\nB\n\rC\r")
+                                << QStringList{u"A"_s, u"B"_s, u"C"_s};
+    QTest::newRow("blank lines") << QByteArray("ZIG\r\n   \r\n\r\n PEAK")
+                                 << QStringList{u"ZIG"_s, u" PEAK"_s};
+    QTest::newRow("tabs kept") << QByteArray("\t\t\r\nZIG") << QStringList{u"\t\t"_s, u"ZIG"_s};
+    QTest::newRow("spaces kept") << QByteArray("  ZIG  \r\n") << QStringList{u"  ZIG  "_s};
+    QTest::newRow("duplicates") << QByteArray("ZIG\r\nZIG\r\n") << QStringList{u"ZIG"_s, u"ZIG"_s};
+    QTest::newRow("last line open") << QByteArray("ZIG\r\nXMA") << QStringList{u"ZIG"_s, u"XMA"_s};
+    QTest::newRow("case kept") << QByteArray("zig\r\n") << QStringList{u"zig"_s};
+    QTest::newRow("empty") << QByteArray() << QStringList();
+    QTest::newRow("only blanks") << QByteArray("\r\n  \r\n") << QStringList();
+    QTest::newRow("gbk") << QByteArray("\xce\xb4\xc0\xb4\r\nZIG") << QStringList{u"未来"_s, u"ZIG"_s};
+    QTest::newRow("utf8") << QByteArray("未来\nZIG") << QStringList{u"未来"_s, u"ZIG"_s};
+    QTest::newRow("utf8 mark") << QByteArray("\xEF\xBB\xBFZIG\r\n未来")
+                               << QStringList{u"ZIG"_s, u"未来"_s};
+    QTest::newRow("mark only") << QByteArray("\xEF\xBB\xBF") << QStringList();
+}
+
+void TestFunctionList::reading()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    writeBytes(path, bytes);
+    QStringList entries{u"untouched"_s};
+    QVERIFY(readFunctionListFile(path, &entries));
+    QCOMPARE(entries, expected);
+}
+
+void TestFunctionList::writingBuiltinList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    FunctionList list(path);
+    QCOMPARE(list.load(), FunctionList::LoadResult::Created);
+    QCOMPARE(readBytes(path),
+             QByteArray("ZIG\r\nZIGA\r\nPEAK\r\nPEAKA\r\nPEAKBARS\r\nPEAKBARSA\r\nTROUGH\r\n"
+                        "TROUGHA\r\nTROUGHBARS\r\nFLATZIG\r\nFLATZIGA\r\nFFT\r\nBACKSET\r\n"
+                        "WINNER\r\nLWINNER\r\nCOST\r\nCAPITAL\r\nDYNAINFO\r\nFINANCE\r\nXMA\r\n"
+                        "#MONTH\r\n#WEEK\r\n#YEAR\r\n"));
+    // Chinese entries go out as GBK bytes and come back unchanged.
+    QVERIFY(writeFunctionListFile(path, {u"未来"_s, u" ZIG "_s}));
+    QCOMPARE(readBytes(path), QByteArray("\xce\xb4\xc0\xb4\r\n ZIG \r\n"));
+}
+
+void TestFunctionList::existence()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"list.txt"_s);
+    QVERIFY(!listFileExists(file));
+    writeBytes(file, "");
+    QVERIFY(listFileExists(file));
+
+    const QString folder = dir.filePath(u"sub/list.txt"_s);
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(!listFileExists(folder));
+
+#ifndef Q_OS_WIN
+    const QString hidden = dir.filePath(u".list.txt"_s);
+    writeBytes(hidden, "ZIG");
+    QVERIFY(!listFileExists(hidden));
+#endif
+}
+
+void TestFunctionList::loadMissingWritesCurrentList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    FunctionList list(path);
+    list.setEntries({u"ZIG"_s, u"未来"_s});
+    QCOMPARE(list.load(), FunctionList::LoadResult::Created);
+    QCOMPARE(list.entries(), QStringList({u"ZIG"_s, u"未来"_s}));
+    QCOMPARE(readBytes(path), QByteArray("ZIG\r\n\xce\xb4\xc0\xb4\r\n"));
+}
+
+void TestFunctionList::loadReplacesList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    writeBytes(path, "");
+    FunctionList list(path);
+    QCOMPARE(list.load(), FunctionList::LoadResult::Loaded);
+    QVERIFY(list.entries().isEmpty()); // the built-in names do not come back
+
+    writeBytes(path, "PEAK\nXMA\n");
+    QCOMPARE(list.load(), FunctionList::LoadResult::Loaded);
+    QCOMPARE(list.entries(), QStringList({u"PEAK"_s, u"XMA"_s}));
+    QCOMPARE(readBytes(path), QByteArray("PEAK\nXMA\n")); // reading never rewrites
+}
+
+void TestFunctionList::loadUnreadableKeepsList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    if (!makeUnreadable(path))
+        QSKIP("cannot make an unreadable file here");
+    QStringList probe;
+    if (readFunctionListFile(path, &probe))
+        QSKIP("the unreadable file could be read on this system");
+
+    FunctionList list(path);
+    list.setEntries({u"ZIG"_s});
+    QString error;
+    QCOMPARE(list.load(&error), FunctionList::LoadResult::ReadFailed);
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(list.entries(), QStringList{u"ZIG"_s});
+}
+
+void TestFunctionList::loadOverFolderKeepsList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    QVERIFY(QDir().mkpath(path));
+    FunctionList list(path);
+    QCOMPARE(list.load(), FunctionList::LoadResult::WriteFailed);
+    QCOMPARE(list.entries(), builtinFunctionNames());
+    QVERIFY(QFileInfo(path).isDir());
+}
+
+void TestFunctionList::failedWriteKeepsOldFile()
+{
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(!writeFunctionListFile(dir.filePath(u"missing/list.txt"_s), {u"ZIG"_s}, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+void TestFunctionList::editWritesMissingFileFirst()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    FunctionList list(path);
+    list.setEntries({u"XMA"_s});
+    QStringList opened;
+    QByteArray contentWhenOpened;
+    const bool ok = list.edit([&](const QString &p) {
+        opened << p;
+        contentWhenOpened = readBytes(p);
+        return true;
+    });
+    QVERIFY(ok);
+    QCOMPARE(opened, QStringList{path});
+    QCOMPARE(contentWhenOpened, QByteArray("XMA\r\n"));
+    QCOMPARE(list.entries(), QStringList{u"XMA"_s});
+
+    // An existing file is opened as it is.
+    writeBytes(path, "ZIG");
+    QVERIFY(list.edit([&](const QString &p) { return readBytes(p) == "ZIG"; }));
+}
+
+void TestFunctionList::editReportsLauncherFailure()
+{
+    QTemporaryDir dir;
+    FunctionList list(dir.filePath(u"list.txt"_s));
+    QString error;
+    QVERIFY(!list.edit([](const QString &) { return false; }, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(listFileExists(list.path()));
+}
+
+QTEST_GUILESS_MAIN(TestFunctionList)
+#include "tst_functionlist.moc"
