@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test run clean
 
 all: build
 
@@ -17,6 +17,9 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
+
+run: build
+	./$(BUILD_DIR)/bin/morvane
 
 clean:
 	rm -rf $(BUILD_DIR)

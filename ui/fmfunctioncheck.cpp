@@ -1,0 +1,425 @@
+#include "fmfunctioncheck.h"
+
+#include "formulafile.h"
+#include "linkaction.h"
+#include "morvane_config.h"
+#include "noticedecision.h"
+#include "noticefetch.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <QWindow>
+
+using namespace Qt::StringLiterals;
+
+// The pictures live in this static library: make sure the linker keeps them.
+static void initSkinResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace morvane {
+
+namespace {
+
+constexpr char16_t kSaveFilter[] = u"文档文件(*.txt)|*.txt|所有文件(*.*)|*.*";
+
+QPixmap skinPicture(const QString &name)
+{
+    return QPixmap(u":/skin/"_s + name + u".png"_s);
+}
+
+QPushButton *makeButton(QWidget *parent, const QString &name, const QString &text, QRect geometry)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    QPalette pal = button->palette();
+    pal.setColor(QPalette::Button, skin::contentGrey);
+    button->setPalette(pal);
+    return button;
+}
+
+SkinLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, QRect geometry,
+                     const QColor &color, bool autoSize)
+{
+    auto *label = new SkinLabel(parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setTextColor(color);
+    label->setText(text);
+    label->setAutoSize(autoSize);
+    if (autoSize && !text.isEmpty())
+        label->fitToText();
+    return label;
+}
+
+PictureBox *makePicture(QWidget *parent, const QString &name, const QString &picture, QPoint pos)
+{
+    auto *box = new PictureBox(skinPicture(picture), parent);
+    box->setObjectName(name);
+    box->move(pos);
+    return box;
+}
+
+SkinPanel *makePanel(QWidget *parent, const QString &name, QRect geometry)
+{
+    auto *panel = new SkinPanel(parent);
+    panel->setObjectName(name);
+    panel->setGeometry(geometry);
+    return panel;
+}
+
+QPlainTextEdit *makeTextBox(QWidget *parent, const QString &name, QRect geometry)
+{
+    auto *box = new QPlainTextEdit(parent);
+    box->setObjectName(name);
+    box->setGeometry(geometry);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box->setTabChangesFocus(true);
+    box->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    return box;
+}
+
+} // namespace
+
+fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
+    : QWidget(parent), m_services(std::move(services)), m_list(m_services.listPath.isEmpty()
+                                                                   ? defaultListPath()
+                                                                   : m_services.listPath)
+{
+    initSkinResources();
+    setObjectName(u"fmFunctionCheck"_s);
+    setWindowTitle(u"Morvane"_s);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 72})
+        icon.addFile(u":/skin/icon-%1.png"_s.arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    setFont(skin::font(12));
+    resize(834, 685);
+
+    createLayout();
+    connectHandlers();
+    showList();
+}
+
+void fmFunctionCheck::createLayout()
+{
+    // Created back to front: a later sibling stacks over an earlier one.
+    Image1 = makePicture(this, u"Image1"_s, u"background"_s, QPoint(0, 0));
+    Image2 = makePicture(this, u"Image2"_s, u"close"_s, QPoint(440, 5));
+    Image3 = makePicture(this, u"Image3"_s, u"minimise"_s, QPoint(421, 5));
+    Label1 = makeLabel(this, u"Label1"_s, u"未来函数列表"_s, QRect(8, 32, 72, 12), skin::headingGrey, true);
+    lbTitle = makeLabel(this, u"lbTitle"_s, u"MorvaneV1.1 -- Kavrin出品"_s, QRect(27, 5, 216, 12),
+                        skin::linkBlue, true);
+    Image4 = makePicture(this, u"Image4"_s, u"about"_s, QPoint(403, 5));
+    lbadURL = makeLabel(this, u"lbadURL"_s, QString(), QRect(488, 8, 65, 17), skin::white, false);
+    lbNewVersion = makeLabel(this, u"lbNewVersion"_s, QString(), QRect(488, 64, 65, 17), skin::white, false);
+    for (SkinLabel *hidden : {lbadURL, lbNewVersion}) {
+        hidden->setOpaque(skin::darkGrey);
+        hidden->hide();
+    }
+
+    PanelCode = makePanel(this, u"PanelCode"_s, QRect(104, 24, 345, 377));
+    Label4 = makeLabel(PanelCode, u"Label4"_s, QString(), QRect(8, 352, 6, 12), skin::green, true);
+    Label4->setFont(skin::font(12, false, true));
+    Label4->resize(6, 12); // it never gets a text: keep its stored size for the tooltip
+    Label4->setToolTip(u"赞助链接"_s);
+    Label2 = makeLabel(PanelCode, u"Label2"_s, u"代码编辑："_s, QRect(8, 8, 60, 12), skin::headingGrey, true);
+    Label3 = makeLabel(PanelCode, u"Label3"_s, u"(请将代码粘贴到文本框内,点击检测按钮查看结果)"_s,
+                       QRect(64, 8, 270, 12), skin::headingGrey, true);
+    lbMsg = makeLabel(PanelCode, u"lbMsg"_s, QString(), QRect(16, 352, 113, 12), skin::noticeRed, false);
+    lbMsg->setFont(skin::font(12, false, true));
+    btnCheck = makeButton(PanelCode, u"btnCheck"_s, u"检测"_s, QRect(280, 344, 57, 25));
+    txtCode = makeTextBox(PanelCode, u"txtCode"_s, QRect(0, 24, 343, 317));
+    btnSave = makeButton(PanelCode, u"btnSave"_s, u"保存"_s, QRect(136, 344, 57, 25));
+    btnClear = makeButton(PanelCode, u"btnClear"_s, u"清空"_s, QRect(208, 344, 57, 25));
+
+    PanelInfo = makePanel(this, u"PanelInfo"_s, QRect(104, 24, 345, 377));
+    Label5 = makeLabel(PanelInfo, u"Label5"_s, u"检测结果："_s, QRect(8, 8, 60, 12), skin::headingGrey, true);
+    lbad = makeLabel(PanelInfo, u"lbad"_s, QString(), QRect(8, 352, 262, 12), skin::linkBlue, false);
+    lbad->setFont(skin::font(12, false, true));
+    lbad->setAutoSize(true);
+    lbad->setToolTip(u"赞助链接"_s);
+    btnReturn = makeButton(PanelInfo, u"btnReturn"_s, u"返回"_s, QRect(280, 344, 57, 25));
+    txtResult = makeTextBox(PanelInfo, u"txtResult"_s, QRect(0, 24, 343, 317));
+    txtResult->setReadOnly(true);
+    txtResult->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPalette resultPalette = txtResult->palette();
+    resultPalette.setColor(QPalette::Base, skin::contentGrey);
+    txtResult->setPalette(resultPalette);
+
+    List = new QListWidget(this);
+    List->setObjectName(u"List"_s);
+    List->setGeometry(8, 48, 93, 316);
+    List->setFont(skin::font(skin::pointsToPixels(9.75)));
+    List->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    List->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List->setUniformItemSizes(true);
+    QPalette listPalette = List->palette();
+    listPalette.setColor(QPalette::Base, skin::contentGrey);
+    listPalette.setColor(QPalette::Text, skin::linkBlue);
+    List->setPalette(listPalette);
+
+    btnEditList = makeButton(this, u"btnEditList"_s, u"编辑"_s, QRect(57, 368, 47, 25));
+    btnLoadList = makeButton(this, u"btnLoadList"_s, u"刷新"_s, QRect(8, 368, 47, 25));
+
+    panelAbout = makePanel(this, u"panelAbout"_s, QRect(8, 24, 443, 377));
+    Label6 = makeLabel(panelAbout, u"Label6"_s, u"MorvaneV"_s, QRect(112, 88, 128, 14), skin::linkBlue, true);
+    Label6->setFont(skin::font(skin::pointsToPixels(10.5), true));
+    lblink = makeLabel(panelAbout, u"lblink"_s, QString::fromUtf8(MORVANE_HOME_URL),
+                       QRect(112, 168, 132, 12), skin::linkBlue, true);
+    lblink->setFont(skin::font(12, false, true));
+    Image5 = makePicture(panelAbout, u"Image5"_s, u"emblem"_s, QPoint(56, 80));
+    // The version follows the name directly, one pixel apart, on the same line.
+    lbVersion = makeLabel(panelAbout, u"lbVersion"_s, QString::fromUtf8(MORVANE_VERSION),
+                          QRect(Label6->x() + Label6->width() + 1, 88, 24, 14), skin::linkBlue, true);
+    lbVersion->setFont(skin::font(skin::pointsToPixels(10.5), true));
+    Label8 = makeLabel(panelAbout, u"Label8"_s, u"本软件完全免费，欢迎转发给身边的朋友"_s,
+                       QRect(112, 128, 222, 12), skin::linkBlue, true);
+    btnAbout = makeButton(panelAbout, u"btnAbout"_s, u"确定"_s, QRect(184, 248, 57, 25));
+
+    // Tab order of the layout; labels and panels never take the focus.
+    QWidget *chain[] = {txtCode, btnCheck, btnClear, btnSave, btnEditList, btnLoadList,
+                        btnReturn, List, txtResult, btnAbout};
+    for (size_t i = 0; i + 1 < std::size(chain); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+}
+
+void fmFunctionCheck::connectHandlers()
+{
+    connect(btnCheck, &QPushButton::clicked, this, &fmFunctionCheck::btnCheck_Click);
+    connect(btnClear, &QPushButton::clicked, this, &fmFunctionCheck::btnClear_Click);
+    connect(btnSave, &QPushButton::clicked, this, &fmFunctionCheck::btnSave_Click);
+    connect(btnLoadList, &QPushButton::clicked, this, &fmFunctionCheck::btnLoadList_Click);
+    connect(btnEditList, &QPushButton::clicked, this, &fmFunctionCheck::btnEditList_Click);
+    connect(btnReturn, &QPushButton::clicked, this, &fmFunctionCheck::btnReturn_Click);
+    connect(btnAbout, &QPushButton::clicked, this, &fmFunctionCheck::btnAbout_Click);
+    connect(Image2, &PictureBox::clicked, this, &fmFunctionCheck::Image2_Click);
+    connect(Image3, &PictureBox::clicked, this, &fmFunctionCheck::Image3_Click);
+    connect(Image4, &PictureBox::clicked, this, &fmFunctionCheck::Image4_Click);
+    connect(lbMsg, &SkinLabel::clicked, this, &fmFunctionCheck::lbMsg_Click);
+    connect(lbad, &SkinLabel::clicked, this, &fmFunctionCheck::lbad_Click);
+    connect(lblink, &SkinLabel::clicked, this, &fmFunctionCheck::lblink_Click);
+
+    // Moving: press on the background or the title, then move with the button held.
+    auto startDrag = [this](QPoint globalPos) {
+        m_dragOffset = globalPos - frameGeometry().topLeft();
+        m_systemMove = false;
+    };
+    connect(Image1, &PictureBox::pressed, this, startDrag);
+    connect(lbTitle, &SkinLabel::pressed, this, startDrag);
+    connect(Image1, &PictureBox::mouseMoved, this, [this](QPoint pos, Qt::MouseButtons buttons) {
+        DragWindow(pos, buttons);
+        setFrames(false, false, false);
+    });
+    connect(lbTitle, &SkinLabel::mouseMoved, this, &fmFunctionCheck::DragWindow);
+
+    // Hover frames and link colours.
+    connect(Image2, &PictureBox::mouseMoved, this, [this] { setFrames(true, false, false); });
+    connect(Image3, &PictureBox::mouseMoved, this, [this] { setFrames(false, true, false); });
+    connect(Image4, &PictureBox::mouseMoved, this, [this] { setFrames(false, false, true); });
+    connect(panelAbout, &SkinPanel::mouseMoved, this, [this] {
+        setFrames(false, false, false);
+        lblink->setTextColor(skin::linkRest);
+    });
+    connect(PanelInfo, &SkinPanel::mouseMoved, this, [this] { lbad->setTextColor(skin::linkRest); });
+    connect(lblink, &SkinLabel::mouseMoved, this, [this] {
+        lblink->setCursor(m_handCursor);
+        lblink->setTextColor(skin::linkHover);
+    });
+    connect(lbad, &SkinLabel::mouseMoved, this, [this] {
+        lbad->setCursor(m_handCursor);
+        lbad->setTextColor(skin::linkHover);
+    });
+    connect(lbMsg, &SkinLabel::mouseMoved, this, [this] { lbMsg->setCursor(m_handCursor); });
+}
+
+void fmFunctionCheck::Form_Load()
+{
+    // A taskbar entry whose menu offers minimise, maximise and close, with no frame drawn.
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint | Qt::WindowSystemMenuHint);
+    m_handCursor = QCursor(Qt::PointingHandCursor);
+    Image1->move(0, 0);
+    setFixedSize(Image1->size());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    PanelInfo->setVisible(false);
+    PanelCode->setVisible(true);
+    panelAbout->setVisible(false);
+    CheckNotice();
+    loadList(false);
+    txtCode->setFocus(Qt::OtherFocusReason);
+}
+
+void fmFunctionCheck::showList()
+{
+    List->clear();
+    List->addItems(m_list.entries());
+}
+
+void fmFunctionCheck::btnLoadList_Click()
+{
+    loadList(true);
+}
+
+// At start-up a failure stays silent; after a click the user hears why nothing changed.
+void fmFunctionCheck::loadList(bool tellUser)
+{
+    QString error;
+    const FunctionList::LoadResult result = m_list.load(&error);
+    showList();
+    if (!tellUser)
+        return;
+    if (result == FunctionList::LoadResult::ReadFailed)
+        m_services.warn(this, u"无法读取 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+    else if (result == FunctionList::LoadResult::WriteFailed)
+        m_services.warn(this, u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+}
+
+void fmFunctionCheck::btnEditList_Click()
+{
+    QString error;
+    const bool ok = m_list.edit(m_services.editorLauncher, &error);
+    showList();
+    if (!ok)
+        m_services.warn(this, u"无法打开 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+}
+
+void fmFunctionCheck::btnCheck_Click()
+{
+    const CheckReport report = checkFormula(txtCode->toPlainText(), m_list.entries(), m_services.clock);
+    m_reportText = report.text;
+    QFont font = skin::font(skin::pointsToPixels(report.fontPointSize), report.fontBold);
+    txtResult->setFont(font);
+    QPalette pal = txtResult->palette();
+    pal.setColor(QPalette::Text, QColor::fromRgb(report.rgb));
+    txtResult->setPalette(pal);
+    // The box shows lines; the trailing line end of the last hit is data, not an empty line.
+    QString shown = report.text;
+    shown.replace(u"\r\n"_s, u"\n"_s);
+    if (shown.endsWith(u'\n'))
+        shown.chop(1);
+    txtResult->setPlainText(shown);
+    PanelInfo->setVisible(true);
+    PanelCode->setVisible(false);
+}
+
+void fmFunctionCheck::btnClear_Click()
+{
+    txtCode->setPlainText(QString());
+}
+
+void fmFunctionCheck::btnSave_Click()
+{
+    CommonDialog1.filter = QString::fromUtf16(kSaveFilter);
+    const QString fileName = m_services.saveDialog(this, CommonDialog1);
+    if (fileName.isEmpty())
+        return;
+    CommonDialog1.fileName = fileName;
+    QString error;
+    if (!saveFormulaFile(fileName, txtCode->toPlainText(), &error))
+        m_services.warn(this, u"无法保存到 %1：%2"_s.arg(QDir::toNativeSeparators(fileName), error));
+}
+
+void fmFunctionCheck::btnReturn_Click()
+{
+    PanelInfo->setVisible(false);
+    PanelCode->setVisible(true);
+}
+
+void fmFunctionCheck::btnAbout_Click()
+{
+    panelAbout->setVisible(false);
+}
+
+void fmFunctionCheck::Image2_Click()
+{
+    close();
+}
+
+void fmFunctionCheck::Image3_Click()
+{
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void fmFunctionCheck::Image4_Click()
+{
+    panelAbout->setVisible(true);
+}
+
+void fmFunctionCheck::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void fmFunctionCheck::Form_Resize()
+{
+    if (windowState() & Qt::WindowMaximized)
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+}
+
+void fmFunctionCheck::setFrames(bool image2, bool image3, bool image4)
+{
+    Image2->setFramed(image2);
+    Image3->setFramed(image3);
+    Image4->setFramed(image4);
+}
+
+void fmFunctionCheck::DragWindow(QPoint globalPos, Qt::MouseButtons buttons)
+{
+    if (!(buttons & Qt::LeftButton) || m_systemMove)
+        return;
+    // The window system's own move where it has one; otherwise follow the pointer here.
+    QWindow *window = windowHandle();
+    if (window && window->startSystemMove()) {
+        m_systemMove = true;
+        return;
+    }
+    move(globalPos - m_dragOffset);
+}
+
+void fmFunctionCheck::CheckNotice()
+{
+    const NoticeResponse response = fetchNotice(m_services.noticeUrl);
+    const std::optional<NoticeLabels> labels =
+        decideNotice(response, lbVersion->caption(), lbad->caption(), lbadURL->caption());
+    if (!labels)
+        return;
+    lbNewVersion->setCaption(labels->newVersion);
+    lbad->setCaption(labels->ad);
+    lbadURL->setCaption(labels->adUrl);
+    lbMsg->setCaption(labels->message);
+    lbMsg->setVisible(labels->messageVisible);
+}
+
+void fmFunctionCheck::openLink(const QString &caption, const QUrl &fixedUrl)
+{
+    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl))
+        m_services.openUrl(*url);
+}
+
+void fmFunctionCheck::lbMsg_Click()
+{
+    openLink(lbMsg->caption(), QUrl(QString::fromUtf8(MORVANE_DOWNLOAD_URL)));
+}
+
+void fmFunctionCheck::lbad_Click()
+{
+    openLink(lbadURL->caption());
+}
+
+void fmFunctionCheck::lblink_Click()
+{
+    openLink(lblink->caption());
+}
+
+} // namespace morvane

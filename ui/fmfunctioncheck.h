@@ -1,0 +1,110 @@
+#pragma once
+
+#include "functionlist.h"
+#include "services.h"
+#include "skinwidgets.h"
+
+#include <QCursor>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPoint>
+#include <QPushButton>
+#include <QWidget>
+
+namespace morvane {
+
+// The one window: the function list on the left, the code or result page on the right,
+// the about page laid over both. Controls keep the names of the layout.
+class fmFunctionCheck : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit fmFunctionCheck(WindowServices services = WindowServices::system(),
+                             QWidget *parent = nullptr);
+
+    // Start-up, before the window is first shown.
+    void Form_Load();
+
+    const FunctionList &functionList() const { return m_list; }
+    // The report as data, CR LF line ends included; txtResult shows it line by line.
+    const QString &reportText() const { return m_reportText; }
+
+    // Window itself
+    PictureBox *Image1 = nullptr;
+    PictureBox *Image2 = nullptr;
+    PictureBox *Image3 = nullptr;
+    PictureBox *Image4 = nullptr;
+    SkinLabel *lbTitle = nullptr;
+    SkinLabel *Label1 = nullptr;
+    SkinLabel *lbNewVersion = nullptr;
+    SkinLabel *lbadURL = nullptr;
+    QListWidget *List = nullptr;
+    QPushButton *btnLoadList = nullptr;
+    QPushButton *btnEditList = nullptr;
+    SkinPanel *PanelCode = nullptr;
+    SkinPanel *PanelInfo = nullptr;
+    SkinPanel *panelAbout = nullptr;
+    CommonDialog CommonDialog1;
+
+    // Code page
+    QPlainTextEdit *txtCode = nullptr;
+    QPushButton *btnCheck = nullptr;
+    QPushButton *btnClear = nullptr;
+    QPushButton *btnSave = nullptr;
+    SkinLabel *lbMsg = nullptr;
+    SkinLabel *Label2 = nullptr;
+    SkinLabel *Label3 = nullptr;
+    SkinLabel *Label4 = nullptr;
+
+    // Result page
+    QPlainTextEdit *txtResult = nullptr;
+    QPushButton *btnReturn = nullptr;
+    SkinLabel *lbad = nullptr;
+    SkinLabel *Label5 = nullptr;
+
+    // About page
+    QPushButton *btnAbout = nullptr;
+    SkinLabel *lbVersion = nullptr;
+    PictureBox *Image5 = nullptr;
+    SkinLabel *lblink = nullptr;
+    SkinLabel *Label6 = nullptr;
+    SkinLabel *Label8 = nullptr;
+
+public slots:
+    void btnCheck_Click();
+    void btnClear_Click();
+    void btnSave_Click();
+    void btnLoadList_Click();
+    void btnEditList_Click();
+    void btnReturn_Click();
+    void btnAbout_Click();
+    void Image2_Click();
+    void Image3_Click();
+    void Image4_Click();
+    void lbMsg_Click();
+    void lbad_Click();
+    void lblink_Click();
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void createLayout();
+    void connectHandlers();
+    void showList();
+    void loadList(bool tellUser);
+    void Form_Resize();
+    void CheckNotice();
+    void DragWindow(QPoint globalPos, Qt::MouseButtons buttons);
+    void setFrames(bool image2, bool image3, bool image4);
+    void openLink(const QString &caption, const QUrl &fixedUrl = {});
+
+    WindowServices m_services;
+    FunctionList m_list;
+    QString m_reportText;
+    QCursor m_handCursor;
+    QPoint m_dragOffset;
+    bool m_systemMove = false;
+};
+
+} // namespace morvane

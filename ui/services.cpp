@@ -1,0 +1,55 @@
+#include "services.h"
+
+#include "morvane_config.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTime>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+QStringList CommonDialog::nameFilters() const
+{
+    QStringList result;
+    const QStringList parts = filter.split(u'|');
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString &description = parts[i];
+        const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
+        // "文档文件(*.txt)" already names its pattern the way Qt reads it.
+        if (description.endsWith(u'(' + patterns + u')'))
+            result << description;
+        else
+            result << description + u" ("_s + patterns + u')';
+    }
+    return result;
+}
+
+WindowServices WindowServices::system()
+{
+    WindowServices s;
+    s.listPath = defaultListPath();
+    s.clock = [] { return QTime::currentTime(); };
+    s.saveDialog = [](QWidget *parent, const CommonDialog &state) {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters(state.nameFilters());
+        if (!state.fileName.isEmpty())
+            dialog.selectFile(state.fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().constFirst();
+    };
+    s.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    s.editorLauncher = systemEditorLauncher();
+    s.noticeUrl = QUrl(QString::fromUtf8(MORVANE_NOTICE_URL));
+    s.warn = [](QWidget *parent, const QString &text) {
+        QMessageBox::warning(parent, u"Morvane"_s, text);
+    };
+    return s;
+}
+
+} // namespace morvane

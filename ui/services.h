@@ -1,0 +1,41 @@
+#pragma once
+
+#include "check.h"
+#include "functionlist.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+namespace morvane {
+
+// The Save As state the window keeps between saves: the filter and the last chosen name.
+struct CommonDialog
+{
+    QString filter; // "description|pattern|description|pattern"
+    QString fileName;
+
+    // The filter in Qt's form: "description (patterns)" per choice.
+    QStringList nameFilters() const;
+};
+
+// Everything the window asks of the outside world; tests replace each of them.
+struct WindowServices
+{
+    QString listPath;                                                  // list.txt
+    LocalClock clock;                                                  // local time
+    std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
+    std::function<void(const QUrl &)> openUrl;                         // the browser
+    EditorLauncher editorLauncher;                                     // the text editor
+    std::function<void(QWidget *parent, const QString &text)> warn;    // a message to the user
+    QUrl noticeUrl;                                                    // the start-up notice
+
+    // The real ones: dialogs, the desktop, the clock, the built-in addresses.
+    static WindowServices system();
+};
+
+} // namespace morvane

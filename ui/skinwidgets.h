@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+
+namespace morvane {
+
+namespace skin {
+inline const QColor contentGrey{237, 238, 240};
+inline const QColor linkBlue{63, 131, 168};
+inline const QColor headingGrey{128, 128, 128};
+inline const QColor noticeRed{255, 0, 0};
+inline const QColor green{0, 192, 0};
+inline const QColor darkGrey{64, 64, 64};
+inline const QColor white{255, 255, 255};
+inline const QColor linkHover{192, 0, 0};
+inline const QColor linkRest{45, 162, 194};
+
+// 宋体 where installed; elsewhere a font with its metrics. Sizes in pixels at 96 dpi.
+QFont font(int pixelSize, bool bold = false, bool underline = false);
+int pointsToPixels(double points);
+} // namespace skin
+
+
+// A picture at its pixel size, with an optional flat one-pixel frame.
+class PictureBox : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PictureBox(const QPixmap &picture, QWidget *parent = nullptr);
+
+    const QPixmap &picture() const { return m_picture; }
+    bool isFramed() const { return m_framed; }
+    void setFramed(bool framed);
+
+signals:
+    void clicked();
+    void pressed(QPoint globalPos);
+    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    QPixmap m_picture;
+    bool m_framed = false;
+    bool m_pressInside = false;
+};
+
+// A plain-text label: transparent unless given a background, optionally sized to its text.
+class SkinLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit SkinLabel(QWidget *parent = nullptr);
+
+    void setAutoSize(bool on) { m_autoSize = on; }
+    bool autoSize() const { return m_autoSize; }
+    QString caption() const { return text(); }
+    void setCaption(const QString &caption);
+    void setTextColor(const QColor &color);
+    QColor textColor() const;
+    void setOpaque(const QColor &background);
+    void fitToText();
+
+signals:
+    void clicked();
+    void pressed(QPoint globalPos);
+    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    bool m_autoSize = false;
+    bool m_pressInside = false;
+};
+
+// A page: a solid content-grey child window without a border.
+class SkinPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SkinPanel(QWidget *parent = nullptr);
+
+signals:
+    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+
+protected:
+    void mouseMoveEvent(QMouseEvent *event) override;
+};
+
+} // namespace morvane
