@@ -1,5 +1,7 @@
 #include "check.h"
 
+#include "functionmatcher.h"
+
 namespace morvane {
 
 QString hitLine(const QString &entry)
@@ -19,8 +21,14 @@ QList<bool> plainSearch(const QString &upperFormula, const QStringList &entries)
 CheckReport checkFormula(const QString &formula, const QStringList &entries,
                          const LocalClock &clock)
 {
-    const QString upper = formula.toUpper();
-    const QList<bool> found = plainSearch(upper, entries);
+    return checkFormula(formula, FunctionMatcher(entries), clock);
+}
+
+CheckReport checkFormula(const QString &formula, const FunctionMatcher &matcher,
+                         const LocalClock &clock)
+{
+    const QStringList &entries = matcher.entries();
+    const QList<bool> found = matcher.present(formula.toUpper());
 
     CheckReport report;
     for (qsizetype i = 0; i < entries.size(); ++i) {

@@ -34,6 +34,12 @@ QString hitLine(const QString &entry);
 CheckReport checkFormula(const QString &formula, const QStringList &entries,
                          const LocalClock &clock);
 
+class FunctionMatcher;
+
+// The same, with the list compiled once for many formulas.
+CheckReport checkFormula(const QString &formula, const FunctionMatcher &matcher,
+                         const LocalClock &clock);
+
 // The reference search the fast matcher must agree with: one flag per entry.
 QList<bool> plainSearch(const QString &upperFormula, const QStringList &entries);
 

@@ -262,6 +262,7 @@ void fmFunctionCheck::showList()
 {
     List->clear();
     List->addItems(m_list.entries());
+    m_matcher = FunctionMatcher(m_list.entries());
 }
 
 void fmFunctionCheck::btnLoadList_Click()
@@ -294,7 +295,7 @@ void fmFunctionCheck::btnEditList_Click()
 
 void fmFunctionCheck::btnCheck_Click()
 {
-    const CheckReport report = checkFormula(txtCode->toPlainText(), m_list.entries(), m_services.clock);
+    const CheckReport report = checkFormula(txtCode->toPlainText(), m_matcher, m_services.clock);
     m_reportText = report.text;
     QFont font = skin::font(skin::pointsToPixels(report.fontPointSize), report.fontBold);
     txtResult->setFont(font);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "functionlist.h"
+#include "functionmatcher.h"
 #include "services.h"
 #include "skinwidgets.h"
 
@@ -101,6 +102,7 @@ private:
 
     WindowServices m_services;
     FunctionList m_list;
+    FunctionMatcher m_matcher; // the list, compiled once per load
     QString m_reportText;
     QCursor m_handCursor;
     QPoint m_dragOffset;
