@@ -1,0 +1,18 @@
+#include "checkcommand.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("morvane-check"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QFile in, out, err;
+    in.open(stdin, QIODevice::ReadOnly);
+    out.open(stdout, QIODevice::WriteOnly);
+    err.open(stderr, QIODevice::WriteOnly);
+    return morvane::runCheckCommand(QCoreApplication::arguments(), in, out, err);
+}

@@ -1,0 +1,234 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QStringList &args, const QByteArray &input = {},
+        const QString &program = QStringLiteral(MORVANE_CHECK_EXE), const QString &cwd = {})
+{
+    QProcess process;
+    if (!cwd.isEmpty())
+        process.setWorkingDirectory(cwd);
+    process.start(program, args);
+    if (!process.waitForStarted(10000))
+        return {};
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+const QString kNone = u" 没有发现未来函数。\n"_s;
+const QString kNone59 = u" 没有发现未来函数吖！\n"_s;
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void reports_data();
+    void reports();
+    void positions();
+    void json();
+    void standardInput();
+    void explicitList();
+    void listBesideProgram();
+    void encodings();
+    void unreadableInputAmongGoodOnes();
+    void options_data();
+    void options();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestCli::initTestCase()
+{
+    writeBytes(path(u"hits.txt"_s), "A:=ZIG(C,3);\r\nB:=peakbars(1,2,3);\r\n");
+    writeBytes(path(u"clean.txt"_s), "MA(C,5)");
+    writeBytes(path(u"empty.txt"_s), "");
+}
+
+void TestCli::reports_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+
+    QTest::newRow("hits") << QStringList{u"hits.txt"_s} << 1
+                          << u" 发现未来函数 ZIG\n 发现未来函数 PEAK\n 发现未来函数 PEAKBARS\n"_s;
+    QTest::newRow("clean") << QStringList{u"clean.txt"_s} << 0 << kNone;
+    QTest::newRow("empty") << QStringList{u"empty.txt"_s} << 0 << kNone;
+    QTest::newRow("several") << QStringList{u"clean.txt"_s, u"hits.txt"_s} << 1
+                             << u"clean.txt:  没有发现未来函数。\nhits.txt:  发现未来函数 ZIG\n"
+                                "hits.txt:  发现未来函数 PEAK\nhits.txt:  发现未来函数 PEAKBARS\n"_s;
+}
+
+void TestCli::reports()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    const Run r = run(files, {}, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, status);
+    QString actual = r.out;
+    actual.replace(kNone59, kNone).replace(u"没有发现未来函数吖！"_s, u"没有发现未来函数。"_s);
+    QCOMPARE(actual, out);
+    QCOMPARE(r.err, QString());
+}
+
+void TestCli::positions()
+{
+    writeBytes(path(u"multi.txt"_s), "x:=zig(c,1)+ZIG(c,2);\ny:=FLATZIGA;\r#month");
+    const Run r = run({u"--positions"_s, u"multi.txt"_s, u"clean.txt"_s}, {},
+                      QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, u"multi.txt:1:4: 发现未来函数 ZIG\n"
+                    "multi.txt:1:13: 发现未来函数 ZIG\n"
+                    "multi.txt:2:4: 发现未来函数 FLATZIG\n"
+                    "multi.txt:2:4: 发现未来函数 FLATZIGA\n"
+                    "multi.txt:2:8: 发现未来函数 ZIG\n"
+                    "multi.txt:2:8: 发现未来函数 ZIGA\n"
+                    "multi.txt:3:1: 发现未来函数 #MONTH\n"_s);
+}
+
+void TestCli::json()
+{
+    const Run r = run({u"--json"_s, u"hits.txt"_s, u"clean.txt"_s}, {},
+                      QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, 1);
+    QJsonParseError error;
+    const QJsonArray results = QJsonDocument::fromJson(r.out.toUtf8(), &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(results.size(), 2);
+    const QJsonObject hits = results[0].toObject();
+    QCOMPARE(hits[u"file"_s].toString(), u"hits.txt"_s);
+    QVERIFY(hits[u"report"_s].toString().startsWith(u" 发现未来函数 ZIG\n"_s));
+    const QJsonArray found = hits[u"found"_s].toArray();
+    QCOMPARE(found.size(), 3);
+    QCOMPARE(found[1].toObject()[u"name"_s].toString(), u"PEAK"_s);
+    const QJsonObject at = found[1].toObject()[u"occurrences"_s].toArray()[0].toObject();
+    QCOMPARE(at[u"line"_s].toInt(), 2);
+    QCOMPARE(at[u"column"_s].toInt(), 4);
+    QCOMPARE(results[1].toObject()[u"found"_s].toArray().size(), 0);
+}
+
+void TestCli::standardInput()
+{
+    Run r = run({}, "a:=backset(c,2);");
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, u" 发现未来函数 BACKSET\n"_s);
+    r = run({u"--positions"_s, u"-"_s}, "\nzig");
+    QCOMPARE(r.out, u"-:2:1: 发现未来函数 ZIG\n"_s);
+}
+
+void TestCli::explicitList()
+{
+    writeBytes(path(u"mylist.txt"_s), "ma\r\n");
+    Run r = run({u"--list"_s, path(u"mylist.txt"_s), path(u"clean.txt"_s)});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, u" 发现未来函数 ma\n"_s);
+
+    r = run({u"--list"_s, path(u"nothere.txt"_s), path(u"hits.txt"_s)});
+    QCOMPARE(r.status, 2);
+    QCOMPARE(r.out, QString());
+    QVERIFY(r.err.contains(u"nothere.txt"_s));
+}
+
+void TestCli::listBesideProgram()
+{
+    QTemporaryDir bin;
+    const QString program = bin.filePath(u"morvane-check"_s);
+    QVERIFY(QFile::copy(QStringLiteral(MORVANE_CHECK_EXE), program));
+    // Without list.txt: the built-in names, and no list.txt is written.
+    Run r = run({path(u"hits.txt"_s)}, {}, program);
+    QCOMPARE(r.status, 1);
+    QVERIFY(!QFile::exists(bin.filePath(u"list.txt"_s)));
+
+    writeBytes(bin.filePath(u"list.txt"_s), "XMA\n");
+    r = run({path(u"hits.txt"_s)}, {}, program);
+    QCOMPARE(r.status, 0);
+    writeBytes(path(u"xma.txt"_s), "XMA(C,5)");
+    r = run({path(u"xma.txt"_s)}, {}, program);
+    QCOMPARE(r.out, u" 发现未来函数 XMA\n"_s);
+}
+
+void TestCli::encodings()
+{
+    writeBytes(path(u"cn-list.txt"_s), "\xEF\xBB\xBF未来\r\n");
+    writeBytes(path(u"gbk.txt"_s), "a:=\xce\xb4\xc0\xb4(1);");
+    writeBytes(path(u"utf8.txt"_s), "a:=未来(1);");
+    const Run r = run({u"--positions"_s, u"--list"_s, u"cn-list.txt"_s, u"gbk.txt"_s, u"utf8.txt"_s},
+                      {}, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, u"gbk.txt:1:4: 发现未来函数 未来\nutf8.txt:1:4: 发现未来函数 未来\n"_s);
+}
+
+void TestCli::unreadableInputAmongGoodOnes()
+{
+    QVERIFY(QDir(m_dir.path()).mkpath(u"folder.txt"_s));
+    const Run r = run({u"clean.txt"_s, u"missing.txt"_s, u"folder.txt"_s, u"hits.txt"_s}, {},
+                      QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, 2);
+    QVERIFY(r.out.startsWith(u"clean.txt: "_s));
+    QVERIFY(r.out.contains(u"hits.txt:  发现未来函数 ZIG\n"_s));
+    QVERIFY(r.err.contains(u"missing.txt"_s));
+    QVERIFY(r.err.contains(u"folder.txt"_s));
+}
+
+void TestCli::options_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outContains");
+    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"--positions"_s;
+    QTest::newRow("version") << QStringList{u"--version"_s} << 0 << u"1.1"_s;
+    QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << 2 << QString();
+    QTest::newRow("two modes") << QStringList{u"--json"_s, u"--positions"_s} << 2 << QString();
+}
+
+void TestCli::options()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, outContains);
+    const Run r = run(args);
+    QCOMPARE(r.status, status);
+    QVERIFY(r.out.contains(outContains));
+    if (status == 2)
+        QVERIFY(!r.err.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
