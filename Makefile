@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run clean
+.PHONY: all deps configure build test run bench clean
 
 all: build
 
@@ -20,6 +20,9 @@ test: build
 
 run: build
 	./$(BUILD_DIR)/bin/morvane
+
+bench: build
+	bench/compare $(BUILD_DIR) BENCHMARKS.md
 
 clean:
 	rm -rf $(BUILD_DIR)
