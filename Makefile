@@ -1,8 +1,9 @@
 # Thin wrapper: CMake is the build.
+SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run bench sanitize fuzz fuzz-build clean
 
 all: build
 
@@ -24,5 +25,32 @@ run: build
 bench: build
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
 
+# The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF
+	cmake --build build-sanitize
+	cd build-sanitize && ctest --output-on-failure -j2
+
+# libFuzzer: each target for FUZZ_SECONDS, from the committed seeds; findings land in
+# build-fuzz/artifacts/ and new inputs in build-fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = listfile notice check decode
+
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON
+	cmake --build build-fuzz
+
+fuzz: fuzz-build
+	@mkdir -p build-fuzz/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p build-fuzz/corpus/$$t; \
+		echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+		./build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=20 \
+			-rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$t- \
+			build-fuzz/corpus/$$t fuzz/corpus/$$t 2>&1 | grep -E '^(#|stat::|==|INFO: seed)|ERROR|SUMMARY|Done' | tail -n 12; \
+		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz

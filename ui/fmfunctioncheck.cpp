@@ -390,7 +390,7 @@ void fmFunctionCheck::DragWindow(QPoint globalPos, Qt::MouseButtons buttons)
 
 void fmFunctionCheck::CheckNotice()
 {
-    const NoticeResponse response = fetchNotice(m_services.noticeUrl);
+    const NoticeResponse response = fetchNotice(m_services.noticeUrl, m_services.noticeLimits);
     const std::optional<NoticeLabels> labels =
         decideNotice(response, lbVersion->caption(), lbad->caption(), lbadURL->caption());
     if (!labels)

@@ -2,6 +2,7 @@
 
 #include "check.h"
 #include "functionlist.h"
+#include "noticefetch.h"
 
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@ struct WindowServices
     EditorLauncher editorLauncher;                                     // the text editor
     std::function<void(QWidget *parent, const QString &text)> warn;    // a message to the user
     QUrl noticeUrl;                                                    // the start-up notice
+    NoticeFetchLimits noticeLimits;                                    // its time and size bounds
 
     // The real ones: dialogs, the desktop, the clock, the built-in addresses.
     static WindowServices system();

@@ -120,7 +120,11 @@ void SkinLabel::setOpaque(const QColor &background)
 void SkinLabel::fitToText()
 {
     const QFontMetrics fm(font());
-    resize(fm.horizontalAdvance(text()), fm.height());
+    int width = fm.horizontalAdvance(text());
+    // A caption from the web may be any length: it never reaches past its page.
+    if (parentWidget())
+        width = qMin(width, qMax(0, parentWidget()->width() - x()));
+    resize(width, fm.height());
 }
 
 void SkinLabel::changeEvent(QEvent *event)

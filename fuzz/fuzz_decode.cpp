@@ -1,0 +1,34 @@
+// Formula files and list files are decoded by guessing: UTF-8 when the bytes say so, else GB18030.
+#include "encoding.h"
+#include "formulafile.h"
+
+#include <QByteArray>
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString text = morvane::decodeUserText(bytes);
+    if (!bytes.startsWith("\xEF\xBB\xBF") && morvane::isValidUtf8(bytes) && text != QString::fromUtf8(bytes))
+        std::abort();
+    // Whatever was read is saved and read back as the same text (line ends aside).
+    QString lf = text;
+    lf.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (lf.contains(u'\r'))
+        return 0; // a lone CR is saved as is and reads back as is, but not worth the bookkeeping
+    bool paired = true;
+    for (qsizetype i = 0; i < lf.size() && paired; ++i) {
+        if (lf[i].isHighSurrogate())
+            paired = i + 1 < lf.size() && lf[++i].isLowSurrogate();
+        else if (lf[i].isLowSurrogate())
+            paired = false;
+    }
+    if (!paired)
+        return 0; // a lone surrogate has no encoding in any charset
+    QString back = morvane::decodeGb18030(morvane::encodeFormula(lf));
+    back.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (back != lf)
+        std::abort();
+    return 0;
+}
