@@ -14,8 +14,9 @@ namespace {
 // Formula text without any function of the lists, so every byte is scanned.
 QString formula(qsizetype bytes)
 {
-    static const char *const pieces[] = {"MA(CLOSE,5)", "+REF(C,1)", "*VOL", "/HHV(H,20);\r\n",
-                                         "X:=LLV(L,10)", " AND ", "CROSS(MA5,MA10)", "{注释}"};
+    static const char *const pieces[] = {"MA(CLOSE,5)",     "+REF(C,1)",    "*VOL",
+                                         "/HHV(H,20);\r\n", "X:=LLV(L,10)", " AND ",
+                                         "CROSS(MA5,MA10)", "{注释}"};
     QString text;
     text.reserve(bytes);
     QRandomGenerator rng(1);
@@ -78,7 +79,9 @@ constexpr int64_t k4K = 4 << 10, k1M = 1 << 20, k16M = 16 << 20;
 
 } // namespace
 
-BENCHMARK(matcher)->ArgsProduct({{k4K, k1M, k16M}, {23, 1000, 10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK(matcher)
+    ->ArgsProduct({{k4K, k1M, k16M}, {23, 1000, 10000}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(wholeCheck)->ArgsProduct({{k4K, k1M, k16M}, {23, 10000}})->Unit(benchmark::kMillisecond);
 // The plain search grows with names times text: the largest products would take minutes.
 BENCHMARK(plain)->ArgsProduct({{k4K, k1M}, {23, 1000, 10000}})->Unit(benchmark::kMillisecond);

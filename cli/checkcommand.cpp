@@ -116,7 +116,8 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOption({u"list"_s, u"Function list to use instead of list.txt."_s, u"FILE"_s});
-    parser.addOption({u"positions"_s, u"One line per occurrence: FILE:LINE:COLUMN: 发现未来函数 NAME."_s});
+    parser.addOption(
+        {u"positions"_s, u"One line per occurrence: FILE:LINE:COLUMN: 发现未来函数 NAME."_s});
     parser.addOption({u"json"_s, u"One JSON array with an object per input."_s});
     parser.addPositionalArgument(u"FILE"_s, u"Formula files (UTF-8 or GBK)."_s, u"[FILE...]"_s);
 
@@ -170,8 +171,8 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
         if (positions) {
             QString lines;
             for (const Occurrence &o : findOccurrences(formula, matcher))
-                lines += u"%1:%2:%3:%4%5\n"_s.arg(name).arg(o.line).arg(o.column)
-                             .arg(QString::fromUtf16(kHitPrefix), entries[o.entry]);
+                lines += u"%1:%2:%3:%4%5\n"_s.arg(name).arg(o.line).arg(o.column).arg(
+                    QString::fromUtf16(kHitPrefix), entries[o.entry]);
             stdOut << lines;
         } else if (json) {
             QJsonArray found;
@@ -186,9 +187,8 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
                         at.append(QJsonObject{{u"line"_s, o.line}, {u"column"_s, o.column}});
                 found.append(QJsonObject{{u"name"_s, entries[e]}, {u"occurrences"_s, at}});
             }
-            results.append(QJsonObject{{u"file"_s, name},
-                                       {u"report"_s, reportLines(report)},
-                                       {u"found"_s, found}});
+            results.append(QJsonObject{
+                {u"file"_s, name}, {u"report"_s, reportLines(report)}, {u"found"_s, found}});
         } else {
             const QString lines = reportLines(report);
             stdOut << (several ? prefixLines(lines, name + u": "_s) : lines);

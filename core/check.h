@@ -17,7 +17,7 @@ inline constexpr quint32 kReportRed = 0xFF0000;
 
 struct CheckReport
 {
-    QString text;   // hit lines each ended by CR LF, or one summary line without a line end
+    QString text; // hit lines each ended by CR LF, or one summary line without a line end
     bool found = false;
     int fontPointSize = 10;
     bool fontBold = false;

@@ -37,7 +37,8 @@ QByteArray encodeGb18030(const QString &text)
 QString decodeUserText(const QByteArray &bytes)
 {
     if (bytes.startsWith(kUtf8Bom))
-        return QString::fromUtf8(bytes.constData() + kUtf8Bom.size(), bytes.size() - kUtf8Bom.size());
+        return QString::fromUtf8(bytes.constData() + kUtf8Bom.size(),
+                                 bytes.size() - kUtf8Bom.size());
     if (isValidUtf8(bytes))
         return QString::fromUtf8(bytes);
     return decodeGb18030(bytes);

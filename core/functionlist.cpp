@@ -17,11 +17,10 @@ namespace morvane {
 const QStringList &builtinFunctionNames()
 {
     static const QStringList names = {
-        u"ZIG"_s,        u"ZIGA"_s,    u"PEAK"_s,     u"PEAKA"_s,    u"PEAKBARS"_s,
-        u"PEAKBARSA"_s,  u"TROUGH"_s,  u"TROUGHA"_s,  u"TROUGHBARS"_s, u"FLATZIG"_s,
-        u"FLATZIGA"_s,   u"FFT"_s,     u"BACKSET"_s,  u"WINNER"_s,   u"LWINNER"_s,
-        u"COST"_s,       u"CAPITAL"_s, u"DYNAINFO"_s, u"FINANCE"_s,  u"XMA"_s,
-        u"#MONTH"_s,     u"#WEEK"_s,   u"#YEAR"_s,
+        u"ZIG"_s,     u"ZIGA"_s,    u"PEAK"_s,       u"PEAKA"_s,   u"PEAKBARS"_s, u"PEAKBARSA"_s,
+        u"TROUGH"_s,  u"TROUGHA"_s, u"TROUGHBARS"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"FFT"_s,
+        u"BACKSET"_s, u"WINNER"_s,  u"LWINNER"_s,    u"COST"_s,    u"CAPITAL"_s,  u"DYNAINFO"_s,
+        u"FINANCE"_s, u"XMA"_s,     u"#MONTH"_s,     u"#WEEK"_s,   u"#YEAR"_s,
     };
     return names;
 }
@@ -113,7 +112,8 @@ bool writeFunctionListFile(const QString &path, const QStringList &entries, QStr
     return true;
 }
 
-FunctionList::FunctionList(QString path) : m_path(std::move(path)), m_entries(builtinFunctionNames())
+FunctionList::FunctionList(QString path)
+    : m_path(std::move(path)), m_entries(builtinFunctionNames())
 {
 }
 
@@ -142,7 +142,8 @@ bool FunctionList::edit(const EditorLauncher &launcher, QString *error)
         return false;
     if (!launcher || !launcher(m_path)) {
         if (error)
-            *error = QCoreApplication::translate("FunctionList", "The editor could not be started.");
+            *error =
+                QCoreApplication::translate("FunctionList", "The editor could not be started.");
         return false;
     }
     return true;

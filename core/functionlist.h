@@ -40,7 +40,13 @@ EditorLauncher systemEditorLauncher();
 class FunctionList
 {
 public:
-    enum class LoadResult { Loaded, Created, ReadFailed, WriteFailed };
+    enum class LoadResult
+    {
+        Loaded,
+        Created,
+        ReadFailed,
+        WriteFailed
+    };
 
     explicit FunctionList(QString path = defaultListPath());
 

@@ -75,7 +75,8 @@ int FunctionMatcher::child(int node, char16_t c) const
     const Node &n = m_nodes[size_t(node)];
     const Edge *begin = m_edges.data() + n.firstEdge;
     const Edge *end = begin + n.edgeCount;
-    const Edge *it = std::lower_bound(begin, end, c, [](const Edge &e, char16_t v) { return e.c < v; });
+    const Edge *it =
+        std::lower_bound(begin, end, c, [](const Edge &e, char16_t v) { return e.c < v; });
     return it != end && it->c == c ? it->to : -1;
 }
 
@@ -96,7 +97,8 @@ QList<bool> FunctionMatcher::present(QStringView upperText) const
     int seenCount = 0;
     auto mark = [&](int node) {
         // A marked node's chain is marked already: stop there.
-        for (int o = m_nodes[size_t(node)].output; o >= 0 && !seen[size_t(o)]; o = m_nodes[size_t(o)].dictLink) {
+        for (int o = m_nodes[size_t(node)].output; o >= 0 && !seen[size_t(o)];
+             o = m_nodes[size_t(o)].dictLink) {
             seen[size_t(o)] = 1;
             ++seenCount;
         }
@@ -117,8 +119,8 @@ QList<bool> FunctionMatcher::present(QStringView upperText) const
     return found;
 }
 
-void FunctionMatcher::forEachMatch(
-    QStringView upperText, const std::function<void(qsizetype, qsizetype)> &onMatch) const
+void FunctionMatcher::forEachMatch(QStringView upperText,
+                                   const std::function<void(qsizetype, qsizetype)> &onMatch) const
 {
     int state = 0;
     for (qsizetype i = 0; i < upperText.size(); ++i) {

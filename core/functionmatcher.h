@@ -52,7 +52,7 @@ private:
     QStringList m_entries;
     std::vector<Node> m_nodes;
     std::vector<Edge> m_edges;
-    std::vector<int> m_rootNext;               // dense: every code unit out of the root
+    std::vector<int> m_rootNext;                // dense: every code unit out of the root
     std::vector<std::vector<int>> m_endingHere; // entries that end at each node
     std::vector<int> m_entryNode;
     std::vector<qsizetype> m_patternLength;

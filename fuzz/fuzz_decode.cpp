@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = morvane::decodeUserText(bytes);
-    if (!bytes.startsWith("\xEF\xBB\xBF") && morvane::isValidUtf8(bytes) && text != QString::fromUtf8(bytes))
+    if (!bytes.startsWith("\xEF\xBB\xBF") && morvane::isValidUtf8(bytes) &&
+        text != QString::fromUtf8(bytes))
         std::abort();
     // Whatever was read is saved and read back as the same text (line ends aside).
     QString lf = text;

@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // body \0 running version \0 current caption \0 current URL
     const QList<QByteArray> parts =
         QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\0');
-    auto part = [&](qsizetype i) { return i < parts.size() ? QString::fromUtf8(parts[i]) : QString(); };
+    auto part = [&](qsizetype i) {
+        return i < parts.size() ? QString::fromUtf8(parts[i]) : QString();
+    };
     const auto labels = morvane::decideNotice({true, parts.value(0)}, part(1), part(2), part(3));
     if (!labels || labels->messageVisible == labels->message.isEmpty())
         std::abort();

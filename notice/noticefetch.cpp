@@ -19,8 +19,10 @@ bool responseArrived(const QNetworkReply &reply)
         return false;
     const int error = reply.error();
     return error == QNetworkReply::NoError ||
-           (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
-           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+           (error >= QNetworkReply::ContentAccessDenied &&
+            error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError &&
+            error <= QNetworkReply::UnknownServerError);
 }
 
 } // namespace
@@ -36,7 +38,8 @@ NoticeResponse fetchNotice(const QUrl &url, const NoticeFetchLimits &limits)
     QNetworkRequest request(url);
     request.setRawHeader("If-Modified-Since", "0");
     request.setRawHeader("Cache-Control", "no-cache");
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
 
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
     QEventLoop loop;

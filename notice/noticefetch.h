@@ -8,7 +8,7 @@ namespace morvane {
 
 struct NoticeFetchLimits
 {
-    int timeoutMs = 3000;       // the whole exchange, redirects included
+    int timeoutMs = 3000;        // the whole exchange, redirects included
     qint64 maxBodyBytes = 65536; // a larger body is no notice file
 };
 

@@ -89,9 +89,8 @@ QPlainTextEdit *makeTextBox(QWidget *parent, const QString &name, QRect geometry
 } // namespace
 
 fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
-    : QWidget(parent), m_services(std::move(services)), m_list(m_services.listPath.isEmpty()
-                                                                   ? defaultListPath()
-                                                                   : m_services.listPath)
+    : QWidget(parent), m_services(std::move(services)),
+      m_list(m_services.listPath.isEmpty() ? defaultListPath() : m_services.listPath)
 {
     initSkinResources();
     setObjectName(u"fmFunctionCheck"_s);
@@ -115,12 +114,14 @@ void fmFunctionCheck::createLayout()
     Image1 = makePicture(this, u"Image1"_s, u"background"_s, QPoint(0, 0));
     Image2 = makePicture(this, u"Image2"_s, u"close"_s, QPoint(440, 5));
     Image3 = makePicture(this, u"Image3"_s, u"minimise"_s, QPoint(421, 5));
-    Label1 = makeLabel(this, u"Label1"_s, u"未来函数列表"_s, QRect(8, 32, 72, 12), skin::headingGrey, true);
+    Label1 = makeLabel(this, u"Label1"_s, u"未来函数列表"_s, QRect(8, 32, 72, 12),
+                       skin::headingGrey, true);
     lbTitle = makeLabel(this, u"lbTitle"_s, u"MorvaneV1.1 -- Kavrin出品"_s, QRect(27, 5, 216, 12),
                         skin::linkBlue, true);
     Image4 = makePicture(this, u"Image4"_s, u"about"_s, QPoint(403, 5));
     lbadURL = makeLabel(this, u"lbadURL"_s, QString(), QRect(488, 8, 65, 17), skin::white, false);
-    lbNewVersion = makeLabel(this, u"lbNewVersion"_s, QString(), QRect(488, 64, 65, 17), skin::white, false);
+    lbNewVersion =
+        makeLabel(this, u"lbNewVersion"_s, QString(), QRect(488, 64, 65, 17), skin::white, false);
     for (SkinLabel *hidden : {lbadURL, lbNewVersion}) {
         hidden->setOpaque(skin::darkGrey);
         hidden->hide();
@@ -131,10 +132,12 @@ void fmFunctionCheck::createLayout()
     Label4->setFont(skin::font(12, false, true));
     Label4->resize(6, 12); // it never gets a text: keep its stored size for the tooltip
     Label4->setToolTip(u"赞助链接"_s);
-    Label2 = makeLabel(PanelCode, u"Label2"_s, u"代码编辑："_s, QRect(8, 8, 60, 12), skin::headingGrey, true);
+    Label2 = makeLabel(PanelCode, u"Label2"_s, u"代码编辑："_s, QRect(8, 8, 60, 12),
+                       skin::headingGrey, true);
     Label3 = makeLabel(PanelCode, u"Label3"_s, u"(请将代码粘贴到文本框内,点击检测按钮查看结果)"_s,
                        QRect(64, 8, 270, 12), skin::headingGrey, true);
-    lbMsg = makeLabel(PanelCode, u"lbMsg"_s, QString(), QRect(16, 352, 113, 12), skin::noticeRed, false);
+    lbMsg = makeLabel(PanelCode, u"lbMsg"_s, QString(), QRect(16, 352, 113, 12), skin::noticeRed,
+                      false);
     lbMsg->setFont(skin::font(12, false, true));
     btnCheck = makeButton(PanelCode, u"btnCheck"_s, u"检测"_s, QRect(280, 344, 57, 25));
     txtCode = makeTextBox(PanelCode, u"txtCode"_s, QRect(0, 24, 343, 317));
@@ -142,8 +145,10 @@ void fmFunctionCheck::createLayout()
     btnClear = makeButton(PanelCode, u"btnClear"_s, u"清空"_s, QRect(208, 344, 57, 25));
 
     PanelInfo = makePanel(this, u"PanelInfo"_s, QRect(104, 24, 345, 377));
-    Label5 = makeLabel(PanelInfo, u"Label5"_s, u"检测结果："_s, QRect(8, 8, 60, 12), skin::headingGrey, true);
-    lbad = makeLabel(PanelInfo, u"lbad"_s, QString(), QRect(8, 352, 262, 12), skin::linkBlue, false);
+    Label5 = makeLabel(PanelInfo, u"Label5"_s, u"检测结果："_s, QRect(8, 8, 60, 12),
+                       skin::headingGrey, true);
+    lbad =
+        makeLabel(PanelInfo, u"lbad"_s, QString(), QRect(8, 352, 262, 12), skin::linkBlue, false);
     lbad->setFont(skin::font(12, false, true));
     lbad->setAutoSize(true);
     lbad->setToolTip(u"赞助链接"_s);
@@ -171,23 +176,25 @@ void fmFunctionCheck::createLayout()
     btnLoadList = makeButton(this, u"btnLoadList"_s, u"刷新"_s, QRect(8, 368, 47, 25));
 
     panelAbout = makePanel(this, u"panelAbout"_s, QRect(8, 24, 443, 377));
-    Label6 = makeLabel(panelAbout, u"Label6"_s, u"MorvaneV"_s, QRect(112, 88, 128, 14), skin::linkBlue, true);
+    Label6 = makeLabel(panelAbout, u"Label6"_s, u"MorvaneV"_s, QRect(112, 88, 128, 14),
+                       skin::linkBlue, true);
     Label6->setFont(skin::font(skin::pointsToPixels(10.5), true));
     lblink = makeLabel(panelAbout, u"lblink"_s, QString::fromUtf8(MORVANE_HOME_URL),
                        QRect(112, 168, 132, 12), skin::linkBlue, true);
     lblink->setFont(skin::font(12, false, true));
     Image5 = makePicture(panelAbout, u"Image5"_s, u"emblem"_s, QPoint(56, 80));
     // The version follows the name directly, one pixel apart, on the same line.
-    lbVersion = makeLabel(panelAbout, u"lbVersion"_s, QString::fromUtf8(MORVANE_VERSION),
-                          QRect(Label6->x() + Label6->width() + 1, 88, 24, 14), skin::linkBlue, true);
+    lbVersion =
+        makeLabel(panelAbout, u"lbVersion"_s, QString::fromUtf8(MORVANE_VERSION),
+                  QRect(Label6->x() + Label6->width() + 1, 88, 24, 14), skin::linkBlue, true);
     lbVersion->setFont(skin::font(skin::pointsToPixels(10.5), true));
     Label8 = makeLabel(panelAbout, u"Label8"_s, u"本软件完全免费，欢迎转发给身边的朋友"_s,
                        QRect(112, 128, 222, 12), skin::linkBlue, true);
     btnAbout = makeButton(panelAbout, u"btnAbout"_s, u"确定"_s, QRect(184, 248, 57, 25));
 
     // Tab order of the layout; labels and panels never take the focus.
-    QWidget *chain[] = {txtCode, btnCheck, btnClear, btnSave, btnEditList, btnLoadList,
-                        btnReturn, List, txtResult, btnAbout};
+    QWidget *chain[] = {txtCode,     btnCheck,  btnClear, btnSave,   btnEditList,
+                        btnLoadList, btnReturn, List,     txtResult, btnAbout};
     for (size_t i = 0; i + 1 < std::size(chain); ++i)
         setTabOrder(chain[i], chain[i + 1]);
 }
@@ -215,30 +222,70 @@ void fmFunctionCheck::connectHandlers()
     };
     connect(Image1, &PictureBox::pressed, this, startDrag);
     connect(lbTitle, &SkinLabel::pressed, this, startDrag);
-    connect(Image1, &PictureBox::mouseMoved, this, [this](QPoint pos, Qt::MouseButtons buttons) {
-        DragWindow(pos, buttons);
-        setFrames(false, false, false);
-    });
-    connect(lbTitle, &SkinLabel::mouseMoved, this, &fmFunctionCheck::DragWindow);
+    connect(Image1, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image1_MouseMove);
+    connect(lbTitle, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbTitle_MouseMove);
+    connect(Image2, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image2_MouseMove);
+    connect(Image3, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image3_MouseMove);
+    connect(Image4, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image4_MouseMove);
+    connect(panelAbout, &SkinPanel::mouseMoved, this, &fmFunctionCheck::panelAbout_MouseMove);
+    connect(PanelInfo, &SkinPanel::mouseMoved, this, &fmFunctionCheck::PanelInfo_MouseMove);
+    connect(lblink, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lblink_MouseMove);
+    connect(lbad, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbad_MouseMove);
+    connect(lbMsg, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbMsg_MouseMove);
+}
 
-    // Hover frames and link colours.
-    connect(Image2, &PictureBox::mouseMoved, this, [this] { setFrames(true, false, false); });
-    connect(Image3, &PictureBox::mouseMoved, this, [this] { setFrames(false, true, false); });
-    connect(Image4, &PictureBox::mouseMoved, this, [this] { setFrames(false, false, true); });
-    connect(panelAbout, &SkinPanel::mouseMoved, this, [this] {
-        setFrames(false, false, false);
-        lblink->setTextColor(skin::linkRest);
-    });
-    connect(PanelInfo, &SkinPanel::mouseMoved, this, [this] { lbad->setTextColor(skin::linkRest); });
-    connect(lblink, &SkinLabel::mouseMoved, this, [this] {
-        lblink->setCursor(m_handCursor);
-        lblink->setTextColor(skin::linkHover);
-    });
-    connect(lbad, &SkinLabel::mouseMoved, this, [this] {
-        lbad->setCursor(m_handCursor);
-        lbad->setTextColor(skin::linkHover);
-    });
-    connect(lbMsg, &SkinLabel::mouseMoved, this, [this] { lbMsg->setCursor(m_handCursor); });
+void fmFunctionCheck::Image1_MouseMove(QPoint globalPos, Qt::MouseButtons buttons)
+{
+    DragWindow(globalPos, buttons);
+    setFrames(false, false, false);
+}
+
+void fmFunctionCheck::lbTitle_MouseMove(QPoint globalPos, Qt::MouseButtons buttons)
+{
+    DragWindow(globalPos, buttons);
+}
+
+void fmFunctionCheck::Image2_MouseMove()
+{
+    setFrames(true, false, false);
+}
+
+void fmFunctionCheck::Image3_MouseMove()
+{
+    setFrames(false, true, false);
+}
+
+void fmFunctionCheck::Image4_MouseMove()
+{
+    setFrames(false, false, true);
+}
+
+void fmFunctionCheck::panelAbout_MouseMove()
+{
+    setFrames(false, false, false);
+    lblink->setTextColor(skin::linkRest);
+}
+
+void fmFunctionCheck::PanelInfo_MouseMove()
+{
+    lbad->setTextColor(skin::linkRest);
+}
+
+void fmFunctionCheck::lblink_MouseMove()
+{
+    lblink->setCursor(m_handCursor);
+    lblink->setTextColor(skin::linkHover);
+}
+
+void fmFunctionCheck::lbad_MouseMove()
+{
+    lbad->setCursor(m_handCursor);
+    lbad->setTextColor(skin::linkHover);
+}
+
+void fmFunctionCheck::lbMsg_MouseMove()
+{
+    lbMsg->setCursor(m_handCursor);
 }
 
 void fmFunctionCheck::Form_Load()
@@ -279,9 +326,11 @@ void fmFunctionCheck::loadList(bool tellUser)
     if (!tellUser)
         return;
     if (result == FunctionList::LoadResult::ReadFailed)
-        m_services.warn(this, u"无法读取 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+        m_services.warn(this,
+                        u"无法读取 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
     else if (result == FunctionList::LoadResult::WriteFailed)
-        m_services.warn(this, u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+        m_services.warn(this,
+                        u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
 }
 
 void fmFunctionCheck::btnEditList_Click()
@@ -290,7 +339,8 @@ void fmFunctionCheck::btnEditList_Click()
     const bool ok = m_list.edit(m_services.editorLauncher, &error);
     showList();
     if (!ok)
-        m_services.warn(this, u"无法打开 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+        m_services.warn(this,
+                        u"无法打开 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
 }
 
 void fmFunctionCheck::btnCheck_Click()
@@ -326,7 +376,8 @@ void fmFunctionCheck::btnSave_Click()
     CommonDialog1.fileName = fileName;
     QString error;
     if (!saveFormulaFile(fileName, txtCode->toPlainText(), &error))
-        m_services.warn(this, u"无法保存到 %1：%2"_s.arg(QDir::toNativeSeparators(fileName), error));
+        m_services.warn(this,
+                        u"无法保存到 %1：%2"_s.arg(QDir::toNativeSeparators(fileName), error));
 }
 
 void fmFunctionCheck::btnReturn_Click()

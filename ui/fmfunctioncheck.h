@@ -86,6 +86,19 @@ public slots:
     void lbad_Click();
     void lblink_Click();
 
+private slots:
+    // Pointer movement: window moves, hover frames, link colours, the hand cursor.
+    void Image1_MouseMove(QPoint globalPos, Qt::MouseButtons buttons);
+    void lbTitle_MouseMove(QPoint globalPos, Qt::MouseButtons buttons);
+    void Image2_MouseMove();
+    void Image3_MouseMove();
+    void Image4_MouseMove();
+    void panelAbout_MouseMove();
+    void PanelInfo_MouseMove();
+    void lblink_MouseMove();
+    void lbad_MouseMove();
+    void lbMsg_MouseMove();
+
 protected:
     void changeEvent(QEvent *event) override;
 

@@ -27,14 +27,14 @@ struct CommonDialog
 // Everything the window asks of the outside world; tests replace each of them.
 struct WindowServices
 {
-    QString listPath;                                                  // list.txt
-    LocalClock clock;                                                  // local time
+    QString listPath;                                                         // list.txt
+    LocalClock clock;                                                         // local time
     std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
-    std::function<void(const QUrl &)> openUrl;                         // the browser
-    EditorLauncher editorLauncher;                                     // the text editor
-    std::function<void(QWidget *parent, const QString &text)> warn;    // a message to the user
-    QUrl noticeUrl;                                                    // the start-up notice
-    NoticeFetchLimits noticeLimits;                                    // its time and size bounds
+    std::function<void(const QUrl &)> openUrl;                                // the browser
+    EditorLauncher editorLauncher;                                            // the text editor
+    std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
+    QUrl noticeUrl;                                                 // the start-up notice
+    NoticeFetchLimits noticeLimits;                                 // its time and size bounds
 
     // The real ones: dialogs, the desktop, the clock, the built-in addresses.
     static WindowServices system();

@@ -31,11 +31,13 @@ namespace {
 // A click is a press and a release on the same control, as buttons behave.
 bool releasedInside(const QWidget *w, const QMouseEvent *event, bool pressInside)
 {
-    return pressInside && event->button() == Qt::LeftButton && w->rect().contains(event->position().toPoint());
+    return pressInside && event->button() == Qt::LeftButton &&
+           w->rect().contains(event->position().toPoint());
 }
 } // namespace
 
-PictureBox::PictureBox(const QPixmap &picture, QWidget *parent) : QWidget(parent), m_picture(picture)
+PictureBox::PictureBox(const QPixmap &picture, QWidget *parent)
+    : QWidget(parent), m_picture(picture)
 {
     setMouseTracking(true);
     resize(picture.deviceIndependentSize().toSize());

@@ -24,7 +24,6 @@ QFont font(int pixelSize, bool bold = false, bool underline = false);
 int pointsToPixels(double points);
 } // namespace skin
 
-
 // A picture at its pixel size, with an optional flat one-pixel frame.
 class PictureBox : public QWidget
 {

@@ -90,9 +90,10 @@ void TestCli::reports_data()
                           << u" 发现未来函数 ZIG\n 发现未来函数 PEAK\n 发现未来函数 PEAKBARS\n"_s;
     QTest::newRow("clean") << QStringList{u"clean.txt"_s} << 0 << kNone;
     QTest::newRow("empty") << QStringList{u"empty.txt"_s} << 0 << kNone;
-    QTest::newRow("several") << QStringList{u"clean.txt"_s, u"hits.txt"_s} << 1
-                             << u"clean.txt:  没有发现未来函数。\nhits.txt:  发现未来函数 ZIG\n"
-                                "hits.txt:  发现未来函数 PEAK\nhits.txt:  发现未来函数 PEAKBARS\n"_s;
+    QTest::newRow("several")
+        << QStringList{u"clean.txt"_s, u"hits.txt"_s} << 1
+        << u"clean.txt:  没有发现未来函数。\nhits.txt:  发现未来函数 ZIG\n"
+           "hits.txt:  发现未来函数 PEAK\nhits.txt:  发现未来函数 PEAKBARS\n"_s;
 }
 
 void TestCli::reports()
@@ -189,8 +190,9 @@ void TestCli::encodings()
     writeBytes(path(u"cn-list.txt"_s), "\xEF\xBB\xBF未来\r\n");
     writeBytes(path(u"gbk.txt"_s), "a:=\xce\xb4\xc0\xb4(1);");
     writeBytes(path(u"utf8.txt"_s), "a:=未来(1);");
-    const Run r = run({u"--positions"_s, u"--list"_s, u"cn-list.txt"_s, u"gbk.txt"_s, u"utf8.txt"_s},
-                      {}, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    const Run r =
+        run({u"--positions"_s, u"--list"_s, u"cn-list.txt"_s, u"gbk.txt"_s, u"utf8.txt"_s}, {},
+            QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
     QCOMPARE(r.status, 1);
     QCOMPARE(r.out, u"gbk.txt:1:4: 发现未来函数 未来\nutf8.txt:1:4: 发现未来函数 未来\n"_s);
 }

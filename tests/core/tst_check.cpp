@@ -42,26 +42,25 @@ void TestCheck::report_data()
     QTest::newRow("peakbars") << u"A:=PEAKBARS(3,5,1);"_s << builtin
                               << hits({u"PEAK"_s, u"PEAKBARS"_s});
     QTest::newRow("lower-case formula") << u"zig(close,3)"_s << builtin << hits({u"ZIG"_s});
-    QTest::newRow("five times, one line") << u"ZIG ZIG zig Zig ZIG"_s << builtin
-                                          << hits({u"ZIG"_s});
-    QTest::newRow("list order, not text order") << u"PEAK(1);ZIG(2);"_s << builtin
-                                                << hits({u"ZIG"_s, u"PEAK"_s});
+    QTest::newRow("five times, one line")
+        << u"ZIG ZIG zig Zig ZIG"_s << builtin << hits({u"ZIG"_s});
+    QTest::newRow("list order, not text order")
+        << u"PEAK(1);ZIG(2);"_s << builtin << hits({u"ZIG"_s, u"PEAK"_s});
     QTest::newRow("cross-period") << u"M:=CLOSE#MONTH;"_s << builtin << hits({u"#MONTH"_s});
     QTest::newRow("empty formula") << QString() << builtin << none;
     QTest::newRow("empty list") << u"ZIG(C,3)"_s << QStringList() << none;
     QTest::newRow("clean formula") << u"MA(C,5)"_s << builtin << none;
-    QTest::newRow("spaces around entry miss") << u"A:ZIG(C,3)"_s << QStringList{u"  ZIG  "_s}
-                                              << none;
-    QTest::newRow("spaces around entry hit") << u"A:  zig  "_s << QStringList{u"  ZIG  "_s}
-                                             << hits({u"  ZIG  "_s});
-    QTest::newRow("lower-case entry matches") << u"ZIG(C,3)"_s << QStringList{u"zig"_s}
-                                              << hits({u"zig"_s});
-    QTest::newRow("duplicate entries") << u"zig"_s << QStringList{u"ZIG"_s, u"ZIG"_s}
-                                       << hits({u"ZIG"_s, u"ZIG"_s});
-    QTest::newRow("chinese entry") << u"x:未来(1)"_s << QStringList{u"未来"_s}
-                                   << hits({u"未来"_s});
-    QTest::newRow("longer upper case") << u"straße"_s << QStringList{u"STRASSE"_s}
-                                       << hits({u"STRASSE"_s});
+    QTest::newRow("spaces around entry miss")
+        << u"A:ZIG(C,3)"_s << QStringList{u"  ZIG  "_s} << none;
+    QTest::newRow("spaces around entry hit")
+        << u"A:  zig  "_s << QStringList{u"  ZIG  "_s} << hits({u"  ZIG  "_s});
+    QTest::newRow("lower-case entry matches")
+        << u"ZIG(C,3)"_s << QStringList{u"zig"_s} << hits({u"zig"_s});
+    QTest::newRow("duplicate entries")
+        << u"zig"_s << QStringList{u"ZIG"_s, u"ZIG"_s} << hits({u"ZIG"_s, u"ZIG"_s});
+    QTest::newRow("chinese entry") << u"x:未来(1)"_s << QStringList{u"未来"_s} << hits({u"未来"_s});
+    QTest::newRow("longer upper case")
+        << u"straße"_s << QStringList{u"STRASSE"_s} << hits({u"STRASSE"_s});
     QTest::newRow("tab entry") << u"A\tB"_s << QStringList{u"\t"_s} << hits({u"\t"_s});
 }
 

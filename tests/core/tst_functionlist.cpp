@@ -88,7 +88,8 @@ void TestFunctionList::reading_data()
     QTest::newRow("case kept") << QByteArray("zig\r\n") << QStringList{u"zig"_s};
     QTest::newRow("empty") << QByteArray() << QStringList();
     QTest::newRow("only blanks") << QByteArray("\r\n  \r\n") << QStringList();
-    QTest::newRow("gbk") << QByteArray("\xce\xb4\xc0\xb4\r\nZIG") << QStringList{u"未来"_s, u"ZIG"_s};
+    QTest::newRow("gbk") << QByteArray("\xce\xb4\xc0\xb4\r\nZIG")
+                         << QStringList{u"未来"_s, u"ZIG"_s};
     QTest::newRow("utf8") << QByteArray("未来\nZIG") << QStringList{u"未来"_s, u"ZIG"_s};
     QTest::newRow("utf8 mark") << QByteArray("\xEF\xBB\xBFZIG\r\n未来")
                                << QStringList{u"ZIG"_s, u"未来"_s};

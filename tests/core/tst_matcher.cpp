@@ -14,10 +14,10 @@ namespace {
 // Pieces chosen to collide: contained names, overlaps, spaces, case, non-ASCII, letters
 // whose upper case is longer, a character outside the BMP.
 const QStringList kPieces = {
-    u"ZIG"_s, u"ZIGA"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"zig"_s, u"Peak"_s, u"PEAKBARS"_s,
-    u"A"_s,   u"AA"_s,   u"AAA"_s,     u" ZIG "_s,    u"  "_s,  u"#MONTH"_s, u"#"_s,
-    u"未来"_s, u"未"_s,   u"ß"_s,       u"SS"_s,       u"ﬁ"_s,   u"FI"_s,    u"Σ"_s,
-    u"σ"_s,   u"😀"_s,   u"\t"_s,      u"\r\n"_s,     u"("_s,   u","_s,     u"ǅ"_s,
+    u"ZIG"_s,  u"ZIGA"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"zig"_s, u"Peak"_s,   u"PEAKBARS"_s,
+    u"A"_s,    u"AA"_s,   u"AAA"_s,     u" ZIG "_s,    u"  "_s,  u"#MONTH"_s, u"#"_s,
+    u"未来"_s, u"未"_s,   u"ß"_s,       u"SS"_s,       u"ﬁ"_s,   u"FI"_s,     u"Σ"_s,
+    u"σ"_s,    u"😀"_s,    u"\t"_s,      u"\r\n"_s,     u"("_s,   u","_s,      u"ǅ"_s,
 };
 
 QString randomText(QRandomGenerator &rng, int maxPieces)
@@ -136,9 +136,9 @@ void TestMatcher::positions_data()
     QTest::newRow("first line") << u"a:=zig(c,3);"_s << QStringList{u"ZIG"_s} << u"0:1:4"_s;
     QTest::newRow("line ends") << u"x\r\nzig\ry\nZIG"_s << QStringList{u"ZIG"_s}
                                << u"0:2:1 0:4:1"_s;
-    QTest::newRow("same start, list order") << u"FLATZIGA"_s
-                                            << QStringList{u"FLATZIGA"_s, u"ZIG"_s, u"FLATZIG"_s}
-                                            << u"0:1:1 2:1:1 1:1:5"_s;
+    QTest::newRow("same start, list order")
+        << u"FLATZIGA"_s << QStringList{u"FLATZIGA"_s, u"ZIG"_s, u"FLATZIG"_s}
+        << u"0:1:1 2:1:1 1:1:5"_s;
     QTest::newRow("overlapping") << u"AAA"_s << QStringList{u"AA"_s} << u"0:1:1 0:1:2"_s;
     QTest::newRow("after ß") << u"ß zig"_s << QStringList{u"ZIG"_s} << u"0:1:3"_s;
     QTest::newRow("ß itself") << u"xßy"_s << QStringList{u"SS"_s} << u"0:1:2"_s;

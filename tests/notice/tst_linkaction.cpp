@@ -25,17 +25,18 @@ void TestLinkAction::target_data()
     QTest::newRow("blank") << u"   "_s << none << QString();
     QTest::newRow("empty") << QString() << none << QString();
     QTest::newRow("plain") << u"http://s.example/a?b=1"_s << none << u"http://s.example/a?b=1"_s;
-    QTest::newRow("spaces trimmed") << u"  https://s.example/  "_s << none << u"https://s.example/"_s;
-    QTest::newRow("line break trimmed") << u"http://s.example/x\r\n"_s << none
-                                        << u"http://s.example/x"_s;
+    QTest::newRow("spaces trimmed")
+        << u"  https://s.example/  "_s << none << u"https://s.example/"_s;
+    QTest::newRow("line break trimmed")
+        << u"http://s.example/x\r\n"_s << none << u"http://s.example/x"_s;
     QTest::newRow("upper-case scheme") << u"HTTP://S.example/"_s << none << u"http://s.example/"_s;
     QTest::newRow("file url") << u"file:///etc/passwd"_s << none << QString();
     QTest::newRow("program path") << u"/usr/bin/xterm"_s << none << QString();
     QTest::newRow("windows path") << u"C:\\Windows\\System32\\calc.exe"_s << none << QString();
     QTest::newRow("javascript") << u"javascript:alert(1)"_s << none << QString();
     QTest::newRow("no host") << u"http://"_s << none << QString();
-    QTest::newRow("notice opens the download page") << u"发现新版本1.2"_s << download
-                                                    << download.toString();
+    QTest::newRow("notice opens the download page")
+        << u"发现新版本1.2"_s << download << download.toString();
     QTest::newRow("blank notice opens nothing") << QString() << download << QString();
 }
 

@@ -59,13 +59,11 @@ void TestNoticeFetch::answers_data()
     QTest::newRow("closed before answering")
         << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) { s->abort(); }) << false
         << QByteArray();
-    QTest::newRow("cut in the body")
-        << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
-               s->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1.2|a");
-               s->flush();
-               s->disconnectFromHost();
-           })
-        << false << QByteArray();
+    QTest::newRow("cut in the body") << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
+        s->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1.2|a");
+        s->flush();
+        s->disconnectFromHost();
+    }) << false << QByteArray();
 }
 
 void TestNoticeFetch::answers()

@@ -46,7 +46,8 @@ void TestLayout::controls_data()
     QTest::newRow("lbNewVersion") << u"lbNewVersion"_s << w << QRect(488, 64, 65, 17) << QString();
     QTest::newRow("lbadURL") << u"lbadURL"_s << w << QRect(488, 8, 65, 17) << QString();
     QTest::newRow("Image4") << u"Image4"_s << w << QRect(403, 5, 13, 13) << QString();
-    QTest::newRow("lbTitle") << u"lbTitle"_s << w << QRect(27, 5, 150, 12) << u"MorvaneV1.1 -- Kavrin出品"_s;
+    QTest::newRow("lbTitle") << u"lbTitle"_s << w << QRect(27, 5, 150, 12)
+                             << u"MorvaneV1.1 -- Kavrin出品"_s;
     QTest::newRow("Label1") << u"Label1"_s << w << QRect(8, 32, 72, 12) << u"未来函数列表"_s;
     QTest::newRow("Image3") << u"Image3"_s << w << QRect(421, 5, 13, 13) << QString();
     QTest::newRow("Image2") << u"Image2"_s << w << QRect(440, 5, 13, 13) << QString();
@@ -154,7 +155,7 @@ void TestLayout::tabOrder()
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window.get(), 5000));
     QCOMPARE(QApplication::focusWidget(), window->txtCode);
-    const QList<QWidget *> expected{window->btnCheck, window->btnClear, window->btnSave,
+    const QList<QWidget *> expected{window->btnCheck,    window->btnClear,    window->btnSave,
                                     window->btnEditList, window->btnLoadList, window->List,
                                     window->txtCode};
     for (QWidget *next : expected) {
@@ -267,9 +268,9 @@ void TestLayout::windowGrab()
     QCOMPARE(img.size() / img.devicePixelRatio(), QSize(460, 420));
     const qreal r = img.devicePixelRatio();
     auto at = [&](int x, int y) { return img.pixelColor(int(x * r), int(y * r)); };
-    QCOMPARE(at(104 + 200, 24 + 5), QColor(237, 238, 240));        // inside the code page
-    QVERIFY(at(446, 6).red() > 150 && at(446, 6).green() < 110);   // the close button's red
-    QVERIFY(at(250, 6).lightness() > at(250, 18).lightness());        // gradient behind lbTitle
+    QCOMPARE(at(104 + 200, 24 + 5), QColor(237, 238, 240));      // inside the code page
+    QVERIFY(at(446, 6).red() > 150 && at(446, 6).green() < 110); // the close button's red
+    QVERIFY(at(250, 6).lightness() > at(250, 18).lightness());   // gradient behind lbTitle
 
     // The other pages, for people to look at.
     window->txtCode->setPlainText(u"A:=ZIG(C,3);B:=PEAKBARS(1,2,3);"_s);

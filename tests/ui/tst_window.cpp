@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 using namespace morvane;
 using namespace Qt::StringLiterals;
@@ -183,8 +183,8 @@ void TestWindow::check_data()
                               << u" 发现未来函数 ZIG\n 发现未来函数 PEAK"_s << QColor(255, 0, 0);
     QTest::newRow("nothing") << u"MA(C,5)"_s << QTime(10, 0) << u" 没有发现未来函数。"_s
                              << QColor(0, 128, 0);
-    QTest::newRow("nothing at 59") << QString() << QTime(14, 59, 30) << u" 没有发现未来函数吖！"_s
-                                   << QColor(0, 128, 0);
+    QTest::newRow("nothing at 59")
+        << QString() << QTime(14, 59, 30) << u" 没有发现未来函数吖！"_s << QColor(0, 128, 0);
 }
 
 void TestWindow::check()
@@ -379,11 +379,12 @@ void TestWindow::saving_data()
     QTest::addColumn<QByteArray>("existing");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("empty formula empties the file") << QString() << QByteArray("old") << QByteArray();
+    QTest::newRow("empty formula empties the file")
+        << QString() << QByteArray("old") << QByteArray();
     QTest::newRow("several lines") << u"A:=ZIG(C,3);\nB:=MA(C,5);"_s << QByteArray()
                                    << QByteArray("A:=ZIG(C,3);\r\nB:=MA(C,5);");
-    QTest::newRow("replaces as a whole") << u"X"_s << QByteArray("a much longer old content")
-                                         << QByteArray("X");
+    QTest::newRow("replaces as a whole")
+        << u"X"_s << QByteArray("a much longer old content") << QByteArray("X");
     QTest::newRow("gbk") << u"未来:=1;"_s << QByteArray() << QByteArray("\xce\xb4\xc0\xb4:=1;");
 }
 

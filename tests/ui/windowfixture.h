@@ -12,7 +12,7 @@ struct WindowFixture
 {
     QTemporaryDir dir;
     QTime now{10, 30};
-    QStringList saveAnswers;      // what the save dialog answers, in turn ("" = cancel)
+    QStringList saveAnswers; // what the save dialog answers, in turn ("" = cancel)
     QList<morvane::CommonDialog> dialogStates;
     QList<QUrl> openedUrls;
     QStringList editedFiles;

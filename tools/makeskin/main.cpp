@@ -151,7 +151,10 @@ QByteArray icon(const QList<int> &sizes)
         images << png(emblem(s, s));
     QByteArray out;
     auto u16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
-    auto u32 = [&](quint32 v) { u16(quint16(v & 0xffff)); u16(quint16(v >> 16)); };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xffff));
+        u16(quint16(v >> 16));
+    };
     u16(0);
     u16(1);
     u16(quint16(sizes.size()));
