@@ -208,30 +208,38 @@ void fmFunctionCheck::connectHandlers()
     connect(btnEditList, &QPushButton::clicked, this, &fmFunctionCheck::btnEditList_Click);
     connect(btnReturn, &QPushButton::clicked, this, &fmFunctionCheck::btnReturn_Click);
     connect(btnAbout, &QPushButton::clicked, this, &fmFunctionCheck::btnAbout_Click);
-    connect(Image2, &PictureBox::clicked, this, &fmFunctionCheck::Image2_Click);
-    connect(Image3, &PictureBox::clicked, this, &fmFunctionCheck::Image3_Click);
-    connect(Image4, &PictureBox::clicked, this, &fmFunctionCheck::Image4_Click);
-    connect(lbMsg, &SkinLabel::clicked, this, &fmFunctionCheck::lbMsg_Click);
-    connect(lbad, &SkinLabel::clicked, this, &fmFunctionCheck::lbad_Click);
-    connect(lblink, &SkinLabel::clicked, this, &fmFunctionCheck::lblink_Click);
+    connect(Image2->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::Image2_Click);
+    connect(Image3->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::Image3_Click);
+    connect(Image4->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::Image4_Click);
+    connect(lbMsg->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::lbMsg_Click);
+    connect(lbad->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::lbad_Click);
+    connect(lblink->pointer(), &PointerEvents::clicked, this, &fmFunctionCheck::lblink_Click);
 
     // Moving: press on the background or the title, then move with the button held.
     auto startDrag = [this](QPoint globalPos) {
         m_dragOffset = globalPos - frameGeometry().topLeft();
         m_systemMove = false;
     };
-    connect(Image1, &PictureBox::pressed, this, startDrag);
-    connect(lbTitle, &SkinLabel::pressed, this, startDrag);
-    connect(Image1, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image1_MouseMove);
-    connect(lbTitle, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbTitle_MouseMove);
-    connect(Image2, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image2_MouseMove);
-    connect(Image3, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image3_MouseMove);
-    connect(Image4, &PictureBox::mouseMoved, this, &fmFunctionCheck::Image4_MouseMove);
-    connect(panelAbout, &SkinPanel::mouseMoved, this, &fmFunctionCheck::panelAbout_MouseMove);
-    connect(PanelInfo, &SkinPanel::mouseMoved, this, &fmFunctionCheck::PanelInfo_MouseMove);
-    connect(lblink, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lblink_MouseMove);
-    connect(lbad, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbad_MouseMove);
-    connect(lbMsg, &SkinLabel::mouseMoved, this, &fmFunctionCheck::lbMsg_MouseMove);
+    connect(Image1->pointer(), &PointerEvents::pressed, this, startDrag);
+    connect(lbTitle->pointer(), &PointerEvents::pressed, this, startDrag);
+    connect(Image1->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::Image1_MouseMove);
+    connect(lbTitle->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::lbTitle_MouseMove);
+    connect(Image2->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::Image2_MouseMove);
+    connect(Image3->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::Image3_MouseMove);
+    connect(Image4->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::Image4_MouseMove);
+    connect(panelAbout->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::panelAbout_MouseMove);
+    connect(PanelInfo->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::PanelInfo_MouseMove);
+    connect(lblink->pointer(), &PointerEvents::mouseMoved, this,
+            &fmFunctionCheck::lblink_MouseMove);
+    connect(lbad->pointer(), &PointerEvents::mouseMoved, this, &fmFunctionCheck::lbad_MouseMove);
+    connect(lbMsg->pointer(), &PointerEvents::mouseMoved, this, &fmFunctionCheck::lbMsg_MouseMove);
 }
 
 void fmFunctionCheck::Image1_MouseMove(QPoint globalPos, Qt::MouseButtons buttons)

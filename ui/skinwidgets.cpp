@@ -27,19 +27,45 @@ int pointsToPixels(double points)
 
 } // namespace skin
 
-namespace {
-// A click is a press and a release on the same control, as buttons behave.
-bool releasedInside(const QWidget *w, const QMouseEvent *event, bool pressInside)
+PointerEvents::PointerEvents(QWidget *control) : QObject(control)
 {
-    return pressInside && event->button() == Qt::LeftButton &&
-           w->rect().contains(event->position().toPoint());
+    control->setMouseTracking(true);
+    control->installEventFilter(this);
 }
-} // namespace
+
+bool PointerEvents::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *control = static_cast<QWidget *>(watched);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        m_pressInside = mouse->button() == Qt::LeftButton;
+        if (m_pressInside)
+            emit pressed(mouse->globalPosition().toPoint());
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        const bool click = m_pressInside && mouse->button() == Qt::LeftButton &&
+                           control->rect().contains(mouse->position().toPoint());
+        m_pressInside = false;
+        if (click)
+            emit clicked();
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        emit mouseMoved(mouse->globalPosition().toPoint(), mouse->buttons());
+        return true; // the control's own: never handed on to the page beneath
+    }
+    default:
+        return false;
+    }
+}
 
 PictureBox::PictureBox(const QPixmap &picture, QWidget *parent)
-    : QWidget(parent), m_picture(picture)
+    : QWidget(parent), m_picture(picture), m_pointer(new PointerEvents(this))
 {
-    setMouseTracking(true);
     resize(picture.deviceIndependentSize().toSize());
 }
 
@@ -61,27 +87,7 @@ void PictureBox::paintEvent(QPaintEvent *)
     }
 }
 
-void PictureBox::mousePressEvent(QMouseEvent *event)
-{
-    m_pressInside = event->button() == Qt::LeftButton;
-    if (m_pressInside)
-        emit pressed(event->globalPosition().toPoint());
-}
-
-void PictureBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    const bool click = releasedInside(this, event, m_pressInside);
-    m_pressInside = false;
-    if (click)
-        emit clicked();
-}
-
-void PictureBox::mouseMoveEvent(QMouseEvent *event)
-{
-    emit mouseMoved(event->globalPosition().toPoint(), event->buttons());
-}
-
-SkinLabel::SkinLabel(QWidget *parent) : QLabel(parent)
+SkinLabel::SkinLabel(QWidget *parent) : QLabel(parent), m_pointer(new PointerEvents(this))
 {
     // Captions may come from a web server: never interpret them.
     setTextFormat(Qt::PlainText);
@@ -89,7 +95,6 @@ SkinLabel::SkinLabel(QWidget *parent) : QLabel(parent)
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setMargin(0);
     setIndent(0);
-    setMouseTracking(true);
 }
 
 void SkinLabel::setCaption(const QString &caption)
@@ -136,38 +141,12 @@ void SkinLabel::changeEvent(QEvent *event)
         fitToText();
 }
 
-void SkinLabel::mousePressEvent(QMouseEvent *event)
-{
-    m_pressInside = event->button() == Qt::LeftButton;
-    if (m_pressInside)
-        emit pressed(event->globalPosition().toPoint());
-}
-
-void SkinLabel::mouseReleaseEvent(QMouseEvent *event)
-{
-    const bool click = releasedInside(this, event, m_pressInside);
-    m_pressInside = false;
-    if (click)
-        emit clicked();
-}
-
-void SkinLabel::mouseMoveEvent(QMouseEvent *event)
-{
-    emit mouseMoved(event->globalPosition().toPoint(), event->buttons());
-}
-
-SkinPanel::SkinPanel(QWidget *parent) : QWidget(parent)
+SkinPanel::SkinPanel(QWidget *parent) : QWidget(parent), m_pointer(new PointerEvents(this))
 {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, skin::contentGrey);
     setPalette(pal);
     setAutoFillBackground(true);
-    setMouseTracking(true);
-}
-
-void SkinPanel::mouseMoveEvent(QMouseEvent *event)
-{
-    emit mouseMoved(event->globalPosition().toPoint(), event->buttons());
 }
 
 } // namespace morvane

@@ -24,6 +24,26 @@ QFont font(int pixelSize, bool bold = false, bool underline = false);
 int pointsToPixels(double points);
 } // namespace skin
 
+// The pointer events the window answers, for a control that has no behaviour of its own:
+// a click (press and release on the control), a press, and every movement over it.
+class PointerEvents : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PointerEvents(QWidget *control);
+
+signals:
+    void clicked();
+    void pressed(QPoint globalPos);
+    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool m_pressInside = false;
+};
+
 // A picture at its pixel size, with an optional flat one-pixel frame.
 class PictureBox : public QWidget
 {
@@ -35,21 +55,15 @@ public:
     bool isFramed() const { return m_framed; }
     void setFramed(bool framed);
 
-signals:
-    void clicked();
-    void pressed(QPoint globalPos);
-    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+    PointerEvents *pointer() const { return m_pointer; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     QPixmap m_picture;
     bool m_framed = false;
-    bool m_pressInside = false;
+    PointerEvents *m_pointer;
 };
 
 // A plain-text label: transparent unless given a background, optionally sized to its text.
@@ -68,20 +82,14 @@ public:
     void setOpaque(const QColor &background);
     void fitToText();
 
-signals:
-    void clicked();
-    void pressed(QPoint globalPos);
-    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+    PointerEvents *pointer() const { return m_pointer; }
 
 protected:
     void changeEvent(QEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     bool m_autoSize = false;
-    bool m_pressInside = false;
+    PointerEvents *m_pointer;
 };
 
 // A page: a solid content-grey child window without a border.
@@ -91,11 +99,10 @@ class SkinPanel : public QWidget
 public:
     explicit SkinPanel(QWidget *parent = nullptr);
 
-signals:
-    void mouseMoved(QPoint globalPos, Qt::MouseButtons buttons);
+    PointerEvents *pointer() const { return m_pointer; }
 
-protected:
-    void mouseMoveEvent(QMouseEvent *event) override;
+private:
+    PointerEvents *m_pointer;
 };
 
 } // namespace morvane

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -36,13 +38,6 @@ Run run(const QStringList &args, const QByteArray &input = {},
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 const QString kNone = u" 没有发现未来函数。\n"_s;

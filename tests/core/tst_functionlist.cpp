@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -13,19 +15,6 @@ using namespace morvane;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A file that exists but cannot be read, also for root.
 bool makeUnreadable(const QString &path)

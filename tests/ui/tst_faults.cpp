@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+
+#include "testfiles.h"
 #include <QTimer>
 
 using namespace morvane;
@@ -15,19 +17,6 @@ Q_DECLARE_METATYPE(NoticeServer::Answer)
 Q_DECLARE_METATYPE(std::optional<bool>)
 
 namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 QByteArray garbage(qsizetype size, quint32 seed)
 {

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QTest>
+
+#include "testfiles.h"
 #include <QTimer>
 
 using namespace morvane;
@@ -22,19 +24,6 @@ void sendMouse(QWidget *w, QEvent::Type type, QPoint local, Qt::MouseButton butt
 void hover(QWidget *w, QPoint local = {2, 2})
 {
     sendMouse(w, QEvent::MouseMove, local, Qt::NoButton, Qt::NoButton);
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 // Code, Result, About over code, About over result.
