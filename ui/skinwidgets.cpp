@@ -55,6 +55,9 @@ bool PointerEvents::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::MouseMove: {
         auto *mouse = static_cast<QMouseEvent *>(event);
+        // A page only hears the pointer off its controls, not what a button hands on.
+        if (control->childAt(mouse->position().toPoint()))
+            return false;
         emit mouseMoved(mouse->globalPosition().toPoint(), mouse->buttons());
         return true; // the control's own: never handed on to the page beneath
     }

@@ -248,6 +248,8 @@ void TestWindow::hoverFrames()
     QCOMPARE(frames(), u"001"_s);
     hover(w->txtCode->viewport());
     QCOMPARE(frames(), u"001"_s);
+    hover(w->btnAbout, {5, 5}); // over a control of the about page, not the page
+    QCOMPARE(frames(), u"001"_s);
     hover(w->panelAbout, {5, 300});
     QCOMPARE(frames(), u"000"_s);
     hover(w->Image2);
