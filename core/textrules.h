@@ -17,11 +17,6 @@ inline QStringView trimSpaces(QStringView text)
     return text.sliced(begin, end - begin);
 }
 
-inline QString trimmedSpaces(QStringView text)
-{
-    return trimSpaces(text).toString();
-}
-
 inline bool isBlank(QStringView text)
 {
     return trimSpaces(text).isEmpty();

@@ -51,7 +51,6 @@ class PictureBox : public QWidget
 public:
     explicit PictureBox(const QPixmap &picture, QWidget *parent = nullptr);
 
-    const QPixmap &picture() const { return m_picture; }
     bool isFramed() const { return m_framed; }
     void setFramed(bool framed);
 
@@ -74,7 +73,6 @@ public:
     explicit SkinLabel(QWidget *parent = nullptr);
 
     void setAutoSize(bool on) { m_autoSize = on; }
-    bool autoSize() const { return m_autoSize; }
     QString caption() const { return text(); }
     void setCaption(const QString &caption);
     void setTextColor(const QColor &color);
