@@ -1,0 +1,366 @@
+#include "lexer.h"
+
+#include <QChar>
+
+#include <array>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+bool isLineEnd(char16_t c)
+{
+    return c == u'\n' || c == u'\r';
+}
+
+bool isBlank(char16_t c)
+{
+    return c == u' ' || c == u'\t' || (c > 0x7f && !isLineEnd(c) && QChar::isSpace(c));
+}
+
+class Lexer
+{
+public:
+    Lexer(QStringView text, LexState state, SourcePos origin, std::vector<Token> *out)
+        : m_text(text), m_state(state), m_base(origin.offset), m_line(origin.line),
+          m_column(origin.column), m_out(out)
+    {
+    }
+
+    LexState run()
+    {
+        while (m_pos < m_text.size()) {
+            if (isLineEnd(m_text[m_pos].unicode()))
+                newline();
+            else if (m_state != LexState::Normal)
+                continueOpen();
+            else
+                token();
+        }
+        return m_state;
+    }
+
+private:
+    char16_t unit(qsizetype k) const { return k < m_text.size() ? m_text[k].unicode() : u'\0'; }
+
+    char32_t codePoint(qsizetype k, qsizetype *width) const
+    {
+        const char16_t c = unit(k);
+        if (QChar::isHighSurrogate(c) && QChar::isLowSurrogate(unit(k + 1))) {
+            *width = 2;
+            return QChar::surrogateToUcs4(c, unit(k + 1));
+        }
+        *width = 1;
+        return c;
+    }
+
+    void push(TokenKind kind, qsizetype start)
+    {
+        m_out->push_back({kind, m_base + start, m_pos - start, m_line, m_column});
+        // Columns count code points; a lone low surrogate counts as nothing, as in core.
+        for (qsizetype k = start; k < m_pos; ++k) {
+            if (!QChar::isLowSurrogate(m_text[k].unicode()))
+                ++m_column;
+        }
+        if (kind != TokenKind::Space)
+            m_afterNote = false;
+    }
+
+    void newline()
+    {
+        const qsizetype start = m_pos;
+        m_pos += m_text[m_pos] == u'\r' && unit(m_pos + 1) == u'\n' ? 2 : 1;
+        m_out->push_back({TokenKind::Newline, m_base + start, m_pos - start, m_line, m_column});
+        ++m_line;
+        m_column = 1;
+        m_afterNote = false;
+    }
+
+    void toLineEnd()
+    {
+        while (m_pos < m_text.size() && !isLineEnd(m_text[m_pos].unicode()))
+            ++m_pos;
+    }
+
+    // Runs to `closer` (consumed) or the line's end, which leaves the state open.
+    void scanTo(QStringView closer, TokenKind kind, qsizetype start)
+    {
+        for (; m_pos < m_text.size(); ++m_pos) {
+            const char16_t c = m_text[m_pos].unicode();
+            if (isLineEnd(c))
+                break;
+            if (m_text.sliced(m_pos).startsWith(closer)) {
+                m_pos += closer.size();
+                m_state = LexState::Normal;
+                break;
+            }
+        }
+        push(kind, start);
+    }
+
+    void continueOpen()
+    {
+        switch (m_state) {
+        case LexState::InBrace:
+            scanTo(u"}", TokenKind::Comment, m_pos);
+            break;
+        case LexState::InBlock:
+            scanTo(u"*/", TokenKind::Comment, m_pos);
+            break;
+        case LexState::InNote:
+            scanTo(u"\"", TokenKind::Note, m_pos);
+            break;
+        case LexState::Normal:
+            break;
+        }
+    }
+
+    qsizetype nameRun(qsizetype k) const
+    {
+        qsizetype width = 1;
+        while (k < m_text.size() && isNameChar(codePoint(k, &width)))
+            k += width;
+        return k;
+    }
+
+    void token()
+    {
+        const qsizetype start = m_pos;
+        const char16_t c = m_text[m_pos].unicode();
+        const char16_t next = unit(m_pos + 1);
+        qsizetype width = 1;
+        const char32_t cp = codePoint(m_pos, &width);
+
+        if (isBlank(c)) {
+            while (m_pos < m_text.size() && isBlank(m_text[m_pos].unicode()))
+                ++m_pos;
+            push(TokenKind::Space, start);
+            return;
+        }
+        switch (c) {
+        case u'{':
+            ++m_pos;
+            m_state = LexState::InBrace;
+            scanTo(u"}", TokenKind::Comment, start);
+            return;
+        case u'/':
+            if (next == u'/') {
+                toLineEnd();
+                push(TokenKind::Comment, start);
+                return;
+            }
+            if (next == u'*') {
+                m_pos += 2;
+                m_state = LexState::InBlock;
+                scanTo(u"*/", TokenKind::Comment, start);
+                return;
+            }
+            break;
+        case u'\'':
+            ++m_pos;
+            scanTo(u"'", TokenKind::Text, start);
+            m_state = LexState::Normal; // an unclosed quote ends with its line
+            return;
+        case u'"':
+            ++m_pos;
+            if (m_afterNote) {
+                m_state = LexState::InNote;
+                scanTo(u"\"", TokenKind::Note, start);
+            } else {
+                scanTo(u"\"", TokenKind::Quoted, start);
+                m_state = LexState::Normal;
+            }
+            return;
+        case u'#': {
+            const qsizetype wordEnd = nameRun(m_pos + 1);
+            if (wordEnd == m_pos + 1)
+                break;
+            const QStringView word = m_text.sliced(m_pos + 1, wordEnd - m_pos - 1);
+            m_pos = wordEnd;
+            push(isPeriodWord(word) ? TokenKind::Period : TokenKind::Directive, start);
+            m_afterNote = word.compare(u"NOTE", Qt::CaseInsensitive) == 0;
+            return;
+        }
+        default:
+            break;
+        }
+
+        if ((c >= u'0' && c <= u'9') || (c == u'.' && next >= u'0' && next <= u'9')) {
+            number();
+            push(TokenKind::Number, start);
+            return;
+        }
+        if (isNameStart(cp)) {
+            m_pos = nameRun(m_pos);
+            // KDJ.K: a reference to another indicator's line
+            while (unit(m_pos) == u'.' && m_pos + 1 < m_text.size()) {
+                qsizetype w = 1;
+                if (!isNameStart(codePoint(m_pos + 1, &w)))
+                    break;
+                m_pos = nameRun(m_pos + 1);
+            }
+            const QStringView word = m_text.sliced(start, m_pos - start);
+            const bool keyword =
+                word.size() <= 3 && (word.compare(u"AND", Qt::CaseInsensitive) == 0 ||
+                                     word.compare(u"OR", Qt::CaseInsensitive) == 0 ||
+                                     word.compare(u"NOT", Qt::CaseInsensitive) == 0);
+            push(keyword ? TokenKind::Operator : TokenKind::Name, start);
+            return;
+        }
+
+        TokenKind kind = TokenKind::Operator;
+        qsizetype length = 1;
+        switch (c) {
+        case u'+':
+        case u'-':
+        case u'*':
+        case u'/':
+            break;
+        case u'>':
+            length = next == u'=' ? 2 : 1;
+            break;
+        case u'<':
+            length = next == u'=' || next == u'>' ? 2 : 1;
+            break;
+        case u'=':
+            length = next == u'=' ? 2 : 1;
+            break;
+        case u'!':
+            if (next == u'=')
+                length = 2;
+            else
+                kind = TokenKind::Unknown;
+            break;
+        case u'&':
+        case u'|':
+            if (next == c)
+                length = 2;
+            else
+                kind = TokenKind::Unknown;
+            break;
+        case u':':
+            kind = next == u'=' ? TokenKind::Assign : TokenKind::Colon;
+            length = next == u'=' ? 2 : 1;
+            break;
+        case u'(':
+            kind = TokenKind::LeftParen;
+            break;
+        case u')':
+            kind = TokenKind::RightParen;
+            break;
+        case u',':
+            kind = TokenKind::Comma;
+            break;
+        case u';':
+            kind = TokenKind::Semicolon;
+            break;
+        default:
+            kind = TokenKind::Unknown;
+            length = width;
+            break;
+        }
+        m_pos += length;
+        push(kind, start);
+    }
+
+    void number()
+    {
+        auto digits = [this] {
+            while (unit(m_pos) >= u'0' && unit(m_pos) <= u'9')
+                ++m_pos;
+        };
+        auto isDigit = [](char16_t d) { return d >= u'0' && d <= u'9'; };
+        digits();
+        if (unit(m_pos) == u'.' && isDigit(unit(m_pos + 1))) {
+            ++m_pos;
+            digits();
+        } else if (unit(m_pos) == u'.' && !isNameStart(unit(m_pos + 1))) {
+            ++m_pos; // "5." is a number too
+        }
+        const char16_t e = unit(m_pos);
+        if (e == u'E' || e == u'e') {
+            qsizetype k = m_pos + 1;
+            if (unit(k) == u'+' || unit(k) == u'-')
+                ++k;
+            if (isDigit(unit(k))) {
+                m_pos = k;
+                digits();
+            }
+        }
+    }
+
+    QStringView m_text;
+    LexState m_state;
+    qsizetype m_base;
+    int m_line;
+    int m_column;
+    std::vector<Token> *m_out;
+    qsizetype m_pos = 0;
+    bool m_afterNote = false;
+};
+
+} // namespace
+
+bool isNameChar(char32_t c)
+{
+    if (c < 0x80) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
+               c == u'_' || c == u'%' || c == u'$';
+    }
+    if (c == U'【' || c == U'】')
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNameStart(char32_t c)
+{
+    return isNameChar(c) && !(c >= u'0' && c <= u'9') && c != u'$' && c != u'%';
+}
+
+bool isPeriodWord(QStringView word)
+{
+    static constexpr std::array<QStringView, 11> kWords = {
+        u"MIN1", u"MIN5",  u"MIN15",  u"MIN30",    u"MIN60", u"DAY",
+        u"WEEK", u"MONTH", u"SEASON", u"HALFYEAR", u"YEAR"};
+    for (QStringView w : kWords) {
+        if (word.compare(w, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out)
+{
+    return Lexer(text, start, origin, out).run();
+}
+
+LexState lexLine(QStringView line, LexState start, std::vector<Token> *out)
+{
+    return lexFrom(line, start, {}, out);
+}
+
+std::vector<Token> lex(QStringView text)
+{
+    std::vector<Token> tokens;
+    tokens.reserve(static_cast<size_t>(text.size() / 3 + 1));
+    lexFrom(text, LexState::Normal, {}, &tokens);
+    return tokens;
+}
+
+} // namespace morvane::formula
