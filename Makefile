@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench sanitize fuzz fuzz-build clean
+.PHONY: all deps configure build test run bench sanitize fuzz fuzz-build format format-check clean
 
 all: build
 
@@ -28,7 +28,7 @@ bench: build
 # The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
 	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF
+		-DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-sanitize
 	cd build-sanitize && ctest --output-on-failure -j2
 
@@ -51,6 +51,15 @@ fuzz: fuzz-build
 			build-fuzz/corpus/$$t fuzz/corpus/$$t 2>&1 | grep -E '^(#|stat::|==|INFO: seed)|ERROR|SUMMARY|Done' | tail -n 12; \
 		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
+
+# Every C++ file git knows, against .clang-format.
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize build-fuzz

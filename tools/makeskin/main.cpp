@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QColor kContentGrey(237, 238, 240);
@@ -185,13 +187,13 @@ int main(int argc, char **argv)
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     const QList<int> iconSizes{16, 24, 32, 48, 64, 72};
-    bool ok = writeFile(dir.filePath("background.png"), png(background())) &&
-              writeFile(dir.filePath("close.png"), png(closeButton())) &&
-              writeFile(dir.filePath("minimise.png"), png(minimiseButton())) &&
-              writeFile(dir.filePath("about.png"), png(aboutButton())) &&
-              writeFile(dir.filePath("emblem.png"), png(emblem(34, 33))) &&
-              writeFile(dir.filePath("morvane.ico"), icon(iconSizes));
+    bool ok = writeFile(dir.filePath(u"background.png"_s), png(background())) &&
+              writeFile(dir.filePath(u"close.png"_s), png(closeButton())) &&
+              writeFile(dir.filePath(u"minimise.png"_s), png(minimiseButton())) &&
+              writeFile(dir.filePath(u"about.png"_s), png(aboutButton())) &&
+              writeFile(dir.filePath(u"emblem.png"_s), png(emblem(34, 33))) &&
+              writeFile(dir.filePath(u"morvane.ico"_s), icon(iconSizes));
     for (int s : iconSizes)
-        ok = ok && writeFile(dir.filePath(QString("icon-%1.png").arg(s)), png(emblem(s, s)));
+        ok = ok && writeFile(dir.filePath(u"icon-%1.png"_s.arg(s)), png(emblem(s, s)));
     return ok ? 0 : 1;
 }
