@@ -4,6 +4,7 @@
 #include "encoding.h"
 #include "functionlist.h"
 #include "functionmatcher.h"
+#include "morvane_config.h"
 #include "occurrences.h"
 
 #include <QCommandLineParser>
@@ -130,7 +131,7 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
         return 0;
     }
     if (parser.isSet(version)) {
-        stdOut << QString::fromLatin1(kProgram) + u" 1.1\n"_s;
+        stdOut << QString::fromLatin1(kProgram) + u' ' + QString::fromUtf8(MORVANE_VERSION) + u'\n';
         return 0;
     }
     const bool positions = parser.isSet(u"positions"_s);

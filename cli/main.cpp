@@ -1,4 +1,5 @@
 #include "checkcommand.h"
+#include "morvane_config.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -9,7 +10,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("morvane-check"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
     QFile in, out, err;
     in.open(stdin, QIODevice::ReadOnly);
     out.open(stdout, QIODevice::WriteOnly);

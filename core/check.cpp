@@ -36,12 +36,9 @@ CheckReport checkFormula(const QString &formula, const FunctionMatcher &matcher,
             report.text += hitLine(entries[i]);
     }
     report.found = !report.text.isEmpty();
-    if (report.found) {
-        report.rgb = kReportRed;
-    } else {
+    if (!report.found) {
         const QTime now = clock ? clock() : QTime::currentTime();
         report.text = QString::fromUtf16(now.minute() == 59 ? kNothingFoundAt59 : kNothingFound);
-        report.rgb = kReportGreen;
     }
     return report;
 }

@@ -12,16 +12,11 @@ inline constexpr char16_t kHitPrefix[] = u" 发现未来函数 ";
 inline constexpr char16_t kNothingFound[] = u" 没有发现未来函数。";
 inline constexpr char16_t kNothingFoundAt59[] = u" 没有发现未来函数吖！";
 
-inline constexpr quint32 kReportGreen = 0x008000; // RGB
-inline constexpr quint32 kReportRed = 0xFF0000;
-
+// What a check found, in the check's own words; how it is shown is the caller's choice.
 struct CheckReport
 {
     QString text; // hit lines each ended by CR LF, or one summary line without a line end
     bool found = false;
-    int fontPointSize = 10;
-    bool fontBold = false;
-    quint32 rgb = kReportGreen;
 };
 
 // Called once, after the search, and only when nothing was found.

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSaveFile>
 
 using namespace Qt::StringLiterals;
@@ -84,11 +83,20 @@ bool readFunctionListFile(const QString &path, QStringList *entries, QString *er
             *error = file.errorString();
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        return false;
+    return readFunctionList(file, entries, error);
+}
+
+bool readFunctionList(QIODevice &device, QStringList *entries, QString *error)
+{
+    QByteArray bytes;
+    char chunk[64 * 1024];
+    for (qint64 n; (n = device.read(chunk, sizeof chunk)) != 0;) {
+        if (n < 0) { // QFile's readAll() would hide this
+            if (error)
+                *error = device.errorString();
+            return false;
+        }
+        bytes.append(chunk, n);
     }
     *entries = parseFunctionListBytes(bytes);
     return true;
@@ -122,8 +130,19 @@ FunctionList::LoadResult FunctionList::load(QString *error)
     if (!listFileExists(m_path))
         return writeFunctionListFile(m_path, m_entries, error) ? LoadResult::Created
                                                                : LoadResult::WriteFailed;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return LoadResult::ReadFailed;
+    }
+    return loadFrom(file, error);
+}
+
+FunctionList::LoadResult FunctionList::loadFrom(QIODevice &device, QString *error)
+{
     QStringList loaded;
-    if (!readFunctionListFile(m_path, &loaded, error))
+    if (!readFunctionList(device, &loaded, error))
         return LoadResult::ReadFailed;
     m_entries = std::move(loaded);
     return LoadResult::Loaded;
@@ -136,30 +155,13 @@ bool FunctionList::ensureFile(QString *error)
     return writeFunctionListFile(m_path, m_entries, error);
 }
 
-bool FunctionList::edit(const EditorLauncher &launcher, QString *error)
+FunctionList::EditResult FunctionList::edit(const EditorLauncher &launcher, QString *error)
 {
     if (!ensureFile(error))
-        return false;
-    if (!launcher || !launcher(m_path)) {
-        if (error)
-            *error =
-                QCoreApplication::translate("FunctionList", "The editor could not be started.");
-        return false;
-    }
-    return true;
-}
-
-EditorLauncher systemEditorLauncher()
-{
-    return [](const QString &path) {
-        const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-#ifdef Q_OS_WIN
-        return QProcess::startDetached(u"NotePad.EXE"_s, {native});
-#else
-        // The desktop's own choice of editor for a text file.
-        return QProcess::startDetached(u"xdg-open"_s, {native});
-#endif
-    };
+        return EditResult::WriteFailed;
+    if (!launcher || !launcher(m_path))
+        return EditResult::LaunchFailed;
+    return EditResult::Opened;
 }
 
 } // namespace morvane

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QIODevice;
+
 namespace morvane {
 
 // The 23 names the program knows without list.txt, in their fixed order.
@@ -27,14 +29,16 @@ bool listFileExists(const QString &path);
 
 // False when the file cannot be opened or read; `entries` is then untouched.
 bool readFunctionListFile(const QString &path, QStringList *entries, QString *error = nullptr);
+// The same from a device that is already open.
+bool readFunctionList(QIODevice &device, QStringList *entries, QString *error = nullptr);
 
 // Atomic: an interrupted write leaves no half-written file behind.
 bool writeFunctionListFile(const QString &path, const QStringList &entries,
                            QString *error = nullptr);
 
 // Opens a file for the user to edit, without waiting; false when nothing could be started.
+// The real one is the desktop's, supplied by the window.
 using EditorLauncher = std::function<bool(const QString &path)>;
-EditorLauncher systemEditorLauncher();
 
 // The list the check uses, with the refresh and edit operations behind the window's buttons.
 class FunctionList
@@ -57,12 +61,21 @@ public:
     // Refresh: replaces the list with the file's; when the file is missing the list
     // stays and is written to a new file. A file that cannot be read keeps the list.
     LoadResult load(QString *error = nullptr);
+    // The reading half of a refresh, from an open device: Loaded or ReadFailed.
+    LoadResult loadFrom(QIODevice &device, QString *error = nullptr);
 
     // Writes the current list when the file is missing; true when the file is there after.
     bool ensureFile(QString *error = nullptr);
 
+    enum class EditResult
+    {
+        Opened,
+        WriteFailed, // the missing file could not be written; `error` says why
+        LaunchFailed
+    };
+
     // Edit: makes sure the file exists, then hands it to the launcher.
-    bool edit(const EditorLauncher &launcher, QString *error = nullptr);
+    EditResult edit(const EditorLauncher &launcher, QString *error = nullptr);
 
 private:
     QString m_path;

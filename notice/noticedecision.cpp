@@ -1,7 +1,6 @@
 #include "noticedecision.h"
 
 #include "encoding.h"
-#include "morvane_config.h"
 #include "textrules.h"
 
 #include <QStringList>
@@ -40,13 +39,14 @@ bool isNumericVersion(const QString &field)
 
 std::optional<NoticeLabels> decideNotice(const NoticeResponse &response,
                                          const QString &runningVersion, const QString &currentAd,
-                                         const QString &currentAdUrl)
+                                         const QString &currentAdUrl,
+                                         const SponsorDefaults &defaults)
 {
     if (!response.completed)
         return std::nullopt;
 
-    const QString defaultCaption = QString::fromUtf8(MORVANE_SPONSOR_CAPTION);
-    const QString defaultUrl = QString::fromUtf8(MORVANE_SPONSOR_URL);
+    const QString &defaultCaption = defaults.caption;
+    const QString &defaultUrl = defaults.url;
     const QString text = decodeGb18030(response.body);
     // An empty text has no fields at all; otherwise n separators give n + 1 fields.
     const QStringList fields = text.isEmpty() ? QStringList() : text.split(u'|');

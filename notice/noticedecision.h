@@ -32,10 +32,18 @@ struct NoticeLabels
 // notice file serves everybody.
 bool isNumericVersion(const QString &field);
 
+// What the notice falls back to where it names no sponsor; the caller's configuration.
+struct SponsorDefaults
+{
+    QString caption;
+    QString url;
+};
+
 // No labels change when no response arrived. Otherwise the body is cut at every "|":
 // version, sponsor caption, sponsor URL; a missing field keeps the current caption.
 std::optional<NoticeLabels> decideNotice(const NoticeResponse &response,
                                          const QString &runningVersion, const QString &currentAd,
-                                         const QString &currentAdUrl);
+                                         const QString &currentAdUrl,
+                                         const SponsorDefaults &defaults);
 
 } // namespace morvane

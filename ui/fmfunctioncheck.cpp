@@ -116,8 +116,9 @@ void fmFunctionCheck::createLayout()
     Image3 = makePicture(this, u"Image3"_s, u"minimise"_s, QPoint(421, 5));
     Label1 = makeLabel(this, u"Label1"_s, u"未来函数列表"_s, QRect(8, 32, 72, 12),
                        skin::headingGrey, true);
-    lbTitle = makeLabel(this, u"lbTitle"_s, u"MorvaneV1.1 -- Kavrin出品"_s, QRect(27, 5, 216, 12),
-                        skin::linkBlue, true);
+    lbTitle = makeLabel(this, u"lbTitle"_s,
+                        u"MorvaneV"_s + QString::fromUtf8(MORVANE_VERSION) + u" -- Kavrin出品"_s,
+                        QRect(27, 5, 216, 12), skin::linkBlue, true);
     Image4 = makePicture(this, u"Image4"_s, u"about"_s, QPoint(403, 5));
     lbadURL = makeLabel(this, u"lbadURL"_s, QString(), QRect(488, 8, 65, 17), skin::white, false);
     lbNewVersion =
@@ -344,21 +345,22 @@ void fmFunctionCheck::loadList(bool tellUser)
 void fmFunctionCheck::btnEditList_Click()
 {
     QString error;
-    const bool ok = m_list.edit(m_services.editorLauncher, &error);
+    const FunctionList::EditResult result = m_list.edit(m_services.editorLauncher, &error);
     showList();
-    if (!ok)
-        m_services.warn(this,
-                        u"无法打开 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+    const QString path = QDir::toNativeSeparators(m_list.path());
+    if (result == FunctionList::EditResult::WriteFailed)
+        m_services.warn(this, u"无法打开 %1：%2"_s.arg(path, error));
+    else if (result == FunctionList::EditResult::LaunchFailed)
+        m_services.warn(this, u"无法启动文本编辑器来打开 %1。"_s.arg(path));
 }
 
 void fmFunctionCheck::btnCheck_Click()
 {
     const CheckReport report = checkFormula(txtCode->toPlainText(), m_matcher, m_services.clock);
     m_reportText = report.text;
-    QFont font = skin::font(skin::pointsToPixels(report.fontPointSize), report.fontBold);
-    txtResult->setFont(font);
+    txtResult->setFont(skin::font(skin::pointsToPixels(skin::reportPointSize), false));
     QPalette pal = txtResult->palette();
-    pal.setColor(QPalette::Text, QColor::fromRgb(report.rgb));
+    pal.setColor(QPalette::Text, report.found ? skin::reportRed : skin::reportGreen);
     txtResult->setPalette(pal);
     // The box shows lines; the trailing line end of the last hit is data, not an empty line.
     QString shown = report.text;
@@ -450,8 +452,9 @@ void fmFunctionCheck::DragWindow(QPoint globalPos, Qt::MouseButtons buttons)
 void fmFunctionCheck::CheckNotice()
 {
     const NoticeResponse response = fetchNotice(m_services.noticeUrl, m_services.noticeLimits);
-    const std::optional<NoticeLabels> labels =
-        decideNotice(response, lbVersion->caption(), lbad->caption(), lbadURL->caption());
+    const std::optional<NoticeLabels> labels = decideNotice(
+        response, lbVersion->caption(), lbad->caption(), lbadURL->caption(),
+        {QString::fromUtf8(MORVANE_SPONSOR_CAPTION), QString::fromUtf8(MORVANE_SPONSOR_URL)});
     if (!labels)
         return;
     lbNewVersion->setCaption(labels->newVersion);

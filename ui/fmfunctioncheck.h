@@ -31,12 +31,12 @@ public:
     const QString &reportText() const { return m_reportText; }
 
     // Window itself
-    PictureBox *Image1 = nullptr;
-    PictureBox *Image2 = nullptr;
-    PictureBox *Image3 = nullptr;
-    PictureBox *Image4 = nullptr;
+    PictureBox *Image1 = nullptr; // the background: title strip, edge, drag area
+    PictureBox *Image2 = nullptr; // close button
+    PictureBox *Image3 = nullptr; // minimise button
+    PictureBox *Image4 = nullptr; // about button
     SkinLabel *lbTitle = nullptr;
-    SkinLabel *Label1 = nullptr;
+    SkinLabel *Label1 = nullptr; // heading of the function list
     SkinLabel *lbNewVersion = nullptr;
     SkinLabel *lbadURL = nullptr;
     QListWidget *List = nullptr;
@@ -53,23 +53,23 @@ public:
     QPushButton *btnClear = nullptr;
     QPushButton *btnSave = nullptr;
     SkinLabel *lbMsg = nullptr;
-    SkinLabel *Label2 = nullptr;
-    SkinLabel *Label3 = nullptr;
-    SkinLabel *Label4 = nullptr;
+    SkinLabel *Label2 = nullptr; // heading of the code box
+    SkinLabel *Label3 = nullptr; // how to use the code box
+    SkinLabel *Label4 = nullptr; // an empty caption at the foot of the code page
 
     // Result page
     QPlainTextEdit *txtResult = nullptr;
     QPushButton *btnReturn = nullptr;
     SkinLabel *lbad = nullptr;
-    SkinLabel *Label5 = nullptr;
+    SkinLabel *Label5 = nullptr; // heading of the report
 
     // About page
     QPushButton *btnAbout = nullptr;
     SkinLabel *lbVersion = nullptr;
-    PictureBox *Image5 = nullptr;
+    PictureBox *Image5 = nullptr; // emblem on the about page
     SkinLabel *lblink = nullptr;
-    SkinLabel *Label6 = nullptr;
-    SkinLabel *Label8 = nullptr;
+    SkinLabel *Label6 = nullptr; // program name before lbVersion
+    SkinLabel *Label8 = nullptr; // the free-software line
 
 public slots:
     void btnCheck_Click();

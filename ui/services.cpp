@@ -3,8 +3,11 @@
 #include "morvane_config.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTime>
 
 using namespace Qt::StringLiterals;
@@ -25,6 +28,20 @@ QStringList CommonDialog::nameFilters() const
             result << description + u" ("_s + patterns + u')';
     }
     return result;
+}
+
+// What differs between Windows and the other desktops lives here, and only here.
+EditorLauncher systemEditorLauncher()
+{
+    return [](const QString &path) {
+        const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+#ifdef Q_OS_WIN
+        return QProcess::startDetached(u"NotePad.EXE"_s, {native});
+#else
+        // The desktop's own choice of editor for a text file.
+        return QProcess::startDetached(u"xdg-open"_s, {native});
+#endif
+    };
 }
 
 WindowServices WindowServices::system()

@@ -24,6 +24,9 @@ struct CommonDialog
     QStringList nameFilters() const;
 };
 
+// The desktop's text editor: Notepad on Windows, the user's choice elsewhere.
+EditorLauncher systemEditorLauncher();
+
 // Everything the window asks of the outside world; tests replace each of them.
 struct WindowServices
 {

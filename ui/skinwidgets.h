@@ -18,6 +18,9 @@ inline const QColor darkGrey{64, 64, 64};
 inline const QColor white{255, 255, 255};
 inline const QColor linkHover{192, 0, 0};
 inline const QColor linkRest{45, 162, 194};
+inline const QColor reportGreen{0, 128, 0}; // nothing found
+inline const QColor reportRed{255, 0, 0};   // something found
+inline constexpr int reportPointSize = 10;
 
 // 宋体 where installed; elsewhere a font with its metrics. Sizes in pixels at 96 dpi.
 QFont font(int pixelSize, bool bold = false, bool underline = false);

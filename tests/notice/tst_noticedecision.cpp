@@ -1,4 +1,3 @@
-#include "morvane_config.h"
 #include "noticedecision.h"
 
 #include <QLocale>
@@ -10,8 +9,9 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(std::optional<NoticeLabels>)
 
 namespace {
-const QString kCaption = QString::fromUtf8(MORVANE_SPONSOR_CAPTION);
-const QString kUrl = QString::fromUtf8(MORVANE_SPONSOR_URL);
+const QString kCaption = u"欢迎访问 sponsor.example"_s;
+const QString kUrl = u"http://www.sponsor.example/"_s;
+const SponsorDefaults kDefaults{kCaption, kUrl};
 
 std::optional<NoticeLabels> labels(const QString &version, const QString &ad, const QString &adUrl,
                                    const QString &message = {})
@@ -88,7 +88,7 @@ void TestNoticeDecision::decide()
     QFETCH(bool, completed);
     QFETCH(QByteArray, body);
     QFETCH(std::optional<NoticeLabels>, expected);
-    const auto actual = decideNotice({completed, body}, u"1.1"_s, QString(), QString());
+    const auto actual = decideNotice({completed, body}, u"1.1"_s, QString(), QString(), kDefaults);
     QCOMPARE(actual.has_value(), expected.has_value());
     if (!expected)
         return;
@@ -125,7 +125,7 @@ void TestNoticeDecision::commaLocaleStillReadsPoint()
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const auto result = decideNotice({true, "1.2"}, u"1.1"_s, QString(), QString());
+    const auto result = decideNotice({true, "1.2"}, u"1.1"_s, QString(), QString(), kDefaults);
     QLocale::setDefault(saved);
     QVERIFY(result);
     QCOMPARE(result->message, u"发现新版本1.2"_s);
@@ -135,7 +135,7 @@ void TestNoticeDecision::currentCaptionsKept()
 {
     // A missing field leaves whatever the labels held.
     const auto result =
-        decideNotice({true, "1.1"}, u"1.1"_s, u"old ad"_s, u"http://old.example/"_s);
+        decideNotice({true, "1.1"}, u"1.1"_s, u"old ad"_s, u"http://old.example/"_s, kDefaults);
     QVERIFY(result);
     QCOMPARE(result->ad, u"old ad"_s);
     QCOMPARE(result->adUrl, u"http://old.example/"_s);
