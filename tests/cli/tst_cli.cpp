@@ -70,9 +70,10 @@ private:
 
 void TestCli::initTestCase()
 {
-    writeBytes(path(u"hits.txt"_s), "A:=ZIG(C,3);\r\nB:=peakbars(1,2,3);\r\n");
-    writeBytes(path(u"clean.txt"_s), "MA(C,5)");
-    writeBytes(path(u"empty.txt"_s), "");
+    // The sample formulas, copied so that the runs can name them relative to one folder.
+    const QDir data(QStringLiteral(MORVANE_TEST_DATA "/cli"));
+    for (const QString &name : {u"hits.txt"_s, u"clean.txt"_s, u"empty.txt"_s})
+        QVERIFY(QFile::copy(data.filePath(name), path(name)));
 }
 
 void TestCli::reports_data()
