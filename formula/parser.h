@@ -1,0 +1,19 @@
+#pragma once
+
+#include "ast.h"
+#include "lexer.h"
+
+#include <QStringView>
+
+#include <vector>
+
+namespace morvane::formula {
+
+// Statements that do not parse are skipped to their ';' (or to the next line that starts
+// with NAME:= or NAME:) and noted; the rest is still parsed.
+Program parse(QStringView text);
+
+// The same over tokens already lexed from `text`.
+Program parseTokens(QStringView text, const std::vector<Token> &tokens);
+
+} // namespace morvane::formula
