@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+
+#include <map>
+#include <vector>
+
+namespace morvane::formula {
+
+// Daily price history, oldest bar first.
+struct Bars
+{
+    std::vector<QDate> dates;
+    std::vector<double> open, high, low, close, volume, amount;
+    // Latest-data values per bar, keyed "CAPITAL", "DYNAINFO(7)", "FINANCE(1)": a chart
+    // shows the newest of them on every bar.
+    std::map<QString, std::vector<double>> extra;
+
+    qsizetype size() const { return qsizetype(dates.size()); }
+    // The first count bars: the history as it stood on bar count-1.
+    Bars head(qsizetype count) const;
+};
+
+// A seeded random walk of trading days (weekends skipped), identical on every platform.
+// Carries a CAPITAL column with two share issues.
+Bars builtinBars(int count = 1000, quint32 seed = 20240105);
+
+enum class BarsProblem
+{
+    None,
+    Empty,       // no data rows
+    ColumnCount, // fewer than 5 or more than 7 fields
+    BadDate,     // not YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD, or no such day
+    BadNumber,   // a price, volume or amount that is not a finite number
+    BadPrices,   // low above high, a price not above zero, a negative volume or amount
+    DateOrder,   // a date not after the row above
+    Encoding     // not text
+};
+
+struct BarsRead
+{
+    Bars bars;
+    BarsProblem problem = BarsProblem::None;
+    int line = 0;   // 1-based line of the problem
+    int column = 0; // 1-based field of the problem, 0 when the whole row
+};
+
+// CSV or tab-separated: date, open, high, low, close[, volume[, amount]]; one header line
+// allowed. Nothing is guessed: the first malformed row is the answer.
+BarsRead readBarsCsv(const QByteArray &bytes);
+
+} // namespace morvane::formula

@@ -1,0 +1,438 @@
+#include "eval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+using Sz = std::size_t;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool isParameterName(const QString &name)
+{
+    // Charting software declares parameters with short ASCII names (N, M1, P2, SHORT);
+    // longer undefined names are more likely functions this evaluator lacks.
+    if (name.isEmpty() || name.size() > 5 || !name[0].isLetter())
+        return false;
+    return std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+    });
+}
+
+// Zero-argument names of the language this evaluator cannot compute: never parameters.
+bool isUnsupportedBuiltin(const QString &name)
+{
+    static const QStringList names = {
+        u"TIME"_s,    u"PERIOD"_s,  u"FROMOPEN"_s, u"VOLINSTK"_s,     u"OPENINT"_s,   u"QHLSR"_s,
+        u"INDEXC"_s,  u"INDEXO"_s,  u"INDEXH"_s,   u"INDEXL"_s,       u"INDEXV"_s,    u"INDEXA"_s,
+        u"ADVANCE"_s, u"DECLINE"_s, u"BUYVOL"_s,   u"SELLVOL"_s,      u"WINNER"_s,    u"COST"_s,
+        u"HYBLOCK"_s, u"DYBLOCK"_s, u"GNBLOCK"_s,  u"TOTALCAPITAL"_s, u"SETTLEMENT"_s};
+    return names.contains(name);
+}
+
+} // namespace
+
+std::optional<int> periodKey(const QString &period, const QDate &d)
+{
+    if (period == u"#WEEK") {
+        int year = 0;
+        const int week = d.weekNumber(&year);
+        return year * 100 + week;
+    }
+    if (period == u"#MONTH")
+        return d.year() * 100 + d.month();
+    if (period == u"#SEASON")
+        return d.year() * 10 + (d.month() - 1) / 3;
+    if (period == u"#YEAR")
+        return d.year();
+    return std::nullopt;
+}
+
+namespace {
+
+// Bars of a longer period as they stand with the days there are: the newest one is still
+// forming. index maps each day to its period bar.
+Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
+{
+    Bars out;
+    index->clear();
+    std::optional<int> key;
+    for (Sz i = 0; i < days.dates.size(); ++i) {
+        const std::optional<int> k = periodKey(period, days.dates[i]);
+        if (!key || k != key) {
+            key = k;
+            out.dates.push_back(days.dates[i]);
+            out.open.push_back(days.open[i]);
+            out.high.push_back(days.high[i]);
+            out.low.push_back(days.low[i]);
+            out.close.push_back(days.close[i]);
+            out.volume.push_back(days.volume[i]);
+            out.amount.push_back(days.amount[i]);
+            for (const auto &[name, values] : days.extra)
+                out.extra[name].push_back(values[i]);
+        } else {
+            out.dates.back() = days.dates[i];
+            out.high.back() = std::max(out.high.back(), days.high[i]);
+            out.low.back() = std::min(out.low.back(), days.low[i]);
+            out.close.back() = days.close[i];
+            out.volume.back() += days.volume[i];
+            out.amount.back() += days.amount[i];
+            for (const auto &[name, values] : days.extra)
+                out.extra[name].back() = values[i];
+        }
+        index->push_back(out.dates.size() - 1);
+    }
+    return out;
+}
+
+void merge(QStringList &into, const QStringList &from)
+{
+    for (const QString &m : from)
+        if (!into.contains(m))
+            into << m;
+}
+
+// One evaluation over one set of bars; statements are evaluated when first needed, so a
+// variable no output uses costs nothing and cannot fail anything.
+class Run
+{
+public:
+    Run(const Evaluator &ev, const Bars &bars, std::map<QString, ParamUse> &params,
+        std::set<QString> &periods)
+        : m_ev(ev), m_bars(bars), m_params(params), m_periods(periods),
+          m_memo(ev.program().statements.size())
+    {
+    }
+
+    const Value &statement(int j)
+    {
+        std::optional<Value> &slot = m_memo[Sz(j)];
+        if (!slot) {
+            slot.emplace(); // a self-reference reads as empty, not as a loop
+            slot->missing << u"?"_s;
+            const Statement &s = m_ev.program().statements[Sz(j)];
+            Value v = s.value ? expr(*s.value, j, false) : missingValue(u"?"_s);
+            *slot = std::move(v);
+        }
+        return *slot;
+    }
+
+    OutputLine output(int j)
+    {
+        const Statement &s = m_ev.program().statements[Sz(j)];
+        OutputLine line;
+        line.statement = j;
+        line.name = s.kind == StatementKind::Output ? s.name : QString();
+        line.pos = s.pos;
+        const Expr *root = s.value.get();
+        if (root && root->kind == ExprKind::Call && root->period.isEmpty() &&
+            isDrawingCall(root->text)) {
+            line.drawing = root->text;
+            std::vector<Value> args = drawingArgs(*root, j, &line.missing);
+            if (line.missing.isEmpty()) {
+                const CallResult r = drawingChannels(root->text, args, &line.channels);
+                if (r != CallResult::Done)
+                    line.missing << root->text + u'/' + QString::number(args.size());
+            }
+            return line;
+        }
+        const Value &v = statement(j);
+        line.missing = v.missing;
+        if (v.ok()) {
+            if (v.isText)
+                line.missing << u"'"_s + v.text + u"'"_s;
+            else
+                line.channels.push_back(v.v);
+        }
+        return line;
+    }
+
+private:
+    Sz size() const { return Sz(m_bars.size()); }
+
+    std::vector<Value> drawingArgs(const Expr &call, int stmt, QStringList *missing)
+    {
+        std::vector<Value> args;
+        for (Sz k = 0; k < call.args.size(); ++k) {
+            if (!drawingArgumentUsed(call.text, qsizetype(k))) {
+                args.push_back(constantValue(0, m_bars.size()));
+                continue;
+            }
+            args.push_back(expr(*call.args[k], stmt, false));
+            merge(*missing, args.back().missing);
+        }
+        return args;
+    }
+
+    Value name(const Expr &e, int stmt)
+    {
+        const QString &n = e.text;
+        const int def = m_ev.definition(n, stmt);
+        if (def >= 0)
+            return statement(def);
+        Value v;
+        if (namedSeries(n, m_bars, &v))
+            return v;
+        if (n.startsWith(u"COLOR"))
+            return constantValue(0, m_bars.size());
+        const auto given = m_ev.options().params.constFind(n);
+        if (given != m_ev.options().params.constEnd()) {
+            m_params[n] = ParamUse{n, *given, false};
+            return constantValue(*given, m_bars.size());
+        }
+        if (isParameterName(n) && !isUnsupportedBuiltin(n)) {
+            const double x = defaultParameter(n);
+            m_params[n] = ParamUse{n, x, true};
+            return constantValue(x, m_bars.size());
+        }
+        return missingValue(n);
+    }
+
+    Value call(const Expr &e, int stmt)
+    {
+        std::vector<Value> args;
+        QStringList missing;
+        const bool drawing = isDrawingCall(e.text);
+        if (drawing) {
+            args = drawingArgs(e, stmt, &missing);
+        } else {
+            for (const ExprPtr &a : e.args) {
+                args.push_back(expr(*a, stmt, false));
+                merge(missing, args.back().missing);
+            }
+        }
+        if (!missing.isEmpty()) {
+            Value v;
+            v.missing = missing;
+            return v;
+        }
+        Value out;
+        if (drawing) {
+            std::vector<Series> channels;
+            if (drawingChannels(e.text, args, &channels) == CallResult::Done && !channels.empty()) {
+                out.v = std::move(channels.front());
+                return out;
+            }
+            return missingValue(e.text + u'/' + QString::number(args.size()));
+        }
+        for (const Value &a : args)
+            if (a.isText)
+                return missingValue(e.text); // a text argument: another indicator, a stock code
+        switch (callFunction(e.text, args, m_bars, &out)) {
+        case CallResult::Done:
+            return out;
+        case CallResult::BadArity:
+            return missingValue(e.text + u'/' + QString::number(args.size()));
+        case CallResult::NoData: {
+            const double k = args.empty() || args[0].v.empty() ? kNaN : args[0].v.back();
+            return missingValue(e.text + u'(' + QString::number(k) + u')');
+        }
+        case CallResult::Unknown:
+            break;
+        }
+        return missingValue(e.text);
+    }
+
+    Value binary(const Expr &e, int stmt)
+    {
+        Value a = expr(*e.args[0], stmt, false);
+        Value b = expr(*e.args[1], stmt, false);
+        if (!a.ok() || !b.ok()) {
+            merge(a.missing, b.missing);
+            return a;
+        }
+        if (a.isText || b.isText)
+            return missingValue(u"'"_s + (a.isText ? a.text : b.text) + u"'"_s);
+        const QString &op = e.text;
+        auto apply = [&](auto f) {
+            Value out;
+            out.constant = a.constant && b.constant;
+            out.v.resize(a.v.size());
+            for (Sz i = 0; i < out.v.size(); ++i) {
+                const double x = a.v[i], y = b.v[i];
+                out.v[i] = std::isnan(x) || std::isnan(y) ? kNaN : f(x, y);
+            }
+            return out;
+        };
+        auto flag = [](bool t) { return t ? 1.0 : 0.0; };
+        if (op == u"+")
+            return apply([](double x, double y) { return x + y; });
+        if (op == u"-")
+            return apply([](double x, double y) { return x - y; });
+        if (op == u"*")
+            return apply([](double x, double y) { return x * y; });
+        if (op == u"/") // division by zero gives 0, as on the chart
+            return apply([](double x, double y) { return y != 0 ? x / y : 0.0; });
+        if (op == u">")
+            return apply([&](double x, double y) { return flag(x > y); });
+        if (op == u"<")
+            return apply([&](double x, double y) { return flag(x < y); });
+        if (op == u">=")
+            return apply([&](double x, double y) { return flag(x >= y); });
+        if (op == u"<=")
+            return apply([&](double x, double y) { return flag(x <= y); });
+        if (op == u"=" || op == u"==")
+            return apply([&](double x, double y) { return flag(x == y); });
+        if (op == u"<>" || op == u"!=")
+            return apply([&](double x, double y) { return flag(x != y); });
+        if (op == u"AND" || op == u"&&" || op == u"&")
+            return apply([&](double x, double y) { return flag(x != 0 && y != 0); });
+        if (op == u"OR" || op == u"||" || op == u"|")
+            return apply([&](double x, double y) { return flag(x != 0 || y != 0); });
+        return missingValue(op);
+    }
+
+    Value unary(const Expr &e, int stmt)
+    {
+        Value a = expr(*e.args[0], stmt, false);
+        if (!a.ok())
+            return a;
+        if (a.isText)
+            return missingValue(u"'"_s + a.text + u"'"_s);
+        if (e.text == u"-") {
+            for (double &x : a.v)
+                x = -x;
+        } else if (e.text == u"NOT" || e.text == u"!") {
+            for (double &x : a.v)
+                x = std::isnan(x) ? kNaN : x == 0 ? 1.0 : 0.0;
+        } else if (e.text != u"+") {
+            return missingValue(e.text);
+        }
+        return a;
+    }
+
+    // NAME#WEEK, CALL(...)#MONTH: evaluated on the longer period's bars, each day reading
+    // its period as it stands with the days there are.
+    Value inPeriod(const Expr &e, int stmt)
+    {
+        const QString period = e.period.toUpper();
+        if (period == u"#DAY")
+            return expr(e, stmt, true);
+        if (!periodKey(period, QDate(2000, 1, 1)))
+            return missingValue(period);
+        m_periods.insert(period);
+        auto &sub = m_sub[period];
+        if (!sub) {
+            sub = std::make_unique<Sub>();
+            sub->bars = aggregate(m_bars, period, &sub->index);
+            sub->run = std::make_unique<Run>(m_ev, sub->bars, m_params, m_periods);
+        }
+        Value p = sub->run->expr(e, stmt, true);
+        if (!p.ok() || p.isText)
+            return p;
+        Value out;
+        out.v.resize(size());
+        for (Sz i = 0; i < size(); ++i)
+            out.v[i] = p.v[sub->index[i]];
+        return out;
+    }
+
+public:
+    Value expr(const Expr &e, int stmt, bool ignorePeriod)
+    {
+        if (!ignorePeriod && !e.period.isEmpty() &&
+            (e.kind == ExprKind::Name || e.kind == ExprKind::Call))
+            return inPeriod(e, stmt);
+        switch (e.kind) {
+        case ExprKind::Number:
+            return constantValue(e.number, m_bars.size());
+        case ExprKind::String: {
+            if (e.doubleQuoted) // "KDJ.K#WEEK": another indicator
+                return missingValue(u'"' + e.text + e.period + u'"');
+            Value v;
+            v.isText = true;
+            v.text = e.text;
+            return v;
+        }
+        case ExprKind::Name:
+            return name(e, stmt);
+        case ExprKind::Call:
+            return call(e, stmt);
+        case ExprKind::Unary:
+            if (e.args.size() == 1)
+                return unary(e, stmt);
+            break;
+        case ExprKind::Binary:
+            if (e.args.size() == 2)
+                return binary(e, stmt);
+            break;
+        case ExprKind::Error:
+            break;
+        }
+        return missingValue(u"?"_s);
+    }
+
+private:
+    struct Sub
+    {
+        Bars bars;
+        std::vector<Sz> index;
+        std::unique_ptr<Run> run;
+    };
+
+    const Evaluator &m_ev;
+    const Bars &m_bars;
+    std::map<QString, ParamUse> &m_params;
+    std::set<QString> &m_periods;
+    std::vector<std::optional<Value>> m_memo;
+    std::map<QString, std::unique_ptr<Sub>> m_sub;
+};
+
+} // namespace
+
+double defaultParameter(const QString &name)
+{
+    if (name == u"SHORT")
+        return 12;
+    if (name == u"LONG")
+        return 26;
+    if (name == u"MID")
+        return 9;
+    return 5;
+}
+
+Evaluator::Evaluator(const Program &program, EvalOptions options)
+    : m_program(program), m_options(std::move(options))
+{
+    for (Sz j = 0; j < program.statements.size(); ++j) {
+        const Statement &s = program.statements[j];
+        if (s.kind != StatementKind::Expression && !s.name.isEmpty())
+            m_definitions[s.name].push_back(int(j));
+    }
+}
+
+int Evaluator::definition(const QString &name, int before) const
+{
+    const auto it = m_definitions.constFind(name);
+    if (it == m_definitions.constEnd())
+        return -1;
+    const auto pos = std::lower_bound(it->begin(), it->end(), before);
+    return pos == it->begin() ? -1 : *(pos - 1);
+}
+
+Evaluation Evaluator::run(const Bars &bars) const
+{
+    std::map<QString, ParamUse> params;
+    std::set<QString> periods;
+    Run run(*this, bars, params, periods);
+    Evaluation ev;
+    for (Sz j = 0; j < m_program.statements.size(); ++j)
+        if (m_program.statements[j].kind != StatementKind::Variable)
+            ev.outputs.push_back(run.output(int(j)));
+    for (auto &[name, use] : params)
+        ev.params.push_back(use);
+    for (const QString &p : periods)
+        ev.periods << p;
+    return ev;
+}
+
+} // namespace morvane::formula

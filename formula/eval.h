@@ -1,0 +1,82 @@
+#pragma once
+
+#include "ast.h"
+#include "bars.h"
+#include "functions.h"
+
+#include <QHash>
+#include <QMap>
+#include <QStringList>
+
+#include <optional>
+
+#include <vector>
+
+namespace morvane::formula {
+
+struct EvalOptions
+{
+    QMap<QString, double> params; // declared parameters: N=5
+};
+
+// An output line, an unnamed line or a drawing call, over all bars.
+struct OutputLine
+{
+    qsizetype statement = 0; // index in Program::statements
+    QString name;            // empty for an unnamed line or a drawing
+    QString drawing;         // the drawing function (STICKLINE…), else empty
+    SourcePos pos;
+    // A line: one series. A drawing: one series per price it draws at, NaN where it
+    // draws nothing.
+    std::vector<Series> channels;
+    QStringList missing; // what kept it from being evaluated: "WINNER", "MA/1" (arity)
+
+    bool ok() const { return missing.isEmpty(); }
+};
+
+// A name the formula uses as a parameter; assumed when neither defined nor given.
+struct ParamUse
+{
+    QString name;
+    double value = 0;
+    bool assumed = false;
+};
+
+struct Evaluation
+{
+    std::vector<OutputLine> outputs;
+    std::vector<ParamUse> params; // sorted by name
+    QStringList periods;          // "#WEEK"… that outputs read
+};
+
+// A day's period key ("#WEEK", "#MONTH", "#SEASON", "#YEAR"): the days of one period bar
+// share it. None for any other period.
+std::optional<int> periodKey(const QString &period, const QDate &date);
+
+// The value an undeclared parameter gets: the conventional MACD ones, else 5.
+double defaultParameter(const QString &name);
+
+// Compiles the name table once, then evaluates the program on any bars.
+class Evaluator
+{
+public:
+    explicit Evaluator(const Program &program, EvalOptions options = {});
+    Evaluation run(const Bars &bars) const;
+
+    const Program &program() const { return m_program; }
+    const EvalOptions &options() const { return m_options; }
+    // The statement that defines name as seen from statement `before`, or -1.
+    int definition(const QString &name, int before) const;
+
+private:
+    const Program &m_program;
+    EvalOptions m_options;
+    QHash<QString, std::vector<int>> m_definitions;
+};
+
+inline Evaluation evaluate(const Program &program, const Bars &bars, EvalOptions options = {})
+{
+    return Evaluator(program, std::move(options)).run(bars);
+}
+
+} // namespace morvane::formula

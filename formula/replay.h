@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ast.h"
+#include "bars.h"
+#include "eval.h"
+
+#include <QDate>
+#include <QMap>
+#include <QStringList>
+
+#include <vector>
+
+namespace morvane::formula {
+
+struct ReplayOptions
+{
+    QMap<QString, double> params;
+    int denseTail = 200;     // every bar of the newest denseTail bars is a cut point
+    int stride = 10;         // before them, every stride-th bar
+    double tolerance = 1e-9; // relative, with an absolute floor of the same size
+};
+
+// One value of the past that changed once later bars arrived.
+struct Rewrite
+{
+    qsizetype bar = -1; // the bar whose value changed
+    QDate date;
+    qsizetype cut = -1; // the newest bar of the shorter history that showed `before`
+    QDate cutDate;
+    int channel = 0;   // which drawn price of a drawing call
+    double before = 0; // NaN: nothing shown then
+    double after = 0;  // with the whole history; NaN: nothing shown now
+};
+
+struct OutputReplay
+{
+    OutputLine line;       // with the whole history
+    bool checked = false;  // false: line.missing names what stopped it
+    int cutsRewritten = 0; // cut points at which a past value differed
+    // Farthest a change reached back from the newest bar of its cut, in bars (0: the
+    // newest bar itself changed).
+    qsizetype farthestBack = 0;
+    Rewrite first; // the earliest cut that showed a change, at its oldest changed bar
+
+    bool rewrites() const { return cutsRewritten > 0; }
+};
+
+struct ReplayReport
+{
+    qsizetype bars = 0;
+    std::vector<qsizetype> cuts; // newest bar of each shorter history
+    std::vector<OutputReplay> outputs;
+    std::vector<ParamUse> params;
+    QStringList missing; // everything not evaluated, across outputs
+    QStringList periods;
+
+    bool anyRewrites() const;
+    bool allChecked() const;
+};
+
+// Cut points: every bar of the dense tail, every stride-th before it, and the last day of
+// each period bar for the given periods ("#WEEK"…). Never the newest bar itself.
+std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
+                                 const QStringList &periods);
+
+// Evaluates on the whole history, then on the history cut at each cut point, and
+// compares every output at every bar up to the cut.
+ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options);
+
+} // namespace morvane::formula
