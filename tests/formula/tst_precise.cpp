@@ -1,0 +1,175 @@
+#include "precise.h"
+
+#include <QJsonArray>
+#include <QTest>
+
+using namespace morvane::formula;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QStringList kBuiltins = {
+    u"ZIG"_s,     u"ZIGA"_s,    u"PEAK"_s,       u"PEAKA"_s,   u"PEAKBARS"_s, u"PEAKBARSA"_s,
+    u"TROUGH"_s,  u"TROUGHA"_s, u"TROUGHBARS"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"FFT"_s,
+    u"BACKSET"_s, u"WINNER"_s,  u"LWINNER"_s,    u"COST"_s,    u"CAPITAL"_s,  u"DYNAINFO"_s,
+    u"FINANCE"_s, u"XMA"_s,     u"#MONTH"_s,     u"#WEEK"_s,   u"#YEAR"_s};
+
+// ZIG/future@1:4,2:1 PEAK/future@3:1
+QString renderFound(const PreciseResult &r)
+{
+    QStringList out;
+    for (const FoundName &f : r.found) {
+        QStringList places;
+        for (const NameOccurrence &o : f.occurrences)
+            places << u"%1:%2"_s.arg(o.line).arg(o.column);
+        out << f.name + u'/' + classWord(f.cls) + u'@' + places.join(u',');
+    }
+    return out.join(u' ');
+}
+
+// PEAK@1:3=identifier
+QString renderIgnored(const PreciseResult &r)
+{
+    QStringList out;
+    for (const IgnoredName &g : r.ignored)
+        out << u"%1@%2:%3=%4"_s.arg(g.name).arg(g.line).arg(g.column).arg(whyWord(g.why));
+    return out.join(u' ');
+}
+
+} // namespace
+
+class TestPrecise : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void check_data();
+    void check();
+    void knowledge_data();
+    void knowledge();
+    void json();
+};
+
+void TestPrecise::check_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("list"); // empty: the 23 built-ins
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QString>("ignored");
+
+    QTest::newRow("brace comment")
+        << u"{ZIG(C,5)} A:=1;"_s << QStringList() << QString() << u"ZIG@1:2=comment"_s;
+    QTest::newRow("other comments")
+        << u"A:=C;//PEAK(1,5,1)\n/*BACKSET\n(X,2)*/{ZIG"_s << QStringList() << QString()
+        << u"PEAK@1:8=comment BACKSET@2:3=comment ZIG@3:9=comment"_s;
+    QTest::newRow("text") << u"DRAWTEXT(1,L,'ZIG'),COLORRED;\"ZIG.A\";#NOTE \"x\nWINNER\""_s
+                          << QStringList() << QString()
+                          << u"ZIG@1:15=text ZIG@1:31=text WINNER@2:1=text"_s;
+    QTest::newRow("longer names") << u"X:PEAKBARS(3,5,1);"_s << QStringList()
+                                  << u"PEAKBARS/future@1:3"_s << u"PEAK@1:3=identifier"_s;
+    QTest::newRow("zig family")
+        << u"FLATZIGA(C,5)"_s << QStringList() << u"FLATZIGA/future@1:1"_s
+        << u"FLATZIG@1:1=identifier ZIGA@1:5=identifier ZIG@1:5=identifier"_s;
+    QTest::newRow("COST1") << u"COST1:=C; X:COST1>COST(90);"_s << QStringList()
+                           << u"COST/drift@1:19"_s << u"COST@1:1=identifier COST@1:13=identifier"_s;
+    QTest::newRow("defined variable") << u"PEAK:=HHV(H,5); X:C>PEAK;"_s << QStringList()
+                                      << QString() << u"PEAK@1:1=defined PEAK@1:21=defined"_s;
+    QTest::newRow("defined output, then called")
+        << u"PEAK:HHV(H,5);X:PEAK(1,5,1);"_s << QStringList() << u"PEAK/future@1:17"_s
+        << u"PEAK@1:1=defined"_s;
+    QTest::newRow("used before its definition")
+        << u"A:TROUGH;\nTROUGH:=1;"_s << QStringList() << u"TROUGH/future@1:3"_s
+        << u"TROUGH@2:1=defined"_s;
+    QTest::newRow("REF offsets") << u"A:REF(C,-1);B:REF(C,1);N:=2;D:REF(C,N);E:refv(C,-(1+1));"_s
+                                 << QStringList() << u"REF/future@1:3 REFV/future@1:42"_s
+                                 << QString();
+    QTest::newRow("REF in a broken statement")
+        << u"A:REF(C,-1)+;B:REF(C , - 2)*;"_s << QStringList() << u"REF/future@1:3,1:16"_s
+        << QString();
+    QTest::newRow("MONTH against #MONTH")
+        << u"A:MONTH=12;B:C#MONTH;"_s << QStringList() << u"#MONTH/drift@1:15"_s << QString();
+    QTest::newRow("periods in quotes")
+        << u"A:\"KDJ.K#WEEK\";B:\"X#WEEKLY\";'#YEAR'"_s << QStringList() << u"#WEEK/drift@1:9"_s
+        << u"#WEEK@1:20=text #YEAR@1:30=text"_s;
+    QTest::newRow("periods not listed") << u"MA(C,5)#Min5+C#WEEKLY"_s << QStringList()
+                                        << u"#MIN5/drift@1:8"_s << u"#WEEK@1:15=identifier"_s;
+    QTest::newRow("known but not listed")
+        << u"ISLASTBAR AND refx(C,1)>0"_s << QStringList{u"zig"_s}
+        << u"ISLASTBAR/lastbar@1:1 REFX/future@1:15"_s << QString();
+    QTest::newRow("listed names") << u"X:MyFunc(C)+MYFUNC2;{MYFUNC}#FOO"_s
+                                  << QStringList{u"myfunc"_s, u"#foo"_s, u" "_s, QString()}
+                                  << u"MYFUNC/listed@1:3 #FOO/listed@1:29"_s
+                                  << u"MYFUNC@1:13=identifier MYFUNC@1:22=comment"_s;
+    QTest::newRow("entry with spaces") << u"X:A B;{A B}'A B'"_s << QStringList{u"a b"_s}
+                                       << u"A B/listed@1:3"_s << u"A B@1:8=comment A B@1:13=text"_s;
+    QTest::newRow("entry over a comment")
+        << u"A(C{x}"_s << QStringList{u"A(C{"_s} << QString() << u"A(C{@1:1=comment"_s;
+    QTest::newRow("chinese names and case")
+        << u"乖离%:=dynainfo(7);【箱顶】:Zig(3,10);ZIG线:1;"_s << QStringList()
+        << u"DYNAINFO/drift@1:6 ZIG/future@1:23"_s << u"ZIG@1:33=identifier"_s;
+    QTest::newRow("lines") << u"A:=1;\r\n{x}B:ZIG(C,5);\rC:ZIG(C,3)"_s << QStringList()
+                           << u"ZIG/future@2:6,3:3"_s << QString();
+    QTest::newRow("beyond the BMP") << u"'😀'+𠀀ZIG;ZIG(C,1)"_s << QStringList()
+                                    << u"ZIG/future@1:10"_s << u"ZIG@1:6=identifier"_s;
+}
+
+void TestPrecise::check()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, list);
+    QFETCH(QString, found);
+    QFETCH(QString, ignored);
+    const PreciseResult r = preciseCheck(text, list.isEmpty() ? kBuiltins : list);
+    QCOMPARE(renderFound(r), found);
+    QCOMPARE(renderIgnored(r), ignored);
+    // offset and length select the name itself
+    for (const FoundName &f : r.found) {
+        for (const NameOccurrence &o : f.occurrences)
+            QCOMPARE(text.mid(o.offset, o.length).toUpper(), f.name);
+    }
+    for (const IgnoredName &g : r.ignored)
+        QCOMPARE(text.mid(g.offset, g.length).toUpper(), g.name);
+}
+
+void TestPrecise::knowledge_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("cls"); // empty: unknown
+    QTest::newRow("ZIG") << u"zig"_s << u"future"_s;
+    QTest::newRow("BARSNEXT") << u"BARSNEXT"_s << u"future"_s;
+    QTest::newRow("REF") << u"REF"_s << u"future"_s;
+    QTest::newRow("#WEEK") << u"#week"_s << u"drift"_s;
+    QTest::newRow("#HALFYEAR") << u"#HALFYEAR"_s << u"drift"_s;
+    QTest::newRow("PWINNER") << u"PWINNER"_s << u"drift"_s;
+    QTest::newRow("CONST") << u"CONST"_s << u"lastbar"_s;
+    QTest::newRow("MONTH") << u"MONTH"_s << QString();
+    QTest::newRow("FILTER") << u"FILTER"_s << QString();
+}
+
+void TestPrecise::knowledge()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, cls);
+    const KnownName *k = knownName(name);
+    QCOMPARE(k ? QString(classWord(k->cls)) : QString(), cls);
+    if (k) {
+        QVERIFY(!k->reason.isEmpty());
+        QCOMPARE(k->negativeOffsetOnly, name == u"REF");
+    }
+    for (const QString &builtin : kBuiltins)
+        QVERIFY2(knownName(builtin), qPrintable(builtin));
+}
+
+void TestPrecise::json()
+{
+    const QJsonObject o = toJson(preciseCheck(u"A:ZIG(C,5)+;{PEAK}"_s, kBuiltins));
+    const QJsonObject zig = o[u"found"_s].toArray()[0].toObject();
+    QCOMPARE(zig[u"name"_s].toString(), u"ZIG"_s);
+    QCOMPARE(zig[u"class"_s].toString(), u"future"_s);
+    QCOMPARE(zig[u"occurrences"_s].toArray()[0].toObject()[u"column"_s].toInt(), 3);
+    QCOMPARE(o[u"ignored"_s].toArray()[0].toObject()[u"why"_s].toString(), u"comment"_s);
+    QCOMPARE(o[u"notes"_s].toArray()[0].toObject()[u"line"_s].toInt(), 1);
+}
+
+QTEST_APPLESS_MAIN(TestPrecise)
+#include "tst_precise.moc"
