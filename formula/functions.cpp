@@ -847,6 +847,40 @@ const QHash<QString, Function> &functions()
         add("FORCAST", 2, 2,
             [regression](const Args &a, const Bars &) { return regression(a, true); });
 
+        // SAR(N,S,M) = Wilder's parabolic stop: the acceleration starts at S% and grows by
+        // S% at each new extreme up to M%; it starts after N bars, rising when the close
+        // rose over them, from the N-bar low (high when falling)
+        add("SAR", 3, 3, [](const Args &a, const Bars &b) {
+            const Sz size = b.close.size();
+            Series out = empty(size);
+            const double n = countAt(a[0], size ? size - 1 : 0);
+            if (size == 0 || std::isnan(n) || n < 1 || double(size) < n)
+                return out;
+            const double step = a[1].v[size - 1] / 100, cap = a[2].v[size - 1] / 100;
+            const Sz first = Sz(n) - 1;
+            bool rising = b.close[first] >= b.close[0];
+            double sar = rising
+                             ? *std::min_element(b.low.begin(), b.low.begin() + Index(first) + 1)
+                             : *std::max_element(b.high.begin(), b.high.begin() + Index(first) + 1);
+            double extreme = rising ? b.high[first] : b.low[first];
+            double af = step;
+            out[first] = sar;
+            for (Sz i = first + 1; i < size; ++i) {
+                sar += af * (extreme - sar);
+                if (rising ? b.low[i] < sar : b.high[i] > sar) { // the stop is hit: turn
+                    rising = !rising;
+                    sar = extreme;
+                    extreme = rising ? b.high[i] : b.low[i];
+                    af = step;
+                } else if (rising ? b.high[i] > extreme : b.low[i] < extreme) {
+                    extreme = rising ? b.high[i] : b.low[i];
+                    af = std::min(cap, af + step);
+                }
+                out[i] = sar;
+            }
+            return out;
+        });
+
         // --- the ZIG family: the whole history decides every turn
         add("ZIG", 2, 2, [](const Args &a, const Bars &b) { return zig(a[0], a[1], b); });
         add("PEAK", 3, 3,

@@ -1,0 +1,197 @@
+// The replay against known answers, the command's output, and the corpus figures.
+#include "parser.h"
+#include "replay.h"
+#include "replayoutput.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QTest>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+using namespace morvane::formula;
+
+namespace {
+
+const Bars &bars()
+{
+    static const Bars b = builtinBars();
+    return b;
+}
+
+} // namespace
+
+class TestReplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void knownAnswers_data();
+    void knownAnswers();
+    void rewriteFigures();
+    void command_data();
+    void command();
+    void corpus();
+};
+
+void TestReplay::knownAnswers_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<bool>("rewrites"); // the last output
+    auto row = [](const char *name, const char16_t *formula, bool rewrites) {
+        QTest::newRow(name) << QString::fromUtf16(formula) << rewrites;
+    };
+    row("ZIG", u"A:ZIG(3,5);", true);
+    row("PEAK", u"A:PEAK(1,5,1);", true);
+    row("PEAKBARS", u"A:PEAKBARS(1,5,1);", true);
+    row("TROUGH", u"A:TROUGH(2,5,1);", true);
+    row("TROUGHBARS", u"A:TROUGHBARS(2,5,1);", true);
+    row("BACKSET 3", u"A:BACKSET(C>REF(C,1),3);", true);
+    row("REF -1", u"A:REF(C,-1);", true);
+    row("REF negative in a variable", u"D:=-1; A:REF(C,D);", true);
+    row("REF back to the newest bar", u"D1:=CURRBARSCOUNT-1; A:REF(H,D1);", true);
+    row("REFX", u"A:REFX(C,2);", true);
+    row("REFXV", u"A:REFXV(C,2);", true);
+    row("BARSNEXT", u"A:BARSNEXT(C>O);", true);
+    row("XMA", u"A:XMA(C,5);", true);
+    row("CONST CURRBARSCOUNT", u"A:CONST(REF(H,CURRBARSCOUNT));", true);
+    row("DRAWTEXT ISLASTBAR", u"DRAWTEXT(ISLASTBAR,C,'now');", true);
+    row("CLOSE#WEEK", u"A:CLOSE#WEEK;", true);
+    row("MA#MONTH", u"A:MA(C,3)#MONTH;", true);
+    row("DYNAINFO", u"A:C/DYNAINFO(3);", true);
+    row("CAPITAL", u"A:V/CAPITAL;", true);
+    row("MA", u"A:MA(C,5);", false);
+    row("EMA", u"A:EMA(C,12);", false);
+    row("SMA", u"A:SMA(C,9,1);", false);
+    row("HHV", u"A:HHV(H,20);", false);
+    row("HHV per-bar N", u"A:HHV(H,BARSLAST(CROSS(C,MA(C,5)))+1);", false);
+    row("CROSS", u"A:CROSS(MA(C,5),MA(C,10));", false);
+    row("BARSLAST", u"A:BARSLAST(C>O);", false);
+    row("FILTER", u"A:FILTER(C>REF(C,1),5);", false);
+    row("BACKSET 1", u"A:BACKSET(C>REF(C,1),1);", false);
+    row("unused ZIG", u"Z:=ZIG(3,5); A:MA(C,5);", false);
+    row("STICKLINE", u"STICKLINE(C>O,O,C,3,0);", false);
+    row("DRAWTEXT on a cross", u"DRAWTEXT(CROSS(C,MA(C,5)),L,'买');", false);
+    row("WEEKDAY DATE", u"A:IF(WEEKDAY=5,DATE,0);", false);
+    row("SAR", u"A:SAR(10,2,20);", false);
+}
+
+void TestReplay::knownAnswers()
+{
+    QFETCH(QString, formula);
+    QFETCH(bool, rewrites);
+    const Program program = parse(formula);
+    QVERIFY(program.notes.empty());
+    const ReplayReport report = replay(program, bars(), {});
+    QVERIFY2(report.allChecked(), qPrintable(report.missing.join(u',')));
+    QCOMPARE(report.outputs.back().rewrites(), rewrites);
+}
+
+void TestReplay::rewriteFigures()
+{
+    const ReplayReport report =
+        replay(parse(u"A:REF(C,-1); B:BACKSET(C>REF(C,1),4); W:C#WEEK;"_s), bars(), {});
+    // Every cut changes its newest bar, and nothing older.
+    const OutputReplay &a = report.outputs[0];
+    QCOMPARE(std::size_t(a.cutsRewritten), report.cuts.size());
+    QCOMPARE(a.farthestBack, 0);
+    QVERIFY(std::isnan(a.first.before));
+    QCOMPARE(a.first.after, bars().close[std::size_t(a.first.cut) + 1]);
+    // BACKSET(X,4) reaches two bars behind the newest bar of a cut.
+    QCOMPARE(report.outputs[1].farthestBack, 2);
+    // A week is rewritten only by a cut inside it.
+    const OutputReplay &w = report.outputs[2];
+    QVERIFY(w.rewrites());
+    QVERIFY(w.first.cutDate.dayOfWeek() < 5);
+    QVERIFY(w.farthestBack <= 3);
+    QCOMPARE(report.periods, QStringList{u"#WEEK"_s});
+}
+
+void TestReplay::command_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QByteArray>("barsCsv"); // empty: the built-in bars
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("saying");
+    QTest::newRow("stable") << u"MA5:MA(C,N);"_s << QByteArray() << 0 << u"参数假设: N=5"_s;
+    QTest::newRow("rewrites") << u"Z:ZIG(3,5);"_s << QByteArray() << 1 << u"Z: 改写历史"_s;
+    QTest::newRow("unknown") << u"W:WINNER(C);"_s << QByteArray() << 0 << u"无法计算: WINNER"_s;
+    QTest::newRow("bad bars") << u"A:C;"_s
+                              << QByteArray("2024-01-02,1,2,0.5,1\n2024-01-01,1,2,1,1\n") << 2
+                              << u"bars.csv:2:"_s;
+}
+
+void TestReplay::command()
+{
+    QFETCH(QString, formula);
+    QFETCH(QByteArray, barsCsv);
+    QFETCH(int, status);
+    QFETCH(QString, saying);
+    const QString barsPath = QDir::temp().filePath(u"bars.csv"_s);
+    if (!barsCsv.isEmpty()) {
+        QFile f(barsPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(barsCsv);
+    }
+    QBuffer in, out, err;
+    in.setData(formula.toUtf8());
+    QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
+            err.open(QIODevice::WriteOnly));
+    const int got = morvane::runReplayCommand({u"-"_s}, barsCsv.isEmpty() ? QString() : barsPath,
+                                              {}, false, in, out, err);
+    QCOMPARE(got, status);
+    const QString said = QString::fromUtf8(out.data() + err.data());
+    QVERIFY2(said.contains(saying), qPrintable(said));
+}
+
+// The corpus figures go to the log; only the hard guarantee is asserted: no formula whose
+// labels name no future function is said to rewrite history.
+void TestReplay::corpus()
+{
+    const QString dir = QStringLiteral(MORVANE_TEST_DATA) + u"/formulas/"_s;
+    QFile tsv(dir + u"corpus.tsv"_s);
+    if (!tsv.open(QIODevice::ReadOnly))
+        QSKIP("no corpus");
+    const QStringList rows = QString::fromUtf8(tsv.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList futureNames = {u"ZIG"_s,        u"PEAK"_s,    u"PEAKBARS"_s, u"TROUGH"_s,
+                                     u"TROUGHBARS"_s, u"BACKSET"_s, u"XMA"_s,      u"FFT"_s,
+                                     u"REFX"_s,       u"REFXV"_s,   u"BARSNEXT"_s, u"DHIGH"_s};
+    int total = 0, full = 0;
+    QMap<QString, int> missing;
+    for (qsizetype r = 1; r < rows.size(); ++r) {
+        const QStringList f = rows[r].split(u'\t');
+        QFile file(dir + f[0]);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(f[0]));
+        const ReplayReport report = replay(parse(QString::fromUtf8(file.readAll())), bars(), {});
+        ++total;
+        full += report.allChecked() && !report.outputs.empty() ? 1 : 0;
+        for (const QString &m : report.missing)
+            ++missing[m];
+        const QStringList labels = f.value(1).split(u' ', Qt::SkipEmptyParts);
+        const bool future = std::any_of(labels.begin(), labels.end(), [&](const QString &l) {
+            return futureNames.contains(l) || l.startsWith(u"DHIGH") || l == u"REF-"_s;
+        });
+        if (future)
+            qInfo("%s labelled %s: %s", qPrintable(f[0]), qPrintable(f[1]),
+                  report.anyRewrites() ? "rewrites history" : "stable on the built-in bars");
+        // Latest-data labels (CAPITAL, DYNAINFO, ISLASTBAR…) may rewrite; an unlabelled one may
+        // not.
+        if (labels.isEmpty() || labels == QStringList{u"-"_s})
+            QVERIFY2(!report.anyRewrites(), qPrintable(f[0]));
+    }
+    qInfo("replayed fully: %d of %d", full, total);
+    QList<std::pair<int, QString>> byCount;
+    for (auto it = missing.begin(); it != missing.end(); ++it)
+        byCount.append({-it.value(), it.key()});
+    std::sort(byCount.begin(), byCount.end());
+    for (const auto &[count, name] : std::as_const(byCount))
+        qInfo("missing %s in %d", qPrintable(name), -count);
+}
+
+QTEST_GUILESS_MAIN(TestReplay)
+#include "tst_replay.moc"
