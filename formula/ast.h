@@ -21,7 +21,7 @@ enum class ExprKind
     Number,
     String, // '...' or "..." as an operand; text holds the content without quotes
     Name,   // CLOSE, N, KDJ.K, a variable
-    Call,   // MA(C,5)
+    Call,   // MA(C,5); with an empty name, a list such as the (0,250,0) of a parameter line
     Unary,  // -X, NOT X
     Binary, // X+Y, X AND Y, X>=Y
     Error   // what a statement that did not parse left behind
@@ -36,7 +36,7 @@ struct Expr
     // Unary/Binary: the operator upper-cased as written ("-", "NOT", "AND", "&&", "<>", ">=").
     QString text;
     bool doubleQuoted = false; // String only
-    QString period;            // "#WEEK" after a name, a call or inside "..."; else empty
+    QString period; // "#WEEK" after a name, a call or inside "..." (then cut from text); else empty
     std::vector<std::unique_ptr<Expr>> args; // Call: arguments; Unary: 1; Binary: 2
 };
 using ExprPtr = std::unique_ptr<Expr>;

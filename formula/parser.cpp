@@ -268,13 +268,15 @@ private:
                 return call(std::move(node));
             return {std::move(node), 1};
         case TokenKind::LeftParen: {
-            advance();
-            Parsed inner = nested(&Parser::expression);
-            if (!m_failed && kind() != TokenKind::RightParen)
-                return fail(u"expected ')' but found %1"_s.arg(found()));
-            if (!m_failed)
-                advance();
-            return inner;
+            // (X), or a list such as the (0,250,0) a parameter line declares
+            Parsed list = call(std::move(node));
+            if (m_failed)
+                return list;
+            if (list.expr->args.size() == 1)
+                return {std::move(list.expr->args[0]), list.depth - 1};
+            if (list.expr->args.empty())
+                return fail(u"expected a value in ( )"_s);
+            return list;
         }
         default:
             return fail(u"expected a value but found %1"_s.arg(found()));

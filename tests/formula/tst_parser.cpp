@@ -107,6 +107,8 @@ void TestParser::program_data()
         << u"乖离%:=(/ (- C MA(C,6)) MA(C,6)); 【箱顶】:(> 乖离% 5)"_s << QString();
     QTest::newRow("references") << u"\"SH000016$CLOSE\"+KDJ.K"_s
                                 << u"(+ \"SH000016$CLOSE\" KDJ.K)"_s << QString();
+    QTest::newRow("parameter lines")
+        << u"NT:=(0,1,0);  {Param#0}\nX:(1);Y:=();Z:1"_s << u"NT:=(0,1,0); X:1; Z:1"_s << u"2:12"_s;
     QTest::newRow("broken statement skipped") << u"A:=1+;B:=2;"_s << u"B:=2"_s << u"1:6"_s;
     QTest::newRow("unclosed call") << u"A:=MA(C,5;B:=2"_s << u"B:=2"_s << u"1:10"_s;
     QTest::newRow("missing semicolon") << u"A:=1\r\nB:=2;C:3"_s << u"B:=2; C:3"_s << u"2:1"_s;
