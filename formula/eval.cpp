@@ -177,8 +177,12 @@ private:
     {
         const QString &n = e.text;
         const int def = m_ev.definition(n, stmt);
-        if (def >= 0)
+        if (def >= 0) {
+            const Expr *v = m_ev.program().statements[Sz(def)].value.get();
+            if (v && v->kind == ExprKind::Call && v->text.isEmpty())
+                return parameterLine(n, *v);
             return statement(def);
+        }
         Value v;
         if (namedSeries(n, m_bars, &v))
             return v;
@@ -195,6 +199,21 @@ private:
             return constantValue(x, m_bars.size());
         }
         return missingValue(n);
+    }
+
+    // NAME:=(MIN,MAX,DEFAULT): a parameter declared in the text; a given value wins.
+    Value parameterLine(const QString &n, const Expr &list)
+    {
+        const auto given = m_ev.options().params.constFind(n);
+        if (given != m_ev.options().params.constEnd()) {
+            m_params[n] = ParamUse{n, *given, false};
+            return constantValue(*given, m_bars.size());
+        }
+        if (list.args.size() != 3 || list.args[2]->kind != ExprKind::Number)
+            return missingValue(u"()"_s);
+        const double x = list.args[2]->number;
+        m_params[n] = ParamUse{n, x, false};
+        return constantValue(x, m_bars.size());
     }
 
     Value call(const Expr &e, int stmt)

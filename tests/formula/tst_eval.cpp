@@ -135,6 +135,7 @@ void TestEval::functions_data()
     const L days{1, 2, 3, 4, 5, 6};
     QTest::newRow("CLOSE#WEEK") << u"CLOSE#WEEK"_s << days << L{5, 5, 5, 5, 5, 6};
     QTest::newRow("MA#WEEK") << u"MA(C,2)#WEEK"_s << days << L{n, n, n, n, n, 5.5};
+    QTest::newRow("parameter line") << u"M:=(1,10,2); MA(C,M)"_s << L{1, 2, 3} << L{n, 1.5, 2.5};
     QTest::newRow("variable") << u"X:=C*2; X+1"_s << L{1, 2} << L{3, 5};
     QTest::newRow("DRAWTEXT where") << u"DRAWTEXT(C>2,C,'x')"_s << L{1, 3} << L{n, 3};
 }

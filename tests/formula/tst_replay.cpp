@@ -4,6 +4,7 @@
 #include "replayoutput.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -161,7 +162,7 @@ void TestReplay::corpus()
     const QStringList futureNames = {u"ZIG"_s,        u"PEAK"_s,    u"PEAKBARS"_s, u"TROUGH"_s,
                                      u"TROUGHBARS"_s, u"BACKSET"_s, u"XMA"_s,      u"FFT"_s,
                                      u"REFX"_s,       u"REFXV"_s,   u"BARSNEXT"_s, u"DHIGH"_s};
-    int total = 0, full = 0;
+    int total = 0, full = 0, outputs = 0, checked = 0;
     QMap<QString, int> missing;
     for (qsizetype r = 1; r < rows.size(); ++r) {
         const QStringList f = rows[r].split(u'\t');
@@ -170,6 +171,9 @@ void TestReplay::corpus()
         const ReplayReport report = replay(parse(QString::fromUtf8(file.readAll())), bars(), {});
         ++total;
         full += report.allChecked() && !report.outputs.empty() ? 1 : 0;
+        outputs += int(report.outputs.size());
+        checked += int(std::count_if(report.outputs.begin(), report.outputs.end(),
+                                     [](const OutputReplay &o) { return o.checked; }));
         for (const QString &m : report.missing)
             ++missing[m];
         const QStringList labels = f.value(1).split(u' ', Qt::SkipEmptyParts);
@@ -184,7 +188,8 @@ void TestReplay::corpus()
         if (labels.isEmpty() || labels == QStringList{u"-"_s})
             QVERIFY2(!report.anyRewrites(), qPrintable(f[0]));
     }
-    qInfo("replayed fully: %d of %d", full, total);
+    qInfo("replayed fully: %d of %d formulas; outputs checked: %d of %d", full, total, checked,
+          outputs);
     QList<std::pair<int, QString>> byCount;
     for (auto it = missing.begin(); it != missing.end(); ++it)
         byCount.append({-it.value(), it.key()});
