@@ -32,14 +32,14 @@ bool ReplayReport::allChecked() const
 }
 
 std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
-                                 const QStringList &periods)
+                                 const QStringList &periods, qsizetype statements)
 {
     const qsizetype n = bars.size();
     std::set<qsizetype> cuts;
     const qsizetype tail = std::max<qsizetype>(0, n - 1 - options.denseTail);
     for (qsizetype t = tail; t < n - 1; ++t)
         cuts.insert(t);
-    const qsizetype stride = std::max(1, options.stride);
+    const qsizetype stride = options.stride > 0 ? options.stride : statements <= 20 ? 1 : 10;
     for (qsizetype t = stride - 1; t < tail; t += stride)
         cuts.insert(t);
     for (const QString &p : periods)
@@ -69,7 +69,7 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
     report.missing.sort();
     if (bars.size() == 0)
         return report;
-    report.cuts = cutPoints(bars, options, full.periods);
+    report.cuts = cutPoints(bars, options, full.periods, qsizetype(program.statements.size()));
 
     for (const qsizetype cut : report.cuts) {
         const Bars head = bars.head(cut + 1);

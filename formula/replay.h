@@ -15,8 +15,10 @@ namespace morvane::formula {
 struct ReplayOptions
 {
     QMap<QString, double> params;
-    int denseTail = 200;     // every bar of the newest denseTail bars is a cut point
-    int stride = 10;         // before them, every stride-th bar
+    int denseTail = 200; // every bar of the newest denseTail bars is a cut point
+    // Before them, every stride-th bar; 0: every bar for short formulas (20 statements
+    // or fewer), so that a rare signal early in the history is not stepped over; else 10.
+    int stride = 0;
     double tolerance = 1e-9; // relative, with an absolute floor of the same size
 };
 
@@ -61,7 +63,7 @@ struct ReplayReport
 // Cut points: every bar of the dense tail, every stride-th before it, and the last day of
 // each period bar for the given periods ("#WEEK"…). Never the newest bar itself.
 std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
-                                 const QStringList &periods);
+                                 const QStringList &periods, qsizetype statements = 0);
 
 // Evaluates on the whole history, then on the history cut at each cut point, and
 // compares every output at every bar up to the cut.

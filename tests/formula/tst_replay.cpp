@@ -182,7 +182,10 @@ void TestReplay::corpus()
         });
         if (future)
             qInfo("%s labelled %s: %s", qPrintable(f[0]), qPrintable(f[1]),
-                  report.anyRewrites() ? "rewrites history" : "stable on the built-in bars");
+                  report.anyRewrites() ? "rewrites history"
+                  : report.allChecked()
+                      ? "stable on the built-in bars"
+                      : qPrintable(u"not all checked, missing "_s + report.missing.join(u' ')));
         // Latest-data labels (CAPITAL, DYNAINFO, ISLASTBAR…) may rewrite; an unlabelled one may
         // not.
         if (labels.isEmpty() || labels == QStringList{u"-"_s})
