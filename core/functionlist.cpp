@@ -7,7 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <filesystem>
 
 using namespace Qt::StringLiterals;
 
@@ -75,6 +76,18 @@ bool listFileExists(const QString &path)
     return info.exists() && info.isFile() && !info.isHidden();
 }
 
+ListFileState listFileState(const QString &path)
+{
+    namespace fs = std::filesystem;
+    const fs::path native(path.toStdU16String());
+    std::error_code ec;
+    // symlink_status: a dangling link is something, not nothing.
+    const fs::file_status own = fs::symlink_status(native, ec);
+    if (own.type() == fs::file_type::not_found || (ec && own.type() == fs::file_type::none))
+        return ListFileState::Missing;
+    return listFileExists(path) ? ListFileState::File : ListFileState::Other;
+}
+
 bool readFunctionListFile(const QString &path, QStringList *entries, QString *error)
 {
     QFile file(path);
@@ -86,37 +99,62 @@ bool readFunctionListFile(const QString &path, QStringList *entries, QString *er
     return readFunctionList(file, entries, error);
 }
 
-bool readFunctionList(QIODevice &device, QStringList *entries, QString *error)
+namespace {
+
+enum class ReadOutcome
 {
-    QByteArray bytes;
+    Read,
+    Failed,
+    TooLarge
+};
+
+ReadOutcome readCapped(QIODevice &device, QByteArray *bytes, QString *error)
+{
     char chunk[64 * 1024];
     for (qint64 n; (n = device.read(chunk, sizeof chunk)) != 0;) {
         if (n < 0) { // QFile's readAll() would hide this
             if (error)
                 *error = device.errorString();
-            return false;
+            return ReadOutcome::Failed;
         }
-        bytes.append(chunk, n);
+        if (bytes->size() + n > kMaxListFileBytes)
+            return ReadOutcome::TooLarge;
+        bytes->append(chunk, n);
     }
+    return ReadOutcome::Read;
+}
+
+} // namespace
+
+bool readFunctionList(QIODevice &device, QStringList *entries, QString *error)
+{
+    QByteArray bytes;
+    const ReadOutcome outcome = readCapped(device, &bytes, error);
+    if (outcome == ReadOutcome::TooLarge && error)
+        *error = QString::number(kMaxListFileBytes);
+    if (outcome != ReadOutcome::Read)
+        return false;
     *entries = parseFunctionListBytes(bytes);
     return true;
 }
 
-bool writeFunctionListFile(const QString &path, const QStringList &entries, QString *error)
+bool createFunctionListFile(const QString &path, const QStringList &entries, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    QFile file(path);
+    // O_CREAT | O_EXCL: fails on anything already there, a link included.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         if (error)
             *error = file.errorString();
         return false;
     }
     const QByteArray bytes = serializeFunctionList(entries);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         if (error)
             *error = file.errorString();
-        file.cancelWriting();
+        file.remove();
         return false;
     }
+    file.close();
     return true;
 }
 
@@ -127,9 +165,16 @@ FunctionList::FunctionList(QString path)
 
 FunctionList::LoadResult FunctionList::load(QString *error)
 {
-    if (!listFileExists(m_path))
-        return writeFunctionListFile(m_path, m_entries, error) ? LoadResult::Created
-                                                               : LoadResult::WriteFailed;
+    switch (listFileState(m_path)) {
+    case ListFileState::Missing:
+        return createFunctionListFile(m_path, m_entries, error) ? LoadResult::Created
+                                                                : LoadResult::WriteFailed;
+    case ListFileState::Other:
+        return LoadResult::NotAFile;
+    case ListFileState::File:
+        break;
+    }
+    // Only a plain file gets here, so opening cannot block on a FIFO or a device.
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
@@ -141,24 +186,37 @@ FunctionList::LoadResult FunctionList::load(QString *error)
 
 FunctionList::LoadResult FunctionList::loadFrom(QIODevice &device, QString *error)
 {
-    QStringList loaded;
-    if (!readFunctionList(device, &loaded, error))
+    QByteArray bytes;
+    switch (readCapped(device, &bytes, error)) {
+    case ReadOutcome::Failed:
         return LoadResult::ReadFailed;
-    m_entries = std::move(loaded);
+    case ReadOutcome::TooLarge:
+        return LoadResult::TooLarge;
+    case ReadOutcome::Read:
+        break;
+    }
+    m_entries = parseFunctionListBytes(bytes);
     return LoadResult::Loaded;
 }
 
-bool FunctionList::ensureFile(QString *error)
+FunctionList::EditResult FunctionList::ensureFile(QString *error)
 {
-    if (listFileExists(m_path))
-        return true;
-    return writeFunctionListFile(m_path, m_entries, error);
+    switch (listFileState(m_path)) {
+    case ListFileState::File:
+        return EditResult::Opened;
+    case ListFileState::Other:
+        return EditResult::NotAFile;
+    case ListFileState::Missing:
+        break;
+    }
+    return createFunctionListFile(m_path, m_entries, error) ? EditResult::Opened
+                                                            : EditResult::WriteFailed;
 }
 
 FunctionList::EditResult FunctionList::edit(const EditorLauncher &launcher, QString *error)
 {
-    if (!ensureFile(error))
-        return EditResult::WriteFailed;
+    if (const EditResult ensured = ensureFile(error); ensured != EditResult::Opened)
+        return ensured;
     if (!launcher || !launcher(m_path))
         return EditResult::LaunchFailed;
     return EditResult::Opened;

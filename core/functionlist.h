@@ -27,14 +27,27 @@ QString defaultListPath();
 // Present only as a plain, visible file: a folder of that name counts as missing.
 bool listFileExists(const QString &path);
 
-// False when the file cannot be opened or read; `entries` is then untouched.
+enum class ListFileState
+{
+    Missing, // nothing at all at the path, not even a dangling link
+    File,    // a plain, visible file, perhaps through a link
+    Other    // a folder, a device, a FIFO, a dangling link, a hidden file: never read or replaced
+};
+ListFileState listFileState(const QString &path);
+
+// Larger lists are refused as unreadable: nobody types more, and memory stays bounded.
+inline constexpr qint64 kMaxListFileBytes = 4 * 1024 * 1024;
+
+// False when the file cannot be opened or read, or holds more than kMaxListFileBytes;
+// `entries` is then untouched.
 bool readFunctionListFile(const QString &path, QStringList *entries, QString *error = nullptr);
 // The same from a device that is already open.
 bool readFunctionList(QIODevice &device, QStringList *entries, QString *error = nullptr);
 
-// Atomic: an interrupted write leaves no half-written file behind.
-bool writeFunctionListFile(const QString &path, const QStringList &entries,
-                           QString *error = nullptr);
+// Creates the file only where nothing exists yet, never through a link; a failed write
+// takes away what it created.
+bool createFunctionListFile(const QString &path, const QStringList &entries,
+                            QString *error = nullptr);
 
 // Opens a file for the user to edit, without waiting; false when nothing could be started.
 // The real one is the desktop's, supplied by the window.
@@ -49,7 +62,9 @@ public:
         Loaded,
         Created,
         ReadFailed,
-        WriteFailed
+        TooLarge, // over kMaxListFileBytes: read as far as the limit, then refused
+        WriteFailed,
+        NotAFile // something other than a plain file is in the way; left alone
     };
 
     explicit FunctionList(QString path = defaultListPath());
@@ -58,21 +73,23 @@ public:
     void setEntries(const QStringList &entries) { m_entries = entries; }
     const QString &path() const { return m_path; }
 
-    // Refresh: replaces the list with the file's; when the file is missing the list
-    // stays and is written to a new file. A file that cannot be read keeps the list.
+    // Refresh: replaces the list with the file's; when nothing is at the path the list
+    // stays and is written to a new file. A file that cannot be read keeps the list, and so
+    // does anything that is not a plain file, which is neither opened nor replaced.
     LoadResult load(QString *error = nullptr);
     // The reading half of a refresh, from an open device: Loaded or ReadFailed.
     LoadResult loadFrom(QIODevice &device, QString *error = nullptr);
-
-    // Writes the current list when the file is missing; true when the file is there after.
-    bool ensureFile(QString *error = nullptr);
 
     enum class EditResult
     {
         Opened,
         WriteFailed, // the missing file could not be written; `error` says why
+        NotAFile,    // something other than a plain file is in the way
         LaunchFailed
     };
+
+    // Writes the current list when nothing is at the path; Opened when the file is there after.
+    EditResult ensureFile(QString *error = nullptr);
 
     // Edit: makes sure the file exists, then hands it to the launcher.
     EditResult edit(const EditorLauncher &launcher, QString *error = nullptr);

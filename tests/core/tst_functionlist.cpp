@@ -8,6 +8,13 @@
 #include "failingdevice.h"
 #include "testfiles.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
+#endif
+
 using namespace morvane;
 using namespace Qt::StringLiterals;
 
@@ -24,7 +31,9 @@ private slots:
     void loadMissingWritesCurrentList();
     void loadReplacesList();
     void loadUnreadableKeepsList();
-    void loadOverFolderKeepsList();
+    void thingsInTheWay_data();
+    void thingsInTheWay();
+    void tooLargeKeepsList();
     void failedWriteKeepsOldFile();
     void editWritesMissingFileFirst();
     void editReportsLauncherFailure();
@@ -92,8 +101,9 @@ void TestFunctionList::writingBuiltinList()
                         "WINNER\r\nLWINNER\r\nCOST\r\nCAPITAL\r\nDYNAINFO\r\nFINANCE\r\nXMA\r\n"
                         "#MONTH\r\n#WEEK\r\n#YEAR\r\n"));
     // Chinese entries go out as GBK bytes and come back unchanged.
-    QVERIFY(writeFunctionListFile(path, {u"未来"_s, u" ZIG "_s}));
-    QCOMPARE(readBytes(path), QByteArray("\xce\xb4\xc0\xb4\r\n ZIG \r\n"));
+    const QString gbk = dir.filePath(u"gbk.txt"_s);
+    QVERIFY(createFunctionListFile(gbk, {u"未来"_s, u" ZIG "_s}));
+    QCOMPARE(readBytes(gbk), QByteArray("\xce\xb4\xc0\xb4\r\n ZIG \r\n"));
 }
 
 void TestFunctionList::existence()
@@ -152,24 +162,90 @@ void TestFunctionList::loadUnreadableKeepsList()
     QCOMPARE(list.entries(), QStringList{u"ZIG"_s});
 }
 
-void TestFunctionList::loadOverFolderKeepsList()
+void TestFunctionList::thingsInTheWay_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<FunctionList::LoadResult>("result");
+    QTest::newRow("folder") << u"folder"_s << FunctionList::LoadResult::NotAFile;
+    QTest::newRow("link to a file") << u"link to file"_s << FunctionList::LoadResult::Loaded;
+#ifdef Q_OS_UNIX
+    QTest::newRow("dangling link") << u"dangling link"_s << FunctionList::LoadResult::NotAFile;
+    QTest::newRow("link to a device") << u"link to device"_s << FunctionList::LoadResult::NotAFile;
+    QTest::newRow("fifo") << u"fifo"_s << FunctionList::LoadResult::NotAFile;
+    QTest::newRow("link to a fifo") << u"link to fifo"_s << FunctionList::LoadResult::NotAFile;
+#endif
+}
+
+// Nothing but a plain file is read, and nothing at all is replaced: a link to a device once
+// had the device node replaced by a text file. Opening a FIFO would hang the test.
+void TestFunctionList::thingsInTheWay()
+{
+    QFETCH(QString, what);
+    QFETCH(FunctionList::LoadResult, result);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"list.txt"_s);
+    const QString target = dir.filePath(u"target"_s);
+    if (what == u"folder"_s) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (what == u"link to file"_s) {
+        writeBytes(target, "PEAK\r\n");
+        QVERIFY(QFile::link(target, path));
+    } else if (what == u"dangling link"_s) {
+        QVERIFY(QFile::link(target, path));
+    } else if (what == u"link to device"_s) {
+#ifdef Q_OS_UNIX
+        // A device node of our own, so that a regression replaces nothing of the system's.
+        if (mknod(QFile::encodeName(target).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("cannot make a device node here (not root)");
+        QVERIFY(QFile::link(target, path));
+#endif
+    } else {
+#ifdef Q_OS_UNIX
+        const QString fifo = what == u"fifo"_s ? path : target;
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (fifo != path)
+            QVERIFY(QFile::link(target, path));
+#endif
+    }
+    FunctionList list(path);
+    QCOMPARE(list.load(), result);
+    QCOMPARE(list.entries(), result == FunctionList::LoadResult::Loaded ? QStringList{u"PEAK"_s}
+                                                                        : builtinFunctionNames());
+    QCOMPARE(list.edit([](const QString &) { return true; }),
+             result == FunctionList::LoadResult::Loaded ? FunctionList::EditResult::Opened
+                                                        : FunctionList::EditResult::NotAFile);
+    if (what == u"link to device"_s)
+        QVERIFY(!QFileInfo(target).isFile());
+    if (what == u"dangling link"_s)
+        QVERIFY(!QFileInfo::exists(target));
+    if (what == u"folder"_s)
+        QVERIFY(QFileInfo(path).isDir());
+}
+
+void TestFunctionList::tooLargeKeepsList()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"list.txt"_s);
-    QVERIFY(QDir().mkpath(path));
+    writeBytes(path, QByteArray(kMaxListFileBytes + 1, 'A'));
     FunctionList list(path);
-    QCOMPARE(list.load(), FunctionList::LoadResult::WriteFailed);
+    QCOMPARE(list.load(), FunctionList::LoadResult::TooLarge);
     QCOMPARE(list.entries(), builtinFunctionNames());
-    QVERIFY(QFileInfo(path).isDir());
+    QStringList entries;
+    QVERIFY(!readFunctionListFile(path, &entries));
 }
 
 void TestFunctionList::failedWriteKeepsOldFile()
 {
     QTemporaryDir dir;
     QString error;
-    QVERIFY(!writeFunctionListFile(dir.filePath(u"missing/list.txt"_s), {u"ZIG"_s}, &error));
+    QVERIFY(!createFunctionListFile(dir.filePath(u"missing/list.txt"_s), {u"ZIG"_s}, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    // Never over something that is there.
+    const QString existing = dir.filePath(u"list.txt"_s);
+    writeBytes(existing, "mine");
+    QVERIFY(!createFunctionListFile(existing, {u"ZIG"_s}));
+    QCOMPARE(readBytes(existing), QByteArray("mine"));
 }
 
 void TestFunctionList::editWritesMissingFileFirst()
