@@ -38,6 +38,7 @@ QPushButton *makeButton(QWidget *parent, const QString &name, const QString &tex
     button->setObjectName(name);
     button->setGeometry(geometry);
     button->setAutoDefault(false);
+    new EnterPressesButton(button);
     QPalette pal = button->palette();
     pal.setColor(QPalette::Button, skin::contentGrey);
     button->setPalette(pal);
@@ -334,12 +335,25 @@ void fmFunctionCheck::loadList(bool tellUser)
     showList();
     if (!tellUser)
         return;
-    if (result == FunctionList::LoadResult::ReadFailed)
-        m_services.warn(this,
-                        u"无法读取 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
-    else if (result == FunctionList::LoadResult::WriteFailed)
-        m_services.warn(this,
-                        u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(m_list.path()), error));
+    const QString path = QDir::toNativeSeparators(m_list.path());
+    switch (result) {
+    case FunctionList::LoadResult::ReadFailed:
+        m_services.warn(this, u"无法读取 %1：%2"_s.arg(path, error));
+        break;
+    case FunctionList::LoadResult::TooLarge:
+        m_services.warn(this, u"%1 超过 %2 MiB，未读取；列表保持不变。"_s.arg(
+                                  path, QString::number(kMaxListFileBytes / (1024 * 1024))));
+        break;
+    case FunctionList::LoadResult::WriteFailed:
+        m_services.warn(this, u"无法写入 %1：%2"_s.arg(path, error));
+        break;
+    case FunctionList::LoadResult::NotAFile:
+        m_services.warn(this, u"%1 不是普通文件，既未读取也未改写；列表保持不变。"_s.arg(path));
+        break;
+    case FunctionList::LoadResult::Loaded:
+    case FunctionList::LoadResult::Created:
+        break;
+    }
 }
 
 void fmFunctionCheck::btnEditList_Click()
@@ -350,6 +364,8 @@ void fmFunctionCheck::btnEditList_Click()
     const QString path = QDir::toNativeSeparators(m_list.path());
     if (result == FunctionList::EditResult::WriteFailed)
         m_services.warn(this, u"无法打开 %1：%2"_s.arg(path, error));
+    else if (result == FunctionList::EditResult::NotAFile)
+        m_services.warn(this, u"%1 不是普通文件，无法打开编辑。"_s.arg(path));
     else if (result == FunctionList::EditResult::LaunchFailed)
         m_services.warn(this, u"无法启动文本编辑器来打开 %1。"_s.arg(path));
 }

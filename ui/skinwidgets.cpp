@@ -1,6 +1,7 @@
 #include "skinwidgets.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -31,6 +32,22 @@ PointerEvents::PointerEvents(QWidget *control) : QObject(control)
 {
     control->setMouseTracking(true);
     control->installEventFilter(this);
+}
+
+EnterPressesButton::EnterPressesButton(QPushButton *button) : QObject(button)
+{
+    button->installEventFilter(this);
+}
+
+bool EnterPressesButton::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    static_cast<QPushButton *>(watched)->animateClick();
+    return true;
 }
 
 bool PointerEvents::eventFilter(QObject *watched, QEvent *event)

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QWidget>
 
 namespace morvane {
@@ -45,6 +46,16 @@ protected:
 
 private:
     bool m_pressInside = false;
+};
+
+// Enter on a focused push button presses it, as on Windows; Qt leaves that to dialogs.
+class EnterPressesButton : public QObject
+{
+public:
+    explicit EnterPressesButton(QPushButton *button);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 // A picture at its pixel size, with an optional flat one-pixel frame.

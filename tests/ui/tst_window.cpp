@@ -70,6 +70,8 @@ private slots:
     void check();
     void checkTwice();
     void clearOnlyEmptiesFormula();
+    void enterPressesFocusedButton_data();
+    void enterPressesFocusedButton();
     void hoverFrames();
     void linkColoursAndCursor();
     void dragging();
@@ -225,6 +227,28 @@ void TestWindow::clearOnlyEmptiesFormula()
     QCOMPARE(w->txtResult->toPlainText(), u" 发现未来函数 ZIG"_s);
     QCOMPARE(w->List->count(), 23);
     QCOMPARE(pageState(*w), u"code"_s);
+}
+
+void TestWindow::enterPressesFocusedButton_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("return") << int(Qt::Key_Return);
+    QTest::newRow("keypad enter") << int(Qt::Key_Enter);
+}
+
+void TestWindow::enterPressesFocusedButton()
+{
+    QFETCH(int, key);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get(), 5000));
+    w->txtCode->setPlainText(u"ZIG"_s);
+    w->btnCheck->setFocus();
+    QTest::keyClick(w->btnCheck, Qt::Key(key));
+    QTRY_COMPARE_WITH_TIMEOUT(pageState(*w), u"result"_s, 2000);
+    QCOMPARE(w->txtResult->toPlainText(), u" 发现未来函数 ZIG"_s);
 }
 
 void TestWindow::hoverFrames()
