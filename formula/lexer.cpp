@@ -358,7 +358,7 @@ LexState lexLine(QStringView line, LexState start, std::vector<Token> *out)
 std::vector<Token> lex(QStringView text)
 {
     std::vector<Token> tokens;
-    tokens.reserve(static_cast<size_t>(text.size() / 3 + 1));
+    tokens.reserve(static_cast<size_t>(text.size() / 2 + 16));
     lexFrom(text, LexState::Normal, {}, &tokens);
     return tokens;
 }

@@ -1,6 +1,9 @@
 #include "parser.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -13,16 +16,42 @@ namespace {
 constexpr int kMaxNesting = 100;
 constexpr int kMaxTreeDepth = 2000;
 
+// A parsed expression: the tree (when one is built), its depth, and its value when it is a
+// constant such as -1 or -(1+1); for a parenthesised list, how many items it has.
 struct Parsed
 {
     ExprPtr expr;
     int depth = 1;
+    std::optional<double> value;
+    int items = 1;
 };
+
+std::optional<double> fold(QStringView op, std::optional<double> a, std::optional<double> b)
+{
+    if (!a || !b)
+        return std::nullopt;
+    if (op == u"+")
+        return *a + *b;
+    if (op == u"-")
+        return *a - *b;
+    if (op == u"*")
+        return *a * *b;
+    if (op == u"/" && *b != 0)
+        return *a / *b;
+    return std::nullopt;
+}
+
+bool isRef(QStringView name)
+{
+    return name.compare(u"REF", Qt::CaseInsensitive) == 0 ||
+           name.compare(u"REFV", Qt::CaseInsensitive) == 0;
+}
 
 class Parser
 {
 public:
-    Parser(QStringView text, const std::vector<Token> &tokens) : m_text(text), m_tokens(tokens)
+    Parser(QStringView text, const std::vector<Token> &tokens, bool buildTree)
+        : m_text(text), m_tokens(tokens), m_build(buildTree)
     {
         for (size_t i = 0; i < tokens.size(); ++i) {
             switch (tokens[i].kind) {
@@ -48,6 +77,13 @@ public:
         return std::move(m_program);
     }
 
+    SyntaxSummary summary()
+    {
+        while (!atEnd())
+            statement();
+        return {std::move(m_program.notes), std::move(m_refCalls), std::move(m_negativeRefs)};
+    }
+
 private:
     bool atEnd() const { return m_at >= m_code.size(); }
     const Token &token(size_t k) const { return m_tokens[m_code[k]]; }
@@ -58,7 +94,26 @@ private:
     const Token &current() const { return token(std::min(m_at, m_code.size() - 1)); }
     QStringView spelling(const Token &t) const { return m_text.sliced(t.offset, t.length); }
     QStringView spelling() const { return spelling(current()); }
+
+    // Names and operators repeat: one shared upper-cased copy of each spelling.
+    QString upper(QStringView s)
+    {
+        const auto it = m_upper.constFind(s);
+        if (it != m_upper.cend())
+            return it.value();
+        return m_upper.insert(s, s.toString().toUpper()).value();
+    }
     static SourcePos position(const Token &t) { return {t.offset, t.line, t.column}; }
+
+    ExprPtr make(ExprKind kind, SourcePos pos) const
+    {
+        if (!m_build)
+            return nullptr;
+        auto e = std::make_unique<Expr>();
+        e->kind = kind;
+        e->pos = pos;
+        return e;
+    }
     bool isOperator(QStringView op) const
     {
         return !atEnd() && kind() == TokenKind::Operator &&
@@ -79,7 +134,7 @@ private:
                 atEnd() ? SourcePos{m_text.size(), m_lastLine, m_lastColumn} : position(current());
             m_program.notes.push_back({pos, message});
         }
-        return {std::make_unique<Expr>(), 1};
+        return {make(ExprKind::Error, {}), 1, std::nullopt, 0};
     }
 
     QString found() const
@@ -120,7 +175,8 @@ private:
         s.pos = position(current());
         if (startsDefinition(m_at)) {
             s.kind = kind(1) == TokenKind::Assign ? StatementKind::Variable : StatementKind::Output;
-            s.name = spelling().toString().toUpper();
+            if (m_build)
+                s.name = upper(spelling());
             advance();
             advance();
         }
@@ -137,7 +193,8 @@ private:
         }
         if (!atEnd())
             advance(); // ';'
-        m_program.statements.push_back(std::move(s));
+        if (m_build)
+            m_program.statements.push_back(std::move(s));
     }
 
     void recover(size_t start)
@@ -157,20 +214,30 @@ private:
 
     Parsed expression() { return binary(0); }
 
-    // Levels, loosest first.
+    // Levels, loosest first; the lexer only makes operators of these spellings.
     static int levelOf(QStringView op)
     {
-        if (op.compare(u"OR", Qt::CaseInsensitive) == 0 || op == u"||")
+        switch (op.front().unicode()) {
+        case u'O':
+        case u'o':
+        case u'|':
             return 0;
-        if (op.compare(u"AND", Qt::CaseInsensitive) == 0 || op == u"&&")
+        case u'A':
+        case u'a':
+        case u'&':
             return 1;
-        if (op == u"+" || op == u"-")
+        case u'+':
+        case u'-':
             return 3;
-        if (op == u"*" || op == u"/")
+        case u'*':
+        case u'/':
             return 4;
-        if (op.compare(u"NOT", Qt::CaseInsensitive) == 0)
+        case u'N':
+        case u'n':
             return -1;
-        return 2; // comparisons
+        default:
+            return 2; // comparisons
+        }
     }
 
     Parsed binary(int level)
@@ -179,18 +246,22 @@ private:
             return unary();
         Parsed left = binary(level + 1);
         while (!m_failed && kind() == TokenKind::Operator && levelOf(spelling()) == level) {
-            auto node = std::make_unique<Expr>();
-            node->kind = ExprKind::Binary;
-            node->pos = left.expr->pos;
-            node->text = spelling().toString().toUpper();
+            const QStringView op = spelling();
+            ExprPtr node = make(ExprKind::Binary, left.expr ? left.expr->pos : SourcePos{});
+            if (node)
+                node->text = upper(op);
             advance();
             Parsed right = binary(level + 1);
             const int depth = 1 + std::max(left.depth, right.depth);
             if (depth > kMaxTreeDepth)
                 return fail(u"the expression is too long"_s);
-            node->args.push_back(std::move(left.expr));
-            node->args.push_back(std::move(right.expr));
-            left = {std::move(node), depth};
+            const std::optional<double> value = fold(op, left.value, right.value);
+            if (node) {
+                node->args.reserve(2);
+                node->args.push_back(std::move(left.expr));
+                node->args.push_back(std::move(right.expr));
+            }
+            left = {std::move(node), depth, value};
         }
         return left;
     }
@@ -208,14 +279,18 @@ private:
     Parsed unary()
     {
         if (isOperator(u"-") || isOperator(u"+") || isOperator(u"NOT")) {
-            auto node = std::make_unique<Expr>();
-            node->kind = ExprKind::Unary;
-            node->pos = position(current());
-            node->text = spelling().toString().toUpper();
+            const QStringView op = spelling();
+            ExprPtr node = make(ExprKind::Unary, position(current()));
+            if (node)
+                node->text = upper(op);
             advance();
             Parsed operand = nested(&Parser::unary);
-            node->args.push_back(std::move(operand.expr));
-            return {std::move(node), operand.depth + 1};
+            std::optional<double> value;
+            if (operand.value && op != u"NOT")
+                value = op == u"-" ? -*operand.value : *operand.value;
+            if (node)
+                node->args.push_back(std::move(operand.expr));
+            return {std::move(node), operand.depth + 1, value};
         }
         return postfix();
     }
@@ -226,7 +301,9 @@ private:
         if (m_failed)
             return p;
         if (kind() == TokenKind::Period) {
-            p.expr->period = spelling().toString().toUpper();
+            if (p.expr)
+                p.expr->period = upper(spelling());
+            p.value.reset();
             advance();
         }
         if (kind() == TokenKind::Directive && current().offset == m_lastEnd)
@@ -239,42 +316,49 @@ private:
         if (atEnd())
             return fail(u"expected a value but found the end of the formula"_s);
         const Token &t = current();
-        auto node = std::make_unique<Expr>();
-        node->pos = position(t);
+        ExprPtr node;
         switch (t.kind) {
         case TokenKind::Number: {
             bool ok = false;
-            node->kind = ExprKind::Number;
-            node->number = spelling().toDouble(&ok);
+            const double number = spelling().toDouble(&ok);
             if (!ok)
                 return fail(u"%1 is not a number"_s.arg(found()));
+            node = make(ExprKind::Number, position(t));
+            if (node)
+                node->number = number;
             advance();
-            return {std::move(node), 1};
+            return {std::move(node), 1, number};
         }
         case TokenKind::Text:
         case TokenKind::Quoted:
-            node->kind = ExprKind::String;
-            node->doubleQuoted = t.kind == TokenKind::Quoted;
-            node->text = unquote(spelling(), node->doubleQuoted ? u'"' : u'\'');
-            if (node->doubleQuoted)
-                splitPeriod(node.get());
+            node = make(ExprKind::String, position(t));
+            if (node) {
+                node->doubleQuoted = t.kind == TokenKind::Quoted;
+                node->text = unquote(spelling(), node->doubleQuoted ? u'"' : u'\'');
+                if (node->doubleQuoted)
+                    splitPeriod(node.get());
+            }
             advance();
-            return {std::move(node), 1};
+            return {std::move(node), 1, std::nullopt};
         case TokenKind::Name:
-            node->kind = ExprKind::Name;
-            node->text = spelling().toString().toUpper();
+            node = make(ExprKind::Name, position(t));
+            if (node)
+                node->text = upper(spelling());
             advance();
             if (kind() == TokenKind::LeftParen)
-                return call(std::move(node));
-            return {std::move(node), 1};
+                return call(std::move(node), &t);
+            return {std::move(node), 1, std::nullopt};
         case TokenKind::LeftParen: {
             // (X), or a list such as the (0,250,0) a parameter line declares
-            Parsed list = call(std::move(node));
+            Parsed list = call(make(ExprKind::Call, position(t)), nullptr);
             if (m_failed)
                 return list;
-            if (list.expr->args.size() == 1)
-                return {std::move(list.expr->args[0]), list.depth - 1};
-            if (list.expr->args.empty())
+            if (list.items == 1) {
+                list.expr = list.expr ? std::move(list.expr->args[0]) : nullptr;
+                list.depth -= 1;
+                return list;
+            }
+            if (list.items == 0)
                 return fail(u"expected a value in ( )"_s);
             return list;
         }
@@ -283,18 +367,29 @@ private:
         }
     }
 
-    Parsed call(ExprPtr node)
+    // The arguments of a call, or the items of a list (no callee).
+    Parsed call(ExprPtr node, const Token *callee)
     {
-        node->kind = ExprKind::Call;
+        if (node)
+            node->kind = ExprKind::Call;
         advance(); // (
         int depth = 1;
+        int items = 0;
+        std::optional<double> first;
+        std::optional<double> second;
         if (kind() != TokenKind::RightParen) {
             while (true) {
                 Parsed arg = nested(&Parser::expression);
                 if (m_failed)
                     return arg;
                 depth = std::max(depth, arg.depth + 1);
-                node->args.push_back(std::move(arg.expr));
+                if (items == 0)
+                    first = arg.value;
+                else if (items == 1)
+                    second = arg.value;
+                ++items;
+                if (node)
+                    node->args.push_back(std::move(arg.expr));
                 if (kind() != TokenKind::Comma)
                     break;
                 advance();
@@ -303,7 +398,12 @@ private:
         if (kind() != TokenKind::RightParen)
             return fail(u"expected ')' but found %1"_s.arg(found()));
         advance();
-        return {std::move(node), depth};
+        if (callee && isRef(spelling(*callee))) {
+            m_refCalls.push_back(callee->offset);
+            if (items >= 2 && second && *second < 0)
+                m_negativeRefs.push_back(callee->offset);
+        }
+        return {std::move(node), depth, items == 1 ? first : std::nullopt, items};
     }
 
     static QString unquote(QStringView s, QChar quote)
@@ -335,6 +435,10 @@ private:
     int m_lastLine = 1;
     int m_lastColumn = 1;
     qsizetype m_lastEnd = -1;
+    const bool m_build;
+    QHash<QStringView, QString> m_upper;
+    std::vector<qsizetype> m_refCalls;
+    std::vector<qsizetype> m_negativeRefs;
     Program m_program;
 };
 
@@ -342,7 +446,12 @@ private:
 
 Program parseTokens(QStringView text, const std::vector<Token> &tokens)
 {
-    return Parser(text, tokens).run();
+    return Parser(text, tokens, true).run();
+}
+
+SyntaxSummary summarizeSyntax(QStringView text, const std::vector<Token> &tokens)
+{
+    return Parser(text, tokens, false).summary();
 }
 
 Program parse(QStringView text)

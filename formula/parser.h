@@ -16,4 +16,13 @@ Program parse(QStringView text);
 // The same over tokens already lexed from `text`.
 Program parseTokens(QStringView text, const std::vector<Token> &tokens);
 
+// What the precise check needs, read without building the tree.
+struct SyntaxSummary
+{
+    std::vector<SyntaxNote> notes;
+    std::vector<qsizetype> refCalls;         // offsets of the REF and REFV calls read, in order
+    std::vector<qsizetype> negativeRefCalls; // those whose offset is a negative constant: REF(C,-1)
+};
+SyntaxSummary summarizeSyntax(QStringView text, const std::vector<Token> &tokens);
+
 } // namespace morvane::formula

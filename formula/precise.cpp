@@ -215,58 +215,6 @@ IgnoreWhy whyFor(TokenKind kind)
     return kind == TokenKind::Comment ? IgnoreWhy::Comment : IgnoreWhy::Text;
 }
 
-std::optional<double> constantOf(const Expr &e)
-{
-    switch (e.kind) {
-    case ExprKind::Number:
-        return e.number;
-    case ExprKind::Unary:
-        if (e.text == u"-" || e.text == u"+") {
-            const std::optional<double> v = constantOf(*e.args[0]);
-            if (v)
-                return e.text == u"-" ? -*v : *v;
-        }
-        return std::nullopt;
-    case ExprKind::Binary: {
-        const std::optional<double> a = constantOf(*e.args[0]);
-        const std::optional<double> b = a ? constantOf(*e.args[1]) : std::nullopt;
-        if (!b)
-            return std::nullopt;
-        if (e.text == u"+")
-            return *a + *b;
-        if (e.text == u"-")
-            return *a - *b;
-        if (e.text == u"*")
-            return *a * *b;
-        if (e.text == u"/" && *b != 0)
-            return *a / *b;
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-bool isRefName(QStringView upper)
-{
-    return upper == u"REF" || upper == u"REFV";
-}
-
-// REF and REFV calls the parser saw, and those of them whose offset is a negative constant.
-void collectRefs(const Expr &e, std::vector<qsizetype> *calls, std::vector<qsizetype> *negative)
-{
-    if (e.kind == ExprKind::Call && isRefName(e.text)) {
-        calls->push_back(e.pos.offset);
-        if (e.args.size() >= 2) {
-            const std::optional<double> offset = constantOf(*e.args[1]);
-            if (offset && *offset < 0)
-                negative->push_back(e.pos.offset);
-        }
-    }
-    for (const ExprPtr &a : e.args)
-        collectRefs(*a, calls, negative);
-}
-
 class Checker
 {
 public:
@@ -277,16 +225,14 @@ public:
 
     PreciseResult run()
     {
-        Program program = parseTokens(m_text, m_tokens);
-        m_result.notes = std::move(program.notes);
-        for (const Statement &s : program.statements) {
-            collectRefs(*s.value, &m_refCalls, &m_negativeRefs);
-            for (const ExprPtr &a : s.attributes)
-                collectRefs(*a, &m_refCalls, &m_negativeRefs);
-        }
+        SyntaxSummary syntax = summarizeSyntax(m_text, m_tokens);
+        m_result.notes = std::move(syntax.notes);
+        m_refCalls = std::move(syntax.refCalls);
+        m_negativeRefs = std::move(syntax.negativeRefCalls);
         std::sort(m_refCalls.begin(), m_refCalls.end());
         std::sort(m_negativeRefs.begin(), m_negativeRefs.end());
-        collectDefinitions();
+        m_foundIndex.assign(m_patterns.size(), -1);
+        m_definedAt.assign(m_patterns.size(), -1);
 
         std::vector<QString> texts;
         texts.reserve(m_patterns.size());
@@ -307,7 +253,7 @@ public:
             return length(a.pattern) > length(b.pattern);
         });
         for (const Hit &h : hits)
-            classify(m_patterns[static_cast<size_t>(h.pattern)], h.start);
+            classify(static_cast<size_t>(h.pattern), h.start);
         return std::move(m_result);
     }
 
@@ -340,17 +286,6 @@ private:
     QStringView spelling(const Token &t) const
     {
         return QStringView(m_text).sliced(t.offset, t.length);
-    }
-
-    void collectDefinitions()
-    {
-        for (size_t i = 0; i < m_tokens.size(); ++i) {
-            if (isDefinition(i)) {
-                const QString name = upperText(spelling(m_tokens[i]));
-                if (!m_definitions.contains(name))
-                    m_definitions.insert(name, m_tokens[i].offset);
-            }
-        }
     }
 
     // REF(X,-1) in a statement the parser skipped: looked for in the tokens.
@@ -400,8 +335,9 @@ private:
         return std::nullopt;
     }
 
-    void classify(const Pattern &p, qsizetype start)
+    void classify(size_t id, qsizetype start)
     {
+        const Pattern &p = m_patterns[id];
         const size_t i = tokenAt(start);
         const Token &t = m_tokens[i];
         const qsizetype end = start + p.text.size();
@@ -412,7 +348,7 @@ private:
             if (whole && t.kind == TokenKind::Name &&
                 (contains(m_negativeRefs, t.offset) ||
                  (!contains(m_refCalls, t.offset) && negativeRefInTokens(i))))
-                count(p, i, start);
+                count(id, i, start);
             return;
         }
         if (p.kind == PatternKind::Plain || !inside) {
@@ -420,7 +356,7 @@ private:
             if (why)
                 ignore(p, i, start, *why);
             else if (p.kind == PatternKind::Plain)
-                count(p, i, start);
+                count(id, i, start);
             else
                 ignore(p, i, start, IgnoreWhy::Identifier);
             return;
@@ -428,7 +364,7 @@ private:
         if (!isCode(t.kind)) {
             // A period suffix counts inside "...", as in "KDJ.K#WEEK".
             if (p.kind == PatternKind::Period && t.kind == TokenKind::Quoted && !nameCharAt(end))
-                count(p, i, start);
+                count(id, i, start);
             else
                 ignore(p, i, start, whyFor(t.kind));
             return;
@@ -441,14 +377,16 @@ private:
             return;
         }
         if (periodToken || nextCodeKind(i) == TokenKind::LeftParen) {
-            count(p, i, start);
+            count(id, i, start);
             return;
         }
-        const auto def = m_definitions.constFind(p.text);
-        if (def != m_definitions.cend() && def.value() <= t.offset)
+        // Hits come in text order: a use after the name's first definition is the variable.
+        if (m_definedAt[id] < 0 && isDefinition(i))
+            m_definedAt[id] = t.offset;
+        if (m_definedAt[id] >= 0)
             ignore(p, i, start, IgnoreWhy::Defined);
         else
-            count(p, i, start);
+            count(id, i, start);
     }
 
     bool nameCharAt(qsizetype k) const
@@ -476,15 +414,15 @@ private:
         return {t.line, m_column, start, length};
     }
 
-    void count(const Pattern &p, size_t i, qsizetype start)
+    void count(size_t id, size_t i, qsizetype start)
     {
+        const Pattern &p = m_patterns[id];
         const NameOccurrence where = place(i, start, p.text.size());
-        auto it = m_foundIndex.constFind(p.text);
-        if (it == m_foundIndex.cend()) {
-            it = m_foundIndex.insert(p.text, m_result.found.size());
+        if (m_foundIndex[id] < 0) {
+            m_foundIndex[id] = static_cast<qsizetype>(m_result.found.size());
             m_result.found.push_back({p.name.name, p.name.cls, p.name.reason, {}});
         }
-        m_result.found[it.value()].occurrences.push_back(where);
+        m_result.found[static_cast<size_t>(m_foundIndex[id])].occurrences.push_back(where);
     }
 
     void ignore(const Pattern &p, size_t i, qsizetype start, IgnoreWhy why)
@@ -498,8 +436,8 @@ private:
     std::vector<Pattern> m_patterns;
     std::vector<qsizetype> m_refCalls;
     std::vector<qsizetype> m_negativeRefs;
-    QHash<QString, qsizetype> m_definitions; // name -> offset of its first definition
-    QHash<QString, size_t> m_foundIndex;
+    std::vector<qsizetype> m_definedAt;  // by pattern: offset of its first definition, or -1
+    std::vector<qsizetype> m_foundIndex; // by pattern: its index in found, or -1
     size_t m_cursor = 0;
     size_t m_columnToken = SIZE_MAX;
     qsizetype m_columnOffset = 0;
