@@ -1,5 +1,6 @@
 #include "fmfunctioncheck.h"
 
+#include "formulaassist.h"
 #include "formulafile.h"
 #include "linkaction.h"
 #include "morvane_config.h"
@@ -106,6 +107,9 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
 
     createLayout();
     connectHandlers();
+    m_assist = new FormulaAssist(
+        txtCode, txtResult, [this] { return m_list.entries(); }, [this] { btnReturn_Click(); },
+        this);
     showList();
 }
 
@@ -372,7 +376,9 @@ void fmFunctionCheck::btnEditList_Click()
 
 void fmFunctionCheck::btnCheck_Click()
 {
-    const CheckReport report = checkFormula(txtCode->toPlainText(), m_matcher, m_services.clock);
+    const QString formula = txtCode->toPlainText();
+    const CheckReport report =
+        m_assist->mend(checkFormula(formula, m_matcher, m_services.clock), formula);
     m_reportText = report.text;
     txtResult->setFont(skin::font(skin::pointsToPixels(skin::reportPointSize), false));
     QPalette pal = txtResult->palette();

@@ -14,6 +14,8 @@
 
 namespace morvane {
 
+class FormulaAssist;
+
 // The one window: the function list on the left, the code or result page on the right,
 // the about page laid over both. Controls keep the names of the layout.
 class fmFunctionCheck : public QWidget
@@ -29,6 +31,7 @@ public:
     const FunctionList &functionList() const { return m_list; }
     // The report as data, CR LF line ends included; txtResult shows it line by line.
     const QString &reportText() const { return m_reportText; }
+    FormulaAssist *formulaAssist() const { return m_assist; }
 
     // Window itself
     PictureBox *Image1 = nullptr; // the background: title strip, edge, drag area
@@ -116,6 +119,7 @@ private:
     WindowServices m_services;
     FunctionList m_list;
     FunctionMatcher m_matcher; // the list, compiled once per load
+    FormulaAssist *m_assist = nullptr;
     QString m_reportText;
     QCursor m_handCursor;
     QPoint m_dragOffset;

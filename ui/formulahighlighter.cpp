@@ -1,0 +1,95 @@
+#include "formulahighlighter.h"
+
+#include "knowledge.h"
+#include "lexer.h"
+#include "skinwidgets.h"
+
+#include <QTextDocument>
+
+namespace morvane {
+
+using formula::LexState;
+using formula::NameClass;
+using formula::TokenKind;
+
+namespace {
+
+QTextCharFormat colour(const QColor &c)
+{
+    QTextCharFormat f;
+    f.setForeground(c);
+    return f;
+}
+
+QTextCharFormat nameFormat(NameClass cls)
+{
+    switch (cls) {
+    case NameClass::Future:
+        return colour(skin::futureRed);
+    case NameClass::Drift:
+        return colour(skin::driftOrange);
+    case NameClass::LastBar: {
+        QTextCharFormat f;
+        f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        f.setUnderlineColor(skin::lastBarUnderline);
+        return f;
+    }
+    case NameClass::Listed:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+FormulaHighlighter::FormulaHighlighter(QTextDocument *document)
+    : QSyntaxHighlighter(static_cast<QObject *>(document)), m_document(document)
+{
+    // Connected before the highlighter's own slot, so a huge paste detaches it before it
+    // would walk every new line.
+    connect(document, &QTextDocument::contentsChange, this, [this] {
+        const bool tooLarge = m_document->characterCount() > kMaxCharacters;
+        if (tooLarge && this->document())
+            setDocument(nullptr);
+        else if (!tooLarge && !this->document())
+            setDocument(m_document);
+    });
+    setDocument(document);
+}
+
+void FormulaHighlighter::highlightBlock(const QString &text)
+{
+    const int previous = previousBlockState();
+    const auto start = previous < 0 ? LexState::Normal : static_cast<LexState>(previous);
+    ++m_highlighted;
+    std::vector<formula::Token> tokens;
+    const LexState end = formula::lexLine(text, start, &tokens);
+    for (const formula::Token &t : tokens) {
+        const int from = static_cast<int>(t.offset);
+        const int count = static_cast<int>(t.length);
+        switch (t.kind) {
+        case TokenKind::Comment:
+            setFormat(from, count, colour(skin::commentGrey));
+            break;
+        case TokenKind::Text:
+        case TokenKind::Quoted:
+        case TokenKind::Note:
+            setFormat(from, count, colour(skin::quotedText));
+            break;
+        case TokenKind::Period:
+            setFormat(from, count, nameFormat(NameClass::Drift));
+            break;
+        case TokenKind::Name:
+            if (const formula::KnownName *known =
+                    formula::knownName(QStringView(text).sliced(t.offset, t.length));
+                known && !known->negativeOffsetOnly)
+                setFormat(from, count, nameFormat(known->cls));
+            break;
+        default:
+            break;
+        }
+    }
+    setCurrentBlockState(static_cast<int>(end));
+}
+
+} // namespace morvane
