@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench sanitize fuzz fuzz-build format format-check clean
+.PHONY: all deps configure build test run install package bench sanitize fuzz fuzz-build format format-check clean
 
 all: build
 
@@ -21,6 +21,15 @@ test: build
 
 run: build
 	./$(BUILD_DIR)/bin/morvane
+
+# The programs, desktop entry, icons, metainfo and manual pages under PREFIX; DESTDIR stages.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package in $(BUILD_DIR)/, its dependencies from dpkg-shlibdeps.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	bench/compare $(BUILD_DIR) BENCHMARKS.md

@@ -8,6 +8,7 @@
 #include "occurrences.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QJsonArray>
@@ -66,12 +67,20 @@ bool readInput(const QString &name, QIODevice &in, QByteArray *bytes, QString *e
     return true;
 }
 
-// --list, else list.txt beside the program, else the built-in names. Never written here.
+// --list, else list.txt beside the program, else the user's (where the window keeps it after a
+// system install), else the built-in names. Never written here.
 bool loadList(const QCommandLineParser &parser, QStringList *entries, QString *error)
 {
-    const QString explicitList = parser.value(u"list"_s);
-    const QString path = explicitList.isEmpty() ? defaultListPath() : explicitList;
-    if (explicitList.isEmpty() && !listFileExists(path)) {
+    QString path = parser.value(u"list"_s);
+    if (path.isEmpty()) {
+        for (const QString &candidate :
+             {defaultListPath(), QDir(userListDir()).filePath(u"list.txt"_s)})
+            if (listFileExists(candidate)) {
+                path = candidate;
+                break;
+            }
+    }
+    if (path.isEmpty()) {
         *entries = builtinFunctionNames();
         return true;
     }

@@ -1,5 +1,6 @@
 # Every address the program uses; a distributor sets the real ones at configure time.
 set(MORVANE_HOME_URL "http://www.morvane.example/" CACHE STRING "Home page shown on the about page")
+set(MORVANE_SCREENSHOT_URL "https://www.morvane.example/screenshot.png" CACHE STRING "Screenshot the AppStream metainfo shows (packaging/screenshot.png)")
 set(MORVANE_NOTICE_URL "http://www.morvane.example/v.txt" CACHE STRING "Notice file fetched at every start")
 set(MORVANE_DOWNLOAD_URL "http://www.morvane.example/index.html" CACHE STRING "Download page the new-version notice opens")
 set(MORVANE_SPONSOR_CAPTION "欢迎访问 sponsor.example" CACHE STRING "Sponsor caption when the notice names none")

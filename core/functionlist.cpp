@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <filesystem>
 
@@ -68,6 +69,23 @@ QByteArray serializeFunctionList(const QStringList &entries)
 QString defaultListPath()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath(u"list.txt"_s);
+}
+
+QString userListDir()
+{
+    // AppDataLocation follows the asking program's name: ask under the window program's.
+    const QString own = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(u"morvane"_s);
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QCoreApplication::setApplicationName(own);
+    return dir;
+}
+
+QString listLocation(const QString &programDir, bool programDirWritable, const QString &userDataDir)
+{
+    // Without a user folder (no home) the program's folder is still the best try.
+    const bool beside = programDirWritable || userDataDir.isEmpty();
+    return QDir(beside ? programDir : userDataDir).filePath(u"list.txt"_s);
 }
 
 bool listFileExists(const QString &path)

@@ -24,6 +24,15 @@ QByteArray serializeFunctionList(const QStringList &entries);
 // list.txt beside the executable.
 QString defaultListPath();
 
+// The user's data folder for list.txt: the window program's AppDataLocation, whichever of
+// the two programs asks, so that morvane-check finds the file the window wrote.
+QString userListDir();
+
+// Where the window keeps list.txt: beside the program while that folder may be written (an
+// unpacked folder, what existing users have), else in the user's data folder (a system install).
+QString listLocation(const QString &programDir, bool programDirWritable,
+                     const QString &userDataDir);
+
 // Present only as a plain, visible file: a folder of that name counts as missing.
 bool listFileExists(const QString &path);
 

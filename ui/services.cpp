@@ -2,12 +2,14 @@
 
 #include "morvane_config.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTime>
 
 using namespace Qt::StringLiterals;
@@ -44,10 +46,26 @@ EditorLauncher systemEditorLauncher()
     };
 }
 
+bool folderWritable(const QString &dir)
+{
+    QTemporaryFile probe(QDir(dir).filePath(u".morvane-XXXXXX"_s));
+    return probe.open();
+}
+
+QString windowListPath(const QString &programDir, bool programDirWritable,
+                       const QString &userDataDir)
+{
+    const QString path = listLocation(programDir, programDirWritable, userDataDir);
+    // A failure shows later, when the list cannot be written there.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return path;
+}
+
 WindowServices WindowServices::system()
 {
     WindowServices s;
-    s.listPath = defaultListPath();
+    const QString programDir = QCoreApplication::applicationDirPath();
+    s.listPath = windowListPath(programDir, folderWritable(programDir), userListDir());
     s.clock = [] { return QTime::currentTime(); };
     s.saveDialog = [](QWidget *parent, const CommonDialog &state) {
         QFileDialog dialog(parent);

@@ -27,6 +27,14 @@ struct CommonDialog
 // The desktop's text editor: Notepad on Windows, the user's choice elsewhere.
 EditorLauncher systemEditorLauncher();
 
+// Is a file ever written in `dir`? Asked by writing one: Windows' permission bits do not tell.
+bool folderWritable(const QString &dir);
+
+// list.txt for the window (listLocation()), its folder made: the user's may not exist yet, and
+// the first start writes the built-in names there.
+QString windowListPath(const QString &programDir, bool programDirWritable,
+                       const QString &userDataDir);
+
 // Everything the window asks of the outside world; tests replace each of them.
 struct WindowServices
 {

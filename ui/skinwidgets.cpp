@@ -1,6 +1,7 @@
 #include "skinwidgets.h"
 
 #include <QEvent>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,7 +19,17 @@ QFont font(int pixelSize, bool bold, bool underline)
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     f.setUnderline(underline);
+    if (drawsFromBitmaps(f))
+        f.setStyleStrategy(QFont::NoAntialias);
     return f;
+}
+
+bool drawsFromBitmaps(const QFont &font)
+{
+    // AR PL UMing carries hand-drawn strikes from 11 to 16 px; FreeType uses them only when
+    // antialiasing is off. Smoothed outlines at these sizes leave thin strokes pale.
+    const int px = font.pixelSize();
+    return px >= 11 && px <= 16 && QFontInfo(font).family().startsWith(u"AR PL UMing"_s);
 }
 
 int pointsToPixels(double points)

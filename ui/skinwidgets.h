@@ -31,6 +31,9 @@ inline const QColor lastBarUnderline{192, 128, 0};
 
 // 宋体 where installed; elsewhere a font with its metrics. Sizes in pixels at 96 dpi.
 QFont font(int pixelSize, bool bold = false, bool underline = false);
+// True where the font resolves to one whose embedded bitmaps draw this size: text is then
+// drawn without antialiasing, in solid strokes of the full colour.
+bool drawsFromBitmaps(const QFont &font);
 int pointsToPixels(double points);
 } // namespace skin
 

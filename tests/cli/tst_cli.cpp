@@ -1,9 +1,11 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,6 +60,8 @@ private slots:
     void standardInput();
     void explicitList();
     void listBesideProgram();
+    void listLookupOrder_data();
+    void listLookupOrder();
     void encodings();
     void unreadableInputAmongGoodOnes();
     void options_data();
@@ -74,6 +78,9 @@ void TestCli::initTestCase()
     const QDir data(QStringLiteral(MORVANE_TEST_DATA "/cli"));
     for (const QString &name : {u"hits.txt"_s, u"clean.txt"_s, u"empty.txt"_s})
         QVERIFY(QFile::copy(data.filePath(name), path(name)));
+    // The user's list.txt (the window's, after a system install) is looked for here, never
+    // in the home of whoever runs the tests.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path(u"data"_s)));
 }
 
 void TestCli::reports_data()
@@ -179,6 +186,51 @@ void TestCli::listBesideProgram()
     writeBytes(path(u"xma.txt"_s), "XMA(C,5)");
     r = run({path(u"xma.txt"_s)}, {}, program);
     QCOMPARE(r.out, u" 发现未来函数 XMA\n"_s);
+}
+
+void TestCli::listLookupOrder_data()
+{
+    QTest::addColumn<QByteArray>("explicitList");
+    QTest::addColumn<QByteArray>("beside");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QStringList>("found");
+    QTest::newRow("built-in names") << QByteArray() << QByteArray() << QByteArray()
+                                    << QStringList{u"ZIG"_s, u"PEAK"_s, u"COST"_s, u"XMA"_s};
+    QTest::newRow("the user's") << QByteArray() << QByteArray() << "XMA\r\n"_ba
+                                << QStringList{u"XMA"_s};
+    QTest::newRow("beside the program first") << QByteArray() << "PEAK\r\n"_ba
+                                              << "XMA\r\n"_ba << QStringList{u"PEAK"_s};
+    QTest::newRow("--list first") << "COST\r\n"_ba
+                                  << "PEAK\r\n"_ba
+                                  << "XMA\r\n"_ba << QStringList{u"COST"_s};
+}
+
+void TestCli::listLookupOrder()
+{
+    QFETCH(QByteArray, explicitList);
+    QFETCH(QByteArray, beside);
+    QFETCH(QByteArray, user);
+    QFETCH(QStringList, found);
+    QTemporaryDir bin;
+    const QString program = bin.filePath(u"morvane-check"_s);
+    QVERIFY(QFile::copy(QStringLiteral(MORVANE_CHECK_EXE), program));
+    const QString userList = path(u"data/morvane/list.txt"_s);
+    const auto removeUserList = qScopeGuard([&] { QFile::remove(userList); }); // other tests
+    QVERIFY(QDir().mkpath(QFileInfo(userList).absolutePath()));
+    if (!beside.isEmpty())
+        writeBytes(bin.filePath(u"list.txt"_s), beside);
+    if (!user.isEmpty())
+        writeBytes(userList, user);
+    QStringList args;
+    if (!explicitList.isEmpty()) {
+        writeBytes(bin.filePath(u"explicit.txt"_s), explicitList);
+        args << u"--list"_s << bin.filePath(u"explicit.txt"_s);
+    }
+    const Run r = run(args, "ZIG(C,5)+XMA(C,5)+PEAK(1,2,3)+COST(90)", program);
+    QString report;
+    for (const QString &name : found)
+        report += u" 发现未来函数 "_s + name + u'\n';
+    QCOMPARE(r.out, report);
 }
 
 void TestCli::encodings()

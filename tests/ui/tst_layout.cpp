@@ -25,6 +25,8 @@ private slots:
     void pictures();
     void backgroundGeometry();
     void windowGrab();
+    void textInFullColour_data();
+    void textInFullColour();
     void listShowsFunctionList();
     void saveFilter();
 };
@@ -279,6 +281,42 @@ void TestLayout::windowGrab()
     window->grab().save(QStringLiteral(MORVANE_BUILD_DIR "/window-result.png"));
     window->Image4_Click();
     window->grab().save(QStringLiteral(MORVANE_BUILD_DIR "/window-about.png"));
+}
+
+// Thin strokes drawn smoothed never reach their colour; the font's bitmaps draw solid ones.
+void TestLayout::textInFullColour_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("lbMsg, the new-version notice") << u"lbMsg"_s << skin::noticeRed;
+    QTest::newRow("List, the names") << u"List"_s << skin::linkBlue;
+    QTest::newRow("lbTitle") << u"lbTitle"_s << skin::linkBlue;
+    QTest::newRow("Label1, the list's heading") << u"Label1"_s << skin::headingGrey;
+}
+
+void TestLayout::textInFullColour()
+{
+    QFETCH(QString, name);
+    QFETCH(QColor, colour);
+    QFont other(u"DejaVu Sans"_s); // any other font keeps its antialiasing
+    other.setPixelSize(12);
+    QVERIFY(QFontInfo(other).family().startsWith(u"AR PL UMing"_s) ||
+            !skin::drawsFromBitmaps(other));
+    if (!QFontInfo(skin::font(12)).family().startsWith(u"AR PL UMing"_s))
+        QSKIP("AR PL UMing is not installed: other fonts keep their antialiasing");
+    WindowFixture fx;
+    auto window = fx.makeWindow();
+    window->Form_Load();
+    window->lbMsg->setCaption(u"发现新版本1.2"_s);
+    window->lbMsg->show();
+    auto *control = window->findChild<QWidget *>(name);
+    QVERIFY(control);
+    const QImage img = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int exact = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            exact += img.pixel(x, y) == colour.rgb();
+    QVERIFY2(exact >= 20, qPrintable(u"%1 pixels of the exact colour"_s.arg(exact)));
 }
 
 void TestLayout::listShowsFunctionList()

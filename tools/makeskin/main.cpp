@@ -186,14 +186,16 @@ int main(int argc, char **argv)
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
+    // The window's icon and the .ico take up to 72 px; the desktop's hicolor theme up to 256.
     const QList<int> iconSizes{16, 24, 32, 48, 64, 72};
+    const QList<int> themeSizes{16, 24, 32, 48, 64, 72, 128, 256};
     bool ok = writeFile(dir.filePath(u"background.png"_s), png(background())) &&
               writeFile(dir.filePath(u"close.png"_s), png(closeButton())) &&
               writeFile(dir.filePath(u"minimise.png"_s), png(minimiseButton())) &&
               writeFile(dir.filePath(u"about.png"_s), png(aboutButton())) &&
               writeFile(dir.filePath(u"emblem.png"_s), png(emblem(34, 33))) &&
               writeFile(dir.filePath(u"morvane.ico"_s), icon(iconSizes));
-    for (int s : iconSizes)
+    for (int s : themeSizes)
         ok = ok && writeFile(dir.filePath(u"icon-%1.png"_s.arg(s)), png(emblem(s, s)));
     return ok ? 0 : 1;
 }
