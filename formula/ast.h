@@ -65,7 +65,8 @@ struct SyntaxNote
 
 struct Program
 {
-    std::vector<Statement> statements; // in source order; statements that did not parse are left out
+    std::vector<Statement>
+        statements; // in source order; statements that did not parse are left out
     std::vector<SyntaxNote> notes;
 };
 
