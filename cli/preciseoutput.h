@@ -1,0 +1,26 @@
+#pragma once
+
+#include "precise.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace morvane {
+
+// morvane-check --precise: one line per name that counts, in order of first use, with its
+// class word and reason; or the summary line when none does.
+QString preciseReportLines(const formula::PreciseResult &result);
+
+// --precise --positions: FILE:LINE:COL: 发现未来函数 NAME for every place a name counts.
+QString precisePositionLines(const QString &file, const formula::PreciseResult &result);
+
+// --precise --json: {file, found, ignored, notes}.
+QJsonObject preciseJson(const QString &file, const formula::PreciseResult &result);
+
+// Exit status 1 when anything counts, warnings of the last bar included.
+inline bool preciseFound(const formula::PreciseResult &result)
+{
+    return !result.found.empty();
+}
+
+} // namespace morvane
