@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench sanitize fuzz fuzz-build format format-check clean
+.PHONY: all deps configure build test run bench bench-startup sanitize fuzz fuzz-build format format-check clean
 
 all: build
 
@@ -24,6 +24,10 @@ run: build
 
 bench: build
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
+
+# The window's start-up against a hostile notice server, under Xvfb (installed here).
+bench-startup: deps
+	bench/startup
 
 # The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps

@@ -18,6 +18,7 @@ private slots:
     void labelsAfterStart();
     void noServerLeavesLayout();
     void links();
+    void unsafeSponsorUrlOpensNothing_data();
     void unsafeSponsorUrlOpensNothing();
     void windowDoesNotWait_data();
     void windowDoesNotWait();
@@ -105,12 +106,21 @@ void TestNoticeWindow::links()
                                          QUrl(QString::fromUtf8(MORVANE_HOME_URL))}));
 }
 
+void TestNoticeWindow::unsafeSponsorUrlOpensNothing_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::newRow("file") << QByteArray("file:///etc/passwd");
+    QTest::newRow("mailto") << QByteArray("mailto:a@s.example");
+}
+
 void TestNoticeWindow::unsafeSponsorUrlOpensNothing()
 {
-    NoticeServer server(NoticeServer::reply(200, "1.1|click me|file:///etc/passwd"));
+    QFETCH(QByteArray, url);
+    NoticeServer server(NoticeServer::reply(200, "1.1|click me|" + url));
     WindowFixture fx;
     auto w = fx.makeWindow(server.url());
     w->Form_Load();
+    w->show();
     QVERIFY(noticeDone(*w));
     QCOMPARE(w->lbad->caption(), u"click me"_s);
     w->lbad_Click();
