@@ -1,7 +1,9 @@
 #include "noticefetch.h"
 
-#include <QSslSocket>
 #include <QTcpSocket>
+#if QT_CONFIG(ssl)
+#include <QSslSocket>
+#endif
 
 namespace morvane {
 
@@ -94,14 +96,16 @@ void NoticeFetch::connectTo(const QUrl &url)
         connectionEnded(error == QAbstractSocket::RemoteHostClosedError);
     });
     const QByteArray head = requestHead(url);
+#if QT_CONFIG(ssl)
     if (secure) {
         auto *ssl = static_cast<QSslSocket *>(socket);
         connect(ssl, &QSslSocket::encrypted, this, [ssl, head] { ssl->write(head); });
         ssl->connectToHostEncrypted(url.host(), quint16(url.port(443)));
-    } else {
-        connect(socket, &QTcpSocket::connected, this, [socket, head] { socket->write(head); });
-        socket->connectToHost(url.host(), quint16(url.port(80)));
+        return;
     }
+#endif
+    connect(socket, &QTcpSocket::connected, this, [socket, head] { socket->write(head); });
+    socket->connectToHost(url.host(), quint16(url.port(80)));
 }
 
 void NoticeFetch::readAvailable()
