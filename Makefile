@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run install package bench sanitize fuzz fuzz-build format format-check clean
+.PHONY: all deps configure build test run install package bench bench-startup sanitize fuzz fuzz-build format format-check clean
 
 all: build
 
@@ -34,6 +34,10 @@ package: build
 bench: build
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
 
+# The window's start-up against a hostile notice server, under Xvfb (installed here).
+bench-startup: deps
+	bench/startup
+
 # The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
 	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -44,7 +48,7 @@ sanitize: deps
 # libFuzzer: each target for FUZZ_SECONDS, from the committed seeds; findings land in
 # build-fuzz/artifacts/ and new inputs in build-fuzz/corpus/.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = listfile notice check decode formula
+FUZZ_TARGETS = listfile notice check decode formula http
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON

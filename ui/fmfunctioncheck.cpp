@@ -473,7 +473,18 @@ void fmFunctionCheck::DragWindow(QPoint globalPos, Qt::MouseButtons buttons)
 
 void fmFunctionCheck::CheckNotice()
 {
-    const NoticeResponse response = fetchNotice(m_services.noticeUrl, m_services.noticeLimits);
+    delete m_noticeFetch;
+    m_noticeFetch = new NoticeFetch(this);
+    connect(m_noticeFetch, &NoticeFetch::finished, this, &fmFunctionCheck::applyNotice);
+    m_noticeFetch->start(m_services.noticeUrl, m_services.noticeLimits);
+}
+
+// The captions the answer meets are those of its arrival, as the decision table reads them.
+void fmFunctionCheck::applyNotice(const NoticeResponse &response)
+{
+    // Deleted later: this runs inside its signal.
+    m_noticeFetch->deleteLater();
+    m_noticeFetch = nullptr;
     const std::optional<NoticeLabels> labels = decideNotice(
         response, lbVersion->caption(), lbad->caption(), lbadURL->caption(),
         {QString::fromUtf8(MORVANE_SPONSOR_CAPTION), QString::fromUtf8(MORVANE_SPONSOR_URL)});
@@ -484,6 +495,14 @@ void fmFunctionCheck::CheckNotice()
     lbadURL->setCaption(labels->adUrl);
     lbMsg->setCaption(labels->message);
     lbMsg->setVisible(labels->messageVisible);
+}
+
+// A window closed before the answer drops the connection; nothing arrives later.
+void fmFunctionCheck::closeEvent(QCloseEvent *event)
+{
+    delete m_noticeFetch;
+    m_noticeFetch = nullptr;
+    QWidget::closeEvent(event);
 }
 
 void fmFunctionCheck::openLink(const QString &caption, const QUrl &fixedUrl)

@@ -25,8 +25,11 @@ public:
     explicit fmFunctionCheck(WindowServices services = WindowServices::system(),
                              QWidget *parent = nullptr);
 
-    // Start-up, before the window is first shown.
+    // Start-up, before the window is first shown. The notice is only asked for here: its
+    // answer fills the labels later, and the window never waits for it.
     void Form_Load();
+    // The start-up notice while its answer is awaited; null before and after.
+    const NoticeFetch *noticeFetch() const { return m_noticeFetch; }
 
     const FunctionList &functionList() const { return m_list; }
     // The report as data, CR LF line ends included; txtResult shows it line by line.
@@ -104,6 +107,7 @@ private slots:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createLayout();
@@ -112,6 +116,7 @@ private:
     void loadList(bool tellUser);
     void Form_Resize();
     void CheckNotice();
+    void applyNotice(const NoticeResponse &response);
     void DragWindow(QPoint globalPos, Qt::MouseButtons buttons);
     void setFrames(bool image2, bool image3, bool image4);
     void openLink(const QString &caption, const QUrl &fixedUrl = {});
@@ -124,6 +129,7 @@ private:
     QCursor m_handCursor;
     QPoint m_dragOffset;
     bool m_systemMove = false;
+    NoticeFetch *m_noticeFetch = nullptr; // a child; deleted once answered or closed
 };
 
 } // namespace morvane

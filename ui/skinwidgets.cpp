@@ -130,6 +130,10 @@ SkinLabel::SkinLabel(QWidget *parent) : QLabel(parent), m_pointer(new PointerEve
 
 void SkinLabel::setCaption(const QString &caption)
 {
+    // An unchanged caption keeps its size: an empty label laid out wider than its text
+    // keeps its tooltip, cursor and hover area.
+    if (caption == text())
+        return;
     setText(caption);
     if (m_autoSize)
         fitToText();

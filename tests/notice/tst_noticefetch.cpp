@@ -2,12 +2,28 @@
 #include "noticeserver.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace morvane;
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(NoticeServer::Answer)
+
+namespace {
+
+// The fetch as the window runs it, waited for here; every wait bounded.
+NoticeResponse fetchNotice(const QUrl &url, const NoticeFetchLimits &limits = {})
+{
+    NoticeFetch fetch;
+    QSignalSpy spy(&fetch, &NoticeFetch::finished);
+    fetch.start(url, limits);
+    if (!spy.wait(limits.timeoutMs + 5000) || spy.size() != 1)
+        return {false, "<no single answer>"};
+    return spy.at(0).at(0).value<NoticeResponse>();
+}
+
+} // namespace
 
 class TestNoticeFetch : public QObject
 {
@@ -21,6 +37,10 @@ private slots:
     void silentServerEndsWithinBound();
     void redirect();
     void notHttp();
+    void endlessAnswerIsDropped_data();
+    void endlessAnswerIsDropped();
+    void cancelCloses();
+    void httpsAgainstPlainServer();
 };
 
 void TestNoticeFetch::requestAsSent()
@@ -58,6 +78,30 @@ void TestNoticeFetch::answers_data()
         << false << QByteArray();
     QTest::newRow("closed before answering")
         << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) { s->abort(); }) << false
+        << QByteArray();
+    QTest::newRow("after 100 Continue")
+        << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
+               s->write("HTTP/1.1 100 Continue\r\n\r\n" + NoticeServer::response(200, "1.2"));
+               s->disconnectFromHost();
+           })
+        << true << QByteArray("1.2");
+    QTest::newRow("chunked") << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
+        s->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                 "3;x=y\r\n1.2\r\n2\r\n|a\r\n0\r\nX-Trailer: 1\r\n\r\n");
+        s->disconnectFromHost();
+    }) << true << QByteArray("1.2|a");
+    // Qt's client took these now and then for whole answers.
+    QTest::newRow("chunk cut short") << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
+        s->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n40\r\n1.2|x");
+        s->disconnectFromHost();
+    }) << false << QByteArray();
+    QTest::newRow("garbled chunk size") << NoticeServer::Answer([](QTcpSocket *s,
+                                                                   const QByteArray &) {
+        s->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\n1.2|x\r\n0\r\n\r\n");
+        s->disconnectFromHost();
+    }) << false << QByteArray();
+    QTest::newRow("redirect to a file")
+        << NoticeServer::reply(302, "", "Location: file:///etc/passwd\r\n") << false
         << QByteArray();
     QTest::newRow("cut in the body") << NoticeServer::Answer([](QTcpSocket *s, const QByteArray &) {
         s->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1.2|a");
@@ -114,6 +158,58 @@ void TestNoticeFetch::notHttp()
 {
     QVERIFY(!fetchNotice(QUrl()).completed);
     QVERIFY(!fetchNotice(QUrl(u"file:///etc/hostname"_s)).completed);
+}
+
+void TestNoticeFetch::endlessAnswerIsDropped_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("unit");
+
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("endless header line") << ok + "X-A: " << QByteArray(4096, 'a');
+    QTest::newRow("endless header lines") << ok << QByteArray("X-A: a\r\n");
+    QTest::newRow("endless 100 Continue")
+        << QByteArray() << QByteArray("HTTP/1.1 100 Continue\r\n\r\n");
+    QTest::newRow("endless body") << ok + "Connection: close\r\n\r\n" << QByteArray(4096, 'b');
+    QTest::newRow("endless chunks") << ok + "Transfer-Encoding: chunked\r\n\r\n"
+                                    << QByteArray("1000\r\n" + QByteArray(4096, 'c') + "\r\n");
+}
+
+// The caps end the exchange, not the bound, and the connection closes with it: Qt's client
+// read on in its own thread after the bound, about 120 MB of an endless body.
+void TestNoticeFetch::endlessAnswerIsDropped()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, unit);
+    NoticeServer server(NoticeServer::endless(head, unit));
+    const NoticeResponse response = fetchNotice(server.url(), {60000, 65536});
+    QVERIFY(!response.completed);
+    QVERIFY(response.body.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(server.clientsGone(), 5000);
+    QVERIFY2(server.sent < 32 * 1024 * 1024, QByteArray::number(server.sent).constData());
+}
+
+void TestNoticeFetch::cancelCloses()
+{
+    NoticeServer server([](QTcpSocket *, const QByteArray &) {}); // never answers
+    NoticeFetch fetch;
+    QSignalSpy spy(&fetch, &NoticeFetch::finished);
+    fetch.start(server.url());
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 5000);
+    fetch.cancel();
+    QVERIFY(!fetch.isRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(server.clientsGone(), 5000);
+    QTest::qWait(50);
+    QCOMPARE(spy.size(), 0);
+}
+
+// TLS spoken to a plain server: the exchange ends, bounded, with no answer.
+void TestNoticeFetch::httpsAgainstPlainServer()
+{
+    NoticeServer server(NoticeServer::reply(200, "1.2"));
+    QUrl url = server.url();
+    url.setScheme(u"https"_s);
+    QVERIFY(!fetchNotice(url, {1000, 65536}).completed);
 }
 
 QTEST_GUILESS_MAIN(TestNoticeFetch)

@@ -59,6 +59,35 @@ public:
         };
     }
 
+    // `head`, then `unit` again and again for as long as the client reads; `sent` counts.
+    static Answer endless(const QByteArray &head, const QByteArray &unit)
+    {
+        return [head, unit](QTcpSocket *socket, const QByteArray &) {
+            qint64 &sent = static_cast<NoticeServer *>(socket->parent())->sent;
+            auto more = [&sent, socket, unit] {
+                while (socket->state() == QAbstractSocket::ConnectedState &&
+                       socket->bytesToWrite() < 65536) {
+                    socket->write(unit);
+                    sent += unit.size();
+                }
+            };
+            socket->write(head);
+            sent += head.size();
+            connect(socket, &QTcpSocket::bytesWritten, socket, more);
+            more();
+        };
+    }
+
+    // Every connection answered has been closed by the client.
+    bool clientsGone() const
+    {
+        for (const QTcpSocket *socket : m_answered) {
+            if (socket->state() != QAbstractSocket::UnconnectedState)
+                return false;
+        }
+        return true;
+    }
+
     // A port nothing listens on.
     static quint16 closedPort()
     {
@@ -70,6 +99,7 @@ public:
     }
 
     QList<QByteArray> requests;
+    qint64 sent = 0;
 
 private:
     Answer m_answer;

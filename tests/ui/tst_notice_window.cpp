@@ -7,6 +7,8 @@
 using namespace morvane;
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(NoticeServer::Answer)
+
 class TestNoticeWindow : public QObject
 {
     Q_OBJECT
@@ -16,8 +18,22 @@ private slots:
     void labelsAfterStart();
     void noServerLeavesLayout();
     void links();
+    void unsafeSponsorUrlOpensNothing_data();
     void unsafeSponsorUrlOpensNothing();
+    void windowDoesNotWait_data();
+    void windowDoesNotWait();
+    void unchangedCaptionKeepsItsSize();
 };
+
+namespace {
+
+// The notice answers from the event loop; every wait for it is bounded.
+bool noticeDone(const fmFunctionCheck &w)
+{
+    return QTest::qWaitFor([&] { return !w.noticeFetch(); }, 10000);
+}
+
+} // namespace
 
 void TestNoticeWindow::labelsAfterStart_data()
 {
@@ -42,6 +58,7 @@ void TestNoticeWindow::labelsAfterStart()
     WindowFixture fx;
     auto w = fx.makeWindow(server.url());
     w->Form_Load();
+    QVERIFY(noticeDone(*w));
     QCOMPARE(server.requests.size(), 1);
     QCOMPARE(w->lbMsg->caption(), message);
     QCOMPARE(w->lbMsg->isVisibleTo(w.get()), !message.isEmpty());
@@ -58,6 +75,7 @@ void TestNoticeWindow::noServerLeavesLayout()
     WindowFixture fx;
     auto w = fx.makeWindow(QUrl(u"http://127.0.0.1:%1/v.txt"_s.arg(NoticeServer::closedPort())));
     w->Form_Load();
+    QVERIFY(noticeDone(*w));
     for (SkinLabel *label : {w->lbMsg, w->lbad, w->lbadURL, w->lbNewVersion})
         QCOMPARE(label->caption(), QString());
     QVERIFY(w->lbMsg->isVisibleTo(w.get()));
@@ -78,6 +96,7 @@ void TestNoticeWindow::links()
     WindowFixture fx;
     auto w = fx.makeWindow(server.url());
     w->Form_Load();
+    QVERIFY(noticeDone(*w));
     QCOMPARE(w->lbadURL->caption(), u"  http://s.example/go\r\n"_s); // stored as sent
     QTest::mouseClick(w->lbMsg, Qt::LeftButton, {}, {3, 3});
     QTest::mouseClick(w->lbad, Qt::LeftButton, {}, {3, 3});
@@ -87,15 +106,72 @@ void TestNoticeWindow::links()
                                          QUrl(QString::fromUtf8(MORVANE_HOME_URL))}));
 }
 
+void TestNoticeWindow::unsafeSponsorUrlOpensNothing_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::newRow("file") << QByteArray("file:///etc/passwd");
+    QTest::newRow("mailto") << QByteArray("mailto:a@s.example");
+}
+
 void TestNoticeWindow::unsafeSponsorUrlOpensNothing()
 {
-    NoticeServer server(NoticeServer::reply(200, "1.1|click me|file:///etc/passwd"));
+    QFETCH(QByteArray, url);
+    NoticeServer server(NoticeServer::reply(200, "1.1|click me|" + url));
     WindowFixture fx;
     auto w = fx.makeWindow(server.url());
     w->Form_Load();
+    w->show();
+    QVERIFY(noticeDone(*w));
     QCOMPARE(w->lbad->caption(), u"click me"_s);
     w->lbad_Click();
     QVERIFY(fx.openedUrls.isEmpty());
+}
+
+void TestNoticeWindow::windowDoesNotWait_data()
+{
+    QTest::addColumn<NoticeServer::Answer>("answer");
+    QTest::newRow("silence") << NoticeServer::Answer([](QTcpSocket *, const QByteArray &) {});
+    QTest::newRow("endless header lines")
+        << NoticeServer::endless("HTTP/1.1 200 OK\r\n", "X-A: a\r\n");
+}
+
+// Start-up waited for the network, 3 s for a silent server and 8 s for endless headers;
+// now the window is up at once, and closing it drops the connection.
+void TestNoticeWindow::windowDoesNotWait()
+{
+    QFETCH(NoticeServer::Answer, answer);
+    NoticeServer server(answer);
+    WindowFixture fx;
+    auto services = fx.services(server.url());
+    services.noticeLimits.timeoutMs = 60000;
+    fmFunctionCheck w(services);
+    w.Form_Load();
+    QVERIFY(w.noticeFetch());
+    QCOMPARE(w.List->count(), 23);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w, 5000));
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 5000);
+    w.close();
+    QVERIFY(!w.noticeFetch());
+    QTRY_VERIFY_WITH_TIMEOUT(server.clientsGone(), 5000);
+    for (SkinLabel *label : {w.lbMsg, w.lbad, w.lbadURL, w.lbNewVersion})
+        QCOMPARE(label->caption(), QString());
+}
+
+// A notice that names no sponsor rewrites lbad's empty caption with itself; the label
+// shrank to nothing and its page lost the tooltip, the hand and the hover colour.
+void TestNoticeWindow::unchangedCaptionKeepsItsSize()
+{
+    NoticeServer server(NoticeServer::reply(200, "1.1"));
+    WindowFixture fx;
+    auto w = fx.makeWindow(server.url());
+    w->Form_Load();
+    const QRect before = w->lbad->geometry();
+    QVERIFY(noticeDone(*w));
+    QCOMPARE(w->lbNewVersion->caption(), u"1.1"_s); // the answer was applied
+    QCOMPARE(w->lbad->caption(), QString());
+    QCOMPARE(w->lbad->geometry(), before);
+    QVERIFY(before.width() > 0);
 }
 
 QTEST_MAIN(TestNoticeWindow)
