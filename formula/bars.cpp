@@ -59,16 +59,31 @@ double cents(double price)
     return std::round(price * 100.0) / 100.0;
 }
 
+// A report-period key: reports come out by 04-30 (annual, Q1), 08-31 (half year) and
+// 10-31 (Q3), so the figures a chart shows step on those days.
+int reportPeriod(const QDate &d)
+{
+    const int md = d.month() * 100 + d.day();
+    return d.year() * 10 + (md > 1031 ? 3 : md > 831 ? 2 : md > 430 ? 1 : 0);
+}
+
 } // namespace
 
 Bars builtinBars(int count, quint32 seed)
 {
     Rng rng(seed);
+    Rng market(seed + 1); // the index's own moves, drawn apart so the stock stays the same
     Bars b;
     QDate day(2020, 1, 2);
+    const QDate listed(2010, 6, 18);
     double close = 10.0;
     double capital = 5.0e8;
-    std::vector<double> capitals;
+    double index = 3000.0;
+    std::map<QString, std::vector<double>> columns;
+    auto put = [&columns](const char *key, double v) {
+        columns[QString::fromLatin1(key)].push_back(v);
+    };
+    int reports = 0;
     for (int i = 0; i < count; ++i) {
         while (day.dayOfWeek() > 5)
             day = day.addDays(1);
@@ -87,11 +102,33 @@ Bars builtinBars(int count, quint32 seed)
         b.amount.push_back(std::round(volume * (open + high + low + next) / 4.0));
         if (i == count / 3 || i == 2 * count / 3)
             capital *= 1.2; // a share issue
-        capitals.push_back(capital);
+        if (i > 0 && reportPeriod(day) != reportPeriod(b.dates[std::size_t(i - 1)]))
+            ++reports;
+        put("CAPITAL", capital);
+        // FINANCE(n) as the software numbers them; shares in 股, CAPITAL in 手.
+        put("FINANCE(1)", capital * 125.0);                    // 总股本
+        put("FINANCE(3)", 1);                                  // 沪深品种类型: 1 A股主板
+        put("FINANCE(7)", capital * 100.0);                    // 流通股本
+        put("FINANCE(32)", 1.2 + 0.05 * double(reports));      // 每股未分配利润
+        put("FINANCE(33)", 0.48 + 0.02 * double(reports % 4)); // 每股收益(折算全年)
+        put("FINANCE(34)", 4.6 + 0.08 * double(reports));      // 每股净资产
+        put("FINANCE(42)", double(listed.daysTo(day)));        // 上市的天数
+        // The market index: partly the stock's own move, partly its own walk.
+        const double move = 0.3 * (next - close) / close + 0.012 * market.bell();
+        const double iopen = index * (1.0 + 0.004 * market.bell());
+        const double iclose = index * (1.0 + move);
+        const double ivol = std::round(3.0e8 * (0.7 + 0.6 * market.uniform()));
+        put("INDEXO", iopen);
+        put("INDEXC", iclose);
+        put("INDEXH", std::max(iopen, iclose) * (1.0 + 0.006 * market.uniform()));
+        put("INDEXL", std::min(iopen, iclose) * (1.0 - 0.006 * market.uniform()));
+        put("INDEXV", ivol);
+        put("INDEXA", std::round(ivol * 100.0 * iclose / 300.0));
+        index = iclose;
         close = next;
         day = day.addDays(1);
     }
-    b.extra.emplace(u"CAPITAL"_s, std::move(capitals));
+    b.extra = std::move(columns);
     return b;
 }
 
@@ -118,6 +155,19 @@ QDate parseDate(QStringView s)
     return {};
 }
 
+// The column key for a header name: "FINANCE7" or "FINANCE(7)" gives "FINANCE(7)";
+// CAPITAL and the INDEX columns as they are; anything else none.
+QString extraColumnKey(QStringView name)
+{
+    const QString n = name.toString().toUpper().remove(u'(').remove(u')');
+    if (n == u"CAPITAL" ||
+        (n.size() == 6 && n.startsWith(u"INDEX") && QStringView(u"COHLVA").contains(n.back())))
+        return n;
+    bool ok = false;
+    const int k = n.startsWith(u"FINANCE") ? QStringView(n).sliced(7).toInt(&ok) : 0;
+    return ok && k > 0 ? u"FINANCE("_s + QString::number(k) + u')' : QString();
+}
+
 } // namespace
 
 BarsRead readBarsCsv(const QByteArray &bytes)
@@ -137,6 +187,8 @@ BarsRead readBarsCsv(const QByteArray &bytes)
         return r;
     };
     bool first = true;
+    std::vector<QString> extras; // keys of the named extra columns
+    qsizetype positional = 7;    // fields before them
     for (qsizetype li = 0; li < lines.size(); ++li) {
         const int lineNo = int(li + 1);
         QStringView line = lines[li];
@@ -151,19 +203,39 @@ BarsRead readBarsCsv(const QByteArray &bytes)
         const bool header = first && parseDate(fields[0].trimmed()).isNull() &&
                             !fields[0].trimmed().isEmpty() && !fields[0].trimmed()[0].isDigit();
         first = false;
-        if (header)
+        if (header) {
+            // Named extra columns follow the prices: FINANCE7, CAPITAL, INDEXC…
+            for (qsizetype f = 5; f < fields.size(); ++f) {
+                const QString key = extraColumnKey(fields[f].trimmed());
+                if (key.isEmpty() && !extras.empty())
+                    return fail(BarsProblem::ColumnCount, lineNo, int(f + 1));
+                if (!key.isEmpty()) {
+                    if (extras.empty())
+                        positional = f;
+                    extras.push_back(key);
+                }
+            }
             continue;
-        if (fields.size() < 5 || fields.size() > 7)
+        }
+        if (extras.empty() ? fields.size() < 5 || fields.size() > 7
+                           : fields.size() != positional + qsizetype(extras.size()))
             return fail(BarsProblem::ColumnCount, lineNo, 0);
         const QDate date = parseDate(fields[0].trimmed());
         if (!date.isValid())
             return fail(BarsProblem::BadDate, lineNo, 1);
         double v[6] = {0, 0, 0, 0, 0, 0};
-        for (qsizetype f = 1; f < fields.size(); ++f) {
+        for (qsizetype f = 1; f < std::min(fields.size(), positional); ++f) {
             bool ok = false;
             v[f - 1] = fields[f].trimmed().toDouble(&ok);
             if (!ok || !std::isfinite(v[f - 1]))
                 return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
+        }
+        for (qsizetype f = positional; f < fields.size(); ++f) {
+            bool ok = false;
+            const double x = fields[f].trimmed().toDouble(&ok);
+            if (!ok || !std::isfinite(x))
+                return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
+            r.bars.extra[extras[std::size_t(f - positional)]].push_back(x);
         }
         const double o = v[0], h = v[1], l = v[2], c = v[3];
         if (o <= 0 || h <= 0 || l <= 0 || c <= 0 || l > h || v[4] < 0 || v[5] < 0)

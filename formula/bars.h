@@ -14,8 +14,9 @@ struct Bars
 {
     std::vector<QDate> dates;
     std::vector<double> open, high, low, close, volume, amount;
-    // Latest-data values per bar, keyed "CAPITAL", "DYNAINFO(7)", "FINANCE(1)": a chart
-    // shows the newest of them on every bar.
+    // More columns per bar. Latest-data values, keyed "CAPITAL", "DYNAINFO(7)",
+    // "FINANCE(1)": a chart shows the newest of them on every bar. The market index,
+    // "INDEXC", "INDEXO", "INDEXH", "INDEXL", "INDEXV", "INDEXA": plain per-bar data.
     std::map<QString, std::vector<double>> extra;
 
     qsizetype size() const { return qsizetype(dates.size()); }
@@ -24,7 +25,8 @@ struct Bars
 };
 
 // A seeded random walk of trading days (weekends skipped), identical on every platform.
-// Carries a CAPITAL column with two share issues.
+// Carries CAPITAL with two share issues, FINANCE(1, 3, 7, 32, 33, 34, 42) stepping at
+// report dates (shares with the issues, 42 every day), and a market index.
 Bars builtinBars(int count = 1000, quint32 seed = 20240105);
 
 enum class BarsProblem

@@ -34,9 +34,33 @@ bool isUnsupportedBuiltin(const QString &name)
     static const QStringList names = {
         u"TIME"_s,    u"PERIOD"_s,  u"FROMOPEN"_s, u"VOLINSTK"_s,     u"OPENINT"_s,   u"QHLSR"_s,
         u"INDEXC"_s,  u"INDEXO"_s,  u"INDEXH"_s,   u"INDEXL"_s,       u"INDEXV"_s,    u"INDEXA"_s,
-        u"ADVANCE"_s, u"DECLINE"_s, u"BUYVOL"_s,   u"SELLVOL"_s,      u"WINNER"_s,    u"COST"_s,
+        u"WINNER"_s,  u"COST"_s,    u"ADVANCE"_s,  u"DECLINE"_s,      u"BUYVOL"_s,    u"SELLVOL"_s,
         u"HYBLOCK"_s, u"DYBLOCK"_s, u"GNBLOCK"_s,  u"TOTALCAPITAL"_s, u"SETTLEMENT"_s};
     return names.contains(name);
+}
+
+// Chart and stock facts no bar carries, with the value the replay assumes and what it
+// means: PERIOD 5 is a daily chart (0…11: 1/5/15/30/60 minutes, day, week, month…),
+// SETCODE 0 Shenzhen (1 Shanghai), NAMELIKE(S) whether the name starts with S, INBLOCK(S)
+// whether the stock is in block S.
+struct Fact
+{
+    const char16_t *name;
+    bool takesText; // NAMELIKE('ST'); else a name alone
+    double value;
+    const char16_t *meaning;
+};
+
+const Fact *stockFact(const QString &name, bool takesText)
+{
+    static const Fact facts[] = {{u"PERIOD", false, 5, u"日线"},
+                                 {u"SETCODE", false, 0, u"深圳"},
+                                 {u"NAMELIKE", true, 0, u"名称不以此开头"},
+                                 {u"INBLOCK", true, 0, u"不属于此板块"}};
+    for (const Fact &f : facts)
+        if (f.takesText == takesText && name == QStringView(f.name))
+            return &f;
+    return nullptr;
 }
 
 } // namespace
@@ -86,8 +110,17 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
             out.close.back() = days.close[i];
             out.volume.back() += days.volume[i];
             out.amount.back() += days.amount[i];
-            for (const auto &[name, values] : days.extra)
-                out.extra[name].back() = values[i];
+            for (const auto &[name, values] : days.extra) {
+                double &v = out.extra[name].back();
+                if (name == u"INDEXH")
+                    v = std::max(v, values[i]);
+                else if (name == u"INDEXL")
+                    v = std::min(v, values[i]);
+                else if (name == u"INDEXV" || name == u"INDEXA")
+                    v += values[i];
+                else if (name != u"INDEXO")
+                    v = values[i]; // the newest: closes and latest-data values
+            }
         }
         index->push_back(out.dates.size() - 1);
     }
@@ -188,17 +221,29 @@ private:
             return v;
         if (n.startsWith(u"COLOR"))
             return constantValue(0, m_bars.size());
+        if (const Fact *f = stockFact(n, false))
+            return assume(n, *f);
         const auto given = m_ev.options().params.constFind(n);
         if (given != m_ev.options().params.constEnd()) {
-            m_params[n] = ParamUse{n, *given, false};
+            m_params[n] = ParamUse{n, *given, false, {}};
             return constantValue(*given, m_bars.size());
         }
         if (isParameterName(n) && !isUnsupportedBuiltin(n)) {
             const double x = defaultParameter(n);
-            m_params[n] = ParamUse{n, x, true};
+            m_params[n] = ParamUse{n, x, true, {}};
             return constantValue(x, m_bars.size());
         }
         return missingValue(n);
+    }
+
+    // A stock fact as the replay assumes it, listed with the parameters; a given value wins.
+    Value assume(const QString &key, const Fact &f)
+    {
+        const auto given = m_ev.options().params.constFind(key);
+        const bool assumed = given == m_ev.options().params.constEnd();
+        const double x = assumed ? f.value : *given;
+        m_params[key] = ParamUse{key, x, assumed, QString::fromUtf16(f.meaning)};
+        return constantValue(x, m_bars.size());
     }
 
     // NAME:=(MIN,MAX,DEFAULT): a parameter declared in the text; a given value wins.
@@ -206,13 +251,13 @@ private:
     {
         const auto given = m_ev.options().params.constFind(n);
         if (given != m_ev.options().params.constEnd()) {
-            m_params[n] = ParamUse{n, *given, false};
+            m_params[n] = ParamUse{n, *given, false, {}};
             return constantValue(*given, m_bars.size());
         }
         if (list.args.size() != 3 || list.args[2]->kind != ExprKind::Number)
             return missingValue(u"()"_s);
         const double x = list.args[2]->number;
-        m_params[n] = ParamUse{n, x, false};
+        m_params[n] = ParamUse{n, x, false, {}};
         return constantValue(x, m_bars.size());
     }
 
@@ -243,6 +288,8 @@ private:
             }
             return missingValue(e.text + u'/' + QString::number(args.size()));
         }
+        if (const Fact *f = stockFact(e.text, true); f && args.size() == 1 && args[0].isText)
+            return assume(e.text + u"('"_s + args[0].text + u"')"_s, *f);
         for (const Value &a : args)
             if (a.isText)
                 return missingValue(e.text); // a text argument: another indicator, a stock code

@@ -34,12 +34,14 @@ struct OutputLine
     bool ok() const { return missing.isEmpty(); }
 };
 
-// A name the formula uses as a parameter; assumed when neither defined nor given.
+// A name the formula uses as a parameter, or a stock fact no bar carries (PERIOD,
+// NAMELIKE('ST')); assumed when neither defined nor given.
 struct ParamUse
 {
     QString name;
     double value = 0;
     bool assumed = false;
+    QString meaning; // a stock fact's: "日线" for PERIOD=5; empty for a parameter
 };
 
 struct Evaluation

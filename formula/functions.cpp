@@ -292,6 +292,121 @@ bool dynainfoFromBars(int k, const Bars &b, Value *out)
     return true;
 }
 
+// Chips held at each price in cents, over [origin, origin + size): each day the day's
+// turnover T of the older chips leaves and T is spread evenly over the day's low…high.
+// Range-add and prefix-sum Fenwick trees, all stored divided by `scale` so that the daily
+// decay costs one multiplication.
+class Chips
+{
+public:
+    Chips(Index origin, Index size)
+        : m_origin(origin), m_a(Sz(size) + 1, 0.0), m_b(Sz(size) + 1, 0.0)
+    {
+    }
+    void day(double low, double high, double turnover)
+    {
+        const double t = std::clamp(turnover, 0.0, 1.0);
+        if (t >= 1.0) {
+            std::fill(m_a.begin(), m_a.end(), 0.0);
+            std::fill(m_b.begin(), m_b.end(), 0.0);
+            m_scale = 1.0;
+        } else {
+            m_scale *= 1.0 - t;
+        }
+        if (m_scale < 1e-6) { // the trees are linear: scale them back
+            for (Sz k = 0; k < m_a.size(); ++k) {
+                m_a[k] *= m_scale;
+                m_b[k] *= m_scale;
+            }
+            m_scale = 1.0;
+        }
+        const Index l = cell(low), r = std::max(l, cell(high));
+        const double density = t / double(r - l + 1) / m_scale;
+        add(l, density);
+        add(r + 1, -density);
+    }
+    // Share of the chips at or below price.
+    double below(double price) const
+    {
+        if (std::isnan(price))
+            return kNaN;
+        const Index k = Index(std::floor(price * 100.0 + 1e-6)) - m_origin;
+        return prefix(std::min<Index>(k, Index(m_a.size()) - 2)) * m_scale;
+    }
+    // The lowest price at or below which `share` of the chips lie.
+    double cost(double share) const
+    {
+        if (std::isnan(share))
+            return kNaN;
+        Index lo = 0, hi = Index(m_a.size()) - 2;
+        while (lo < hi) {
+            const Index mid = (lo + hi) / 2;
+            if (prefix(mid) * m_scale >= share - 1e-12)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return double(m_origin + lo) / 100.0;
+    }
+
+private:
+    Index cell(double price) const { return Index(std::llround(price * 100.0)) - m_origin; }
+    // Adds v to every cell from k on.
+    void add(Index k, double v)
+    {
+        const double w = v * double(k);
+        for (Sz i = Sz(k) + 1; i < m_a.size(); i += i & (~i + 1)) {
+            m_a[i] += v;
+            m_b[i] += w;
+        }
+    }
+    // Sum over cells 0…k.
+    double prefix(Index k) const
+    {
+        if (k < 0)
+            return 0.0;
+        double a = 0, b = 0;
+        for (Sz i = Sz(k) + 1; i > 0; i -= i & (~i + 1)) {
+            a += m_a[i];
+            b += m_b[i];
+        }
+        return a * double(k + 1) - b;
+    }
+
+    Index m_origin;
+    std::vector<double> m_a, m_b;
+    double m_scale = 1.0;
+};
+
+// WINNER(P) = share of the chips at or below P; COST(X) = the price with X% of the chips at
+// or below it. Turnover is VOL/CAPITAL with the newest CAPITAL, as a chart shows it.
+bool chipFunction(const QString &name, const std::vector<Value> &args, const Bars &b, Value *out)
+{
+    const bool winner = name == u"WINNER";
+    if (!winner && name != u"COST")
+        return false;
+    const auto capital = b.extra.find(u"CAPITAL"_s);
+    if (capital == b.extra.end() || capital->second.empty()) {
+        *out = missingValue(u"CAPITAL"_s);
+        return true;
+    }
+    const double shares = capital->second.back();
+    const Sz n = Sz(b.size());
+    *out = Value{};
+    out->v = empty(n);
+    if (n == 0 || shares <= 0)
+        return true;
+    const Index lo = Index(std::llround(*std::min_element(b.low.begin(), b.low.end()) * 100.0));
+    const Index hi = Index(std::llround(*std::max_element(b.high.begin(), b.high.end()) * 100.0));
+    Chips chips(lo, hi - lo + 1);
+    for (Sz i = 0; i < n; ++i) {
+        chips.day(b.low[i], b.high[i], i == 0 ? 1.0 : b.volume[i] / shares);
+        const double x = args[0].v[i];
+        out->v[i] = winner ? chips.below(x) : chips.cost(x / 100.0);
+    }
+    return true;
+}
+
 using Args = std::vector<Value>;
 using Fn = std::function<Series(const Args &, const Bars &)>;
 
@@ -410,6 +525,11 @@ const QHash<QString, Function> &functions()
                 const double w = a[1].v[i];
                 return w * x + (1 - w) * prev;
             });
+        });
+        // AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
+        add("AMA", 2, 2, [](const Args &a, const Bars &) {
+            return recursive(
+                a[0].v, [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); });
         });
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
         add("TMA", 3, 3, [](const Args &a, const Bars &) {
@@ -763,6 +883,9 @@ const QHash<QString, Function> &functions()
         MORVANE_BINARY("MOD", y != 0 ? std::fmod(x, y) : 0.0); // MOD(A,B) = remainder, 0 for B=0
         MORVANE_BINARY("POW", std::pow(x, y));
         MORVANE_BINARY("ROUND2", std::round(x * std::pow(10.0, y)) / std::pow(10.0, y));
+        // ZTPRICE(X,R) = the limit-up price from X at ratio R, in cents; DTPRICE: limit-down
+        MORVANE_BINARY("ZTPRICE", std::round(x * (1 + y) * 100) / 100);
+        MORVANE_BINARY("DTPRICE", std::round(x * (1 - y) * 100) / 100);
 #undef MORVANE_BINARY
         // BETWEEN(A,B,C) = A lies between B and C, either way round, ends included
         add(
@@ -975,6 +1098,16 @@ bool namedSeries(const QString &name, const Bars &b, Value *out)
         return perBar([&](Sz i) { return i + 1 == n ? 2.0 : i == 0 ? 1.0 : 0.0; });
     if (name == u"DRAWNULL")
         return perBar([](Sz) { return kNaN; });
+    // INDEXC… = the market index's close, open, high, low, volume, amount on each bar
+    if (name.size() == 6 && name.startsWith(u"INDEX") &&
+        QStringView(u"COHLVA").contains(name.back())) {
+        const auto column = b.extra.find(name);
+        if (column == b.extra.end())
+            *out = missingValue(name);
+        else
+            out->v = column->second;
+        return true;
+    }
     // CAPITAL = the newest float shares, on every bar
     if (name == u"CAPITAL") {
         const auto column = b.extra.find(name);
@@ -1004,6 +1137,12 @@ CallResult callFunction(const QString &name, std::vector<Value> &args, const Bar
         if (name == u"DYNAINFO" && !std::isnan(k) && dynainfoFromBars(int(k), bars, out))
             return CallResult::Done;
         return CallResult::NoData;
+    }
+    if (name == u"WINNER" || name == u"COST") {
+        if (args.size() != 1)
+            return CallResult::BadArity;
+        chipFunction(name, args, bars, out);
+        return CallResult::Done;
     }
     if (name == u"RGB") { // a colour: only drawing arguments use it
         *out = constantValue(0, bars.size());
@@ -1038,10 +1177,22 @@ struct Drawing
 const std::vector<Drawing> &drawings()
 {
     static const std::vector<Drawing> list = {
-        {"STICKLINE", 3, {0, 1, 2}},  {"DRAWTEXT", 3, {0, 1}},        {"DRAWICON", 3, {0, 1}},
-        {"DRAWNUMBER", 3, {0, 1, 2}}, {"DRAWKLINE", 4, {0, 1, 2, 3}}, {"PARTLINE", 2, {0, 1}},
-        {"VERTLINE", 1, {0}},         {"DRAWLINE", 4, {0, 1, 2, 3}},  {"POLYLINE", 2, {0, 1}},
-        {"PLOYLINE", 2, {0, 1}},      {"DRAWBAND", 4, {0, 2}},        {"FILLRGN", 3, {0, 1, 2}},
+        {"STICKLINE", 3, {0, 1, 2}},
+        {"DRAWTEXT", 3, {0, 1}},
+        {"DRAWICON", 3, {0, 1}},
+        {"DRAWNUMBER", 3, {0, 1, 2}},
+        {"DRAWKLINE", 4, {0, 1, 2, 3}},
+        {"PARTLINE", 2, {0, 1}},
+        {"VERTLINE", 1, {0}},
+        {"DRAWLINE", 4, {0, 1, 2, 3}},
+        {"POLYLINE", 2, {0, 1}},
+        {"PLOYLINE", 2, {0, 1}},
+        {"DRAWBAND", 4, {0, 2}},
+        {"FILLRGN", 3, {0, 1, 2}},
+        // DRAWTEXT_FIX(COND,X,Y,TYPE,TEXT): TEXT where COND holds, at X,Y of the window
+        {"DRAWTEXT_FIX", 5, {0, 1, 2}},
+        // DRAWRECTREL(LEFT,TOP,RIGHT,BOTTOM,COLOR): a rectangle in window units, always
+        {"DRAWRECTREL", 4, {0, 1, 2, 3}},
     };
     return list;
 }
@@ -1085,7 +1236,7 @@ CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
         return out;
     };
     const QLatin1StringView n(d->name);
-    if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1) {
+    if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
         for (int k : d->used)
             channels->push_back(args[Sz(k)].v);
     } else if (n == "PARTLINE"_L1) {

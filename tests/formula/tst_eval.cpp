@@ -80,6 +80,7 @@ void TestEval::functions_data()
     QTest::newRow("SMA") << u"SMA(C,3,1)"_s << L{3, 6, 9} << L{3, 4, 17.0 / 3};
     QTest::newRow("WMA") << u"WMA(C,3)"_s << L{1, 2, 3, 4} << L{n, n, 14.0 / 6, 20.0 / 6};
     QTest::newRow("DMA") << u"DMA(C,0.5)"_s << L{2, 4, 6} << L{2, 3, 4.5};
+    QTest::newRow("AMA") << u"AMA(C,0.25)"_s << L{4, 8, 0} << L{4, 5, 3.75};
     QTest::newRow("REF") << u"REF(C,1)"_s << L{1, 2, 3} << L{n, 1, 2};
     QTest::newRow("REF negative") << u"REF(C,-1)"_s << L{1, 2, 3} << L{2, 3, n};
     QTest::newRow("REF per-bar N") << u"REF(C,BARSLAST(C>2))"_s << L{1, 3, 2, 4} << L{n, 3, 3, 4};
@@ -109,6 +110,8 @@ void TestEval::functions_data()
     QTest::newRow("AND OR") << u"(C>1 AND C<3) OR C=5"_s << L{1, 2, 3, 5} << L{0, 1, 0, 1};
     QTest::newRow("MOD by zero") << u"MOD(C,3)+MOD(C,0)"_s << L{7} << L{1};
     QTest::newRow("LOG INTPART") << u"LOG(C)+INTPART(-C/40)"_s << L{100} << L{-0.0};
+    QTest::newRow("ZTPRICE DTPRICE")
+        << u"ZTPRICE(C,0.1)*100+DTPRICE(C,0.05)"_s << L{9.99} << L{1099 + 9.49};
     QTest::newRow("BETWEEN reversed") << u"BETWEEN(C,3,1)"_s << L{2, 4} << L{1, 0};
     QTest::newRow("RANGE open") << u"RANGE(C,1,3)"_s << L{2, 3} << L{1, 0};
     QTest::newRow("STD") << u"STD(C,2)"_s << L{1, 3} << L{n, std::sqrt(2.0)};
@@ -138,6 +141,8 @@ void TestEval::functions_data()
     QTest::newRow("parameter line") << u"M:=(1,10,2); MA(C,M)"_s << L{1, 2, 3} << L{n, 1.5, 2.5};
     QTest::newRow("variable") << u"X:=C*2; X+1"_s << L{1, 2} << L{3, 5};
     QTest::newRow("DRAWTEXT where") << u"DRAWTEXT(C>2,C,'x')"_s << L{1, 3} << L{n, 3};
+    QTest::newRow("DRAWTEXT_FIX where")
+        << u"DRAWTEXT_FIX(C>2,0.5,0.1,0,CON2STR(C,2))"_s << L{1, 3} << L{n, 0.5};
 }
 
 void TestEval::functions()
@@ -162,7 +167,7 @@ void TestEval::unknownNamesAndParameters()
     options.params.insert(u"P"_s, 1);
     const Evaluation ev = evaluate(program, barsOf({1, 2, 3, 4, 5, 6}), options);
     QCOMPARE(ev.outputs.size(), 6u);
-    QCOMPARE(ev.outputs[0].missing, QStringList{u"WINNER"_s});
+    QCOMPARE(ev.outputs[0].missing, QStringList{u"CAPITAL"_s}); // no turnover without it
     QVERIFY(ev.outputs[1].ok());
     QCOMPARE(ev.outputs[2].missing, QStringList{u"MA/1"_s});
     QCOMPARE(ev.outputs[3].missing, QStringList{u"FINANCE(7)"_s}); // no column for it
@@ -205,6 +210,12 @@ void TestEval::csv_data()
                            << int(BarsProblem::DateOrder) << 2 << 0;
     QTest::newRow("empty") << QByteArray("date,open,high,low,close\n") << int(BarsProblem::Empty)
                            << 0 << 0;
+    QTest::newRow("named extra column") << QByteArray("date,o,h,l,c,v,FINANCE7\n"
+                                                      "2024-01-02,1,2,0.5,1.5,10,5e8\n")
+                                        << ok << 0 << 1;
+    QTest::newRow("extra column missing")
+        << QByteArray("date,o,h,l,c,v,FINANCE7\n2024-01-02,1,2,0.5,1.5,10\n")
+        << int(BarsProblem::ColumnCount) << 2 << 0;
 }
 
 void TestEval::csv()

@@ -80,6 +80,14 @@ void TestReplay::knownAnswers_data()
     row("DRAWTEXT on a cross", u"DRAWTEXT(CROSS(C,MA(C,5)),L,'买');", false);
     row("WEEKDAY DATE", u"A:IF(WEEKDAY=5,DATE,0);", false);
     row("SAR", u"A:SAR(10,2,20);", false);
+    row("FINANCE(7) share issues", u"A:V/FINANCE(7);", true);
+    row("WINNER", u"A:WINNER(C);", true);
+    row("COST", u"A:COST(50);", true);
+    row("FINANCE(3) PERIOD NAMELIKE",
+        u"A:IF(PERIOD=5 AND FINANCE(3)=1 AND NOT(NAMELIKE('ST')),ZTPRICE(REF(C,1),0.1),0);", false);
+    row("INDEXC", u"A:SMA((INDEXC-LLV(INDEXL,9))/(HHV(INDEXH,9)-LLV(INDEXL,9)),3,1);", false);
+    row("AMA", u"A:AMA(C,1/12);", false);
+    row("DRAWTEXT_FIX", u"DRAWTEXT_FIX(CROSS(C,MA(C,5)),0.5,0.5,0,'x');", false);
 }
 
 void TestReplay::knownAnswers()
@@ -111,6 +119,17 @@ void TestReplay::rewriteFigures()
     QVERIFY(w.first.cutDate.dayOfWeek() < 5);
     QVERIFY(w.farthestBack <= 3);
     QCOMPARE(report.periods, QStringList{u"#WEEK"_s});
+    // The chips drift only while the newest float shares are still to change (the last
+    // issue is at bar 666; the first bar holds all chips whatever the shares), and the
+    // facts the replay assumed are listed.
+    const ReplayReport chips =
+        replay(parse(u"A:WINNER(C)*(PERIOD=5)*NOT(INBLOCK('ST'));"_s), bars(), {});
+    QCOMPARE(chips.outputs[0].cutsRewritten,
+             int(std::count_if(chips.cuts.begin(), chips.cuts.end(),
+                               [](qsizetype c) { return c > 0 && c < 666; })));
+    QCOMPARE(chips.params.size(), 2u);
+    QCOMPARE(chips.params[0].name, u"INBLOCK('ST')"_s);
+    QVERIFY(chips.params[1].assumed && chips.params[1].value == 5.0);
 }
 
 void TestReplay::command_data()
@@ -121,7 +140,8 @@ void TestReplay::command_data()
     QTest::addColumn<QString>("saying");
     QTest::newRow("stable") << u"MA5:MA(C,N);"_s << QByteArray() << 0 << u"参数假设: N=5"_s;
     QTest::newRow("rewrites") << u"Z:ZIG(3,5);"_s << QByteArray() << 1 << u"Z: 改写历史"_s;
-    QTest::newRow("unknown") << u"W:WINNER(C);"_s << QByteArray() << 0 << u"无法计算: WINNER"_s;
+    QTest::newRow("plug-in") << u"W:TDXDLL1(1,C,0,0);"_s << QByteArray() << 0
+                             << u"无法计算: TDXDLL1"_s;
     QTest::newRow("bad bars") << u"A:C;"_s
                               << QByteArray("2024-01-02,1,2,0.5,1\n2024-01-01,1,2,1,1\n") << 2
                               << u"bars.csv:2:"_s;
