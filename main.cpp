@@ -3,12 +3,21 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <new>
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
-    morvane::fmFunctionCheck window;
-    window.Form_Load();
-    window.show();
-    return app.exec();
+    try {
+        QApplication app(argc, argv);
+        QApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
+        morvane::fmFunctionCheck window;
+        window.Form_Load();
+        window.show();
+        return app.exec();
+    } catch (const std::bad_alloc &) {
+        // A list or a formula too large for memory: say so rather than abort.
+        std::fputs("morvane: out of memory\n", stderr);
+        return 2;
+    }
 }
