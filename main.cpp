@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 using namespace Qt::StringLiterals;
 
@@ -49,11 +51,18 @@ int main(int argc, char *argv[])
 {
     if (asksForInformation(argc, argv))
         return answerInformation(argc, argv);
-    QApplication app(argc, argv);
-    describe();
-    QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
-    morvane::fmFunctionCheck window;
-    window.Form_Load();
-    window.show();
-    return app.exec();
+    try {
+        QApplication app(argc, argv);
+        describe();
+        QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+        morvane::fmFunctionCheck window;
+        window.Form_Load();
+        window.show();
+        return app.exec();
+    } catch (const std::bad_alloc &) {
+        // A list or a formula too large for memory: say so rather than abort.
+        std::fputs("morvane: out of memory
+", stderr);
+        return 2;
+    }
 }

@@ -27,9 +27,12 @@ CheckReport checkFormula(const QString &formula, const QStringList &entries,
 CheckReport checkFormula(const QString &formula, const FunctionMatcher &matcher,
                          const LocalClock &clock)
 {
-    const QStringList &entries = matcher.entries();
-    const QList<bool> found = matcher.present(formula.toUpper());
+    // upper-cased inside the scan, never copied
+    return reportFor(matcher.entries(), matcher.present(formula), clock);
+}
 
+CheckReport reportFor(const QStringList &entries, const QList<bool> &found, const LocalClock &clock)
+{
     CheckReport report;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (found[i])

@@ -35,6 +35,10 @@ class FunctionMatcher;
 CheckReport checkFormula(const QString &formula, const FunctionMatcher &matcher,
                          const LocalClock &clock);
 
+// The report for flags found elsewhere (one per entry, as present() gives them).
+CheckReport reportFor(const QStringList &entries, const QList<bool> &found,
+                      const LocalClock &clock);
+
 // The reference search the fast matcher must agree with: one flag per entry.
 QList<bool> plainSearch(const QString &upperFormula, const QStringList &entries);
 

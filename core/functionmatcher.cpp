@@ -1,133 +1,315 @@
 #include "functionmatcher.h"
 
+#include "automaton_p.h"
+#include "textscan.h"
+
 #include <algorithm>
-#include <deque>
-#include <map>
+#include <cstring>
+#include <numeric>
 
 namespace morvane {
 
-FunctionMatcher::FunctionMatcher(const QStringList &entries) : m_entries(entries)
+namespace {
+
+int putUnit(char16_t u, unsigned char *out)
 {
-    // Trie first, with ordered children, then flattened into sorted edge runs.
-    std::vector<std::map<char16_t, int>> children(1);
-    m_entryNode.reserve(size_t(entries.size()));
-    for (const QString &entry : entries) {
-        const QString pattern = entry.toUpper();
-        m_patternLength.push_back(pattern.size());
-        int node = 0;
-        for (QChar qc : pattern) {
-            const char16_t c = qc.unicode();
-            auto it = children[size_t(node)].find(c);
-            if (it == children[size_t(node)].end()) {
-                children.emplace_back();
-                const int created = int(children.size()) - 1;
-                children[size_t(node)].emplace(c, created);
-                node = created;
-            } else {
-                node = it->second;
+    if (u < 0x80) {
+        out[0] = static_cast<unsigned char>(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+    out[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    return 3;
+}
+
+FoldTable buildFoldTable()
+{
+    FoldTable t;
+    t.entry.assign(0x10000, 0);
+    t.changes.assign(0x10000, false);
+    for (char16_t c = 'a'; c <= 'z'; ++c)
+        t.changes[c] = true;
+    t.bytes.reserve(200000);
+    unsigned char own[3];
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+        const char16_t u = char16_t(c);
+        const int ownLength = putUnit(u, own);
+        const size_t offset = t.bytes.size();
+        // Only letters and marks can change; QString decides those, full mappings included.
+        const QChar::Category cat = QChar::category(c);
+        const bool mayChange = QChar::toUpper(c) != c || cat == QChar::Letter_Lowercase ||
+                               cat == QChar::Letter_Titlecase || cat == QChar::Mark_NonSpacing;
+        if (mayChange && !QChar::isSurrogate(c)) {
+            const QString up = QString(QChar(u)).toUpper();
+            for (QChar q : up) {
+                unsigned char b[3];
+                t.bytes.insert(t.bytes.end(), b, b + putUnit(q.unicode(), b));
             }
+        } else {
+            t.bytes.insert(t.bytes.end(), own, own + ownLength);
         }
-        m_entryNode.push_back(node);
-    }
-
-    const size_t count = children.size();
-    m_nodes.assign(count, Node{});
-    m_endingHere.assign(count, {});
-    for (size_t i = 0; i < m_entryNode.size(); ++i)
-        m_endingHere[size_t(m_entryNode[i])].push_back(int(i));
-    for (size_t n = 0; n < count; ++n) {
-        m_nodes[n].firstEdge = int(m_edges.size());
-        m_nodes[n].edgeCount = int(children[n].size());
-        for (const auto &[c, to] : children[n])
-            m_edges.push_back({c, to});
-    }
-    m_rootNext.assign(0x10000, 0);
-    for (const auto &[c, to] : children[0])
-        m_rootNext[c] = to;
-
-    // Breadth first: a node's fail link points to a shallower node, already done.
-    std::deque<int> queue;
-    for (const auto &[c, to] : children[0]) {
-        Q_UNUSED(c);
-        queue.push_back(to);
-    }
-    while (!queue.empty()) {
-        const int node = queue.front();
-        queue.pop_front();
-        Node &n = m_nodes[size_t(node)];
-        const int fail = n.fail;
-        n.dictLink = m_nodes[size_t(fail)].output;
-        n.output = m_endingHere[size_t(node)].empty() ? n.dictLink : node;
-        for (const auto &[c, to] : children[size_t(node)]) {
-            m_nodes[size_t(to)].fail = node == 0 ? 0 : step(fail, c);
-            queue.push_back(to);
+        const size_t length = t.bytes.size() - offset;
+        t.entry[c] = uint32_t(offset << 4 | length);
+        if (length != size_t(ownLength) || std::memcmp(&t.bytes[offset], own, length) != 0) {
+            t.slowLead[own[0]] = true;
+            t.changes[c] = true;
+            t.maxShrink = std::max(t.maxShrink, int((size_t(ownLength) + length - 1) / length));
         }
     }
-    // The root ends the empty entry, which occurs in every text.
-    if (!m_endingHere[0].empty())
-        m_nodes[0].output = 0;
-    for (size_t n = 0; n < count; ++n)
-        m_terminalCount += m_endingHere[n].empty() ? 0 : 1;
+    for (int lead = 0xF0; lead < 0x100; ++lead)
+        t.slowLead[size_t(lead)] = true; // outside the BMP: two code units in the scan
+    return t;
 }
 
-int FunctionMatcher::child(int node, char16_t c) const
+} // namespace
+
+const FoldTable &FoldTable::instance()
 {
-    const Node &n = m_nodes[size_t(node)];
-    const Edge *begin = m_edges.data() + n.firstEdge;
-    const Edge *end = begin + n.edgeCount;
-    const Edge *it =
-        std::lower_bound(begin, end, c, [](const Edge &e, char16_t v) { return e.c < v; });
-    return it != end && it->c == c ? it->to : -1;
+    static const FoldTable table = buildFoldTable();
+    return table;
 }
 
-int FunctionMatcher::step(int state, char16_t c) const
+int foldCodePoint(char32_t c, unsigned char *out)
 {
-    while (state != 0) {
-        const int next = child(state, c);
-        if (next >= 0)
-            return next;
-        state = m_nodes[size_t(state)].fail;
+    if (c < 0x80) {
+        out[0] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+        return 1;
     }
-    return m_rootNext[c];
+    if (c < 0x10000) {
+        const FoldTable &t = FoldTable::instance();
+        const uint32_t e = t.entry[c];
+        std::memcpy(out, &t.bytes[e >> 4], e & 15);
+        return int(e & 15);
+    }
+    const char32_t up = QChar::toUpper(c);
+    const int n = putUnit(QChar::highSurrogate(up), out);
+    return n + putUnit(QChar::lowSurrogate(up), out + n);
 }
 
-QList<bool> FunctionMatcher::present(QStringView upperText) const
+int32_t FunctionMatcher::Automaton::childOf(int32_t node, unsigned char byte) const
 {
-    std::vector<char> seen(m_nodes.size(), 0);
-    int seenCount = 0;
-    auto mark = [&](int node) {
-        // A marked node's chain is marked already: stop there.
-        for (int o = m_nodes[size_t(node)].output; o >= 0 && !seen[size_t(o)];
-             o = m_nodes[size_t(o)].dictLink) {
-            seen[size_t(o)] = 1;
-            ++seenCount;
+    const auto begin = label.begin() + firstChild[size_t(node)];
+    const auto end = label.begin() + firstChild[size_t(node) + 1];
+    const auto it = std::lower_bound(begin, end, byte);
+    return it != end && *it == byte ? int32_t(it - label.begin()) : -1;
+}
+
+namespace {
+
+// The dense rows cost stride * 4 bytes a node: the first nodes, the ones the scan is
+// nearly always in, get them within this budget.
+constexpr size_t kDenseBudget = 6u << 20;
+
+std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
+{
+    auto a = std::make_shared<FunctionMatcher::Automaton>();
+    const size_t count = size_t(entries.size());
+
+    // Every entry upper-cased, one UTF-8 sequence per code unit, in one buffer.
+    std::vector<unsigned char> bytes;
+    std::vector<uint32_t> offset(count + 1, 0);
+    for (size_t e = 0; e < count; ++e) {
+        const QString &entry = entries[qsizetype(e)];
+        for (qsizetype i = 0; i < entry.size(); ++i) {
+            unsigned char b[18];
+            char32_t c = entry[i].unicode();
+            if (QChar::isHighSurrogate(c) && i + 1 < entry.size() &&
+                entry[i + 1].isLowSurrogate()) {
+                c = QChar::surrogateToUcs4(entry[i].unicode(), entry[i + 1].unicode());
+                ++i;
+            }
+            bytes.insert(bytes.end(), b, b + foldCodePoint(c, b));
+        }
+        offset[e + 1] = uint32_t(bytes.size());
+    }
+    a->entryBytes.resize(count);
+    a->emptyEntry.assign(count, 0);
+    for (size_t e = 0; e < count; ++e) {
+        a->entryBytes[e] = int32_t(offset[e + 1] - offset[e]);
+        a->emptyEntry[e] = a->entryBytes[e] == 0;
+        a->longestBytes = std::max(a->longestBytes, a->entryBytes[e]);
+    }
+
+    // Byte classes: the bytes entries use, a-z sharing the class of A-Z.
+    for (unsigned char b : bytes)
+        a->patternClass[b] = 1;
+    uint16_t classes = 1;
+    for (size_t b = 0; b < 256; ++b)
+        a->patternClass[b] = a->patternClass[b] ? classes++ : 0;
+    for (size_t b = 'a'; b <= 'z'; ++b)
+        a->patternClass[b] = a->patternClass[b - 0x20];
+    const uint16_t slowClass = classes++;
+    a->stride = classes;
+    const FoldTable &fold = FoldTable::instance();
+    for (size_t b = 0; b < 256; ++b)
+        a->textClass[b] = fold.slowLead[b] ? slowClass : a->patternClass[b];
+
+    // The trie, level by level from the sorted entries: a node's children come out
+    // consecutive and sorted, nodes in breadth-first order.
+    std::vector<uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+        const size_t lx = offset[x + 1] - offset[x], ly = offset[y + 1] - offset[y];
+        const size_t common = std::min(lx, ly);
+        const int c = common == 0
+                          ? 0
+                          : std::memcmp(bytes.data() + offset[x], bytes.data() + offset[y], common);
+        return c != 0 ? c < 0 : lx < ly;
+    });
+    struct Range
+    {
+        uint32_t lo, hi;
+    };
+    std::vector<Range> range{{0, uint32_t(count)}};
+    a->label.push_back(0);
+    a->firstEntry.push_back(-1);
+    a->nextEntry.assign(count, -1);
+    a->entryNode.assign(count, 0);
+    for (size_t n = 0, depth = 0, levelEnd = 1; n < a->label.size(); ++n) {
+        if (n == levelEnd) {
+            ++depth;
+            levelEnd = a->label.size();
+        }
+        a->firstChild.push_back(int32_t(a->label.size()));
+        uint32_t lo = range[n].lo;
+        const uint32_t hi = range[n].hi;
+        int32_t *link = &a->firstEntry[n];
+        for (; lo < hi && offset[order[lo] + 1] - offset[order[lo]] == depth; ++lo) {
+            *link = int32_t(order[lo]);
+            link = &a->nextEntry[order[lo]];
+            a->entryNode[order[lo]] = int32_t(n);
+        }
+        while (lo < hi) {
+            const unsigned char c = bytes[offset[order[lo]] + depth];
+            uint32_t end = lo + 1;
+            while (end < hi && bytes[offset[order[end]] + depth] == c)
+                ++end;
+            a->label.push_back(c);
+            a->firstEntry.push_back(-1);
+            range.push_back({lo, end});
+            lo = end;
+        }
+    }
+    a->firstChild.push_back(int32_t(a->label.size()));
+    range = {};
+    order = {};
+    bytes = {};
+
+    const size_t nodes = a->label.size();
+    a->denseCount = int32_t(std::clamp<size_t>(kDenseBudget / (a->stride * 4), 1, nodes));
+    const size_t dense = size_t(a->denseCount);
+    // Rows first hold node numbers; they become codes once every node is known.
+    a->table.assign(dense * a->stride, 0);
+    a->fail.assign(nodes, 0);
+    a->output.assign(nodes, -1);
+    auto gotoNode = [&](int32_t node, unsigned char c) {
+        for (;;) {
+            if (size_t(node) < dense)
+                return int32_t(a->table[size_t(node) * a->stride + a->patternClass[c]]);
+            const int32_t child = a->childOf(node, c);
+            if (child >= 0)
+                return child;
+            node = a->fail[size_t(node)];
         }
     };
-    mark(0);
-    int state = 0;
-    const char16_t *p = upperText.utf16();
-    const char16_t *end = p + upperText.size();
-    for (; p != end && seenCount < m_terminalCount; ++p) {
-        state = step(state, *p);
-        if (m_nodes[size_t(state)].output >= 0)
-            mark(state);
+    for (size_t n = 0; n < nodes; ++n) {
+        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
+            a->fail[size_t(ch)] = n == 0 ? 0 : gotoNode(a->fail[n], a->label[size_t(ch)]);
+        if (n > 0)
+            a->output[n] = a->firstEntry[n] >= 0 ? int32_t(n) : a->output[size_t(a->fail[n])];
+        if (a->firstEntry[n] >= 0 && n > 0)
+            ++a->terminalCount;
+        if (n >= dense)
+            continue;
+        uint32_t *row = &a->table[n * a->stride];
+        const uint32_t *failRow = &a->table[size_t(a->fail[n]) * a->stride];
+        for (uint32_t c = 0; c < a->stride; ++c)
+            row[c] = n == 0 ? 0 : failRow[c];
+        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
+            row[a->patternClass[a->label[size_t(ch)]]] = uint32_t(ch);
     }
-    QList<bool> found;
-    found.reserve(m_entries.size());
-    for (int node : m_entryNode)
-        found.append(seen[size_t(node)] != 0);
-    return found;
+
+    // Rows of nodes without output first, so that one comparison tells the scan to look.
+    a->rowOf.assign(dense, 0);
+    a->nodeOfRow.assign(dense, 0);
+    int32_t row = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1)
+            a->threshold = uint32_t(row) * a->stride;
+        for (size_t n = 0; n < dense; ++n) {
+            if ((a->output[n] >= 0) == (pass == 1)) {
+                a->rowOf[n] = row;
+                a->nodeOfRow[size_t(row++)] = int32_t(n);
+            }
+        }
+    }
+    a->slowCode = uint32_t(dense) * a->stride;
+    for (uint32_t &cell : a->table)
+        cell = a->codeOf(int32_t(cell));
+    for (size_t n = 0; n < dense; ++n)
+        a->table[n * a->stride + slowClass] = a->slowCode;
+    // Move each row to its place, following the cycles of the permutation.
+    std::vector<uint32_t> held(a->stride);
+    std::vector<char> placed(dense, 0);
+    for (size_t start = 0; start < dense; ++start) {
+        if (placed[start] || size_t(a->rowOf[start]) == start)
+            continue;
+        std::copy_n(&a->table[start * a->stride], a->stride, held.begin());
+        size_t from = start;
+        for (;;) {
+            const size_t to = size_t(a->rowOf[from]);
+            placed[from] = 1;
+            std::swap_ranges(held.begin(), held.end(), &a->table[to * a->stride]);
+            if (to == start)
+                break;
+            from = to;
+        }
+    }
+    return a;
+}
+
+} // namespace
+
+FunctionMatcher::FunctionMatcher(const QStringList &entries)
+    : m_entries(entries), m_automaton(compile(entries))
+{
+    m_patternLength.reserve(size_t(entries.size()));
+    for (const QString &entry : entries)
+        m_patternLength.push_back(entry.toUpper().size());
+}
+
+QList<bool> FunctionMatcher::present(QStringView text) const
+{
+    TextScan scan(*this);
+    scan.addUtf16(text);
+    scan.finish();
+    return scan.found();
 }
 
 void FunctionMatcher::forEachMatch(QStringView upperText,
                                    const std::function<void(qsizetype, qsizetype)> &onMatch) const
 {
-    int state = 0;
+    const Automaton &a = *m_automaton;
+    int32_t node = 0;
     for (qsizetype i = 0; i < upperText.size(); ++i) {
-        state = step(state, upperText[i].unicode());
-        for (int o = m_nodes[size_t(state)].output; o > 0; o = m_nodes[size_t(o)].dictLink) {
-            for (int entry : m_endingHere[size_t(o)])
-                onMatch(entry, i + 1);
+        unsigned char b[3];
+        const int n = putUnit(upperText[i].unicode(), b);
+        for (int k = 0; k < n; ++k)
+            node = a.next(node, b[k]);
+        for (int32_t o = a.output[size_t(node)]; o >= 0; o = a.output[size_t(a.fail[size_t(o)])]) {
+            // entries sharing an end: longest first, then list order
+            std::vector<int32_t> here;
+            for (int32_t e = a.firstEntry[size_t(o)]; e >= 0; e = a.nextEntry[size_t(e)])
+                here.push_back(e);
+            std::sort(here.begin(), here.end());
+            for (int32_t e : here)
+                onMatch(e, i + 1);
         }
     }
 }

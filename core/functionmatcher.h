@@ -5,14 +5,17 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace morvane {
 
-// The whole function list compiled once into an Aho-Corasick automaton over UTF-16 code
-// units: one pass over the upper-cased formula finds every entry, however long the list.
-// Entries are matched upper-cased, exactly like plainSearch().
+// The whole function list compiled once into an Aho-Corasick automaton over the UTF-8 bytes
+// of the upper-cased entries (every UTF-16 code unit on its own, so that matching bytes is
+// matching code units). The text is upper-cased inside the scan, never copied: the result is
+// exactly that of upper-casing the text and searching it, as plainSearch() does.
 class FunctionMatcher
 {
 public:
@@ -20,8 +23,8 @@ public:
 
     const QStringList &entries() const { return m_entries; }
 
-    // One flag per entry, in list order.
-    QList<bool> present(QStringView upperText) const;
+    // One flag per entry, in list order; `text` as written, upper-cased or not.
+    QList<bool> present(QStringView text) const;
 
     // Every occurrence of every entry: entry index and the end (exclusive) in upperText.
     // Called in order of end position; entries sharing an end come longest first.
@@ -31,32 +34,17 @@ public:
     // Length of the upper-cased entry, to turn a match end into its start.
     qsizetype patternLength(qsizetype entry) const { return m_patternLength[size_t(entry)]; }
 
+    struct Automaton;
+    const Automaton &automaton() const { return *m_automaton; }
+
 private:
-    struct Node
-    {
-        int fail = 0;
-        int output = -1;   // this node or the nearest one down the fail chain that ends an entry
-        int dictLink = -1; // the nearest node strictly down the fail chain that ends an entry
-        int firstEdge = 0;
-        int edgeCount = 0;
-    };
-    struct Edge
-    {
-        char16_t c;
-        int to;
-    };
-
-    int step(int state, char16_t c) const;
-    int child(int node, char16_t c) const;
-
     QStringList m_entries;
-    std::vector<Node> m_nodes;
-    std::vector<Edge> m_edges;
-    std::vector<int> m_rootNext;                // dense: every code unit out of the root
-    std::vector<std::vector<int>> m_endingHere; // entries that end at each node
-    std::vector<int> m_entryNode;
     std::vector<qsizetype> m_patternLength;
-    int m_terminalCount = 0;
+    std::shared_ptr<const Automaton> m_automaton; // copies of a matcher share it
 };
+
+// Upper case of one character as the UTF-8 bytes of its UTF-16 code units; the same as
+// QString::toUpper() on it. Returns the number of bytes written to out (at most 18).
+int foldCodePoint(char32_t c, unsigned char *out);
 
 } // namespace morvane

@@ -3,6 +3,7 @@
 #include "encoding.h"
 #include "functionmatcher.h"
 #include "occurrences.h"
+#include "textscan.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -23,13 +24,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString upper = formula.toUpper();
     const morvane::FunctionMatcher matcher(list);
-    if (matcher.present(upper) != morvane::plainSearch(upper, list)) {
+    const QList<bool> expected = morvane::plainSearch(upper, list);
+    // upper-cased by the caller, inside the scan, and from UTF-8 bytes
+    const QByteArray utf8 = formula.toUtf8();
+    morvane::TextScan fromBytes(matcher, true);
+    fromBytes.addUtf8(utf8);
+    fromBytes.finish();
+    if (matcher.present(upper) != expected || matcher.present(formula) != expected ||
+        (formula.isValidUtf16() && fromBytes.found() != expected)) {
         std::fprintf(stderr, "the matcher and the plain search disagree\n");
         std::abort();
     }
-    for (const morvane::Occurrence &o : morvane::findOccurrences(formula, matcher)) {
+    const QList<morvane::Occurrence> found = morvane::findOccurrences(formula, matcher);
+    for (const morvane::Occurrence &o : found) {
         if (o.entry < 0 || o.entry >= list.size() || o.line < 1 || o.column < 1)
             std::abort();
     }
+    if (formula.isValidUtf16() &&
+        QList<morvane::Occurrence>(fromBytes.occurrences().begin(),
+                                   fromBytes.occurrences().end()) != found)
+        std::abort();
     return 0;
 }

@@ -1,6 +1,10 @@
 // Formula files and list files are decoded by guessing: UTF-8 when the bytes say so, else GB18030.
 #include "encoding.h"
 #include "formulafile.h"
+#include "functionlist.h"
+#include "textscan.h"
+
+#include <QBuffer>
 
 #include <QByteArray>
 
@@ -12,6 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = morvane::decodeUserText(bytes);
     if (!bytes.startsWith("\xEF\xBB\xBF") && morvane::isValidUtf8(bytes) &&
         text != QString::fromUtf8(bytes))
+        std::abort();
+    // Read in pieces by the scan, the file is the text decodeUserText() makes of it.
+    static const morvane::FunctionMatcher matcher(morvane::builtinFunctionNames());
+    QByteArray copy = bytes;
+    QBuffer device(&copy);
+    device.open(QIODevice::ReadOnly);
+    morvane::InputScan scan;
+    QString error;
+    if (morvane::scanInput(device, matcher, true, qint64(1) << 30, &scan, &error) !=
+            morvane::InputStatus::Ok ||
+        scan.found != matcher.present(text))
         std::abort();
     // Whatever was read is saved and read back as the same text (line ends aside).
     QString lf = text;

@@ -66,6 +66,10 @@ private slots:
     void unreadableInputAmongGoodOnes();
     void options_data();
     void options();
+    void faults_data();
+    void faults();
+    void fullDevice();
+    void jsonLayout();
 
 private:
     QTemporaryDir m_dir;
@@ -278,6 +282,78 @@ void TestCli::options()
     QVERIFY(r.out.contains(outContains));
     if (status == 2)
         QVERIFY(!r.err.isEmpty());
+}
+
+void TestCli::faults_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("errContains");
+
+    writeBytes(path(u"stray.txt"_s), "A:=\xE9ZIG(C,5)");
+    writeBytes(path(u"utf16.txt"_s), QByteArray("\xFF\xFEZ\0I\0G\0(\0", 10));
+    writeBytes(path(u"a%1b%2.txt"_s), "PEAK");
+    QFile giant(path(u"giant.txt"_s));
+    if (giant.open(QIODevice::WriteOnly))
+        giant.resize(qint64(600) << 20); // sparse: nothing is written
+
+    const QString zig = u" 发现未来函数 ZIG\n"_s;
+    QTest::newRow("stray byte before a name")
+        << QStringList{u"stray.txt"_s} << QByteArray() << 1 << zig << u"replaced"_s;
+    QTest::newRow("utf-16 with its mark")
+        << QStringList{u"utf16.txt"_s} << QByteArray() << 1 << zig << QString();
+    QTest::newRow("markers in a file name")
+        << QStringList{u"--positions"_s, u"a%1b%2.txt"_s} << QByteArray() << 1
+        << u"a%1b%2.txt:1:1: 发现未来函数 PEAK\n"_s << QString();
+    QTest::newRow("sparse giant") << QStringList{u"giant.txt"_s} << QByteArray() << 2 << QString()
+                                  << u"too large"_s;
+    QTest::newRow("endless device")
+        << QStringList{u"/dev/zero"_s} << QByteArray() << 2 << QString() << u"too large"_s;
+    QTest::newRow("list named empty") << QStringList{u"--list"_s, QString(), u"hits.txt"_s}
+                                      << QByteArray() << 2 << QString() << u"--list"_s;
+    QTest::newRow("list and formula from standard input")
+        << QStringList{u"--list"_s, u"/dev/stdin"_s} << QByteArray("ZIG\n") << 2 << QString()
+        << u"standard input"_s;
+}
+
+void TestCli::faults()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, errContains);
+    const Run r = run(args, input, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.out, out);
+    QVERIFY2(r.err.contains(errContains), qPrintable(r.err));
+}
+
+void TestCli::fullDevice()
+{
+    if (!QFile::exists(u"/dev/full"_s))
+        QSKIP("no /dev/full here");
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.setStandardOutputFile(u"/dev/full"_s);
+    process.start(QStringLiteral(MORVANE_CHECK_EXE), {u"hits.txt"_s});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardError().contains("cannot write"));
+}
+
+// Written as it goes, laid out exactly as QJsonDocument lays it out.
+void TestCli::jsonLayout()
+{
+    writeBytes(path(u"quote\"d.txt"_s), "zig\n\tpeakbars zig");
+    const Run r = run({u"--json"_s, u"quote\"d.txt"_s, u"clean.txt"_s, u"empty.txt"_s}, {},
+                      QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QCOMPARE(r.status, 1);
+    const QByteArray out = r.out.toUtf8();
+    QCOMPARE(out, QJsonDocument::fromJson(out).toJson(QJsonDocument::Indented));
+    QCOMPARE(run({u"--json"_s, u"missing.txt"_s}).out, u"[\n]\n"_s);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,4 +1,5 @@
 #include "check.h"
+#include "encoding.h"
 #include "functionlist.h"
 
 #include <QTest>
@@ -26,6 +27,8 @@ private slots:
     void summaryAtMinute_data();
     void summaryAtMinute();
     void clockReadOnlyWhenNothingFound();
+    void decoding_data();
+    void decoding();
 };
 
 void TestCheck::report_data()
@@ -61,6 +64,12 @@ void TestCheck::report_data()
     QTest::newRow("chinese entry") << u"x:未来(1)"_s << QStringList{u"未来"_s} << hits({u"未来"_s});
     QTest::newRow("longer upper case")
         << u"straße"_s << QStringList{u"STRASSE"_s} << hits({u"STRASSE"_s});
+    // QString::toUpper() replaces unpaired surrogates after the first letter it changes
+    const QString lowHalf(QChar(0xDC00));
+    QTest::newRow("unpaired after a change")
+        << u"a"_s + lowHalf << QStringList{u"\uFFFD"_s} << hits({u"\uFFFD"_s});
+    QTest::newRow("unpaired, nothing changed")
+        << u"A"_s + lowHalf << QStringList{u"\uFFFD"_s} << none;
     QTest::newRow("tab entry") << u"A\tB"_s << QStringList{u"\t"_s} << hits({u"\t"_s});
 }
 
@@ -106,6 +115,38 @@ void TestCheck::clockReadOnlyWhenNothingFound()
     QCOMPARE(reads, 0);
     checkFormula(u"MA"_s, builtinFunctionNames(), clock);
     QCOMPARE(reads, 1);
+}
+
+// The encoding guess never hides a name written in ASCII, and keeps GBK files as they were.
+void TestCheck::decoding_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("stray byte before a name")
+        << QByteArray("A:=\xE9ZIG(C,5)") << u"A:=\uFFFDZIG(C,5)"_s << true;
+    QTest::newRow("chinese utf-8, one stray byte")
+        << QByteArray("{\xE6\x9C\xAA\xE6\x9D\xA5}\xFFzig") << u"{未来}\uFFFDzig"_s << true;
+    QTest::newRow("gbk") << QByteArray("a:=\xce\xb4\xc0\xb4(1);") << u"a:=未来(1);"_s << false;
+    QTest::newRow("gbk, letters as second bytes")
+        << encodeGb18030(u"{說明:時間週期}ZIG"_s) << u"{說明:時間週期}ZIG"_s << false;
+    QTest::newRow("utf-16le mark") << QByteArray("\xFF\xFEZ\0I\0G\0", 8) << u"ZIG"_s << false;
+    QTest::newRow("utf-16be mark") << QByteArray("\xFE\xFF\0Z\0I\0G", 8) << u"ZIG"_s << false;
+    QTest::newRow("utf-32le mark") << QByteArray("\xFF\xFE\0\0Z\0\0\0", 8) << u"Z"_s << false;
+    QTest::newRow("utf-8 mark, stray byte")
+        << QByteArray("\xEF\xBB\xBFZIG\xFF") << u"ZIG\uFFFD"_s << true;
+}
+
+void TestCheck::decoding()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(bool, replaced);
+    const DecodedText decoded = decodeUserTextDetailed(bytes);
+    QCOMPARE(decoded.text, text);
+    QCOMPARE(decoded.replaced, replaced);
+    QCOMPARE(decodeUserText(bytes), text);
 }
 
 QTEST_GUILESS_MAIN(TestCheck)

@@ -18,6 +18,7 @@ const QStringList kPieces = {
     u"A"_s,    u"AA"_s,   u"AAA"_s,     u" ZIG "_s,    u"  "_s,  u"#MONTH"_s, u"#"_s,
     u"未来"_s, u"未"_s,   u"ß"_s,       u"SS"_s,       u"ﬁ"_s,   u"FI"_s,     u"Σ"_s,
     u"σ"_s,    u"😀"_s,    u"\t"_s,      u"\r\n"_s,     u"("_s,   u","_s,      u"ǅ"_s,
+    u"ſ"_s,    u"ΐ"_s,    u"ﬃ"_s,       u"𐐨"_s,        u"ı"_s,   u"ａ"_s,     u"\r"_s,
 };
 
 QString randomText(QRandomGenerator &rng, int maxPieces)
@@ -51,6 +52,8 @@ class TestMatcher : public QObject
 private slots:
     void agreesWithPlainSearch();
     void occurrencesAgreeWithPlainSearch();
+    void longTextsAgree();
+    void foldIsQtUpperCase();
     void builtinList();
     void emptyEntryAndText();
     void positions_data();
@@ -74,7 +77,8 @@ void TestMatcher::agreesWithPlainSearch()
         const QString formula = randomText(rng, 30);
         const QString upper = formula.toUpper();
         const QList<bool> expected = plainSearch(upper, list);
-        const QList<bool> actual = FunctionMatcher(list).present(upper);
+        // as written: the matcher upper-cases inside
+        const QList<bool> actual = FunctionMatcher(list).present(round % 2 ? formula : upper);
         if (actual != expected)
             QFAIL(qPrintable(u"formula %1, list %2"_s.arg(formula, list.join(u'|'))));
     }
@@ -105,6 +109,72 @@ void TestMatcher::occurrencesAgreeWithPlainSearch()
             QVERIFY(a < b || (a == b && found[i - 1].entry <= found[i].entry));
         }
     }
+}
+
+// Long enough for the scan to split the text between lanes and to keep a tail between blocks.
+void TestMatcher::longTextsAgree()
+{
+    QRandomGenerator rng(11);
+    for (int round = 0; round < 9; ++round) {
+        QStringList list;
+        for (int i = rng.bounded(1, 10); i > 0; --i) {
+            const QString entry = randomText(rng, 3);
+            list << (entry.isEmpty() ? u"ZIG"_s : entry);
+        }
+        QString formula;
+        while (formula.size() < (round < 8 ? 30000 : 1200000))
+            formula += randomText(rng, 40);
+        const FunctionMatcher matcher(list);
+        // QString::toUpper() is slow on long texts full of ß: the plain search gets pieces
+        QString upper;
+        for (qsizetype at = 0, n; at < formula.size(); at += n) {
+            n = std::min<qsizetype>(1000, formula.size() - at);
+            n += formula[at + n - 1].isHighSurrogate() ? 1 : 0; // a pair stays whole
+            upper += formula.mid(at, n).toUpper();
+        }
+        QCOMPARE(matcher.present(formula), plainSearch(upper, list));
+        if (round >= 8)
+            continue;
+        const QList<Occurrence> found = findOccurrences(formula, matcher);
+        for (qsizetype e = 0; e < list.size(); ++e) {
+            const auto actual = std::count_if(found.begin(), found.end(),
+                                              [&](const Occurrence &o) { return o.entry == e; });
+            QCOMPARE(actual, countOverlapping(upper, list[e].toUpper()));
+        }
+    }
+}
+
+// The scan's upper case of each character, and of a whole text, is QString::toUpper()'s.
+void TestMatcher::foldIsQtUpperCase()
+{
+    QString all;
+    QString rebuilt;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        const QChar units16[2] = {QChar(QChar::highSurrogate(c)), QChar(QChar::lowSurrogate(c))};
+        const QString one = c < 0x10000 ? QString(QChar(char16_t(c))) : QString(units16, 2);
+        all += one;
+        rebuilt += one.toUpper();
+        unsigned char bytes[18];
+        const int n = foldCodePoint(c, bytes);
+        QString units; // one UTF-8 sequence per code unit, surrogates included
+        for (int i = 0; i < n;) {
+            const unsigned b = bytes[i];
+            const int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
+            const unsigned u = length == 1   ? b
+                               : length == 2 ? (b & 0x1F) << 6 | (bytes[i + 1] & 0x3Fu)
+                                             : (b & 0x0F) << 12 | (bytes[i + 1] & 0x3Fu) << 6 |
+                                                   (bytes[i + 2] & 0x3Fu);
+            units += QChar(char16_t(u));
+            i += length;
+        }
+        if (units != one.toUpper())
+            QFAIL(qPrintable(u"U+"_s + QString::number(quint32(c), 16)));
+    }
+    QVERIFY(all.toUpper() == rebuilt); // character by character, no context
+    QCOMPARE(FunctionMatcher({u"SS"_s, u"FFI"_s}).present(u"straﬃße"_s), QList<bool>({true, true}));
+    QCOMPARE(findOccurrences(all, FunctionMatcher({u"𐐀"_s})).size(), 2);
 }
 
 void TestMatcher::builtinList()
@@ -144,6 +214,9 @@ void TestMatcher::positions_data()
     QTest::newRow("ß itself") << u"xßy"_s << QStringList{u"SS"_s} << u"0:1:2"_s;
     QTest::newRow("after emoji") << u"😀zig"_s << QStringList{u"ZIG"_s} << u"0:1:2"_s;
     QTest::newRow("chinese") << u"取未来函数"_s << QStringList{u"未来"_s} << u"0:1:2"_s;
+    QTest::newRow("inside ﬃ") << u"aﬃ"_s << QStringList{u"FI"_s} << u"0:1:2"_s;
+    QTest::newRow("long s") << u"ſſzig"_s << QStringList{u"SSZ"_s} << u"0:1:1"_s;
+    QTest::newRow("after deseret") << u"𐐨\rzig"_s << QStringList{u"ZIG"_s} << u"0:2:1"_s;
 }
 
 void TestMatcher::positions()
