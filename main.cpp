@@ -61,8 +61,7 @@ int main(int argc, char *argv[])
         return app.exec();
     } catch (const std::bad_alloc &) {
         // A list or a formula too large for memory: say so rather than abort.
-        std::fputs("morvane: out of memory
-", stderr);
+        std::fputs("morvane: out of memory\n", stderr);
         return 2;
     }
 }
