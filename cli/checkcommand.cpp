@@ -6,6 +6,8 @@
 #include "functionmatcher.h"
 #include "morvane_config.h"
 #include "occurrences.h"
+#include "preciseoutput.h"
+#include "replayoutput.h"
 #include "textscan.h"
 
 #include <QBuffer>
@@ -16,6 +18,8 @@
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QTime>
 
 #include <memory>
@@ -71,6 +75,10 @@ struct Options
     QString list; // empty: list.txt beside the program, else the built-in names
     bool positions = false;
     bool json = false;
+    bool precise = false; // the formula read as a program
+    bool replay = false;  // the formula run on bars
+    QString bars;         // --replay: a CSV export; empty: the built-in history
+    QMap<QString, double> params;
     QStringList inputs; // "-" is standard input
 };
 
@@ -101,6 +109,20 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     parser.addOption(
         {u"positions"_s, u"One line per occurrence: FILE:LINE:COLUMN: 发现未来函数 NAME."_s});
     parser.addOption({u"json"_s, u"One JSON array with an object per input."_s});
+    parser.addOption({u"precise"_s, u"Read the formula as a program: names in comments, quoted "
+                                    "text or longer names do not count; REFX, BARSNEXT, "
+                                    "REF(C,-1) and every #PERIOD do. Each name with its class "
+                                    "(future, drift, lastbar, listed) and reason."_s});
+    parser.addOption({u"replay"_s, u"Run the formula on bars, again on the history cut at many "
+                                   "bars, and report each output that rewrites its own past. "
+                                   "Exit status 1 when one does."_s});
+    parser.addOption({u"bars"_s,
+                      u"With --replay: bars to use, a CSV of date, open, high, low, close, "
+                      "then volume and amount (optional). Default: a built-in history."_s,
+                      u"FILE"_s});
+    parser.addOption({u"param"_s,
+                      u"With --replay: a parameter of the formula, such as N=5 (repeatable)."_s,
+                      u"NAME=VALUE"_s});
     parser.addPositionalArgument(u"FILE"_s, u"Formula files (UTF-8 or GBK)."_s, u"[FILE...]"_s);
 
     if (!parser.parse(arguments)) {
@@ -117,9 +139,34 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     }
     options->positions = parser.isSet(u"positions"_s);
     options->json = parser.isSet(u"json"_s);
+    options->precise = parser.isSet(u"precise"_s);
+    options->replay = parser.isSet(u"replay"_s);
     if (options->positions && options->json) {
         *error = u"--positions and --json cannot be combined"_s;
         return ParseResult::Failed;
+    }
+    if (options->precise && options->replay) {
+        *error = u"--precise and --replay cannot be combined"_s;
+        return ParseResult::Failed;
+    }
+    if (options->replay && options->positions) {
+        *error = u"--replay reports outputs, not positions"_s;
+        return ParseResult::Failed;
+    }
+    if (!options->replay && (parser.isSet(u"bars"_s) || parser.isSet(u"param"_s))) {
+        *error = u"--bars and --param go with --replay"_s;
+        return ParseResult::Failed;
+    }
+    options->bars = parser.value(u"bars"_s);
+    for (const QString &param : parser.values(u"param"_s)) {
+        const qsizetype eq = param.indexOf(u'=');
+        bool ok = false;
+        const double value = eq > 0 ? param.sliced(eq + 1).trimmed().toDouble(&ok) : 0.0;
+        if (!ok) {
+            *error = u"--param wants NAME=NUMBER, not "_s + param;
+            return ParseResult::Failed;
+        }
+        options->params.insert(param.first(eq).trimmed().toUpper(), value);
     }
     options->list = parser.value(u"list"_s);
     if (parser.isSet(u"list"_s) && options->list.isEmpty()) {
@@ -160,6 +207,34 @@ bool loadList(const QString &explicitList, QStringList *entries, QString *error)
     return true;
 }
 
+// A whole input, up to the bound: the precise check reads the formula as one text.
+InputStatus readWhole(const QString &name, QIODevice &in, QByteArray *bytes, QString *error)
+{
+    std::unique_ptr<QFile> file;
+    QIODevice *source = &in;
+    if (name != u"-"_s) {
+        file = std::make_unique<QFile>(name);
+        if (!file->open(QIODevice::ReadOnly)) {
+            *error = file->errorString();
+            if (name.contains(QChar::ReplacementCharacter))
+                *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
+            return InputStatus::ReadFailed;
+        }
+        source = file.get();
+    }
+    char chunk[64 * 1024];
+    for (qint64 n; (n = source->read(chunk, sizeof chunk)) != 0;) {
+        if (n < 0) {
+            *error = source->errorString();
+            return InputStatus::ReadFailed;
+        }
+        if (bytes->size() + n > kMaxInput)
+            return InputStatus::TooLarge;
+        bytes->append(chunk, n);
+    }
+    return InputStatus::Ok;
+}
+
 // One input through the scan: files are read in pieces; standard input and other streams,
 // which cannot be read twice, are held whole (up to the bound).
 InputStatus checkInput(const QString &name, QIODevice &in, const FunctionMatcher &matcher,
@@ -182,16 +257,9 @@ InputStatus checkInput(const QString &name, QIODevice &in, const FunctionMatcher
     if (!source->isSequential())
         return scanInput(*source, matcher, positions, kMaxInput, result, error);
     QByteArray bytes;
-    char chunk[64 * 1024];
-    for (qint64 n; (n = source->read(chunk, sizeof chunk)) != 0;) {
-        if (n < 0) {
-            *error = source->errorString();
-            return InputStatus::ReadFailed;
-        }
-        if (bytes.size() + n > kMaxInput)
-            return InputStatus::TooLarge;
-        bytes.append(chunk, n);
-    }
+    if (const InputStatus status = readWhole(u"-"_s, *source, &bytes, error);
+        status != InputStatus::Ok)
+        return status;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     return scanInput(buffer, matcher, positions, kMaxInput, result, error);
@@ -264,6 +332,48 @@ void writeJsonObject(Writer &out, const QString &name, const CheckReport &report
                jsonString(reportLines(report)) + u'\n' + i1 + u'}';
 }
 
+// --precise: each input read whole and analysed as a program.
+template <typename Fail>
+int runPrecise(const Options &options, const QStringList &entries, QIODevice &in, Writer &out,
+               const Fail &fail)
+{
+    const bool several = options.inputs.size() > 1;
+    bool anyFound = false;
+    bool anyFailed = false;
+    QJsonArray objects;
+    for (const QString &name : options.inputs) {
+        QByteArray bytes;
+        QString error;
+        const InputStatus status = readWhole(name, in, &bytes, &error);
+        if (status != InputStatus::Ok) {
+            fail(name + u": "_s +
+                 (status == InputStatus::TooLarge
+                      ? u"larger than "_s + QString::number(kMaxInput >> 20) +
+                            u" MiB, too large for a formula"_s
+                      : error));
+            anyFailed = true;
+            continue;
+        }
+        const DecodedText decoded = decodeUserTextDetailed(bytes);
+        bytes.clear();
+        if (decoded.replaced)
+            fail(name + u": some bytes could not be decoded and were replaced"_s);
+        const formula::PreciseResult result = formula::preciseCheck(decoded.text, entries);
+        anyFound = anyFound || preciseFound(result);
+        if (options.json) {
+            objects.append(preciseJson(name, result));
+        } else if (options.positions) {
+            out << precisePositionLines(name, result);
+        } else {
+            const QString lines = preciseReportLines(result);
+            out << (several ? prefixLines(lines, name + u": "_s) : lines);
+        }
+    }
+    if (options.json)
+        out << QString::fromUtf8(QJsonDocument(objects).toJson(QJsonDocument::Indented));
+    return anyFailed ? 2 : anyFound ? 1 : 0;
+}
+
 } // namespace
 
 int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out, QIODevice &err)
@@ -294,11 +404,19 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
         break;
     }
 
+    if (options.replay) {
+        stdOut.flush();
+        return runReplayCommand(options.inputs, options.bars, options.params, options.json, in, out,
+                                err);
+    }
+
     QStringList entries;
     if (!loadList(options.list, &entries, &error)) {
         fail(error);
         return 2;
     }
+    if (options.precise)
+        return finish(runPrecise(options, entries, in, stdOut, fail));
     const FunctionMatcher matcher(entries);
     const LocalClock clock = [] { return QTime::currentTime(); };
 

@@ -64,6 +64,11 @@ private slots:
     void listLookupOrder();
     void encodings();
     void unreadableInputAmongGoodOnes();
+    void precise_data();
+    void precise();
+    void preciseJson();
+    void replay_data();
+    void replay();
     void options_data();
     void options();
     void faults_data();
@@ -270,6 +275,98 @@ void TestCli::options_data()
     QTest::newRow("version") << QStringList{u"--version"_s} << 0 << u"1.1"_s;
     QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << 2 << QString();
     QTest::newRow("two modes") << QStringList{u"--json"_s, u"--positions"_s} << 2 << QString();
+    QTest::newRow("precise and replay")
+        << QStringList{u"--precise"_s, u"--replay"_s} << 2 << QString();
+    QTest::newRow("bars without replay") << QStringList{u"--bars"_s, u"x.csv"_s} << 2 << QString();
+    QTest::newRow("param not a number")
+        << QStringList{u"--replay"_s, u"--param"_s, u"N=five"_s} << 2 << QString();
+}
+
+void TestCli::precise_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("formula");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    const QByteArray traps = "{ZIG(C,5)}\r\nA:=PEAKBARS(3,5,1);\r\nB:REF(C,-1)>C;\r\n"
+                             "W:\"KDJ.K#WEEK\";DRAWTEXT(B,L,'ZIG');\r\nT:islastbar;";
+    QTest::newRow("names, class, reason")
+        << QStringList{u"--precise"_s} << traps << 1
+        << u" 发现未来函数 PEAKBARS  future  "
+           u"取之字转向的波峰到当前的周期数，继承了ZIG要看后面行情的毛病。\n"
+           " 发现未来函数 REF  future  偏移为负数时引用的是当前周期之后的数据。\n"
+           " 发现未来函数 #WEEK  drift  "
+           "跨周期引用读到的是尚未走完的大周期，信号会随之后的价格出现又消失。\n"
+           " 发现未来函数 ISLASTBAR  lastbar  只在最后一根K线上为真，新K线到来后历史上的值随之改变。\n"_s;
+    QTest::newRow("positions")
+        << QStringList{u"--precise"_s, u"--positions"_s} << traps << 1
+        << u"-:2:4: 发现未来函数 PEAKBARS\n-:3:3: 发现未来函数 REF\n-:4:9: 发现未来函数 #WEEK\n"
+           "-:5:3: 发现未来函数 ISLASTBAR\n"_s;
+    QTest::newRow("clean") << QStringList{u"--precise"_s} << QByteArray("{ZIG} MA(C,5);") << 0
+                           << kNone;
+    // The plain check's answer for the same text stays what it was.
+    QTest::newRow("plain beside") << QStringList{} << QByteArray("{ZIG} MA(C,5);") << 1
+                                  << u" 发现未来函数 ZIG\n"_s;
+}
+
+void TestCli::precise()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, formula);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    const Run r = run(args, formula);
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.status, status);
+}
+
+void TestCli::preciseJson()
+{
+    const Run r = run({u"--precise"_s, u"--json"_s}, "{PEAK} X:PEAKBARS(1,2,3); Y:refx(c,2);");
+    QCOMPARE(r.status, 1);
+    const QJsonObject input = QJsonDocument::fromJson(r.out.toUtf8()).array().first().toObject();
+    QCOMPARE(input[u"file"_s].toString(), u"-"_s);
+    const QJsonArray found = input[u"found"_s].toArray();
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found[1][u"name"_s].toString(), u"REFX"_s);
+    QCOMPARE(found[1][u"class"_s].toString(), u"future"_s);
+    QVERIFY(!found[1][u"reason"_s].toString().isEmpty());
+    QCOMPARE(found[1][u"occurrences"_s][0][u"column"_s].toInt(), 29);
+    QStringList why;
+    for (const QJsonValue &i : input[u"ignored"_s].toArray())
+        why << i[u"name"_s].toString() + u'/' + i[u"why"_s].toString();
+    QCOMPARE(why, QStringList({u"PEAK/comment"_s, u"PEAK/identifier"_s}));
+    QVERIFY(input[u"notes"_s].isArray());
+}
+
+void TestCli::replay_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("formula");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outContains");
+    QTest::newRow("stable") << QStringList{u"--replay"_s} << QByteArray("MA5:MA(C,5);") << 0
+                            << u"MA5: 稳定"_s;
+    QTest::newRow("zig") << QStringList{u"--replay"_s} << QByteArray("Z:ZIG(3,5);") << 1
+                         << u"Z: 改写历史"_s;
+    // N stands for a parameter: assumed 5 it reads three bars ahead, given as 8 none.
+    QTest::newRow("parameter assumed")
+        << QStringList{u"--replay"_s} << QByteArray("M:REF(C,N-8);") << 1 << u"N=5"_s;
+    QTest::newRow("parameter given") << QStringList{u"--replay"_s, u"--param"_s, u"n=8"_s}
+                                     << QByteArray("M:REF(C,N-8);") << 0 << u"M: 稳定"_s;
+    QTest::newRow("bars missing") << QStringList{u"--replay"_s, u"--bars"_s, u"no-such.csv"_s}
+                                  << QByteArray("M:C;") << 2 << QString();
+}
+
+void TestCli::replay()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, formula);
+    QFETCH(int, status);
+    QFETCH(QString, outContains);
+    const Run r = run(args, formula);
+    QVERIFY2(r.out.contains(outContains), qPrintable(r.out));
+    QCOMPARE(r.status, status);
 }
 
 void TestCli::options()
