@@ -181,7 +181,10 @@ DecodedText decodeUserTextDetailed(QByteArrayView bytes)
         break;
     }
     result.text = decoder.decode(body);
-    result.replaced = decoder.hasError();
+    // The GB18030 decoder does not always flag its errors; what it could not read shows as
+    // U+FFFD, which hand-written GBK never holds.
+    result.replaced = decoder.hasError() || (result.encoding == TextEncoding::Gb18030 &&
+                                             result.text.contains(QChar::ReplacementCharacter));
     return result;
 }
 

@@ -213,7 +213,9 @@ FunctionList::LoadResult FunctionList::loadFrom(QIODevice &device, QString *erro
     case ReadOutcome::Read:
         break;
     }
-    m_entries = parseFunctionListBytes(bytes);
+    const DecodedText decoded = decodeUserTextDetailed(bytes);
+    m_replaced = decoded.replaced;
+    m_entries = parseFunctionList(decoded.text);
     return LoadResult::Loaded;
 }
 

@@ -103,9 +103,13 @@ public:
     // Edit: makes sure the file exists, then hands it to the launcher.
     EditResult edit(const EditorLauncher &launcher, QString *error = nullptr);
 
+    // The last load met bytes its encoding could not read; they became U+FFFD.
+    bool replacedCharacters() const { return m_replaced; }
+
 private:
     QString m_path;
     QStringList m_entries;
+    bool m_replaced = false;
 };
 
 } // namespace morvane

@@ -355,6 +355,12 @@ void fmFunctionCheck::loadList(bool tellUser)
         m_services.warn(this, u"%1 不是普通文件，既未读取也未改写；列表保持不变。"_s.arg(path));
         break;
     case FunctionList::LoadResult::Loaded:
+        if (m_list.replacedCharacters())
+            m_services.warn(
+                this,
+                u"%1 中有无法识别的字节，已显示为 �；请检查文件的编码（UTF-8 或 GBK）。"_s.arg(
+                    path));
+        break;
     case FunctionList::LoadResult::Created:
         break;
     }

@@ -85,6 +85,7 @@ private slots:
     void failedSaveTellsUserAndKeepsFile();
     void refreshAfterDeleteWritesLoadedList();
     void refreshFailureIsTold();
+    void refreshTellsOfUndecodableBytes();
     void editWritesMissingFileFirst();
 };
 
@@ -499,6 +500,22 @@ void TestWindow::refreshFailureIsTold()
     w->btnLoadList_Click();
     QCOMPARE(fx.warnings.size(), 1);
     QCOMPARE(w->List->count(), 23);
+}
+
+// A list that needed replacement characters loads, and the user hears why names look odd.
+void TestWindow::refreshTellsOfUndecodableBytes()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    writeBytes(fx.listPath(), "ZIG\r\nP\xff\xfe\xfd" "AK\r\n\xe6\x9c\xaa\xe6\x9d\xa5\r\n");
+    w->btnLoadList_Click();
+    QCOMPARE(w->List->count(), 3);
+    QCOMPARE(fx.warnings.size(), 1);
+    QVERIFY(fx.warnings[0].contains(QDir::toNativeSeparators(fx.listPath())));
+    writeBytes(fx.listPath(), "ZIG\r\n");
+    w->btnLoadList_Click();
+    QCOMPARE(fx.warnings.size(), 1);
 }
 
 void TestWindow::editWritesMissingFileFirst()
