@@ -207,25 +207,29 @@ bool loadList(const QString &explicitList, QStringList *entries, QString *error)
     return true;
 }
 
-// A whole input, up to the bound: the precise check reads the formula as one text.
-InputStatus readWhole(const QString &name, QIODevice &in, QByteArray *bytes, QString *error)
+// The input's device: standard input for "-", else the file, opened into `file`.
+QIODevice *openInput(const QString &name, QIODevice &in, std::unique_ptr<QFile> *file,
+                     QString *error)
 {
-    std::unique_ptr<QFile> file;
-    QIODevice *source = &in;
-    if (name != u"-"_s) {
-        file = std::make_unique<QFile>(name);
-        if (!file->open(QIODevice::ReadOnly)) {
-            *error = file->errorString();
-            if (name.contains(QChar::ReplacementCharacter))
-                *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
-            return InputStatus::ReadFailed;
-        }
-        source = file.get();
+    if (name == u"-"_s)
+        return &in;
+    *file = std::make_unique<QFile>(name);
+    if (!(*file)->open(QIODevice::ReadOnly)) {
+        *error = (*file)->errorString();
+        if (name.contains(QChar::ReplacementCharacter))
+            *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
+        return nullptr;
     }
+    return file->get();
+}
+
+// The rest of a device, up to the bound.
+InputStatus readWhole(QIODevice &source, QByteArray *bytes, QString *error)
+{
     char chunk[64 * 1024];
-    for (qint64 n; (n = source->read(chunk, sizeof chunk)) != 0;) {
+    for (qint64 n; (n = source.read(chunk, sizeof chunk)) != 0;) {
         if (n < 0) {
-            *error = source->errorString();
+            *error = source.errorString();
             return InputStatus::ReadFailed;
         }
         if (bytes->size() + n > kMaxInput)
@@ -241,24 +245,15 @@ InputStatus checkInput(const QString &name, QIODevice &in, const FunctionMatcher
                        bool positions, InputScan *result, QString *error)
 {
     std::unique_ptr<QFile> file;
-    QIODevice *source = &in;
-    if (name != u"-"_s) {
-        file = std::make_unique<QFile>(name);
-        if (!file->open(QIODevice::ReadOnly)) {
-            *error = file->errorString();
-            if (name.contains(QChar::ReplacementCharacter))
-                *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
-            return InputStatus::ReadFailed;
-        }
-        if (!file->isSequential() && file->size() > kMaxInput)
-            return InputStatus::TooLarge;
-        source = file.get();
-    }
+    QIODevice *source = openInput(name, in, &file, error);
+    if (!source)
+        return InputStatus::ReadFailed;
+    if (!source->isSequential() && source->size() > kMaxInput)
+        return InputStatus::TooLarge;
     if (!source->isSequential())
         return scanInput(*source, matcher, positions, kMaxInput, result, error);
     QByteArray bytes;
-    if (const InputStatus status = readWhole(u"-"_s, *source, &bytes, error);
-        status != InputStatus::Ok)
+    if (const InputStatus status = readWhole(*source, &bytes, error); status != InputStatus::Ok)
         return status;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -344,7 +339,10 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
     for (const QString &name : options.inputs) {
         QByteArray bytes;
         QString error;
-        const InputStatus status = readWhole(name, in, &bytes, &error);
+        std::unique_ptr<QFile> file;
+        QIODevice *source = openInput(name, in, &file, &error);
+        const InputStatus status =
+            source ? readWhole(*source, &bytes, &error) : InputStatus::ReadFailed;
         if (status != InputStatus::Ok) {
             fail(name + u": "_s +
                  (status == InputStatus::TooLarge
