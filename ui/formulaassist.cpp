@@ -64,7 +64,8 @@ const formula::FoundName *findFound(const formula::PreciseResult &p, const QStri
 FormulaAssist::FormulaAssist(QPlainTextEdit *code, QPlainTextEdit *result,
                              std::function<QStringList()> listEntries,
                              std::function<void()> showCode, QObject *parent)
-    : QObject(parent), m_code(code), m_result(result), m_listEntries(std::move(listEntries)),
+    : QObject(parent), m_code(code), m_result(result), m_codeViewport(code->viewport()),
+      m_resultViewport(result->viewport()), m_listEntries(std::move(listEntries)),
       m_showCode(std::move(showCode)), m_highlighter(new FormulaHighlighter(code->document()))
 {
     code->viewport()->installEventFilter(this);
@@ -224,7 +225,9 @@ bool FormulaAssist::selectNextOccurrence(QPoint resultViewportPos)
 
 bool FormulaAssist::eventFilter(QObject *watched, QEvent *event)
 {
-    const bool code = watched == m_code->viewport();
+    const bool code = watched == m_codeViewport;
+    if (!code && watched != m_resultViewport)
+        return false;
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         const QString tip = code ? codeToolTip(help->pos()) : resultToolTip(help->pos());

@@ -51,6 +51,9 @@ private:
 
     QPlainTextEdit *m_code;
     QPlainTextEdit *m_result;
+    // Compared by address alone: events still arrive while the editors are being destroyed.
+    const QObject *m_codeViewport;
+    const QObject *m_resultViewport;
     std::function<QStringList()> m_listEntries;
     std::function<void()> m_showCode;
     FormulaHighlighter *m_highlighter;
