@@ -22,7 +22,11 @@ test: build
 run: build
 	./$(BUILD_DIR)/bin/morvane
 
+# ripgrep is a peer in the tables, not a need of the build: installed here only.
 bench: build
+	@command -v rg >/dev/null 2>&1 || { s=""; [ "$$(id -u)" -ne 0 ] && s=sudo; \
+		DEBIAN_FRONTEND=noninteractive $$s apt-get install -y --no-install-recommends ripgrep \
+		|| echo "ripgrep could not be installed: its rows are left out"; }
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
 
 # The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
