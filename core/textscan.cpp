@@ -406,10 +406,12 @@ void TextScan::advanceTracker(qint64 to)
             break;
         }
     }
+    // Plain counting loops, which the compiler turns into vector code.
     auto characters = [](const unsigned char *from, const unsigned char *until) {
         qint64 n = 0;
         for (const unsigned char *p = from; p < until; ++p)
-            n += !isContinuation(*p) && *p != '\r';
+            n += static_cast<signed char>(*p) > -65; // not a continuation byte
+        n -= std::count(from, until, '\r');
         for (const unsigned char *p = from;
              (p = static_cast<const unsigned char *>(std::memchr(p, 0xED, size_t(until - p)))) &&
              p + 1 < until;
@@ -418,9 +420,11 @@ void TextScan::advanceTracker(qint64 to)
         return n;
     };
     if (lastBreak) {
-        qint64 lines = 0;
-        for (const unsigned char *p = begin; p <= lastBreak; ++p)
-            lines += *p == '\n' || (*p == '\r' && breaksAt(p));
+        qint64 lines = std::count(begin, lastBreak + 1, '\n');
+        for (const unsigned char *p = begin; (p = static_cast<const unsigned char *>(
+                                                  std::memchr(p, '\r', size_t(lastBreak + 1 - p))));
+             ++p)
+            lines += breaksAt(p);
         m_line += int(lines);
         m_column = 1 + int(characters(lastBreak + 1, end));
     } else {
