@@ -91,7 +91,9 @@ private:
             const char16_t c = m_text[m_pos].unicode();
             if (isLineEnd(c))
                 break;
-            if (m_text.sliced(m_pos).startsWith(closer)) {
+            if (c == closer.front().unicode() &&
+                (closer.size() == 1 ||
+                 (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == closer[1]))) {
                 m_pos += closer.size();
                 m_state = LexState::Normal;
                 break;
@@ -180,7 +182,7 @@ private:
             const QStringView word = m_text.sliced(m_pos + 1, wordEnd - m_pos - 1);
             m_pos = wordEnd;
             push(isPeriodWord(word) ? TokenKind::Period : TokenKind::Directive, start);
-            m_afterNote = word.compare(u"NOTE", Qt::CaseInsensitive) == 0;
+            m_afterNote = equalsWord(word, "NOTE");
             return;
         }
         default:
@@ -203,9 +205,8 @@ private:
             }
             const QStringView word = m_text.sliced(start, m_pos - start);
             const bool keyword =
-                word.size() <= 3 && (word.compare(u"AND", Qt::CaseInsensitive) == 0 ||
-                                     word.compare(u"OR", Qt::CaseInsensitive) == 0 ||
-                                     word.compare(u"NOT", Qt::CaseInsensitive) == 0);
+                word.size() <= 3 &&
+                (equalsWord(word, "AND") || equalsWord(word, "OR") || equalsWord(word, "NOT"));
             push(keyword ? TokenKind::Operator : TokenKind::Name, start);
             return;
         }
@@ -335,11 +336,11 @@ bool isNameStart(char32_t c)
 
 bool isPeriodWord(QStringView word)
 {
-    static constexpr std::array<QStringView, 11> kWords = {
-        u"MIN1", u"MIN5",  u"MIN15",  u"MIN30",    u"MIN60", u"DAY",
-        u"WEEK", u"MONTH", u"SEASON", u"HALFYEAR", u"YEAR"};
-    for (QStringView w : kWords) {
-        if (word.compare(w, Qt::CaseInsensitive) == 0)
+    static constexpr std::array<std::string_view, 11> kWords = {
+        "MIN1", "MIN5",  "MIN15",  "MIN30",    "MIN60", "DAY",
+        "WEEK", "MONTH", "SEASON", "HALFYEAR", "YEAR"};
+    for (std::string_view w : kWords) {
+        if (equalsWord(word, w))
             return true;
     }
     return false;

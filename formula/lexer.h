@@ -4,6 +4,7 @@
 
 #include <QStringView>
 
+#include <string_view>
 #include <vector>
 
 namespace morvane::formula {
@@ -64,6 +65,22 @@ LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector
 // A character that may stand inside a name (not its first: see isNameStart).
 bool isNameChar(char32_t c);
 bool isNameStart(char32_t c);
+
+// `s` equals the upper-case ASCII word `upper`, in any case. Keywords are ASCII, and Qt's
+// general case-insensitive compare showed up as a tenth of the precise check's time.
+inline bool equalsWord(QStringView s, std::string_view upper)
+{
+    if (static_cast<size_t>(s.size()) != upper.size())
+        return false;
+    for (size_t i = 0; i < upper.size(); ++i) {
+        char16_t c = s[static_cast<qsizetype>(i)].unicode();
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - 0x20);
+        if (c != static_cast<unsigned char>(upper[i]))
+            return false;
+    }
+    return true;
+}
 
 // MIN1 ... MIN60, DAY, WEEK, MONTH, SEASON, HALFYEAR, YEAR (any case): what may follow #.
 bool isPeriodWord(QStringView word);
