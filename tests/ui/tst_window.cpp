@@ -508,7 +508,8 @@ void TestWindow::refreshTellsOfUndecodableBytes()
     WindowFixture fx;
     auto w = fx.makeWindow();
     w->Form_Load();
-    writeBytes(fx.listPath(), "ZIG\r\nP\xff\xfe\xfd" "AK\r\n\xe6\x9c\xaa\xe6\x9d\xa5\r\n");
+    writeBytes(fx.listPath(), "ZIG\r\nP\xff\xfe\xfd"
+                              "AK\r\n\xe6\x9c\xaa\xe6\x9d\xa5\r\n");
     w->btnLoadList_Click();
     QCOMPARE(w->List->count(), 3);
     QCOMPARE(fx.warnings.size(), 1);
