@@ -16,11 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (morvane::isBlank(entry) || entry.contains(u'\r') || entry.contains(u'\n'))
             std::abort();
     }
-    // What the program writes, it reads back unchanged; unless the GB18030 bytes happen to
-    // be valid UTF-8 too, or start like its mark, which the reader takes for UTF-8 by design.
+    // What the program writes, it reads back unchanged; unless its GB18030 bytes look more
+    // like UTF-8 to the reader's guess (valid UTF-8, the mark, UTF-8 sequences among a few
+    // stray bytes), which takes them for UTF-8 by design.
     const QByteArray written = morvane::serializeFunctionList(entries);
-    const bool readsAsUtf8 = morvane::isValidUtf8(written) || written.startsWith("\xEF\xBB\xBF");
-    if (!readsAsUtf8 && morvane::parseFunctionListBytes(written) != entries)
+    const bool readsAsGb =
+        morvane::decodeUserTextDetailed(written).encoding == morvane::TextEncoding::Gb18030;
+    // A lone surrogate (what some invalid UTF-32 decodes to) has no bytes in any encoding.
+    bool encodable = true;
+    for (const QString &entry : entries)
+        encodable = encodable && QStringView(entry).isValidUtf16();
+    if (readsAsGb && encodable && morvane::parseFunctionListBytes(written) != entries)
         std::abort();
     return 0;
 }
