@@ -17,7 +17,10 @@ struct FoldTable
     std::vector<unsigned char> bytes; //
     std::array<bool, 256> slowLead{}; // a lead byte some of whose characters change
     std::vector<bool> changes;        // per BMP code unit: its upper case differs
-    int maxShrink = 1;                // original bytes per folded byte, at most
+    // Per 3-byte lead (low four bits) and second byte (low six): none of those 64 characters
+    // changes, so the scan may step their bytes as they are ('，', '：' and the like).
+    std::array<bool, 16 * 64> caseless3{};
+    int maxShrink = 1; // original bytes per folded byte, at most
     static const FoldTable &instance();
 };
 

@@ -64,6 +64,12 @@ FoldTable buildFoldTable()
     }
     for (int lead = 0xF0; lead < 0x100; ++lead)
         t.slowLead[size_t(lead)] = true; // outside the BMP: two code units in the scan
+    for (size_t block = 0; block < t.caseless3.size(); ++block) {
+        bool none = true;
+        for (size_t c = block << 6; c < (block + 1) << 6 && none; ++c)
+            none = c >= 0x800 && !t.changes[c] && !QChar::isSurrogate(char32_t(c));
+        t.caseless3[block] = none;
+    }
     return t;
 }
 
@@ -106,28 +112,44 @@ namespace {
 // nearly always in, get them within this budget.
 constexpr size_t kDenseBudget = 6u << 20;
 
-std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
+// `units`: the length of each upper-cased entry in UTF-16 code units (one UTF-8 sequence each).
+std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
+                                                    std::vector<qsizetype> *units)
 {
     auto a = std::make_shared<FunctionMatcher::Automaton>();
     const size_t count = size_t(entries.size());
 
     // Every entry upper-cased, one UTF-8 sequence per code unit, in one buffer.
-    std::vector<unsigned char> bytes;
+    size_t characters = 0;
+    for (const QString &entry : entries)
+        characters += size_t(entry.size());
+    std::vector<unsigned char> bytes(characters * 3 + 18);
     std::vector<uint32_t> offset(count + 1, 0);
+    units->assign(count, 0);
+    size_t used = 0;
     for (size_t e = 0; e < count; ++e) {
         const QString &entry = entries[qsizetype(e)];
+        const size_t from = used;
         for (qsizetype i = 0; i < entry.size(); ++i) {
-            unsigned char b[18];
             char32_t c = entry[i].unicode();
+            if (c < 0x80) { // most names: ASCII
+                bytes[used++] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+                continue;
+            }
             if (QChar::isHighSurrogate(c) && i + 1 < entry.size() &&
                 entry[i + 1].isLowSurrogate()) {
                 c = QChar::surrogateToUcs4(entry[i].unicode(), entry[i + 1].unicode());
                 ++i;
             }
-            bytes.insert(bytes.end(), b, b + foldCodePoint(c, b));
+            if (bytes.size() < used + 18)
+                bytes.resize(bytes.size() * 2 + 18);
+            used += size_t(foldCodePoint(c, bytes.data() + used));
         }
-        offset[e + 1] = uint32_t(bytes.size());
+        for (size_t k = from; k < used; ++k)
+            (*units)[e] += (bytes[k] & 0xC0) != 0x80;
+        offset[e + 1] = uint32_t(used);
     }
+    bytes.resize(used);
     a->entryBytes.resize(count);
     a->emptyEntry.assign(count, 0);
     for (size_t e = 0; e < count; ++e) {
@@ -152,21 +174,52 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
 
     // The trie, level by level from the sorted entries: a node's children come out
     // consecutive and sorted, nodes in breadth-first order.
-    std::vector<uint32_t> order(count);
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-        const size_t lx = offset[x + 1] - offset[x], ly = offset[y + 1] - offset[y];
+    // Sorted by their first eight bytes first (big-endian, so that integers compare as the
+    // bytes do), the whole entry only on a tie; list order among equal entries.
+    struct Key
+    {
+        uint64_t prefix;
+        uint32_t entry;
+    };
+    std::vector<Key> keys(count);
+    for (size_t e = 0; e < count; ++e) {
+        uint64_t prefix = 0;
+        const size_t n = offset[e + 1] - offset[e];
+        for (size_t k = 0; k < 8; ++k)
+            prefix = prefix << 8 | (k < n ? bytes[offset[e] + k] : 0u);
+        keys[e] = {prefix, uint32_t(e)};
+    }
+    std::sort(keys.begin(), keys.end(), [&](const Key &x, const Key &y) {
+        if (x.prefix != y.prefix)
+            return x.prefix < y.prefix;
+        const size_t lx = offset[x.entry + 1] - offset[x.entry];
+        const size_t ly = offset[y.entry + 1] - offset[y.entry];
         const size_t common = std::min(lx, ly);
-        const int c = common == 0
-                          ? 0
-                          : std::memcmp(bytes.data() + offset[x], bytes.data() + offset[y], common);
-        return c != 0 ? c < 0 : lx < ly;
+        const int c = common == 0 ? 0
+                                  : std::memcmp(bytes.data() + offset[x.entry],
+                                                bytes.data() + offset[y.entry], common);
+        return c != 0 ? c < 0 : lx != ly ? lx < ly : x.entry < y.entry;
     });
+    // The entries' bytes in sorted order, so that each level of the trie reads forward.
+    std::vector<uint32_t> order(count);
+    std::vector<unsigned char> sorted(bytes.size());
+    std::vector<uint32_t> at(count + 1, 0);
+    for (size_t k = 0; k < count; ++k) {
+        const uint32_t e = keys[k].entry;
+        order[k] = e;
+        std::copy(bytes.begin() + offset[e], bytes.begin() + offset[e + 1], sorted.begin() + at[k]);
+        at[k + 1] = at[k] + (offset[e + 1] - offset[e]);
+    }
+    keys = {};
     struct Range
     {
         uint32_t lo, hi;
     };
     std::vector<Range> range{{0, uint32_t(count)}};
+    range.reserve(sorted.size() + 1);
+    a->label.reserve(sorted.size() + 1);
+    a->firstEntry.reserve(sorted.size() + 1);
+    a->firstChild.reserve(sorted.size() + 2);
     a->label.push_back(0);
     a->firstEntry.push_back(-1);
     a->nextEntry.assign(count, -1);
@@ -180,15 +233,15 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
         uint32_t lo = range[n].lo;
         const uint32_t hi = range[n].hi;
         int32_t *link = &a->firstEntry[n];
-        for (; lo < hi && offset[order[lo] + 1] - offset[order[lo]] == depth; ++lo) {
+        for (; lo < hi && at[lo + 1] - at[lo] == depth; ++lo) {
             *link = int32_t(order[lo]);
             link = &a->nextEntry[order[lo]];
             a->entryNode[order[lo]] = int32_t(n);
         }
         while (lo < hi) {
-            const unsigned char c = bytes[offset[order[lo]] + depth];
+            const unsigned char c = sorted[at[lo] + depth];
             uint32_t end = lo + 1;
-            while (end < hi && bytes[offset[order[end]] + depth] == c)
+            while (end < hi && sorted[at[end] + depth] == c)
                 ++end;
             a->label.push_back(c);
             a->firstEntry.push_back(-1);
@@ -200,6 +253,8 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
     range = {};
     order = {};
     bytes = {};
+    sorted = {};
+    at = {};
 
     const size_t nodes = a->label.size();
     a->denseCount = int32_t(std::clamp<size_t>(kDenseBudget / (a->stride * 4), 1, nodes));
@@ -219,8 +274,14 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
         }
     };
     for (size_t n = 0; n < nodes; ++n) {
-        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
-            a->fail[size_t(ch)] = n == 0 ? 0 : gotoNode(a->fail[n], a->label[size_t(ch)]);
+        // A dense node's fail row is read below anyway: its children's fail come from it.
+        const uint32_t *failRow = n < dense ? &a->table[size_t(a->fail[n]) * a->stride] : nullptr;
+        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch) {
+            const unsigned char c = a->label[size_t(ch)];
+            a->fail[size_t(ch)] = n == 0    ? 0
+                                  : failRow ? int32_t(failRow[a->patternClass[c]])
+                                            : gotoNode(a->fail[n], c);
+        }
         if (n > 0)
             a->output[n] = a->firstEntry[n] >= 0 ? int32_t(n) : a->output[size_t(a->fail[n])];
         if (a->firstEntry[n] >= 0 && n > 0)
@@ -228,7 +289,6 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
         if (n >= dense)
             continue;
         uint32_t *row = &a->table[n * a->stride];
-        const uint32_t *failRow = &a->table[size_t(a->fail[n]) * a->stride];
         for (uint32_t c = 0; c < a->stride; ++c)
             row[c] = n == 0 ? 0 : failRow[c];
         for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
@@ -277,11 +337,8 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
 } // namespace
 
 FunctionMatcher::FunctionMatcher(const QStringList &entries)
-    : m_entries(entries), m_automaton(compile(entries))
+    : m_entries(entries), m_automaton(compile(entries, &m_patternLength))
 {
-    m_patternLength.reserve(size_t(entries.size()));
-    for (const QString &entry : entries)
-        m_patternLength.push_back(entry.toUpper().size());
 }
 
 QList<bool> FunctionMatcher::present(QStringView text) const

@@ -77,8 +77,11 @@ void TestMatcher::agreesWithPlainSearch()
         const QString formula = randomText(rng, 30);
         const QString upper = formula.toUpper();
         const QList<bool> expected = plainSearch(upper, list);
+        const FunctionMatcher matcher(list);
+        for (qsizetype e = 0; e < list.size(); ++e)
+            QCOMPARE(matcher.patternLength(e), list[e].toUpper().size());
         // as written: the matcher upper-cases inside
-        const QList<bool> actual = FunctionMatcher(list).present(round % 2 ? formula : upper);
+        const QList<bool> actual = matcher.present(round % 2 ? formula : upper);
         if (actual != expected)
             QFAIL(qPrintable(u"formula %1, list %2"_s.arg(formula, list.join(u'|'))));
     }
