@@ -94,13 +94,14 @@ struct TextScan::Lane
 };
 
 TextScan::TextScan(const FunctionMatcher &matcher, bool positions)
-    : m_matcher(matcher), m_a(matcher.automaton()), m_positions(positions)
+    : m_matcher(matcher), m_a(matcher.automaton()), m_fold(FoldTable::instance()),
+      m_positions(positions)
 {
     m_seen.assign(m_a.label.size(), 0);
     for (char empty : m_a.emptyEntry)
         m_seen[0] = m_seen[0] || empty;
     // A match spans at most this many bytes of the text, whatever upper-casing did.
-    m_keep = size_t(m_a.longestBytes) * size_t(FoldTable::instance().maxShrink) + 8;
+    m_keep = size_t(m_a.longestBytes) * size_t(m_fold.maxShrink) + 8;
 }
 
 TextScan::~TextScan() = default;
@@ -338,8 +339,7 @@ void TextScan::handle(Lane &lane, uint32_t previous)
     if (lane.code == m_a.slowCode) {
         // A caseless 3-byte character that ends no entry: its bytes as they are, in the table.
         const unsigned char *p = lane.p;
-        if ((p[0] & 0xF0) == 0xE0 &&
-            FoldTable::instance().caseless3[size_t((p[0] & 0x0F) << 6 | (p[1] & 0x3F))]) {
+        if ((p[0] & 0xF0) == 0xE0 && m_fold.caseless3[size_t((p[0] & 0x0F) << 6 | (p[1] & 0x3F))]) {
             uint32_t code = previous;
             int k = 0;
             for (; k < 3; ++k) {
@@ -365,7 +365,7 @@ void TextScan::handle(Lane &lane, uint32_t previous)
 void TextScan::settle(Lane &lane, int32_t node)
 {
     while (node >= m_a.denseCount && lane.p < lane.end) {
-        if (FoldTable::instance().slowLead[*lane.p]) {
+        if (m_fold.slowLead[*lane.p]) {
             node = stepCharacter(lane, node);
         } else {
             node = m_a.next(node, *lane.p);

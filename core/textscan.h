@@ -15,6 +15,8 @@ class QIODevice;
 
 namespace morvane {
 
+struct FoldTable;
+
 // One pass of the matcher over a text that arrives in pieces, upper-casing as it goes:
 // the flags of present() and, when asked, the occurrences of findOccurrences().
 class TextScan
@@ -52,6 +54,7 @@ private:
 
     const FunctionMatcher &m_matcher;
     const FunctionMatcher::Automaton &m_a;
+    const FoldTable &m_fold;
     bool m_positions;
     std::vector<char> m_seen; // per node
     int m_seenCount = 0;
