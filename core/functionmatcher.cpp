@@ -35,26 +35,33 @@ FoldTable buildFoldTable()
     t.changes.assign(0x10000, false);
     for (char16_t c = 'a'; c <= 'z'; ++c)
         t.changes[c] = true;
-    t.bytes.reserve(200000);
-    unsigned char own[3];
+    // Every character's own bytes fit in 3 * 0x10000; the few that change get more on the way.
+    t.bytes.resize(0x30000);
+    size_t used = 0;
     for (char32_t c = 0x80; c < 0x10000; ++c) {
         const char16_t u = char16_t(c);
-        const int ownLength = putUnit(u, own);
-        const size_t offset = t.bytes.size();
+        if (t.bytes.size() < used + 3)
+            t.bytes.resize(t.bytes.size() + 4096);
+        const size_t offset = used;
+        const int ownLength = putUnit(u, &t.bytes[offset]);
+        used += size_t(ownLength);
         // Only letters and marks can change; QString decides those, full mappings included.
         const QChar::Category cat = QChar::category(c);
         const bool mayChange = QChar::toUpper(c) != c || cat == QChar::Letter_Lowercase ||
                                cat == QChar::Letter_Titlecase || cat == QChar::Mark_NonSpacing;
-        if (mayChange && !QChar::isSurrogate(c)) {
-            const QString up = QString(QChar(u)).toUpper();
-            for (QChar q : up) {
-                unsigned char b[3];
-                t.bytes.insert(t.bytes.end(), b, b + putUnit(q.unicode(), b));
-            }
-        } else {
-            t.bytes.insert(t.bytes.end(), own, own + ownLength);
+        if (!mayChange || QChar::isSurrogate(c)) {
+            t.entry[c] = uint32_t(offset << 4 | size_t(ownLength));
+            continue;
         }
-        const size_t length = t.bytes.size() - offset;
+        unsigned char own[3];
+        std::memcpy(own, &t.bytes[offset], size_t(ownLength));
+        used = offset;
+        for (QChar q : QString(QChar(u)).toUpper()) {
+            if (t.bytes.size() < used + 3)
+                t.bytes.resize(t.bytes.size() + 4096);
+            used += size_t(putUnit(q.unicode(), &t.bytes[used]));
+        }
+        const size_t length = used - offset;
         t.entry[c] = uint32_t(offset << 4 | length);
         if (length != size_t(ownLength) || std::memcmp(&t.bytes[offset], own, length) != 0) {
             t.slowLead[own[0]] = true;
@@ -62,6 +69,7 @@ FoldTable buildFoldTable()
             t.maxShrink = std::max(t.maxShrink, int((size_t(ownLength) + length - 1) / length));
         }
     }
+    t.bytes.resize(used);
     for (int lead = 0xF0; lead < 0x100; ++lead)
         t.slowLead[size_t(lead)] = true; // outside the BMP: two code units in the scan
     for (size_t block = 0; block < t.caseless3.size(); ++block) {
@@ -295,42 +303,50 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
             row[a->patternClass[a->label[size_t(ch)]]] = uint32_t(ch);
     }
 
-    // Rows of nodes without output first, so that one comparison tells the scan to look.
-    a->rowOf.assign(dense, 0);
-    a->nodeOfRow.assign(dense, 0);
-    int32_t row = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1)
-            a->threshold = uint32_t(row) * a->stride;
-        for (size_t n = 0; n < dense; ++n) {
-            if ((a->output[n] >= 0) == (pass == 1)) {
-                a->rowOf[n] = row;
-                a->nodeOfRow[size_t(row++)] = int32_t(n);
-            }
-        }
+    // Rows of nodes without output first, so that one comparison tells the scan to look; the
+    // output rows start at a power of two, so that the scan can test four codes in one
+    // comparison of their bitwise or. Unused rows fill the gap.
+    size_t quiet = 0;
+    for (size_t n = 0; n < dense; ++n)
+        quiet += a->output[n] < 0;
+    a->threshold = 1;
+    while (a->threshold < quiet * a->stride)
+        a->threshold <<= 1;
+    const size_t gap = (a->threshold + a->stride - 1) / a->stride - quiet;
+    const size_t rows = dense + gap;
+    a->rowOf.assign(rows, 0);
+    a->nodeOfRow.assign(rows, 0);
+    for (size_t n = 0, row = 0, loud = quiet + gap; n < dense; ++n) {
+        const size_t r = a->output[n] < 0 ? row++ : loud++;
+        a->rowOf[n] = int32_t(r);
+        a->nodeOfRow[r] = int32_t(n);
     }
-    a->slowCode = uint32_t(dense) * a->stride;
+    for (size_t k = 0; k < gap; ++k)
+        a->rowOf[dense + k] = int32_t(quiet + k); // the unused rows, to make a permutation
+    a->slowCode = uint32_t(rows * a->stride);
     for (uint32_t &cell : a->table)
         cell = a->codeOf(int32_t(cell));
     for (size_t n = 0; n < dense; ++n)
         a->table[n * a->stride + slowClass] = a->slowCode;
+    a->table.resize(rows * a->stride, a->slowCode);
     // Move each row to its place, following the cycles of the permutation.
     std::vector<uint32_t> held(a->stride);
-    std::vector<char> placed(dense, 0);
-    for (size_t start = 0; start < dense; ++start) {
-        if (placed[start] || size_t(a->rowOf[start]) == start)
+    std::vector<char> placed(rows, 0);
+    for (size_t first = 0; first < rows; ++first) {
+        if (placed[first] || size_t(a->rowOf[first]) == first)
             continue;
-        std::copy_n(&a->table[start * a->stride], a->stride, held.begin());
-        size_t from = start;
+        std::copy_n(&a->table[first * a->stride], a->stride, held.begin());
+        size_t from = first;
         for (;;) {
             const size_t to = size_t(a->rowOf[from]);
             placed[from] = 1;
             std::swap_ranges(held.begin(), held.end(), &a->table[to * a->stride]);
-            if (to == start)
+            if (to == first)
                 break;
             from = to;
         }
     }
+    a->rowOf.resize(dense);
     return a;
 }
 

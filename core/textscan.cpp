@@ -273,38 +273,44 @@ void TextScan::scanBlock(const unsigned char *base, size_t begin, size_t end)
         const uint16_t *cls = m_a.textClass.data();
         const uint32_t threshold = m_a.threshold;
         Lane &a = lanes[0], &b = lanes[1], &c = lanes[2], &d = lanes[3];
-        while (a.p < a.end && b.p < b.end && c.p < c.end && d.p < d.end) {
-            const uint32_t pa = a.code, pb = b.code, pc = c.code, pd = d.code;
-            a.code = table[pa + cls[*a.p]];
-            b.code = table[pb + cls[*b.p]];
-            c.code = table[pc + cls[*c.p]];
-            d.code = table[pd + cls[*d.p]];
-            if (Q_UNLIKELY((a.code >= threshold) | (b.code >= threshold) | (c.code >= threshold) |
-                           (d.code >= threshold))) {
-                if (a.code >= threshold)
-                    handle(a, pa);
-                else
-                    ++a.p;
-                if (b.code >= threshold)
-                    handle(b, pb);
-                else
-                    ++b.p;
-                if (c.code >= threshold)
-                    handle(c, pc);
-                else
-                    ++c.p;
-                if (d.code >= threshold)
-                    handle(d, pd);
-                else
-                    ++d.p;
-                if (complete())
-                    return;
-            } else {
-                ++a.p;
-                ++b.p;
-                ++c.p;
-                ++d.p;
+        for (;;) {
+            const ptrdiff_t left = std::min({a.end - a.p, b.end - b.p, c.end - c.p, d.end - d.p});
+            if (left <= 0)
+                break;
+            // One index for the four lanes until one of them needs a look.
+            const unsigned char *pa = a.p, *pb = b.p, *pc = c.p, *pd = d.p;
+            uint32_t ca = a.code, cb = b.code, cc = c.code, cd = d.code;
+            ptrdiff_t i = 0;
+            for (; i < left; ++i) {
+                const uint32_t na = table[ca + cls[pa[i]]], nb = table[cb + cls[pb[i]]];
+                const uint32_t nc = table[cc + cls[pc[i]]], nd = table[cd + cls[pd[i]]];
+                if (Q_UNLIKELY((na | nb | nc | nd) >= threshold)) // a power of two
+                    break;
+                ca = na;
+                cb = nb;
+                cc = nc;
+                cd = nd;
             }
+            a.p = pa + i;
+            b.p = pb + i;
+            c.p = pc + i;
+            d.p = pd + i;
+            a.code = ca;
+            b.code = cb;
+            c.code = cc;
+            d.code = cd;
+            if (i == left)
+                continue;
+            for (Lane *lane : {&a, &b, &c, &d}) {
+                const uint32_t previous = lane->code;
+                lane->code = table[previous + cls[*lane->p]];
+                if (lane->code >= threshold)
+                    handle(*lane, previous);
+                else
+                    ++lane->p;
+            }
+            if (complete())
+                return;
         }
     }
     for (int k = 0; k < count; ++k)
