@@ -268,6 +268,8 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
     a->denseCount = int32_t(std::clamp<size_t>(kDenseBudget / (a->stride * 4), 1, nodes));
     const size_t dense = size_t(a->denseCount);
     // Rows first hold node numbers; they become codes once every node is known.
+    // Room for the unused rows added below (never more than the rows): no copy then.
+    a->table.reserve(2 * dense * a->stride + a->stride);
     a->table.assign(dense * a->stride, 0);
     a->fail.assign(nodes, 0);
     a->output.assign(nodes, -1);
