@@ -12,13 +12,14 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Pieces chosen to collide: contained names, overlaps, spaces, case, non-ASCII, letters
-// whose upper case is longer, a character outside the BMP.
+// whose upper case is longer, a character outside the BMP, caseless punctuation.
 const QStringList kPieces = {
     u"ZIG"_s,  u"ZIGA"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"zig"_s, u"Peak"_s,   u"PEAKBARS"_s,
     u"A"_s,    u"AA"_s,   u"AAA"_s,     u" ZIG "_s,    u"  "_s,  u"#MONTH"_s, u"#"_s,
     u"未来"_s, u"未"_s,   u"ß"_s,       u"SS"_s,       u"ﬁ"_s,   u"FI"_s,     u"Σ"_s,
     u"σ"_s,    u"😀"_s,    u"\t"_s,      u"\r\n"_s,     u"("_s,   u","_s,      u"ǅ"_s,
     u"ſ"_s,    u"ΐ"_s,    u"ﬃ"_s,       u"𐐨"_s,        u"ı"_s,   u"ａ"_s,     u"\r"_s,
+    u"，"_s,   u"“"_s,
 };
 
 QString randomText(QRandomGenerator &rng, int maxPieces)
