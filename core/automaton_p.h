@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace morvane {
@@ -48,7 +49,7 @@ struct FunctionMatcher::Automaton
     // Dense rows for the first denseCount nodes; a code is row * stride for those (rows of
     // nodes without output first), slowCode for "upper-case this character", and
     // slowCode + 1 + node for the deeper nodes kept sparse. Codes from threshold on need care.
-    std::vector<uint32_t> table;
+    std::unique_ptr<uint32_t[]> table; // rows that no code reaches are left unwritten
     std::vector<int32_t> rowOf;
     std::vector<int32_t> nodeOfRow;
     int32_t denseCount = 0;

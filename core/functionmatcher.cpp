@@ -267,16 +267,27 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
     const size_t nodes = a->label.size();
     a->denseCount = int32_t(std::clamp<size_t>(kDenseBudget / (a->stride * 4), 1, nodes));
     const size_t dense = size_t(a->denseCount);
-    // Rows first hold node numbers; they become codes once every node is known.
-    // Room for the unused rows added below (never more than the rows): no copy then.
-    a->table.reserve(2 * dense * a->stride + a->stride);
-    a->table.assign(dense * a->stride, 0);
+    // Rows of nodes without output from 0, rows of nodes with output from a power of two on
+    // (as codes), so that the scan tests four codes with one comparison of their bitwise or.
+    // Each row is written once, in its place; the rows between are never touched, so never
+    // mapped. Rows first hold node numbers; they become codes once every node is known.
+    a->threshold = 1;
+    while (a->threshold < dense * a->stride)
+        a->threshold <<= 1;
+    const size_t loudBase = (a->threshold + a->stride - 1) / a->stride;
+    a->table.reset(new uint32_t[(loudBase + dense) * a->stride]);
+    a->rowOf.assign(dense, 0);
+    a->nodeOfRow.assign(loudBase + dense, 0);
+    size_t quiet = 0, loud = 0;
     a->fail.assign(nodes, 0);
     a->output.assign(nodes, -1);
+    auto rowAt = [&](int32_t node) {
+        return &a->table[size_t(a->rowOf[size_t(node)]) * a->stride];
+    };
     auto gotoNode = [&](int32_t node, unsigned char c) {
         for (;;) {
             if (size_t(node) < dense)
-                return int32_t(a->table[size_t(node) * a->stride + a->patternClass[c]]);
+                return int32_t(rowAt(node)[a->patternClass[c]]);
             const int32_t child = a->childOf(node, c);
             if (child >= 0)
                 return child;
@@ -285,7 +296,7 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
     };
     for (size_t n = 0; n < nodes; ++n) {
         // A dense node's fail row is read below anyway: its children's fail come from it.
-        const uint32_t *failRow = n < dense ? &a->table[size_t(a->fail[n]) * a->stride] : nullptr;
+        const uint32_t *failRow = n > 0 && n < dense ? rowAt(a->fail[n]) : nullptr;
         for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch) {
             const unsigned char c = a->label[size_t(ch)];
             a->fail[size_t(ch)] = n == 0    ? 0
@@ -298,57 +309,21 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
             ++a->terminalCount;
         if (n >= dense)
             continue;
-        uint32_t *row = &a->table[n * a->stride];
+        const size_t r = a->output[n] < 0 ? quiet++ : loudBase + loud++;
+        a->rowOf[n] = int32_t(r);
+        a->nodeOfRow[r] = int32_t(n);
+        uint32_t *row = &a->table[r * a->stride];
         for (uint32_t c = 0; c < a->stride; ++c)
             row[c] = n == 0 ? 0 : failRow[c];
         for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
             row[a->patternClass[a->label[size_t(ch)]]] = uint32_t(ch);
     }
-
-    // Rows of nodes without output first, so that one comparison tells the scan to look; the
-    // output rows start at a power of two, so that the scan can test four codes in one
-    // comparison of their bitwise or. Unused rows fill the gap.
-    size_t quiet = 0;
-    for (size_t n = 0; n < dense; ++n)
-        quiet += a->output[n] < 0;
-    a->threshold = 1;
-    while (a->threshold < quiet * a->stride)
-        a->threshold <<= 1;
-    const size_t gap = (a->threshold + a->stride - 1) / a->stride - quiet;
-    const size_t rows = dense + gap;
-    a->rowOf.assign(rows, 0);
-    a->nodeOfRow.assign(rows, 0);
-    for (size_t n = 0, row = 0, loud = quiet + gap; n < dense; ++n) {
-        const size_t r = a->output[n] < 0 ? row++ : loud++;
-        a->rowOf[n] = int32_t(r);
-        a->nodeOfRow[r] = int32_t(n);
+    a->slowCode = uint32_t((loudBase + loud) * a->stride);
+    for (size_t r = 0; r < loudBase + loud; r = r + 1 == quiet ? loudBase : r + 1) {
+        uint32_t *row = &a->table[r * a->stride];
+        for (uint32_t c = 0; c < a->stride; ++c)
+            row[c] = c == slowClass ? a->slowCode : a->codeOf(int32_t(row[c]));
     }
-    for (size_t k = 0; k < gap; ++k)
-        a->rowOf[dense + k] = int32_t(quiet + k); // the unused rows, to make a permutation
-    a->slowCode = uint32_t(rows * a->stride);
-    for (uint32_t &cell : a->table)
-        cell = a->codeOf(int32_t(cell));
-    for (size_t n = 0; n < dense; ++n)
-        a->table[n * a->stride + slowClass] = a->slowCode;
-    a->table.resize(rows * a->stride, a->slowCode);
-    // Move each row to its place, following the cycles of the permutation.
-    std::vector<uint32_t> held(a->stride);
-    std::vector<char> placed(rows, 0);
-    for (size_t first = 0; first < rows; ++first) {
-        if (placed[first] || size_t(a->rowOf[first]) == first)
-            continue;
-        std::copy_n(&a->table[first * a->stride], a->stride, held.begin());
-        size_t from = first;
-        for (;;) {
-            const size_t to = size_t(a->rowOf[from]);
-            placed[from] = 1;
-            std::swap_ranges(held.begin(), held.end(), &a->table[to * a->stride]);
-            if (to == first)
-                break;
-            from = to;
-        }
-    }
-    a->rowOf.resize(dense);
     return a;
 }
 

@@ -269,7 +269,7 @@ void TextScan::scanBlock(const unsigned char *base, size_t begin, size_t end)
         // The first lane may carry a state the table does not hold.
         if (lanes[0].code >= m_a.slowCode)
             settle(lanes[0], m_a.nodeOf(lanes[0].code));
-        const uint32_t *table = m_a.table.data();
+        const uint32_t *table = m_a.table.get();
         const uint16_t *cls = m_a.textClass.data();
         const uint32_t threshold = m_a.threshold;
         Lane &a = lanes[0], &b = lanes[1], &c = lanes[2], &d = lanes[3];
@@ -322,7 +322,7 @@ void TextScan::run(Lane &lane)
 {
     if (lane.code >= m_a.slowCode)
         settle(lane, m_a.nodeOf(lane.code));
-    const uint32_t *table = m_a.table.data();
+    const uint32_t *table = m_a.table.get();
     const uint16_t *cls = m_a.textClass.data();
     while (lane.p < lane.end) {
         const uint32_t previous = lane.code;
