@@ -47,8 +47,9 @@ struct FunctionMatcher::Automaton
     uint32_t stride = 1;
 
     // Dense rows for the first denseCount nodes; a code is row * stride for those (rows of
-    // nodes without output first), slowCode for "upper-case this character", and
-    // slowCode + 1 + node for the deeper nodes kept sparse. Codes from threshold on need care.
+    // nodes without output first, those with output from threshold on), slowCode for
+    // "upper-case this character", and slowCode + 1 + node for the deeper nodes kept sparse.
+    // Codes from threshold, a power of two, on need care.
     std::unique_ptr<uint32_t[]> table; // rows that no code reaches are left unwritten
     std::vector<int32_t> rowOf;
     std::vector<int32_t> nodeOfRow;

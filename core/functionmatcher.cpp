@@ -138,16 +138,21 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
     for (size_t e = 0; e < count; ++e) {
         const QString &entry = entries[qsizetype(e)];
         const size_t from = used;
-        for (qsizetype i = 0; i < entry.size(); ++i) {
-            char32_t c = entry[i].unicode();
+        const bool surrogates =
+            std::any_of(entry.begin(), entry.end(), [](QChar q) { return q.isSurrogate(); });
+        if (surrogates) {
+            // toUpper() itself: what it makes of lone surrogates depends on the whole entry.
+            for (QChar q : entry.toUpper()) {
+                if (bytes.size() < used + 3)
+                    bytes.resize(bytes.size() * 2 + 18);
+                used += size_t(putUnit(q.unicode(), bytes.data() + used));
+            }
+        }
+        for (qsizetype i = 0; i < entry.size() && !surrogates; ++i) {
+            const char16_t c = entry[i].unicode();
             if (c < 0x80) { // most names: ASCII
                 bytes[used++] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
                 continue;
-            }
-            if (QChar::isHighSurrogate(c) && i + 1 < entry.size() &&
-                entry[i + 1].isLowSurrogate()) {
-                c = QChar::surrogateToUcs4(entry[i].unicode(), entry[i + 1].unicode());
-                ++i;
             }
             if (bytes.size() < used + 18)
                 bytes.resize(bytes.size() * 2 + 18);

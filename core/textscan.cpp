@@ -131,7 +131,7 @@ void TextScan::addUtf16(QStringView piece)
     // three bytes, as the entries do.
     std::vector<unsigned char> bytes;
     constexpr qsizetype kPiece = 64 * 1024;
-    for (qsizetype at = 0; at < piece.size() || (m_finished && m_heldHigh);) {
+    for (qsizetype at = 0; at < piece.size() || (m_finished && !m_highRun.empty());) {
         const qsizetype n = std::min(kPiece, piece.size() - at);
         bytes.clear();
         bytes.reserve(size_t(n) * 3 + 4);
@@ -160,42 +160,43 @@ void TextScan::addUtf16(QStringView piece)
             bytes.insert(bytes.end(), b, b + k);
         };
         const char16_t *u = piece.utf16() + at;
-        const std::vector<bool> &changes = FoldTable::instance().changes;
+        const std::vector<bool> &changes = m_fold.changes;
         // QString::toUpper() turns every unpaired surrogate after the first character it
-        // changes into U+FFFD, but for a high one that ends the text: the flags follow it.
+        // changes into U+FFFD, but for the high ones that end the text: a run of high
+        // surrogates waits until what follows it is known.
         auto lone = [&](char16_t c, bool textEnd) {
             put(m_caseChanged && !textEnd ? char16_t(0xFFFD) : c);
         };
-        qsizetype i = 0;
-        if (m_heldHigh) {
-            if (n > 0 && QChar::isLowSurrogate(u[0])) {
-                const char32_t c = QChar::surrogateToUcs4(m_heldHigh, u[i++]);
-                m_caseChanged = m_caseChanged || QChar::toUpper(c) != c;
-                put(c);
-            } else {
-                lone(m_heldHigh, n == 0);
-            }
-            m_heldHigh = 0;
-        }
-        for (; i < n; ++i) {
+        auto flushRun = [&](bool textEnd) {
+            for (char16_t high : m_highRun)
+                lone(high, textEnd);
+            m_highRun.clear();
+        };
+        for (qsizetype i = 0; i < n; ++i) {
             const char16_t c = u[i];
-            if (c < 0x80) {
-                bytes.push_back(static_cast<unsigned char>(c));
-                m_caseChanged = m_caseChanged || changes[c];
-            } else if (!QChar::isSurrogate(c)) {
-                m_caseChanged = m_caseChanged || changes[c];
-                put(c);
-            } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
-                const char32_t pair = QChar::surrogateToUcs4(c, u[i + 1]);
+            if (QChar::isHighSurrogate(c)) {
+                m_highRun.push_back(c);
+            } else if (QChar::isLowSurrogate(c) && !m_highRun.empty()) {
+                const char32_t pair = QChar::surrogateToUcs4(m_highRun.back(), c);
+                m_highRun.pop_back();
+                flushRun(false);
                 m_caseChanged = m_caseChanged || QChar::toUpper(pair) != pair;
                 put(pair);
-                ++i;
-            } else if (QChar::isHighSurrogate(c) && i + 1 == n && !m_finished) {
-                m_heldHigh = c;
             } else {
-                lone(c, m_finished && i + 1 == n && at + n == piece.size());
+                flushRun(false);
+                if (c < 0x80) {
+                    bytes.push_back(static_cast<unsigned char>(c));
+                    m_caseChanged = m_caseChanged || changes[c];
+                } else if (!QChar::isSurrogate(c)) {
+                    m_caseChanged = m_caseChanged || changes[c];
+                    put(c);
+                } else {
+                    lone(c, false);
+                }
             }
         }
+        if (m_finished)
+            flushRun(true);
         addBytes(bytes.data(), bytes.size());
         at += n;
         if (n == 0)
@@ -240,7 +241,7 @@ void TextScan::addBytes(const unsigned char *data, size_t size)
 void TextScan::finish()
 {
     m_finished = true;
-    if (m_heldHigh)
+    if (!m_highRun.empty())
         addUtf16(QStringView());
     if (m_positions) {
         emitUpTo(std::numeric_limits<qint64>::max());

@@ -9,6 +9,7 @@
 #include <QStringView>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QIODevice;
@@ -60,7 +61,7 @@ private:
     int m_seenCount = 0;
     uint32_t m_code = 0;
     bool m_finished = false;
-    char16_t m_heldHigh = 0;
+    std::u16string m_highRun;   // high surrogates not yet known to be paired or trailing
     bool m_caseChanged = false; // some character so far has a different upper case
 
     // Positions: the text's tail is kept so that matches and line counts can look back.
