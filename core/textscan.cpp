@@ -183,7 +183,8 @@ void TextScan::addUtf16(QStringView piece)
                 m_caseChanged = m_caseChanged || QChar::toUpper(pair) != pair;
                 put(pair);
             } else {
-                flushRun(false);
+                if (!m_highRun.empty())
+                    flushRun(false);
                 if (c < 0x80) {
                     bytes.push_back(static_cast<unsigned char>(c));
                     m_caseChanged = m_caseChanged || changes[c];
