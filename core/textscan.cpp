@@ -172,8 +172,20 @@ void TextScan::addUtf16(QStringView piece)
                 lone(high, textEnd);
             m_highRun.clear();
         };
+        // Kept in registers on the common path; written back around the rare one.
+        bool caseChanged = m_caseChanged;
+        bool held = !m_highRun.empty();
         for (qsizetype i = 0; i < n; ++i) {
             const char16_t c = u[i];
+            if (Q_LIKELY(!QChar::isSurrogate(c) && !held)) {
+                caseChanged = caseChanged || changes[c];
+                if (c < 0x80)
+                    bytes.push_back(static_cast<unsigned char>(c));
+                else
+                    put(c);
+                continue;
+            }
+            m_caseChanged = caseChanged;
             if (QChar::isHighSurrogate(c)) {
                 m_highRun.push_back(c);
             } else if (QChar::isLowSurrogate(c) && !m_highRun.empty()) {
@@ -183,19 +195,18 @@ void TextScan::addUtf16(QStringView piece)
                 m_caseChanged = m_caseChanged || QChar::toUpper(pair) != pair;
                 put(pair);
             } else {
-                if (!m_highRun.empty())
-                    flushRun(false);
-                if (c < 0x80) {
-                    bytes.push_back(static_cast<unsigned char>(c));
-                    m_caseChanged = m_caseChanged || changes[c];
-                } else if (!QChar::isSurrogate(c)) {
+                flushRun(false);
+                if (QChar::isSurrogate(c)) {
+                    lone(c, false);
+                } else {
                     m_caseChanged = m_caseChanged || changes[c];
                     put(c);
-                } else {
-                    lone(c, false);
                 }
             }
+            caseChanged = m_caseChanged;
+            held = !m_highRun.empty();
         }
+        m_caseChanged = caseChanged;
         if (m_finished)
             flushRun(true);
         addBytes(bytes.data(), bytes.size());
