@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace morvane {
@@ -17,7 +18,10 @@ struct FoldTable
     std::vector<unsigned char> bytes; //
     std::array<bool, 256> slowLead{}; // a lead byte some of whose characters change
     std::vector<bool> changes;        // per BMP code unit: its upper case differs
-    int maxShrink = 1;                // original bytes per folded byte, at most
+    // Per 3-byte lead (low four bits) and second byte (low six): none of those 64 characters
+    // changes, so the scan may step their bytes as they are ('，', '：' and the like).
+    std::array<bool, 16 * 64> caseless3{};
+    int maxShrink = 1; // original bytes per folded byte, at most
     static const FoldTable &instance();
 };
 
@@ -43,9 +47,10 @@ struct FunctionMatcher::Automaton
     uint32_t stride = 1;
 
     // Dense rows for the first denseCount nodes; a code is row * stride for those (rows of
-    // nodes without output first), slowCode for "upper-case this character", and
-    // slowCode + 1 + node for the deeper nodes kept sparse. Codes from threshold on need care.
-    std::vector<uint32_t> table;
+    // nodes without output first, those with output from threshold on), slowCode for
+    // "upper-case this character", and slowCode + 1 + node for the deeper nodes kept sparse.
+    // Codes from threshold, a power of two, on need care.
+    std::unique_ptr<uint32_t[]> table; // rows that no code reaches are left unwritten
     std::vector<int32_t> rowOf;
     std::vector<int32_t> nodeOfRow;
     int32_t denseCount = 0;

@@ -35,26 +35,33 @@ FoldTable buildFoldTable()
     t.changes.assign(0x10000, false);
     for (char16_t c = 'a'; c <= 'z'; ++c)
         t.changes[c] = true;
-    t.bytes.reserve(200000);
-    unsigned char own[3];
+    // Every character's own bytes fit in 3 * 0x10000; the few that change get more on the way.
+    t.bytes.resize(0x30000);
+    size_t used = 0;
     for (char32_t c = 0x80; c < 0x10000; ++c) {
         const char16_t u = char16_t(c);
-        const int ownLength = putUnit(u, own);
-        const size_t offset = t.bytes.size();
+        if (t.bytes.size() < used + 3)
+            t.bytes.resize(t.bytes.size() + 4096);
+        const size_t offset = used;
+        const int ownLength = putUnit(u, &t.bytes[offset]);
+        used += size_t(ownLength);
         // Only letters and marks can change; QString decides those, full mappings included.
         const QChar::Category cat = QChar::category(c);
         const bool mayChange = QChar::toUpper(c) != c || cat == QChar::Letter_Lowercase ||
                                cat == QChar::Letter_Titlecase || cat == QChar::Mark_NonSpacing;
-        if (mayChange && !QChar::isSurrogate(c)) {
-            const QString up = QString(QChar(u)).toUpper();
-            for (QChar q : up) {
-                unsigned char b[3];
-                t.bytes.insert(t.bytes.end(), b, b + putUnit(q.unicode(), b));
-            }
-        } else {
-            t.bytes.insert(t.bytes.end(), own, own + ownLength);
+        if (!mayChange || QChar::isSurrogate(c)) {
+            t.entry[c] = uint32_t(offset << 4 | size_t(ownLength));
+            continue;
         }
-        const size_t length = t.bytes.size() - offset;
+        unsigned char own[3];
+        std::memcpy(own, &t.bytes[offset], size_t(ownLength));
+        used = offset;
+        for (QChar q : QString(QChar(u)).toUpper()) {
+            if (t.bytes.size() < used + 3)
+                t.bytes.resize(t.bytes.size() + 4096);
+            used += size_t(putUnit(q.unicode(), &t.bytes[used]));
+        }
+        const size_t length = used - offset;
         t.entry[c] = uint32_t(offset << 4 | length);
         if (length != size_t(ownLength) || std::memcmp(&t.bytes[offset], own, length) != 0) {
             t.slowLead[own[0]] = true;
@@ -62,8 +69,15 @@ FoldTable buildFoldTable()
             t.maxShrink = std::max(t.maxShrink, int((size_t(ownLength) + length - 1) / length));
         }
     }
+    t.bytes.resize(used);
     for (int lead = 0xF0; lead < 0x100; ++lead)
         t.slowLead[size_t(lead)] = true; // outside the BMP: two code units in the scan
+    for (size_t block = 0; block < t.caseless3.size(); ++block) {
+        bool none = true;
+        for (size_t c = block << 6; c < (block + 1) << 6 && none; ++c)
+            none = c >= 0x800 && !t.changes[c] && !QChar::isSurrogate(char32_t(c));
+        t.caseless3[block] = none;
+    }
     return t;
 }
 
@@ -106,28 +120,49 @@ namespace {
 // nearly always in, get them within this budget.
 constexpr size_t kDenseBudget = 6u << 20;
 
-std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
+// `units`: the length of each upper-cased entry in UTF-16 code units (one UTF-8 sequence each).
+std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries,
+                                                    std::vector<qsizetype> *units)
 {
     auto a = std::make_shared<FunctionMatcher::Automaton>();
     const size_t count = size_t(entries.size());
 
     // Every entry upper-cased, one UTF-8 sequence per code unit, in one buffer.
-    std::vector<unsigned char> bytes;
+    size_t characters = 0;
+    for (const QString &entry : entries)
+        characters += size_t(entry.size());
+    std::vector<unsigned char> bytes(characters * 3 + 18);
     std::vector<uint32_t> offset(count + 1, 0);
+    units->assign(count, 0);
+    size_t used = 0;
     for (size_t e = 0; e < count; ++e) {
         const QString &entry = entries[qsizetype(e)];
-        for (qsizetype i = 0; i < entry.size(); ++i) {
-            unsigned char b[18];
-            char32_t c = entry[i].unicode();
-            if (QChar::isHighSurrogate(c) && i + 1 < entry.size() &&
-                entry[i + 1].isLowSurrogate()) {
-                c = QChar::surrogateToUcs4(entry[i].unicode(), entry[i + 1].unicode());
-                ++i;
+        const size_t from = used;
+        const bool surrogates =
+            std::any_of(entry.begin(), entry.end(), [](QChar q) { return q.isSurrogate(); });
+        if (surrogates) {
+            // toUpper() itself: what it makes of lone surrogates depends on the whole entry.
+            for (QChar q : entry.toUpper()) {
+                if (bytes.size() < used + 3)
+                    bytes.resize(bytes.size() * 2 + 18);
+                used += size_t(putUnit(q.unicode(), bytes.data() + used));
             }
-            bytes.insert(bytes.end(), b, b + foldCodePoint(c, b));
         }
-        offset[e + 1] = uint32_t(bytes.size());
+        for (qsizetype i = 0; i < entry.size() && !surrogates; ++i) {
+            const char16_t c = entry[i].unicode();
+            if (c < 0x80) { // most names: ASCII
+                bytes[used++] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+                continue;
+            }
+            if (bytes.size() < used + 18)
+                bytes.resize(bytes.size() * 2 + 18);
+            used += size_t(foldCodePoint(c, bytes.data() + used));
+        }
+        for (size_t k = from; k < used; ++k)
+            (*units)[e] += (bytes[k] & 0xC0) != 0x80;
+        offset[e + 1] = uint32_t(used);
     }
+    bytes.resize(used);
     a->entryBytes.resize(count);
     a->emptyEntry.assign(count, 0);
     for (size_t e = 0; e < count; ++e) {
@@ -152,21 +187,52 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
 
     // The trie, level by level from the sorted entries: a node's children come out
     // consecutive and sorted, nodes in breadth-first order.
-    std::vector<uint32_t> order(count);
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-        const size_t lx = offset[x + 1] - offset[x], ly = offset[y + 1] - offset[y];
+    // Sorted by their first eight bytes first (big-endian, so that integers compare as the
+    // bytes do), the whole entry only on a tie; list order among equal entries.
+    struct Key
+    {
+        uint64_t prefix;
+        uint32_t entry;
+    };
+    std::vector<Key> keys(count);
+    for (size_t e = 0; e < count; ++e) {
+        uint64_t prefix = 0;
+        const size_t n = offset[e + 1] - offset[e];
+        for (size_t k = 0; k < 8; ++k)
+            prefix = prefix << 8 | (k < n ? bytes[offset[e] + k] : 0u);
+        keys[e] = {prefix, uint32_t(e)};
+    }
+    std::sort(keys.begin(), keys.end(), [&](const Key &x, const Key &y) {
+        if (x.prefix != y.prefix)
+            return x.prefix < y.prefix;
+        const size_t lx = offset[x.entry + 1] - offset[x.entry];
+        const size_t ly = offset[y.entry + 1] - offset[y.entry];
         const size_t common = std::min(lx, ly);
-        const int c = common == 0
-                          ? 0
-                          : std::memcmp(bytes.data() + offset[x], bytes.data() + offset[y], common);
-        return c != 0 ? c < 0 : lx < ly;
+        const int c = common == 0 ? 0
+                                  : std::memcmp(bytes.data() + offset[x.entry],
+                                                bytes.data() + offset[y.entry], common);
+        return c != 0 ? c < 0 : lx != ly ? lx < ly : x.entry < y.entry;
     });
+    // The entries' bytes in sorted order, so that each level of the trie reads forward.
+    std::vector<uint32_t> order(count);
+    std::vector<unsigned char> sorted(bytes.size());
+    std::vector<uint32_t> at(count + 1, 0);
+    for (size_t k = 0; k < count; ++k) {
+        const uint32_t e = keys[k].entry;
+        order[k] = e;
+        std::copy(bytes.begin() + offset[e], bytes.begin() + offset[e + 1], sorted.begin() + at[k]);
+        at[k + 1] = at[k] + (offset[e + 1] - offset[e]);
+    }
+    keys = {};
     struct Range
     {
         uint32_t lo, hi;
     };
     std::vector<Range> range{{0, uint32_t(count)}};
+    range.reserve(sorted.size() + 1);
+    a->label.reserve(sorted.size() + 1);
+    a->firstEntry.reserve(sorted.size() + 1);
+    a->firstChild.reserve(sorted.size() + 2);
     a->label.push_back(0);
     a->firstEntry.push_back(-1);
     a->nextEntry.assign(count, -1);
@@ -180,15 +246,15 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
         uint32_t lo = range[n].lo;
         const uint32_t hi = range[n].hi;
         int32_t *link = &a->firstEntry[n];
-        for (; lo < hi && offset[order[lo] + 1] - offset[order[lo]] == depth; ++lo) {
+        for (; lo < hi && at[lo + 1] - at[lo] == depth; ++lo) {
             *link = int32_t(order[lo]);
             link = &a->nextEntry[order[lo]];
             a->entryNode[order[lo]] = int32_t(n);
         }
         while (lo < hi) {
-            const unsigned char c = bytes[offset[order[lo]] + depth];
+            const unsigned char c = sorted[at[lo] + depth];
             uint32_t end = lo + 1;
-            while (end < hi && bytes[offset[order[end]] + depth] == c)
+            while (end < hi && sorted[at[end] + depth] == c)
                 ++end;
             a->label.push_back(c);
             a->firstEntry.push_back(-1);
@@ -200,18 +266,33 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
     range = {};
     order = {};
     bytes = {};
+    sorted = {};
+    at = {};
 
     const size_t nodes = a->label.size();
     a->denseCount = int32_t(std::clamp<size_t>(kDenseBudget / (a->stride * 4), 1, nodes));
     const size_t dense = size_t(a->denseCount);
-    // Rows first hold node numbers; they become codes once every node is known.
-    a->table.assign(dense * a->stride, 0);
+    // Rows of nodes without output from 0, rows of nodes with output from a power of two on
+    // (as codes), so that the scan tests four codes with one comparison of their bitwise or.
+    // Each row is written once, in its place; the rows between are never touched, so never
+    // mapped. Rows first hold node numbers; they become codes once every node is known.
+    a->threshold = 1;
+    while (a->threshold < dense * a->stride)
+        a->threshold <<= 1;
+    const size_t loudBase = (a->threshold + a->stride - 1) / a->stride;
+    a->table.reset(new uint32_t[(loudBase + dense) * a->stride]);
+    a->rowOf.assign(dense, 0);
+    a->nodeOfRow.assign(loudBase + dense, 0);
+    size_t quiet = 0, loud = 0;
     a->fail.assign(nodes, 0);
     a->output.assign(nodes, -1);
+    auto rowAt = [&](int32_t node) {
+        return &a->table[size_t(a->rowOf[size_t(node)]) * a->stride];
+    };
     auto gotoNode = [&](int32_t node, unsigned char c) {
         for (;;) {
             if (size_t(node) < dense)
-                return int32_t(a->table[size_t(node) * a->stride + a->patternClass[c]]);
+                return int32_t(rowAt(node)[a->patternClass[c]]);
             const int32_t child = a->childOf(node, c);
             if (child >= 0)
                 return child;
@@ -219,57 +300,34 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
         }
     };
     for (size_t n = 0; n < nodes; ++n) {
-        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
-            a->fail[size_t(ch)] = n == 0 ? 0 : gotoNode(a->fail[n], a->label[size_t(ch)]);
+        // A dense node's fail row is read below anyway: its children's fail come from it.
+        const uint32_t *failRow = n > 0 && n < dense ? rowAt(a->fail[n]) : nullptr;
+        for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch) {
+            const unsigned char c = a->label[size_t(ch)];
+            a->fail[size_t(ch)] = n == 0    ? 0
+                                  : failRow ? int32_t(failRow[a->patternClass[c]])
+                                            : gotoNode(a->fail[n], c);
+        }
         if (n > 0)
             a->output[n] = a->firstEntry[n] >= 0 ? int32_t(n) : a->output[size_t(a->fail[n])];
         if (a->firstEntry[n] >= 0 && n > 0)
             ++a->terminalCount;
         if (n >= dense)
             continue;
-        uint32_t *row = &a->table[n * a->stride];
-        const uint32_t *failRow = &a->table[size_t(a->fail[n]) * a->stride];
+        const size_t r = a->output[n] < 0 ? quiet++ : loudBase + loud++;
+        a->rowOf[n] = int32_t(r);
+        a->nodeOfRow[r] = int32_t(n);
+        uint32_t *row = &a->table[r * a->stride];
         for (uint32_t c = 0; c < a->stride; ++c)
             row[c] = n == 0 ? 0 : failRow[c];
         for (int32_t ch = a->firstChild[n]; ch < a->firstChild[n + 1]; ++ch)
             row[a->patternClass[a->label[size_t(ch)]]] = uint32_t(ch);
     }
-
-    // Rows of nodes without output first, so that one comparison tells the scan to look.
-    a->rowOf.assign(dense, 0);
-    a->nodeOfRow.assign(dense, 0);
-    int32_t row = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1)
-            a->threshold = uint32_t(row) * a->stride;
-        for (size_t n = 0; n < dense; ++n) {
-            if ((a->output[n] >= 0) == (pass == 1)) {
-                a->rowOf[n] = row;
-                a->nodeOfRow[size_t(row++)] = int32_t(n);
-            }
-        }
-    }
-    a->slowCode = uint32_t(dense) * a->stride;
-    for (uint32_t &cell : a->table)
-        cell = a->codeOf(int32_t(cell));
-    for (size_t n = 0; n < dense; ++n)
-        a->table[n * a->stride + slowClass] = a->slowCode;
-    // Move each row to its place, following the cycles of the permutation.
-    std::vector<uint32_t> held(a->stride);
-    std::vector<char> placed(dense, 0);
-    for (size_t start = 0; start < dense; ++start) {
-        if (placed[start] || size_t(a->rowOf[start]) == start)
-            continue;
-        std::copy_n(&a->table[start * a->stride], a->stride, held.begin());
-        size_t from = start;
-        for (;;) {
-            const size_t to = size_t(a->rowOf[from]);
-            placed[from] = 1;
-            std::swap_ranges(held.begin(), held.end(), &a->table[to * a->stride]);
-            if (to == start)
-                break;
-            from = to;
-        }
+    a->slowCode = uint32_t((loudBase + loud) * a->stride);
+    for (size_t r = 0; r < loudBase + loud; r = r + 1 == quiet ? loudBase : r + 1) {
+        uint32_t *row = &a->table[r * a->stride];
+        for (uint32_t c = 0; c < a->stride; ++c)
+            row[c] = c == slowClass ? a->slowCode : a->codeOf(int32_t(row[c]));
     }
     return a;
 }
@@ -277,11 +335,8 @@ std::shared_ptr<FunctionMatcher::Automaton> compile(const QStringList &entries)
 } // namespace
 
 FunctionMatcher::FunctionMatcher(const QStringList &entries)
-    : m_entries(entries), m_automaton(compile(entries))
+    : m_entries(entries), m_automaton(compile(entries, &m_patternLength))
 {
-    m_patternLength.reserve(size_t(entries.size()));
-    for (const QString &entry : entries)
-        m_patternLength.push_back(entry.toUpper().size());
 }
 
 QList<bool> FunctionMatcher::present(QStringView text) const

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane {
 
 namespace {
@@ -36,6 +40,38 @@ char32_t decodeAt(const unsigned char *p, int length)
     }
 }
 
+bool breaksAt(const unsigned char *p, const unsigned char *limit)
+{
+    return *p == '\n' || (*p == '\r' && (p + 1 >= limit || p[1] != '\n'));
+}
+
+// Line ends in [from, until): LF, and CR not followed by LF; one pass, 16 bytes a step.
+qint64 countBreaks(const unsigned char *from, const unsigned char *until,
+                   const unsigned char *limit)
+{
+    qint64 lines = 0;
+    const unsigned char *p = from;
+#if defined(__SSE2__) && defined(__x86_64__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    while (until - p >= 17) {
+        __m128i counts = _mm_setzero_si128(); // per byte, at most 255 steps
+        for (int step = 0; step < 255 && until - p >= 17; ++step, p += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+            const __m128i breaks =
+                _mm_or_si128(_mm_cmpeq_epi8(x, lf),
+                             _mm_andnot_si128(_mm_cmpeq_epi8(next, lf), _mm_cmpeq_epi8(x, cr)));
+            counts = _mm_sub_epi8(counts, breaks);
+        }
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        lines += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+    }
+#endif
+    for (; p < until; ++p)
+        lines += breaksAt(p, limit);
+    return lines;
+}
+
 // Bytes the upper case of the character at p takes in the scan.
 int foldedLength(const unsigned char *p)
 {
@@ -58,13 +94,14 @@ struct TextScan::Lane
 };
 
 TextScan::TextScan(const FunctionMatcher &matcher, bool positions)
-    : m_matcher(matcher), m_a(matcher.automaton()), m_positions(positions)
+    : m_matcher(matcher), m_a(matcher.automaton()), m_fold(FoldTable::instance()),
+      m_positions(positions)
 {
     m_seen.assign(m_a.label.size(), 0);
     for (char empty : m_a.emptyEntry)
         m_seen[0] = m_seen[0] || empty;
     // A match spans at most this many bytes of the text, whatever upper-casing did.
-    m_keep = size_t(m_a.longestBytes) * size_t(FoldTable::instance().maxShrink) + 8;
+    m_keep = size_t(m_a.longestBytes) * size_t(m_fold.maxShrink) + 8;
 }
 
 TextScan::~TextScan() = default;
@@ -94,7 +131,7 @@ void TextScan::addUtf16(QStringView piece)
     // three bytes, as the entries do.
     std::vector<unsigned char> bytes;
     constexpr qsizetype kPiece = 64 * 1024;
-    for (qsizetype at = 0; at < piece.size() || (m_finished && m_heldHigh);) {
+    for (qsizetype at = 0; at < piece.size() || (m_finished && !m_highRun.empty());) {
         const qsizetype n = std::min(kPiece, piece.size() - at);
         bytes.clear();
         bytes.reserve(size_t(n) * 3 + 4);
@@ -123,42 +160,55 @@ void TextScan::addUtf16(QStringView piece)
             bytes.insert(bytes.end(), b, b + k);
         };
         const char16_t *u = piece.utf16() + at;
-        const std::vector<bool> &changes = FoldTable::instance().changes;
+        const std::vector<bool> &changes = m_fold.changes;
         // QString::toUpper() turns every unpaired surrogate after the first character it
-        // changes into U+FFFD, but for a high one that ends the text: the flags follow it.
+        // changes into U+FFFD, but for the high ones that end the text: a run of high
+        // surrogates waits until what follows it is known.
         auto lone = [&](char16_t c, bool textEnd) {
             put(m_caseChanged && !textEnd ? char16_t(0xFFFD) : c);
         };
-        qsizetype i = 0;
-        if (m_heldHigh) {
-            if (n > 0 && QChar::isLowSurrogate(u[0])) {
-                const char32_t c = QChar::surrogateToUcs4(m_heldHigh, u[i++]);
-                m_caseChanged = m_caseChanged || QChar::toUpper(c) != c;
-                put(c);
-            } else {
-                lone(m_heldHigh, n == 0);
-            }
-            m_heldHigh = 0;
-        }
-        for (; i < n; ++i) {
+        auto flushRun = [&](bool textEnd) {
+            for (char16_t high : m_highRun)
+                lone(high, textEnd);
+            m_highRun.clear();
+        };
+        // Kept in registers on the common path; written back around the rare one.
+        bool caseChanged = m_caseChanged;
+        bool held = !m_highRun.empty();
+        for (qsizetype i = 0; i < n; ++i) {
             const char16_t c = u[i];
-            if (c < 0x80) {
-                bytes.push_back(static_cast<unsigned char>(c));
-                m_caseChanged = m_caseChanged || changes[c];
-            } else if (!QChar::isSurrogate(c)) {
-                m_caseChanged = m_caseChanged || changes[c];
-                put(c);
-            } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
-                const char32_t pair = QChar::surrogateToUcs4(c, u[i + 1]);
+            if (Q_LIKELY(!QChar::isSurrogate(c) && !held)) {
+                caseChanged = caseChanged || changes[c];
+                if (c < 0x80)
+                    bytes.push_back(static_cast<unsigned char>(c));
+                else
+                    put(c);
+                continue;
+            }
+            m_caseChanged = caseChanged;
+            if (QChar::isHighSurrogate(c)) {
+                m_highRun.push_back(c);
+            } else if (QChar::isLowSurrogate(c) && !m_highRun.empty()) {
+                const char32_t pair = QChar::surrogateToUcs4(m_highRun.back(), c);
+                m_highRun.pop_back();
+                flushRun(false);
                 m_caseChanged = m_caseChanged || QChar::toUpper(pair) != pair;
                 put(pair);
-                ++i;
-            } else if (QChar::isHighSurrogate(c) && i + 1 == n && !m_finished) {
-                m_heldHigh = c;
             } else {
-                lone(c, m_finished && i + 1 == n && at + n == piece.size());
+                flushRun(false);
+                if (QChar::isSurrogate(c)) {
+                    lone(c, false);
+                } else {
+                    m_caseChanged = m_caseChanged || changes[c];
+                    put(c);
+                }
             }
+            caseChanged = m_caseChanged;
+            held = !m_highRun.empty();
         }
+        m_caseChanged = caseChanged;
+        if (m_finished)
+            flushRun(true);
         addBytes(bytes.data(), bytes.size());
         at += n;
         if (n == 0)
@@ -203,7 +253,7 @@ void TextScan::addBytes(const unsigned char *data, size_t size)
 void TextScan::finish()
 {
     m_finished = true;
-    if (m_heldHigh)
+    if (!m_highRun.empty())
         addUtf16(QStringView());
     if (m_positions) {
         emitUpTo(std::numeric_limits<qint64>::max());
@@ -217,7 +267,8 @@ void TextScan::scanBlock(const unsigned char *base, size_t begin, size_t end)
     const size_t prime = m_keep;
     Lane lanes[kLanes];
     int count = 1;
-    if (length >= size_t(kLanes) * (prime + 4096))
+    // Small files too: a lane only needs to be longer than its run-up.
+    if (length >= size_t(kLanes) * (prime + 64))
         count = kLanes;
     for (int k = 0; k < count; ++k) {
         const size_t from = begin + length * size_t(k) / size_t(count);
@@ -231,42 +282,48 @@ void TextScan::scanBlock(const unsigned char *base, size_t begin, size_t end)
         // The first lane may carry a state the table does not hold.
         if (lanes[0].code >= m_a.slowCode)
             settle(lanes[0], m_a.nodeOf(lanes[0].code));
-        const uint32_t *table = m_a.table.data();
+        const uint32_t *table = m_a.table.get();
         const uint16_t *cls = m_a.textClass.data();
         const uint32_t threshold = m_a.threshold;
         Lane &a = lanes[0], &b = lanes[1], &c = lanes[2], &d = lanes[3];
-        while (a.p < a.end && b.p < b.end && c.p < c.end && d.p < d.end) {
-            const uint32_t pa = a.code, pb = b.code, pc = c.code, pd = d.code;
-            a.code = table[pa + cls[*a.p]];
-            b.code = table[pb + cls[*b.p]];
-            c.code = table[pc + cls[*c.p]];
-            d.code = table[pd + cls[*d.p]];
-            if (Q_UNLIKELY((a.code >= threshold) | (b.code >= threshold) | (c.code >= threshold) |
-                           (d.code >= threshold))) {
-                if (a.code >= threshold)
-                    handle(a, pa);
-                else
-                    ++a.p;
-                if (b.code >= threshold)
-                    handle(b, pb);
-                else
-                    ++b.p;
-                if (c.code >= threshold)
-                    handle(c, pc);
-                else
-                    ++c.p;
-                if (d.code >= threshold)
-                    handle(d, pd);
-                else
-                    ++d.p;
-                if (complete())
-                    return;
-            } else {
-                ++a.p;
-                ++b.p;
-                ++c.p;
-                ++d.p;
+        for (;;) {
+            const ptrdiff_t left = std::min({a.end - a.p, b.end - b.p, c.end - c.p, d.end - d.p});
+            if (left <= 0)
+                break;
+            // One index for the four lanes until one of them needs a look.
+            const unsigned char *pa = a.p, *pb = b.p, *pc = c.p, *pd = d.p;
+            uint32_t ca = a.code, cb = b.code, cc = c.code, cd = d.code;
+            ptrdiff_t i = 0;
+            for (; i < left; ++i) {
+                const uint32_t na = table[ca + cls[pa[i]]], nb = table[cb + cls[pb[i]]];
+                const uint32_t nc = table[cc + cls[pc[i]]], nd = table[cd + cls[pd[i]]];
+                if (Q_UNLIKELY((na | nb | nc | nd) >= threshold)) // a power of two
+                    break;
+                ca = na;
+                cb = nb;
+                cc = nc;
+                cd = nd;
             }
+            a.p = pa + i;
+            b.p = pb + i;
+            c.p = pc + i;
+            d.p = pd + i;
+            a.code = ca;
+            b.code = cb;
+            c.code = cc;
+            d.code = cd;
+            if (i == left)
+                continue;
+            for (Lane *lane : {&a, &b, &c, &d}) {
+                const uint32_t previous = lane->code;
+                lane->code = table[previous + cls[*lane->p]];
+                if (lane->code >= threshold)
+                    handle(*lane, previous);
+                else
+                    ++lane->p;
+            }
+            if (complete())
+                return;
         }
     }
     for (int k = 0; k < count; ++k)
@@ -278,7 +335,7 @@ void TextScan::run(Lane &lane)
 {
     if (lane.code >= m_a.slowCode)
         settle(lane, m_a.nodeOf(lane.code));
-    const uint32_t *table = m_a.table.data();
+    const uint32_t *table = m_a.table.get();
     const uint16_t *cls = m_a.textClass.data();
     while (lane.p < lane.end) {
         const uint32_t previous = lane.code;
@@ -299,6 +356,22 @@ void TextScan::handle(Lane &lane, uint32_t previous)
 {
     int32_t node;
     if (lane.code == m_a.slowCode) {
+        // A caseless 3-byte character that ends no entry: its bytes as they are, in the table.
+        const unsigned char *p = lane.p;
+        if ((p[0] & 0xF0) == 0xE0 && m_fold.caseless3[size_t((p[0] & 0x0F) << 6 | (p[1] & 0x3F))]) {
+            uint32_t code = previous;
+            int k = 0;
+            for (; k < 3; ++k) {
+                code = m_a.table[code + m_a.patternClass[p[k]]];
+                if (code >= m_a.threshold)
+                    break;
+            }
+            if (k == 3) {
+                lane.code = code;
+                lane.p += 3;
+                return;
+            }
+        }
         node = stepCharacter(lane, m_a.nodeOf(previous));
     } else {
         node = m_a.nodeOf(lane.code);
@@ -311,7 +384,7 @@ void TextScan::handle(Lane &lane, uint32_t previous)
 void TextScan::settle(Lane &lane, int32_t node)
 {
     while (node >= m_a.denseCount && lane.p < lane.end) {
-        if (FoldTable::instance().slowLead[*lane.p]) {
+        if (m_fold.slowLead[*lane.p]) {
             node = stepCharacter(lane, node);
         } else {
             node = m_a.next(node, *lane.p);
@@ -396,12 +469,9 @@ void TextScan::advanceTracker(qint64 to)
     const unsigned char *begin = m_window.data() + (m_trackAt - m_windowStart);
     const unsigned char *end = m_window.data() + (to - m_windowStart);
     const unsigned char *limit = m_window.data() + m_window.size();
-    auto breaksAt = [&](const unsigned char *p) {
-        return *p == '\n' || (*p == '\r' && (p + 1 >= limit || p[1] != '\n'));
-    };
     const unsigned char *lastBreak = nullptr;
     for (const unsigned char *p = end; p > begin; --p) {
-        if ((p[-1] == '\n' || p[-1] == '\r') && breaksAt(p - 1)) {
+        if ((p[-1] == '\n' || p[-1] == '\r') && breaksAt(p - 1, limit)) {
             lastBreak = p - 1;
             break;
         }
@@ -420,12 +490,7 @@ void TextScan::advanceTracker(qint64 to)
         return n;
     };
     if (lastBreak) {
-        qint64 lines = std::count(begin, lastBreak + 1, '\n');
-        for (const unsigned char *p = begin; (p = static_cast<const unsigned char *>(
-                                                  std::memchr(p, '\r', size_t(lastBreak + 1 - p))));
-             ++p)
-            lines += breaksAt(p);
-        m_line += int(lines);
+        m_line += int(countBreaks(begin, lastBreak + 1, limit));
         m_column = 1 + int(characters(lastBreak + 1, end));
     } else {
         m_column += int(characters(begin, end));
@@ -550,7 +615,7 @@ InputStatus scanInput(QIODevice &device, const FunctionMatcher &matcher, bool po
             }
             const QByteArrayView piece = QByteArrayView(buffer).sliced(skip, cut - skip);
             skip = 0;
-            if (!piece.isValidUtf8()) {
+            if (!isValidUtf8(piece)) {
                 plain = false;
                 break;
             }

@@ -9,11 +9,14 @@
 #include <QStringView>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QIODevice;
 
 namespace morvane {
+
+struct FoldTable;
 
 // One pass of the matcher over a text that arrives in pieces, upper-casing as it goes:
 // the flags of present() and, when asked, the occurrences of findOccurrences().
@@ -52,12 +55,13 @@ private:
 
     const FunctionMatcher &m_matcher;
     const FunctionMatcher::Automaton &m_a;
+    const FoldTable &m_fold;
     bool m_positions;
     std::vector<char> m_seen; // per node
     int m_seenCount = 0;
     uint32_t m_code = 0;
     bool m_finished = false;
-    char16_t m_heldHigh = 0;
+    std::u16string m_highRun;   // high surrogates not yet known to be paired or trailing
     bool m_caseChanged = false; // some character so far has a different upper case
 
     // Positions: the text's tail is kept so that matches and line counts can look back.

@@ -14,6 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = morvane::decodeUserText(bytes);
+    for (qsizetype from = 0; from < qMin<qsizetype>(size, 4); ++from) { // every alignment
+        const QByteArrayView part = QByteArrayView(bytes).sliced(from);
+        if (morvane::isValidUtf8(part) != part.isValidUtf8())
+            std::abort();
+    }
     if (!bytes.startsWith("\xEF\xBB\xBF") && morvane::isValidUtf8(bytes) &&
         text != QString::fromUtf8(bytes))
         std::abort();

@@ -2,6 +2,7 @@
 #include "encoding.h"
 #include "functionlist.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace morvane;
@@ -29,6 +30,7 @@ private slots:
     void clockReadOnlyWhenNothingFound();
     void decoding_data();
     void decoding();
+    void utf8ValidationIsQts();
 };
 
 void TestCheck::report_data()
@@ -147,6 +149,43 @@ void TestCheck::decoding()
     QCOMPARE(decoded.text, text);
     QCOMPARE(decoded.replaced, replaced);
     QCOMPARE(decodeUserText(bytes), text);
+}
+
+// Sequences valid and not, cut anywhere, around the validator's 32-byte steps.
+void TestCheck::utf8ValidationIsQts()
+{
+    const QList<QByteArray> pieces = {"a",
+                                      "ZIG(C,5)",
+                                      "\xC2\x80",
+                                      "\xDF\xBF",
+                                      "\xE4\xB8\xAD",
+                                      "\xEF\xBC\x9A",
+                                      "\xE0\xA0\x80",
+                                      "\xED\x9F\xBF",
+                                      "\xF0\x90\x80\x80",
+                                      "\xF4\x8F\xBF\xBF",
+                                      "\xC0\x80",
+                                      "\xC1\xBF",
+                                      "\xE0\x9F\xBF",
+                                      "\xED\xA0\x80",
+                                      "\xF0\x8F\xBF\xBF",
+                                      "\xF4\x90\x80\x80",
+                                      "\xF5\x80",
+                                      "\xFF",
+                                      "\x80",
+                                      "\xBF\xBF",
+                                      "\xE4\xB8",
+                                      "\xF0\x90\x80"};
+    QRandomGenerator rng(32);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray bytes;
+        const bool bad = rng.bounded(4) == 0;
+        for (int n = rng.bounded(40); n > 0; --n)
+            bytes += pieces[rng.bounded(bad ? pieces.size() : 10)];
+        if (rng.bounded(3) == 0)
+            bytes.chop(rng.bounded(qMin<qsizetype>(4, bytes.size() + 1)));
+        QCOMPARE(isValidUtf8(bytes), QByteArrayView(bytes).isValidUtf8());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCheck)

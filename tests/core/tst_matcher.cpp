@@ -12,13 +12,16 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Pieces chosen to collide: contained names, overlaps, spaces, case, non-ASCII, letters
-// whose upper case is longer, a character outside the BMP.
+// whose upper case is longer, a character outside the BMP, caseless punctuation,
+// a lone high surrogate (which toUpper() may turn into U+FFFD).
+const QString kLoneHigh(QChar(char16_t(0xD83D)));
 const QStringList kPieces = {
     u"ZIG"_s,  u"ZIGA"_s, u"FLATZIG"_s, u"FLATZIGA"_s, u"zig"_s, u"Peak"_s,   u"PEAKBARS"_s,
     u"A"_s,    u"AA"_s,   u"AAA"_s,     u" ZIG "_s,    u"  "_s,  u"#MONTH"_s, u"#"_s,
     u"未来"_s, u"未"_s,   u"ß"_s,       u"SS"_s,       u"ﬁ"_s,   u"FI"_s,     u"Σ"_s,
     u"σ"_s,    u"😀"_s,    u"\t"_s,      u"\r\n"_s,     u"("_s,   u","_s,      u"ǅ"_s,
     u"ſ"_s,    u"ΐ"_s,    u"ﬃ"_s,       u"𐐨"_s,        u"ı"_s,   u"ａ"_s,     u"\r"_s,
+    u"，"_s,   u"“"_s,    u"\uFFFD"_s,  kLoneHigh,
 };
 
 QString randomText(QRandomGenerator &rng, int maxPieces)
@@ -77,8 +80,11 @@ void TestMatcher::agreesWithPlainSearch()
         const QString formula = randomText(rng, 30);
         const QString upper = formula.toUpper();
         const QList<bool> expected = plainSearch(upper, list);
+        const FunctionMatcher matcher(list);
+        for (qsizetype e = 0; e < list.size(); ++e)
+            QCOMPARE(matcher.patternLength(e), list[e].toUpper().size());
         // as written: the matcher upper-cases inside
-        const QList<bool> actual = FunctionMatcher(list).present(round % 2 ? formula : upper);
+        const QList<bool> actual = matcher.present(round % 2 ? formula : upper);
         if (actual != expected)
             QFAIL(qPrintable(u"formula %1, list %2"_s.arg(formula, list.join(u'|'))));
     }
@@ -216,6 +222,9 @@ void TestMatcher::positions_data()
     QTest::newRow("chinese") << u"取未来函数"_s << QStringList{u"未来"_s} << u"0:1:2"_s;
     QTest::newRow("inside ﬃ") << u"aﬃ"_s << QStringList{u"FI"_s} << u"0:1:2"_s;
     QTest::newRow("long s") << u"ſſzig"_s << QStringList{u"SSZ"_s} << u"0:1:1"_s;
+    QTest::newRow("lone highs that end the text stay") // toUpper() keeps the whole run
+        << (u"ſ"_s + kLoneHigh + kLoneHigh) << QStringList{u"\uFFFD"_s, kLoneHigh}
+        << u"1:1:2 1:1:3"_s;
     QTest::newRow("after deseret") << u"𐐨\rzig"_s << QStringList{u"ZIG"_s} << u"0:2:1"_s;
 }
 
