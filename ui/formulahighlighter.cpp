@@ -29,7 +29,8 @@ QTextCharFormat nameFormat(NameClass cls)
     case NameClass::Drift:
         return colour(skin::driftOrange);
     case NameClass::LastBar: {
-        QTextCharFormat f;
+        // Coloured as well: at 12 px the line box may leave no room for the wave.
+        QTextCharFormat f = colour(skin::lastBarUnderline);
         f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
         f.setUnderlineColor(skin::lastBarUnderline);
         return f;
@@ -38,6 +39,35 @@ QTextCharFormat nameFormat(NameClass cls)
         break;
     }
     return {};
+}
+
+// REF(X,-N) on one line: the tokens after the name read "( … , - number )".
+bool negativeOffsetCall(QStringView text, const std::vector<formula::Token> &tokens, size_t name)
+{
+    auto next = [&](size_t i) {
+        for (++i; i < tokens.size() && tokens[i].kind == TokenKind::Space; ++i) {
+        }
+        return i;
+    };
+    size_t i = next(name);
+    if (i >= tokens.size() || tokens[i].kind != TokenKind::LeftParen)
+        return false;
+    int depth = 0;
+    for (; i < tokens.size(); i = next(i)) {
+        const TokenKind k = tokens[i].kind;
+        if (k == TokenKind::LeftParen)
+            ++depth;
+        else if (k == TokenKind::RightParen && --depth == 0)
+            return false;
+        else if (k == TokenKind::Comma && depth == 1)
+            break;
+    }
+    const size_t minus = next(i);
+    const size_t number = next(minus);
+    const size_t close = next(number);
+    return close < tokens.size() && tokens[minus].kind == TokenKind::Operator &&
+           text.sliced(tokens[minus].offset, tokens[minus].length) == u"-" &&
+           tokens[number].kind == TokenKind::Number && tokens[close].kind == TokenKind::RightParen;
 }
 
 } // namespace
@@ -72,17 +102,33 @@ void FormulaHighlighter::highlightBlock(const QString &text)
             setFormat(from, count, colour(skin::commentGrey));
             break;
         case TokenKind::Text:
-        case TokenKind::Quoted:
         case TokenKind::Note:
             setFormat(from, count, colour(skin::quotedText));
             break;
+        case TokenKind::Quoted: {
+            setFormat(from, count, colour(skin::quotedText));
+            // "KDJ.K#WEEK": the period suffix counts inside the quotes too.
+            const QStringView quoted = QStringView(text).sliced(t.offset, t.length);
+            const qsizetype sharp = quoted.lastIndexOf(u'#');
+            if (sharp > 0) {
+                qsizetype stop = sharp + 1;
+                while (stop < quoted.size() && quoted[stop].isLetterOrNumber())
+                    ++stop;
+                if (formula::isPeriodWord(quoted.sliced(sharp + 1, stop - sharp - 1)))
+                    setFormat(from + static_cast<int>(sharp), static_cast<int>(stop - sharp),
+                              nameFormat(NameClass::Drift));
+            }
+            break;
+        }
         case TokenKind::Period:
             setFormat(from, count, nameFormat(NameClass::Drift));
             break;
         case TokenKind::Name:
             if (const formula::KnownName *known =
                     formula::knownName(QStringView(text).sliced(t.offset, t.length));
-                known && !known->negativeOffsetOnly)
+                known &&
+                (!known->negativeOffsetOnly ||
+                 negativeOffsetCall(text, tokens, static_cast<size_t>(&t - tokens.data()))))
                 setFormat(from, count, nameFormat(known->cls));
             break;
         default:

@@ -149,7 +149,8 @@ void TestFormulaAssist::colours()
 {
     WindowFixture fx;
     auto w = fx.makeWindow();
-    w->txtCode->setPlainText(u"{ a\nZIG }\nA:ZIG(3,5)#WEEK;'ZIG'"_s);
+    w->txtCode->setPlainText(
+        u"{ a\nZIG }\nA:ZIG(3,5)#WEEK;'ZIG'\nB:REF(C,-1)+REF(C,1);\"KDJ.K#WEEK\""_s);
     auto formatAt = [&](int blockNumber, int column) {
         const QTextBlock block = w->txtCode->document()->findBlockByNumber(blockNumber);
         for (const QTextLayout::FormatRange &r : block.layout()->formats()) {
@@ -162,6 +163,9 @@ void TestFormulaAssist::colours()
     QCOMPARE(formatAt(2, 2).foreground().color(), QColor(255, 0, 0));     // ZIG
     QCOMPARE(formatAt(2, 11).foreground().color(), QColor(224, 112, 0));  // #WEEK
     QCOMPARE(formatAt(2, 18).foreground().color(), QColor(0, 128, 128));  // 'ZIG'
+    QCOMPARE(formatAt(3, 2).foreground().color(), QColor(255, 0, 0));     // REF(C,-1)
+    QVERIFY(!formatAt(3, 13).hasProperty(QTextFormat::ForegroundBrush));  // REF(C,1)
+    QCOMPARE(formatAt(3, 27).foreground().color(), QColor(224, 112, 0));  // "KDJ.K#WEEK"
 }
 
 void TestFormulaAssist::keystrokeTouchesOneBlock()
