@@ -215,6 +215,16 @@ IgnoreWhy whyFor(TokenKind kind)
     return kind == TokenKind::Comment ? IgnoreWhy::Comment : IgnoreWhy::Text;
 }
 
+size_t nextCodeToken(const std::vector<Token> &tokens, size_t i)
+{
+    for (++i; i < tokens.size(); ++i) {
+        const TokenKind k = tokens[i].kind;
+        if (k != TokenKind::Space && k != TokenKind::Newline && k != TokenKind::Comment)
+            break;
+    }
+    return i;
+}
+
 class Checker
 {
 public:
@@ -260,15 +270,7 @@ public:
 private:
     qsizetype length(int32_t p) const { return m_patterns[static_cast<size_t>(p)].text.size(); }
 
-    size_t nextCode(size_t i) const
-    {
-        for (++i; i < m_tokens.size(); ++i) {
-            const TokenKind k = m_tokens[i].kind;
-            if (k != TokenKind::Space && k != TokenKind::Newline && k != TokenKind::Comment)
-                break;
-        }
-        return i;
-    }
+    size_t nextCode(size_t i) const { return nextCodeToken(m_tokens, i); }
 
     TokenKind nextCodeKind(size_t i) const
     {
@@ -286,30 +288,6 @@ private:
     QStringView spelling(const Token &t) const
     {
         return QStringView(m_text).sliced(t.offset, t.length);
-    }
-
-    // REF(X,-1) in a statement the parser skipped: looked for in the tokens.
-    bool negativeRefInTokens(size_t i) const
-    {
-        size_t j = nextCode(i);
-        if (j >= m_tokens.size() || m_tokens[j].kind != TokenKind::LeftParen)
-            return false;
-        int depth = 0;
-        for (; j < m_tokens.size(); j = nextCode(j)) {
-            const TokenKind k = m_tokens[j].kind;
-            if (k == TokenKind::LeftParen)
-                ++depth;
-            else if (k == TokenKind::RightParen && --depth == 0)
-                return false;
-            else if (k == TokenKind::Comma && depth == 1)
-                break;
-        }
-        const size_t minus = nextCode(j);
-        const size_t number = nextCode(minus);
-        const size_t close = nextCode(number);
-        return close < m_tokens.size() && m_tokens[minus].kind == TokenKind::Operator &&
-               spelling(m_tokens[minus]) == u"-" && m_tokens[number].kind == TokenKind::Number &&
-               m_tokens[close].kind == TokenKind::RightParen;
     }
 
     static bool contains(const std::vector<qsizetype> &sorted, qsizetype offset)
@@ -347,7 +325,7 @@ private:
         if (p.name.negativeOffsetOnly) { // REF, REFV: only the calls that read later bars
             if (whole && t.kind == TokenKind::Name &&
                 (contains(m_negativeRefs, t.offset) ||
-                 (!contains(m_refCalls, t.offset) && negativeRefInTokens(i))))
+                 (!contains(m_refCalls, t.offset) && isNegativeOffsetCall(m_text, m_tokens, i))))
                 count(id, i, start);
             return;
         }
@@ -446,6 +424,30 @@ private:
 };
 
 } // namespace
+
+bool isNegativeOffsetCall(QStringView text, const std::vector<Token> &tokens, size_t name)
+{
+    auto next = [&](size_t i) { return nextCodeToken(tokens, i); };
+    size_t j = next(name);
+    if (j >= tokens.size() || tokens[j].kind != TokenKind::LeftParen)
+        return false;
+    int depth = 0;
+    for (; j < tokens.size(); j = next(j)) {
+        const TokenKind k = tokens[j].kind;
+        if (k == TokenKind::LeftParen)
+            ++depth;
+        else if (k == TokenKind::RightParen && --depth == 0)
+            return false;
+        else if (k == TokenKind::Comma && depth == 1)
+            break;
+    }
+    const size_t minus = next(j);
+    const size_t number = next(minus);
+    const size_t close = next(number);
+    return close < tokens.size() && tokens[minus].kind == TokenKind::Operator &&
+           text.sliced(tokens[minus].offset, tokens[minus].length) == u"-" &&
+           tokens[number].kind == TokenKind::Number && tokens[close].kind == TokenKind::RightParen;
+}
 
 PreciseResult preciseCheck(const QString &text, const QStringList &listEntries)
 {

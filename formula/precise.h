@@ -2,6 +2,7 @@
 
 #include "ast.h"
 #include "knowledge.h"
+#include "lexer.h"
 
 #include <QJsonObject>
 #include <QLatin1StringView>
@@ -59,6 +60,10 @@ struct PreciseResult
 // uses. A list entry that is no name (spaces, punctuation) is searched for as plain
 // upper-cased text over the code outside comments and quotes.
 PreciseResult preciseCheck(const QString &text, const QStringList &listEntries);
+
+// The name at tokens[name] is called with a negative constant second argument, as
+// REF(C,-1): the tokens after it read "( … , - number )", blanks and comments aside.
+bool isNegativeOffsetCall(QStringView text, const std::vector<Token> &tokens, size_t name);
 
 // comment, text, identifier, defined
 QLatin1StringView whyWord(IgnoreWhy why);

@@ -2,6 +2,7 @@
 
 #include "knowledge.h"
 #include "lexer.h"
+#include "precise.h"
 #include "skinwidgets.h"
 
 #include <QTextDocument>
@@ -39,35 +40,6 @@ QTextCharFormat nameFormat(NameClass cls)
         break;
     }
     return {};
-}
-
-// REF(X,-N) on one line: the tokens after the name read "( … , - number )".
-bool negativeOffsetCall(QStringView text, const std::vector<formula::Token> &tokens, size_t name)
-{
-    auto next = [&](size_t i) {
-        for (++i; i < tokens.size() && tokens[i].kind == TokenKind::Space; ++i) {
-        }
-        return i;
-    };
-    size_t i = next(name);
-    if (i >= tokens.size() || tokens[i].kind != TokenKind::LeftParen)
-        return false;
-    int depth = 0;
-    for (; i < tokens.size(); i = next(i)) {
-        const TokenKind k = tokens[i].kind;
-        if (k == TokenKind::LeftParen)
-            ++depth;
-        else if (k == TokenKind::RightParen && --depth == 0)
-            return false;
-        else if (k == TokenKind::Comma && depth == 1)
-            break;
-    }
-    const size_t minus = next(i);
-    const size_t number = next(minus);
-    const size_t close = next(number);
-    return close < tokens.size() && tokens[minus].kind == TokenKind::Operator &&
-           text.sliced(tokens[minus].offset, tokens[minus].length) == u"-" &&
-           tokens[number].kind == TokenKind::Number && tokens[close].kind == TokenKind::RightParen;
 }
 
 } // namespace
@@ -126,9 +98,9 @@ void FormulaHighlighter::highlightBlock(const QString &text)
         case TokenKind::Name:
             if (const formula::KnownName *known =
                     formula::knownName(QStringView(text).sliced(t.offset, t.length));
-                known &&
-                (!known->negativeOffsetOnly ||
-                 negativeOffsetCall(text, tokens, static_cast<size_t>(&t - tokens.data()))))
+                known && (!known->negativeOffsetOnly ||
+                          formula::isNegativeOffsetCall(text, tokens,
+                                                        static_cast<size_t>(&t - tokens.data()))))
                 setFormat(from, count, nameFormat(known->cls));
             break;
         default:
