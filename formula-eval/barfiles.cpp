@@ -174,8 +174,6 @@ BarsFileRead readExport(const QByteArray &bytes)
         if (seen == 1 && !isExportColumns(line)) {
             // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
             const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
-            if (!isExportTitle(line))
-                return stop(BarsProblem::UnknownLayout, lineNo, 0);
             if (!words.isEmpty() && words[0].size() <= 12 &&
                 std::all_of(words[0].begin(), words[0].end(), [](QChar c) { return c.isDigit(); }))
                 r.code = words[0];

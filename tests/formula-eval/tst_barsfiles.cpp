@@ -134,6 +134,9 @@ void TestBarsFiles::read_data()
         exportFile(u"2024/01/02  10.00  11.00  9.50  10.50  1000  10500.00\r\n"_s,
                    u"日期  开盘  最高  最低  收盘  成交量  成交额\r\n"_s),
         BarsProblem::None, 0, 0, 1, 10.5);
+    row("export with a bare title", txt,
+        gbk(u"000001 平安银行\r\n日期\t开盘\t最高\t最低\t收盘\r\n2024/01/02\t10\t11\t9.5\t10.5\r\n"_s),
+        BarsProblem::None, 0, 0, 1, 10.5);
     row("export without volume", txt,
         exportFile(u"2024/01/02\t10.00\t11.00\t9.50\t10.50\r\n"_s,
                    u"日期\t开盘\t最高\t最低\t收盘\r\n"_s),
