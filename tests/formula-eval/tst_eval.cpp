@@ -87,7 +87,7 @@ void TestEval::functions_data()
     QTest::newRow("REFX") << u"REFX(C,1)"_s << L{1, 2, 3} << L{2, 3, n};
     QTest::newRow("REFXV") << u"REFXV(C,1)"_s << L{1, 2, 3} << L{2, 3, 3};
     QTest::newRow("HHV") << u"HHV(C,2)"_s << L{1, 3, 2, 1} << L{1, 3, 3, 2};
-    QTest::newRow("HHV per-bar N") << u"HHV(C,BARSCOUNT(C))"_s << L{2, 1, 3, 2} << L{2, 2, 3, 3};
+    QTest::newRow("HHV per-bar N") << u"HHV(C,BARSCOUNT(C))"_s << L{2, 1, 3, 2} << L{2, 1, 3, 3};
     QTest::newRow("LLV all") << u"LLV(C,0)"_s << L{3, 1, 2} << L{3, 1, 1};
     QTest::newRow("HHVBARS") << u"HHVBARS(C,3)"_s << L{1, 3, 2, 1} << L{0, 0, 1, 2};
     QTest::newRow("LLVBARS") << u"LLVBARS(C,0)"_s << L{3, 1, 2} << L{0, 0, 1};
