@@ -102,21 +102,52 @@ template <typename F> Series windowed(const Value &x, const Value &n, bool parti
 }
 
 // Running sums over the bars, so that any window's sum costs two reads whatever N is.
-// Long double keeps window sums of volumes exact to 1e-9 over millions of bars.
+// Infinite and NaN values are counted apart (and only when there are any), so one of them
+// spoils the windows that hold it and no other.
 class Prefix
 {
 public:
     Prefix() = default;
-    template <typename F> Prefix(Sz size, F valueAt) : m_s(size + 1, 0.0L)
+    template <typename F> Prefix(Sz size, F valueAt)
     {
-        for (Sz k = 0; k < size; ++k)
-            m_s[k + 1] = m_s[k] + static_cast<long double>(valueAt(k));
+        m_s.reserve(size + 1);
+        m_s.push_back(0.0);
+        for (Sz k = 0; k < size; ++k) {
+            const double v = valueAt(k);
+            if (std::isfinite(v)) {
+                m_s.push_back(m_s.back() + v);
+                continue;
+            }
+            if (m_special.empty())
+                m_special.assign(3 * (size + 1), 0);
+            m_s.push_back(m_s.back());
+            const Sz kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
+            m_special[3 * (k + 1) + kind] = 1;
+        }
+        for (Sz k = 1; k < m_special.size() / 3; ++k)
+            for (Sz kind = 0; kind < 3; ++kind)
+                m_special[3 * k + kind] += m_special[3 * (k - 1) + kind];
     }
     // Sum over bars [from, to].
-    long double sum(Sz from, Sz to) const { return m_s[to + 1] - m_s[from]; }
+    double sum(Sz from, Sz to) const
+    {
+        if (!m_special.empty()) {
+            auto count = [&](Sz kind) {
+                return m_special[3 * (to + 1) + kind] - m_special[3 * from + kind];
+            };
+            const Sz nans = count(0), up = count(1), down = count(2);
+            if (nans > 0 || (up > 0 && down > 0))
+                return kNaN;
+            if (up > 0 || down > 0)
+                return up > 0 ? std::numeric_limits<double>::infinity()
+                              : -std::numeric_limits<double>::infinity();
+        }
+        return m_s[to + 1] - m_s[from];
+    }
 
 private:
-    std::vector<long double> m_s;
+    std::vector<double> m_s;
+    std::vector<Sz> m_special; // running counts of NaN, +inf, −inf, three a bar
 };
 
 // Bars of x that are empty, counted.
@@ -153,12 +184,13 @@ public:
             last = starts[i];
         }
         if (forward) {
-            std::vector<Sz> queue(size);
-            Sz head = 0, tail = 0;
+            std::vector<Sz> queue;
+            queue.reserve(size);
+            Sz head = 0;
             for (Sz i = 0; i < size; ++i) {
-                while (tail > head && !better(queue[tail - 1], i))
-                    --tail;
-                queue[tail++] = i;
+                while (queue.size() > head && !better(queue.back(), i))
+                    queue.pop_back();
+                queue.push_back(i);
                 if (starts[i] < 0)
                     continue;
                 while (queue[head] < Sz(starts[i]))

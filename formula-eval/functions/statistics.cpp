@@ -6,11 +6,11 @@ namespace morvane::formula {
 
 namespace {
 
-// The first value x has, subtracted before squaring: sums of squares of prices near 10
+// The first finite value x has, subtracted before squaring: sums of squares of prices near 10
 // then stay small, and a constant window gives exactly 0.
 double pivot(const Series &x)
 {
-    const auto it = std::find_if(x.begin(), x.end(), [](double v) { return !std::isnan(v); });
+    const auto it = std::find_if(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
     return it == x.end() ? 0.0 : *it;
 }
 
@@ -113,7 +113,10 @@ Series stat(const Args &a, int kind)
             return kNaN;
         const auto n = static_cast<long double>(i - from + 1);
         const long double s = sums.sum(from, i);
-        const long double sq = std::max(0.0L, squares.sum(from, i) - s * s / n);
+        const long double raw = squares.sum(from, i) - s * s / n;
+        if (!std::isfinite(raw)) // an infinity in the window
+            return kNaN;
+        const long double sq = std::max(0.0L, raw);
         switch (kind) {
         case 0:
             return n > 1 ? double(std::sqrt(sq / (n - 1))) : kNaN; // STD: sample
@@ -206,8 +209,10 @@ std::span<const FunctionEntry> statisticsFunctions()
          [](const Args &a, const Bars &b) {
              const Sz size = b.close.size();
              Series out = empty(size);
-             const double n = countAt(a[0], size ? size - 1 : 0);
-             if (size == 0 || std::isnan(n) || n < 1 || double(size) < n)
+             if (size == 0)
+                 return out;
+             const double n = countAt(a[0], size - 1);
+             if (std::isnan(n) || n < 1 || double(size) < n)
                  return out;
              const double step = a[1].v[size - 1] / 100, cap = a[2].v[size - 1] / 100;
              const Sz first = Sz(n) - 1;

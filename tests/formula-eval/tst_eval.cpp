@@ -294,6 +294,7 @@ void TestEval::statistics_data()
     // High and low one above and below the close. With S=50 % the plain step would enter
     // the two bars before; Wilder's rule holds it at their lows, and the turn comes on the
     // last bar.
+    QTest::newRow("SAR no bars") << u"SAR(2,10,20)"_s << L{} << L{};
     QTest::newRow("SAR Wilder") << u"SAR(2,50,100)"_s << L{10, 11, 12, 13, 14, 15, 14.5, 14}
                                 << L{n, 9, 9, 10, 11, 12, 13, 16};
 }
@@ -359,6 +360,13 @@ void TestEval::oddArguments_data()
     QTest::newRow("BARSSINCEN 1e300") << u"BARSSINCEN(C>1,1E300)"_s << two << L{n, 0};
     QTest::newRow("MULAR 9.3e18") << u"MULAR(C,9.3E18)"_s << two << L{1, 2};
     QTest::newRow("PEAK 1e300") << u"PEAK(3,5,1E300)"_s << two << L{n, n};
+    // An infinite value spoils the windows that hold it, not the later ones.
+    QTest::newRow("SUM past an infinity")
+        << u"SUM(IF(C=1,POW(10,400),C),2)"_s << L{1, 2, 3, 4} << L{qInf(), qInf(), 5, 7};
+    QTest::newRow("MA past an infinity")
+        << u"MA(IF(C=1,-POW(10,400),C),2)"_s << L{1, 2, 3, 4} << L{n, -qInf(), 2.5, 3.5};
+    QTest::newRow("STD past an infinity") << u"STD(IF(C=1,POW(10,400),C),2)"_s << L{1, 2, 4, 6}
+                                          << L{n, n, std::sqrt(2.0), std::sqrt(2.0)};
     QTest::newRow("SUMBARS infinite") << u"SUMBARS(C,POW(10,400))"_s << two << L{n, n};
 }
 
