@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 
 namespace morvane::formula {
 
@@ -35,18 +34,61 @@ std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
                                  const QStringList &periods, qsizetype statements)
 {
     const qsizetype n = bars.size();
-    std::set<qsizetype> cuts;
-    const qsizetype tail = std::max<qsizetype>(0, n - 1 - options.denseTail);
-    for (qsizetype t = tail; t < n - 1; ++t)
-        cuts.insert(t);
-    const qsizetype stride = options.stride > 0 ? options.stride : statements <= 20 ? 1 : 10;
-    for (qsizetype t = stride - 1; t < tail; t += stride)
-        cuts.insert(t);
-    for (const QString &p : periods)
-        for (qsizetype t = 0; t + 1 < n; ++t)
-            if (periodKey(p, bars.dates[Sz(t)]) != periodKey(p, bars.dates[Sz(t + 1)]))
-                cuts.insert(t);
-    return {cuts.begin(), cuts.end()};
+    if (n < 2)
+        return {};
+    const qsizetype baseStride = options.stride > 0 ? options.stride : statements <= 20 ? 1 : 10;
+    std::vector<qsizetype> periodEnds; // before the tail: the tail holds every bar anyway
+    auto periodEndsBefore = [&](qsizetype limit) {
+        periodEnds.clear();
+        for (qsizetype t = 0; t + 1 < n && t < limit; ++t)
+            for (const QString &p : periods)
+                if (periodKey(p, bars.dates[Sz(t)]) != periodKey(p, bars.dates[Sz(t + 1)])) {
+                    periodEnds.push_back(t);
+                    break;
+                }
+    };
+    auto gather = [&](qsizetype tail, qsizetype stride, qsizetype periodSlots) {
+        std::vector<qsizetype> cuts;
+        const qsizetype ends = qsizetype(periodEnds.size());
+        const qsizetype taken = std::min(ends, periodSlots);
+        qsizetype next = 0; // the i-th of `taken` period ends spread evenly over all of them
+        qsizetype i = 0;
+        auto nextEnd = [&] {
+            next =
+                i < taken ? periodEnds[Sz(qsizetype(double(i) * double(ends) / double(taken)))] : n;
+            ++i;
+        };
+        nextEnd();
+        for (qsizetype t = 0; t < n - 1; ++t) {
+            bool isCut = t >= tail || (t + 1) % stride == 0;
+            while (next <= t) {
+                isCut = isCut || next == t;
+                nextEnd();
+            }
+            if (isCut)
+                cuts.push_back(t);
+        }
+        return cuts;
+    };
+
+    const qsizetype fullTail = std::max<qsizetype>(0, n - 1 - options.denseTail);
+    periodEndsBefore(fullTail);
+    std::vector<qsizetype> cuts = gather(fullTail, baseStride, qsizetype(periodEnds.size()));
+    // The bound: each cut evaluates its whole history again.
+    const qint64 byBudget = options.barBudget / n;
+    const qsizetype allowed = std::min<qsizetype>(
+        n - 1, std::max<qsizetype>(
+                   {1, options.minCuts, qsizetype(std::min<qint64>(options.maxCuts, byBudget))}));
+    if (qsizetype(cuts.size()) <= allowed)
+        return cuts;
+    const qsizetype dense = std::min<qsizetype>({options.denseTail, n - 1, allowed / 2});
+    const qsizetype tail = n - 1 - dense;
+    periodEndsBefore(tail);
+    const qsizetype rest = std::max<qsizetype>(1, allowed - dense);
+    const qsizetype periodSlots = std::min(qsizetype(periodEnds.size()), rest / 2);
+    const qsizetype strideSlots = std::max<qsizetype>(1, rest - periodSlots);
+    const qsizetype stride = std::max(baseStride, (tail + strideSlots - 1) / strideSlots);
+    return gather(tail, std::max<qsizetype>(1, stride), periodSlots);
 }
 
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
@@ -71,7 +113,13 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
         return report;
     report.cuts = cutPoints(bars, options, full.periods, qsizetype(program.statements.size()));
 
-    for (const qsizetype cut : report.cuts) {
+    const qsizetype total = qsizetype(report.cuts.size());
+    for (qsizetype done = 0; done < total; ++done) {
+        if (options.progress && !options.progress(done, total)) {
+            report.cancelled = true;
+            break;
+        }
+        const qsizetype cut = report.cuts[Sz(done)];
         const Bars head = bars.head(cut + 1);
         const Evaluation part = evaluator.run(head);
         for (Sz k = 0; k < report.outputs.size(); ++k) {
@@ -107,6 +155,8 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
             o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
         }
     }
+    if (options.progress && !report.cancelled)
+        options.progress(total, total);
     return report;
 }
 
