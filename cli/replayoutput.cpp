@@ -486,15 +486,6 @@ QString barsFileProblemText(const QString &file, const BarsFileRead &read)
     case BarsProblem::DateOrder:
         what = u"日期须晚于上一条"_s;
         break;
-    case BarsProblem::TooLarge:
-        return file + u": 文件超过 256 MiB, 未读取"_s;
-    case BarsProblem::Truncated:
-        what = u"记录不完整 (文件在记录中间结束)"_s;
-        break;
-    case BarsProblem::UnknownLayout:
-        return file + u": 无法识别的行情格式"_s;
-    case BarsProblem::Unreadable:
-        return file + u": 无法读取"_s;
     }
     const bool day = read.kind == BarsFileKind::Day || read.problem == BarsProblem::Truncated;
     return u"%1：第 %2 %3：%4"_s.arg(file).arg(read.record).arg(day ? u"条记录"_s : u"行"_s, what);
