@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -204,7 +205,7 @@ QString securityName(const Security &s)
     return QStringList{s.code, s.name}.join(u' ').trimmed();
 }
 
-Loaded load(const Universe &u, qsizetype index, QIODevice &in)
+Loaded load(const Universe &u, qsizetype index)
 {
     Loaded l;
     if (!u.held.empty()) {
@@ -216,7 +217,6 @@ Loaded load(const Universe &u, qsizetype index, QIODevice &in)
         l.bars = s.bars;
         return l;
     }
-    Q_UNUSED(in);
     const QString &file = u.files[index];
     l.source = file;
     l.who = file;
@@ -286,8 +286,8 @@ struct FormulaRun
 
 // Replays one formula over every security, on every core, folding each result in as it
 // comes; `fail` says each refused file.
-void replayAll(FormulaRun &run, const Universe &u, const ReplayOptions &base, QIODevice &in,
-               QIODevice &err, const std::function<void(const QString &)> &fail)
+void replayAll(FormulaRun &run, const Universe &u, const ReplayOptions &base, QIODevice &err,
+               const std::function<void(const QString &)> &fail)
 {
     const qsizetype count = u.size();
     const bool terminal = isTerminal(err);
@@ -306,7 +306,7 @@ void replayAll(FormulaRun &run, const Universe &u, const ReplayOptions &base, QI
         };
     auto work = [&] {
         for (qsizetype i; (i = next.fetch_add(1)) < count;) {
-            Loaded l = load(u, i, in);
+            Loaded l = load(u, i);
             ReplayReport report;
             if (l.problem.isEmpty())
                 report = replay(run.program, l.bars, options);
@@ -544,7 +544,7 @@ int runReplayCommand(const Options &options, QIODevice &in, QIODevice &out, QIOD
             }
             run.program = parse(decodeUserText(bytes));
         }
-        replayAll(run, universe, replayOptions, in, err, fail);
+        replayAll(run, universe, replayOptions, err, fail);
         if (run.replayed == 0) { // no security could be read: nothing ran
             failed = true;
             continue;
