@@ -25,7 +25,7 @@ struct ReplayOptions
     // over all cuts (each cut runs its whole history again), yet always minCuts when there
     // are that many bars. The tail, the strided bars and the period ends share what is left.
     int maxCuts = 1000;
-    qint64 barBudget = qint64(64) << 20;
+    qint64 barBudget = qint64(16) << 20;
     int minCuts = 16;
     // Called after each cut with the cuts done and their number; false stops the replay
     // (ReplayReport::cancelled). May be empty.
