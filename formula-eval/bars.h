@@ -32,14 +32,14 @@ Bars builtinBars(int count = 1000, quint32 seed = 20240105);
 enum class BarsProblem
 {
     None,
-    Empty,       // no data rows
-    ColumnCount, // fewer than 5 or more than 7 fields
-    BadDate,     // not YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD, or no such day
-    BadNumber,   // a price, volume or amount that is not a finite number
-    BadPrices,   // a price not above zero, open or close outside low..high, a negative volume
-                 // or amount
-    DateOrder,   // a date not after the row above
-    Encoding,    // not text
+    Empty,         // no data rows
+    ColumnCount,   // fewer than 5 or more than 7 fields
+    BadDate,       // not YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD, or no such day
+    BadNumber,     // a price, volume or amount that is not a finite number
+    BadPrices,     // a price not above zero, open or close outside low..high, a negative volume
+                   // or amount
+    DateOrder,     // a date not after the row above
+    Encoding,      // not text
     TooLarge,      // the file is over the size bound; nothing read past it
     Truncated,     // a .day file ends inside a record
     UnknownLayout, // neither CSV, .day nor the text export
