@@ -47,34 +47,19 @@ std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
                     break;
                 }
     };
-    auto gather = [&](qsizetype tail, qsizetype stride, qsizetype periodSlots) {
-        std::vector<qsizetype> cuts;
-        const qsizetype ends = qsizetype(periodEnds.size());
-        const qsizetype taken = std::min(ends, periodSlots);
-        qsizetype next = 0; // the i-th of `taken` period ends spread evenly over all of them
-        qsizetype i = 0;
-        auto nextEnd = [&] {
-            next =
-                i < taken ? periodEnds[Sz(qsizetype(double(i) * double(ends) / double(taken)))] : n;
-            ++i;
-        };
-        nextEnd();
-        for (qsizetype t = 0; t < n - 1; ++t) {
-            bool isCut = t >= tail || (t + 1) % stride == 0;
-            while (next <= t) {
-                isCut = isCut || next == t;
-                nextEnd();
-            }
-            if (isCut)
-                cuts.push_back(t);
-        }
-        return cuts;
-    };
-
+    // The rule: the dense tail, every stride-th bar before it, every period end.
     const qsizetype fullTail = std::max<qsizetype>(0, n - 1 - options.denseTail);
     periodEndsBefore(fullTail);
-    std::vector<qsizetype> cuts = gather(fullTail, baseStride, qsizetype(periodEnds.size()));
-    // The bound: each cut evaluates its whole history again.
+    std::vector<qsizetype> cuts;
+    for (qsizetype t = 0, e = 0; t < n - 1; ++t) {
+        const bool periodEnd = e < qsizetype(periodEnds.size()) && periodEnds[Sz(e)] == t;
+        e += periodEnd ? 1 : 0;
+        if (t >= fullTail || (t + 1) % baseStride == 0 || periodEnd)
+            cuts.push_back(t);
+    }
+    // The bound: each cut evaluates its whole history again. Past it, the tail shrinks to half
+    // the cuts, the period ends are sampled evenly to half the rest, the remainder spread
+    // evenly over the bars before the tail.
     const qint64 byBudget = options.barBudget / n;
     const qsizetype allowed = std::min<qsizetype>(
         n - 1, std::max<qsizetype>(
@@ -85,10 +70,19 @@ std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
     const qsizetype tail = n - 1 - dense;
     periodEndsBefore(tail);
     const qsizetype rest = std::max<qsizetype>(1, allowed - dense);
-    const qsizetype periodSlots = std::min(qsizetype(periodEnds.size()), rest / 2);
-    const qsizetype strideSlots = std::max<qsizetype>(1, rest - periodSlots);
-    const qsizetype stride = std::max(baseStride, (tail + strideSlots - 1) / strideSlots);
-    return gather(tail, std::max<qsizetype>(1, stride), periodSlots);
+    const qsizetype ends = qsizetype(periodEnds.size());
+    const qsizetype taken = std::min(ends, rest / 2);
+    const qsizetype spread = std::min(tail, rest - taken);
+    cuts.clear();
+    for (qsizetype i = 0; i < taken; ++i) // evenly over the period ends
+        cuts.push_back(periodEnds[Sz(i * ends / taken)]);
+    for (qsizetype k = 1; k <= spread; ++k) // evenly over the bars before the tail
+        cuts.push_back(k * tail / spread - 1);
+    for (qsizetype t = tail; t < n - 1; ++t)
+        cuts.push_back(t);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    return cuts;
 }
 
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
