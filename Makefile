@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run install package bench bench-startup sanitize fuzz fuzz-build format format-check clean
+.PHONY: all deps configure build test run install package bench bench-startup sanitize fuzz fuzz-build format format-check clean windows test-windows
 
 all: build
 
@@ -69,6 +69,17 @@ fuzz: fuzz-build
 		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
+# Windows: morvane.exe and morvane-check.exe cross-built against a static Qt (built once into
+# ~/.cache/morvane by scripts/build-qt-windows), then build-windows/morvane-<version>-win64.zip.
+WIN_BUILD_DIR ?= build-windows
+
+windows:
+	WIN_BUILD_DIR=$(WIN_BUILD_DIR) scripts/build-windows
+
+# The suites under Wine, morvane.exe's window on Xvfb, morvane-check.exe against the Linux build.
+test-windows: windows build
+	WIN_BUILD_DIR=$(WIN_BUILD_DIR) BUILD_DIR=$(BUILD_DIR) scripts/test-windows
+
 # Every C++ file git knows, against .clang-format.
 FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
 
@@ -79,4 +90,4 @@ format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf $(BUILD_DIR) build-sanitize build-fuzz
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz $(WIN_BUILD_DIR)
