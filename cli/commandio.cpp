@@ -52,6 +52,7 @@ QString prefixLines(const QString &text, const QString &prefix)
         result += prefix + line + u'\n';
     return result;
 }
+
 QString tooLargeText()
 {
     return u"大于 %1 MiB，超出输入的上限，未读取"_s.arg(kMaxInput >> 20);

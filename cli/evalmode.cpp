@@ -1,5 +1,6 @@
 #include "evalmode.h"
 
+#include "barfiles.h"
 #include "commandio.h"
 #include "encoding.h"
 #include "parser.h"
@@ -60,7 +61,7 @@ bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *err
     case InputStatus::Ok:
         return true;
     case InputStatus::TooLarge:
-        *error = u"超过 %1 MiB, 不予读取"_s.arg(kMaxInput >> 20);
+        *error = tooLargeText();
         return false;
     case InputStatus::ReadFailed:
         break;
@@ -112,9 +113,9 @@ int runEvalCommand(const QString &file, const QString &barsFile,
             say(barsFile + u": "_s + error);
             return 2;
         }
-        BarsRead read = readBarsCsv(bytes);
-        if (read.problem != BarsProblem::None) {
-            say(barsProblemText(barsFile, read));
+        BarsFileRead read = readBarsBytes(bytes, barsFile);
+        if (!read.ok()) {
+            say(barsFileProblemText(barsFile, read));
             return 2;
         }
         bars = std::move(read.bars);
