@@ -4,6 +4,7 @@
 #include "lexer.h"
 #include "precise.h"
 #include "skinwidgets.h"
+#include "windowreport.h"
 
 #include <QTextDocument>
 
@@ -22,24 +23,12 @@ QTextCharFormat colour(const QColor &c)
     return f;
 }
 
+// A wave under a 12 px line has no room to show: the last-bar names get their own colour.
 QTextCharFormat nameFormat(NameClass cls)
 {
-    switch (cls) {
-    case NameClass::Future:
-        return colour(skin::futureRed);
-    case NameClass::Drift:
-        return colour(skin::driftOrange);
-    case NameClass::LastBar: {
-        // Coloured as well: at 12 px the line box may leave no room for the wave.
-        QTextCharFormat f = colour(skin::lastBarUnderline);
-        f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-        f.setUnderlineColor(skin::lastBarUnderline);
-        return f;
-    }
-    case NameClass::Listed:
-        break;
-    }
-    return {};
+    if (cls == NameClass::Listed)
+        return {};
+    return colour(reportStyle(reportKind(cls)).colour);
 }
 
 } // namespace
