@@ -120,6 +120,7 @@ private slots:
     void openAndDrop();
     void failedLinkSaysSo();
     void qtSpeaksChinese();
+    void grabs();
     void sameAsCommandLine_data();
     void sameAsCommandLine();
 };
@@ -375,6 +376,25 @@ void TestReport::qtSpeaksChinese()
     // The code box's own menu and the standard dialogs read these.
     QVERIFY(QCoreApplication::translate("QWidgetTextControl", "&Undo").startsWith(u"撤"_s));
     QVERIFY(QCoreApplication::translate("QFileDialog", "Save As") != u"Save As"_s);
+}
+
+// Pictures for people to look at: MORVANE_GRAB_DIR, else the build folder.
+void TestReport::grabs()
+{
+    QString dir = qEnvironmentVariable("MORVANE_GRAB_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(MORVANE_BUILD_DIR);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    w->txtCode->setPlainText(u"{ 信号已避开 BACKSET 未来函数 }\nN:=5;\nA:ZIG(3,N);\n"
+                             "B:FINANCE(7)/10000;\nDRAWLINE(C>O,H,C<O,L,0);\nX:REF(C,-N);\n"
+                             "Y:MA(C,5;\nW:WINNER(C);\nZ:TDXDLL1(1,C,O,H);"_s);
+    QVERIFY(w->grab().save(dir + u"/window-code-19.png"_s));
+    w->btnCheck_Click();
+    QVERIFY(w->grab().save(dir + u"/window-result-19.png"_s));
 }
 
 void TestReport::sameAsCommandLine_data()
