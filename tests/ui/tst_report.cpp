@@ -8,6 +8,7 @@
 #include "windowfixture.h"
 
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -120,6 +121,8 @@ private slots:
     void openAndDrop();
     void failedLinkSaysSo();
     void qtSpeaksChinese();
+    void pasteStaysResponsive_data();
+    void pasteStaysResponsive();
     void grabs();
     void sameAsCommandLine_data();
     void sameAsCommandLine();
@@ -376,6 +379,52 @@ void TestReport::qtSpeaksChinese()
     // The code box's own menu and the standard dialogs read these.
     QVERIFY(QCoreApplication::translate("QWidgetTextControl", "&Undo").startsWith(u"撤"_s));
     QVERIFY(QCoreApplication::translate("QFileDialog", "Save As") != u"Save As"_s);
+}
+
+void TestReport::pasteStaysResponsive_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("120,000 unclosed REF(") << u"REF("_s.repeated(120000);
+    QTest::newRow("100,000 nested REF(C,") << u"REF(C,"_s.repeated(100000) + u"-1"_s;
+    QTest::newRow("unclosed comment") << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(40000);
+}
+
+// A hostile paste, then 检测: the event loop never stops for long. The bound is generous
+// for a loaded machine and a sanitizer build; the scans it guards were quadratic.
+void TestReport::pasteStaysResponsive()
+{
+    QFETCH(QString, text);
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr qint64 kBoundMs = 4000;
+#else
+    constexpr qint64 kBoundMs = 1000;
+#endif
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    QGuiApplication::clipboard()->setText(text);
+    clock.start();
+    tick.start();
+    QTimer::singleShot(20, w.get(), [&] { w->txtCode->paste(); });
+    QTimer::singleShot(60, w.get(), [&] { w->btnCheck_Click(); });
+    QTest::qWait(300);
+    QTRY_VERIFY_WITH_TIMEOUT(w->PanelInfo->isVisible(), 120000);
+    QTest::qWait(50);
+    tick.stop();
+    QCOMPARE(w->txtCode->toPlainText().size(), text.size());
+    QVERIFY2(longest < kBoundMs, qPrintable(u"the window stood still for %1 ms"_s.arg(longest)));
 }
 
 // Pictures for people to look at: MORVANE_GRAB_DIR, else the build folder.
