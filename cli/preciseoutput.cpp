@@ -1,6 +1,11 @@
 #include "preciseoutput.h"
 
 #include "check.h"
+#include "encoding.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <vector>
@@ -54,4 +59,47 @@ QJsonObject preciseJson(const QString &file, const formula::PreciseResult &resul
     return object;
 }
 
+// --precise: each input read whole and analysed as a program.
+int runPrecise(const Options &options, const QStringList &entries, QIODevice &in, Writer &out,
+               const Fail &fail)
+{
+    const bool several = options.inputs.size() > 1;
+    bool anyFound = false;
+    bool anyFailed = false;
+    QJsonArray objects;
+    for (const QString &name : options.inputs) {
+        QByteArray bytes;
+        QString error;
+        std::unique_ptr<QFile> file;
+        QIODevice *source = openInput(name, in, &file, &error);
+        const InputStatus status =
+            source ? readWhole(*source, &bytes, &error) : InputStatus::ReadFailed;
+        if (status != InputStatus::Ok) {
+            fail(name + u": "_s +
+                 (status == InputStatus::TooLarge
+                      ? u"larger than "_s + QString::number(kMaxInput >> 20) +
+                            u" MiB, too large for a formula"_s
+                      : error));
+            anyFailed = true;
+            continue;
+        }
+        const DecodedText decoded = decodeUserTextDetailed(bytes);
+        bytes.clear();
+        if (decoded.replaced)
+            fail(name + u": some bytes could not be decoded and were replaced"_s);
+        const formula::PreciseResult result = formula::preciseCheck(decoded.text, entries);
+        anyFound = anyFound || preciseFound(result);
+        if (options.json) {
+            objects.append(preciseJson(name, result));
+        } else if (options.positions) {
+            out << precisePositionLines(name, result);
+        } else {
+            const QString lines = preciseReportLines(result);
+            out << (several ? prefixLines(lines, name + u": "_s) : lines);
+        }
+    }
+    if (options.json)
+        out << QString::fromUtf8(QJsonDocument(objects).toJson(QJsonDocument::Indented));
+    return anyFailed ? 2 : anyFound ? 1 : 0;
+}
 } // namespace morvane

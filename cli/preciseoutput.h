@@ -1,5 +1,6 @@
 #pragma once
 
+#include "options.h"
 #include "precise.h"
 
 #include <QJsonObject>
@@ -22,5 +23,9 @@ inline bool preciseFound(const formula::PreciseResult &result)
 {
     return !result.found.empty();
 }
+
+// --precise: each input read whole and analysed as a program; the exit status.
+int runPrecise(const Options &options, const QStringList &entries, QIODevice &in, Writer &out,
+               const Fail &fail);
 
 } // namespace morvane

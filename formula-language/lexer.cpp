@@ -139,32 +139,45 @@ private:
             while (m_pos < m_text.size() && isBlank(m_text[m_pos].unicode()))
                 ++m_pos;
             push(TokenKind::Space, start);
+        } else if (opener(c, next, start)) {
             return;
+        } else if ((c >= u'0' && c <= u'9') || (c == u'.' && next >= u'0' && next <= u'9')) {
+            number();
+            push(TokenKind::Number, start);
+        } else if (isNameStart(cp)) {
+            name(start);
+        } else {
+            punctuation(c, next, width, start);
         }
+    }
+
+    // Comments, quotes and #words; false when c opens none of them.
+    bool opener(char16_t c, char16_t next, qsizetype start)
+    {
         switch (c) {
         case u'{':
             ++m_pos;
             m_state = LexState::InBrace;
             scanTo(u"}", TokenKind::Comment, start);
-            return;
+            return true;
         case u'/':
             if (next == u'/') {
                 toLineEnd();
                 push(TokenKind::Comment, start);
-                return;
+                return true;
             }
             if (next == u'*') {
                 m_pos += 2;
                 m_state = LexState::InBlock;
                 scanTo(u"*/", TokenKind::Comment, start);
-                return;
+                return true;
             }
             break;
         case u'\'':
             ++m_pos;
             scanTo(u"'", TokenKind::Text, start);
             m_state = LexState::Normal; // an unclosed quote ends with its line
-            return;
+            return true;
         case u'"':
             ++m_pos;
             if (m_afterNote) {
@@ -174,7 +187,7 @@ private:
                 scanTo(u"\"", TokenKind::Quoted, start);
                 m_state = LexState::Normal;
             }
-            return;
+            return true;
         case u'#': {
             const qsizetype wordEnd = nameRun(m_pos + 1);
             if (wordEnd == m_pos + 1)
@@ -183,34 +196,34 @@ private:
             m_pos = wordEnd;
             push(isPeriodWord(word) ? TokenKind::Period : TokenKind::Directive, start);
             m_afterNote = equalsWord(word, "NOTE");
-            return;
+            return true;
         }
         default:
             break;
         }
+        return false;
+    }
 
-        if ((c >= u'0' && c <= u'9') || (c == u'.' && next >= u'0' && next <= u'9')) {
-            number();
-            push(TokenKind::Number, start);
-            return;
+    // A name, KDJ.K included, or the word operators AND, OR, NOT.
+    void name(qsizetype start)
+    {
+        m_pos = nameRun(m_pos);
+        // KDJ.K: a reference to another indicator's line
+        while (unit(m_pos) == u'.' && m_pos + 1 < m_text.size()) {
+            qsizetype w = 1;
+            if (!isNameStart(codePoint(m_pos + 1, &w)))
+                break;
+            m_pos = nameRun(m_pos + 1);
         }
-        if (isNameStart(cp)) {
-            m_pos = nameRun(m_pos);
-            // KDJ.K: a reference to another indicator's line
-            while (unit(m_pos) == u'.' && m_pos + 1 < m_text.size()) {
-                qsizetype w = 1;
-                if (!isNameStart(codePoint(m_pos + 1, &w)))
-                    break;
-                m_pos = nameRun(m_pos + 1);
-            }
-            const QStringView word = m_text.sliced(start, m_pos - start);
-            const bool keyword =
-                word.size() <= 3 &&
-                (equalsWord(word, "AND") || equalsWord(word, "OR") || equalsWord(word, "NOT"));
-            push(keyword ? TokenKind::Operator : TokenKind::Name, start);
-            return;
-        }
+        const QStringView word = m_text.sliced(start, m_pos - start);
+        const bool keyword =
+            word.size() <= 3 &&
+            (equalsWord(word, "AND") || equalsWord(word, "OR") || equalsWord(word, "NOT"));
+        push(keyword ? TokenKind::Operator : TokenKind::Name, start);
+    }
 
+    void punctuation(char16_t c, char16_t next, qsizetype width, qsizetype start)
+    {
         TokenKind kind = TokenKind::Operator;
         qsizetype length = 1;
         switch (c) {

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "textscan.h"
+
+#include <QByteArray>
+#include <QFileDevice>
+#include <QIODevice>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QFile;
+
+namespace morvane {
+
+inline constexpr char kProgram[] = "morvane-check";
+// No formula is this long; the bound keeps /dev/zero and sparse giants from eating memory.
+inline constexpr qint64 kMaxInput = qint64(256) << 20;
+
+// Says one thing on standard error, after the program's name.
+using Fail = std::function<void(const QString &)>;
+
+// Output goes out in large pieces: thousands of small files make thousands of reports.
+// A failed write (a full disk, a closed pipe) is remembered, not ignored.
+class Writer
+{
+public:
+    explicit Writer(QIODevice &device) : m_device(device) {}
+    ~Writer() { flush(); }
+    Writer &operator<<(const QString &text)
+    {
+        m_buffer += text.toUtf8();
+        if (m_buffer.size() > (1 << 20))
+            write();
+        return *this;
+    }
+    // Everything written out and handed to the system; false when anything failed.
+    bool flush()
+    {
+        write();
+        if (auto *file = qobject_cast<QFileDevice *>(&m_device); file && !file->flush())
+            m_failed = true;
+        return !m_failed;
+    }
+    QString errorString() const { return m_device.errorString(); }
+
+private:
+    void write()
+    {
+        if (!m_buffer.isEmpty() && m_device.write(m_buffer) != m_buffer.size())
+            m_failed = true;
+        m_buffer.clear();
+    }
+    QIODevice &m_device;
+    QByteArray m_buffer;
+    bool m_failed = false;
+};
+
+// The input's device: standard input for "-", else the file, opened into `file`.
+QIODevice *openInput(const QString &name, QIODevice &in, std::unique_ptr<QFile> *file,
+                     QString *error);
+// The rest of a device, up to the bound.
+InputStatus readWhole(QIODevice &source, QByteArray *bytes, QString *error);
+// Each line of text with the prefix before it.
+QString prefixLines(const QString &text, const QString &prefix);
+
+} // namespace morvane

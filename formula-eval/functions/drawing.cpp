@@ -1,0 +1,96 @@
+#include "functions/common.h"
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+struct Drawing
+{
+    const char *name;
+    int minArgs;
+    std::vector<int> used; // evaluated arguments
+};
+
+const std::vector<Drawing> &drawings()
+{
+    static const std::vector<Drawing> list = {
+        {"STICKLINE", 3, {0, 1, 2}},
+        {"DRAWTEXT", 3, {0, 1}},
+        {"DRAWICON", 3, {0, 1}},
+        {"DRAWNUMBER", 3, {0, 1, 2}},
+        {"DRAWKLINE", 4, {0, 1, 2, 3}},
+        {"PARTLINE", 2, {0, 1}},
+        {"VERTLINE", 1, {0}},
+        {"DRAWLINE", 4, {0, 1, 2, 3}},
+        {"POLYLINE", 2, {0, 1}},
+        {"PLOYLINE", 2, {0, 1}},
+        {"DRAWBAND", 4, {0, 2}},
+        {"FILLRGN", 3, {0, 1, 2}},
+        // DRAWTEXT_FIX(COND,X,Y,TYPE,TEXT): TEXT where COND holds, at X,Y of the window
+        {"DRAWTEXT_FIX", 5, {0, 1, 2}},
+        // DRAWRECTREL(LEFT,TOP,RIGHT,BOTTOM,COLOR): a rectangle in window units, always
+        {"DRAWRECTREL", 4, {0, 1, 2, 3}},
+    };
+    return list;
+}
+
+const Drawing *findDrawing(const QString &name)
+{
+    for (const Drawing &d : drawings())
+        if (name == QLatin1StringView(d.name))
+            return &d;
+    return nullptr;
+}
+
+} // namespace
+
+bool isDrawingCall(const QString &name)
+{
+    return findDrawing(name) != nullptr;
+}
+
+bool drawingArgumentUsed(const QString &name, qsizetype index)
+{
+    const Drawing *d = findDrawing(name);
+    return d && std::find(d->used.begin(), d->used.end(), int(index)) != d->used.end();
+}
+
+CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
+                           std::vector<Series> *channels)
+{
+    const Drawing *d = findDrawing(name);
+    if (!d)
+        return CallResult::Unknown;
+    if (int(args.size()) < d->minArgs)
+        return CallResult::BadArity;
+    channels->clear();
+    // Where COND holds, the price; elsewhere nothing.
+    auto where = [](const Series &cond, const Series &price) {
+        Series out = empty(cond.size());
+        for (Sz i = 0; i < cond.size(); ++i)
+            if (isTrue(cond[i]))
+                out[i] = price[i];
+        return out;
+    };
+    const QLatin1StringView n(d->name);
+    if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
+        for (int k : d->used)
+            channels->push_back(args[Sz(k)].v);
+    } else if (n == "PARTLINE"_L1) {
+        channels->push_back(where(args[1].v, args[0].v));
+    } else if (n == "VERTLINE"_L1) {
+        channels->push_back(where(args[0].v, Series(args[0].v.size(), 1.0)));
+    } else if (n == "DRAWLINE"_L1) {
+        // The two ends; the segment between them is drawing, not a value.
+        channels->push_back(where(args[0].v, args[1].v));
+        channels->push_back(where(args[2].v, args[3].v));
+    } else {
+        for (Sz k = 1; k < d->used.size(); ++k)
+            channels->push_back(where(args[0].v, args[Sz(d->used[k])].v));
+    }
+    return CallResult::Done;
+}
+
+} // namespace morvane::formula

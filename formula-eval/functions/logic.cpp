@@ -1,0 +1,117 @@
+#include "functions/common.h"
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+// UPNDAY(X,M) = X rose on each of the last M bars; DOWNNDAY: fell
+Series nday(const Args &a, int sign)
+{
+    Series out(a[0].v.size(), 0.0);
+    for (Sz i = 0; i < out.size(); ++i) {
+        const double m = countAt(a[1], i);
+        if (std::isnan(m) || double(i) < m)
+            continue;
+        bool all = true;
+        for (Sz k = i + 1 - Sz(m); all && k <= i; ++k)
+            all = sign * (a[0].v[k] - a[0].v[k - 1]) > 0;
+        out[i] = all ? 1 : 0;
+    }
+    return out;
+}
+
+// IF(C,A,B) = A where C holds, else B
+Series iff(const Args &a, const Bars &)
+{
+    return elementwise(a, [&](Sz i) {
+        const double c = arg(a, 0, i);
+        return std::isnan(c) ? kNaN : c != 0 ? arg(a, 1, i) : arg(a, 2, i);
+    });
+}
+
+} // namespace
+
+// Conditions, crossings and comparisons.
+std::span<const FunctionEntry> logicFunctions()
+{
+    static const FunctionEntry table[] = {
+        // CROSS(A,B) = A went from at or below B to above it on this bar
+        {"CROSS", 2, 2,
+         [](const Args &a, const Bars &) {
+             Series out(a[0].v.size(), 0.0);
+             for (Sz i = 1; i < out.size(); ++i)
+                 out[i] = arg(a, 0, i) > arg(a, 1, i) && arg(a, 0, i - 1) <= arg(a, 1, i - 1) ? 1.0
+                                                                                              : 0.0;
+             return out;
+         }},
+        // LONGCROSS(A,B,N) = A below B for the N bars before, above it now
+        {"LONGCROSS", 3, 3,
+         [](const Args &a, const Bars &) {
+             Series out(a[0].v.size(), 0.0);
+             for (Sz i = 1; i < out.size(); ++i) {
+                 const double n = countAt(a[2], i);
+                 if (std::isnan(n) || double(i) < n || !(arg(a, 0, i) > arg(a, 1, i)))
+                     continue;
+                 bool below = true;
+                 for (Sz k = i - Sz(n); below && k < i; ++k)
+                     below = arg(a, 0, k) < arg(a, 1, k);
+                 out[i] = below ? 1 : 0;
+             }
+             return out;
+         }},
+        {"UPNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, 1); }},
+        {"DOWNNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, -1); }},
+        // NDAY(X,Y,N) = X above Y on each of the last N bars
+        {"NDAY", 3, 3,
+         [](const Args &a, const Bars &) {
+             Series out(a[0].v.size(), 0.0);
+             for (Sz i = 0; i < out.size(); ++i) {
+                 const double n = countAt(a[2], i);
+                 if (std::isnan(n) || n < 1 || double(i) + 1 < n)
+                     continue;
+                 bool all = true;
+                 for (Sz k = i + 1 - Sz(n); all && k <= i; ++k)
+                     all = arg(a, 0, k) > arg(a, 1, k);
+                 out[i] = all ? 1 : 0;
+             }
+             return out;
+         }},
+        {"IF", 3, 3, iff, true},
+        {"IFF", 3, 3, iff, true},
+        {"IIF", 3, 3, iff, true},
+        // NOT(X) = 1 where X is 0
+        {"NOT", 1, 1,
+         [](const Args &a, const Bars &) {
+             return elementwise(a, [&](Sz i) {
+                 const double x = arg(a, 0, i);
+                 return std::isnan(x) ? kNaN : x == 0 ? 1.0 : 0.0;
+             });
+         },
+         true},
+        // BETWEEN(A,B,C) = A lies between B and C, either way round, ends included
+        {"BETWEEN", 3, 3,
+         [](const Args &a, const Bars &) {
+             return elementwise(a, [&](Sz i) {
+                 const double x = arg(a, 0, i), lo = std::min(arg(a, 1, i), arg(a, 2, i)),
+                              hi = std::max(arg(a, 1, i), arg(a, 2, i));
+                 return std::isnan(x + lo + hi) ? kNaN : x >= lo && x <= hi ? 1.0 : 0.0;
+             });
+         },
+         true},
+        // RANGE(A,B,C) = B < A < C
+        {"RANGE", 3, 3,
+         [](const Args &a, const Bars &) {
+             return elementwise(a, [&](Sz i) {
+                 const double x = arg(a, 0, i), lo = arg(a, 1, i), hi = arg(a, 2, i);
+                 return std::isnan(x + lo + hi) ? kNaN : x > lo && x < hi ? 1.0 : 0.0;
+             });
+         },
+         true},
+
+    };
+    return table;
+}
+
+} // namespace morvane::formula

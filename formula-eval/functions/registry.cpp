@@ -1,0 +1,60 @@
+#include "functions/common.h"
+
+#include <QHash>
+
+namespace morvane::formula {
+
+namespace {
+
+const QHash<QString, FunctionEntry> &functions()
+{
+    static const QHash<QString, FunctionEntry> table = [] {
+        QHash<QString, FunctionEntry> t;
+        for (auto family : {referenceFunctions, averageFunctions, windowFunctions, logicFunctions,
+                            mathFunctions, statisticsFunctions, zigzagFunctions})
+            for (const FunctionEntry &e : family())
+                t.insert(QString::fromLatin1(e.name), e);
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+Value constantValue(double x, qsizetype bars)
+{
+    Value out;
+    out.v = Series(Sz(bars), x);
+    out.constant = true;
+    return out;
+}
+
+Value missingValue(const QString &what)
+{
+    Value out;
+    out.missing << what;
+    return out;
+}
+
+CallResult callFunction(const QString &name, std::vector<Value> &args, const Bars &bars, Value *out)
+{
+    if (const auto special = callMarketFunction(name, args, bars, out))
+        return *special;
+    const auto it = functions().constFind(name);
+    if (it == functions().constEnd()) {
+        // Zero-argument names may be written as calls: ISLASTBAR().
+        if (args.empty() && namedSeries(name, bars, out))
+            return CallResult::Done;
+        return CallResult::Unknown;
+    }
+    const int count = int(args.size());
+    if (count < it->minArgs || count > it->maxArgs)
+        return CallResult::BadArity;
+    *out = Value{};
+    out->v = it->fn(args, bars);
+    out->constant = it->elementwise && std::all_of(args.begin(), args.end(),
+                                                   [](const Value &a) { return a.constant; });
+    return CallResult::Done;
+}
+
+} // namespace morvane::formula
