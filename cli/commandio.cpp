@@ -16,7 +16,7 @@ QIODevice *openInput(const QString &name, QIODevice &in, std::unique_ptr<QFile> 
     if (!(*file)->open(QIODevice::ReadOnly)) {
         *error = (*file)->errorString();
         if (name.contains(QChar::ReplacementCharacter))
-            *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
+            *error += u"（文件名不是有效的 UTF-8，这里的文件名必须是 UTF-8）"_s;
         return nullptr;
     }
     return file->get();

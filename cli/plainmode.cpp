@@ -120,13 +120,13 @@ int runPlain(const Options &options, const QStringList &entries, QIODevice &in, 
             anyFailed = true;
             continue;
         case InputStatus::TooLarge:
-            fail(name + u": larger than "_s + QString::number(kMaxInput >> 20) +
-                 u" MiB, too large for a formula"_s);
+            fail(name + u": 超过 "_s + QString::number(kMaxInput >> 20) +
+                 u" MiB，公式文件太大"_s);
             anyFailed = true;
             continue;
         }
         if (scan.replaced)
-            fail(name + u": some bytes could not be decoded and were replaced"_s);
+            fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
         const CheckReport report = reportFor(entries, scan.found, clock);
         anyFound = anyFound || report.found;
 

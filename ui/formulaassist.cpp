@@ -2,12 +2,14 @@
 
 #include "formulahighlighter.h"
 #include "functionmatcher.h"
+#include "functions.h"
 #include "knowledge.h"
 #include "lexer.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QTextBlock>
 #include <QToolTip>
 
@@ -26,12 +28,44 @@ FormulaAssist::FormulaAssist(QPlainTextEdit *code, QPlainTextEdit *result,
 {
     code->viewport()->installEventFilter(this);
     result->viewport()->installEventFilter(this);
+    // A pause in typing: the whole formula read as a program, for the REF offsets that
+    // variables and parameters hide.
+    m_reread.setSingleShot(true);
+    m_reread.setInterval(300);
+    connect(code->document(), &QTextDocument::contentsChanged, &m_reread,
+            qOverload<>(&QTimer::start));
+    connect(&m_reread, &QTimer::timeout, this, [this] { followOffsets(); });
+}
+
+void FormulaAssist::followOffsets()
+{
+    if (m_code->document()->characterCount() > FormulaHighlighter::kMaxCharacters)
+        return;
+    const formula::PreciseResult &p = precise(m_code->toPlainText());
+    std::vector<qsizetype> future;
+    std::vector<qsizetype> unsure;
+    for (const formula::FoundName &f : p.found) {
+        if (formula::knownName(f.name) && formula::knownName(f.name)->negativeOffsetOnly) {
+            for (const formula::NameOccurrence &o : f.occurrences)
+                future.push_back(o.offset);
+        }
+    }
+    for (const formula::FoundName &d : p.doubts) {
+        if (d.cls != NameClass::Unsure)
+            continue;
+        for (const formula::NameOccurrence &o : d.occurrences)
+            unsure.push_back(o.offset);
+    }
+    std::sort(future.begin(), future.end());
+    std::sort(unsure.begin(), unsure.end());
+    m_highlighter->setReadOffsets(std::move(future), std::move(unsure));
 }
 
 const formula::PreciseResult &FormulaAssist::precise(const QString &text)
 {
     if (!m_precise || text != m_preciseText) {
-        m_precise = formula::preciseCheck(text, m_listEntries ? m_listEntries() : QStringList());
+        m_precise = formula::preciseCheck(text, m_listEntries ? m_listEntries() : QStringList(),
+                                          formula::knowsFunction);
         m_preciseText = text;
     }
     return *m_precise;

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -50,6 +51,7 @@ protected:
 
 private:
     const formula::PreciseResult &precise(const QString &text);
+    void followOffsets();
     const ReportLine *lineAt(QPoint resultViewportPos) const;
 
     QPlainTextEdit *m_code;
@@ -60,6 +62,7 @@ private:
     std::function<QStringList()> m_listEntries;
     std::function<void()> m_showCode;
     FormulaHighlighter *m_highlighter;
+    QTimer m_reread;
     WindowReport m_report;
     QString m_checked; // the formula the report is about
     QString m_preciseText;

@@ -2,6 +2,8 @@
 
 #include <QSyntaxHighlighter>
 
+#include <vector>
+
 namespace morvane {
 
 // Colours the formula as it is typed: comments, quoted text, and the names that matter.
@@ -12,6 +14,11 @@ class FormulaHighlighter : public QSyntaxHighlighter
 public:
     // Attaches itself to `document`, and detaches while the document is too large.
     explicit FormulaHighlighter(QTextDocument *document);
+
+    // Where the whole formula, read as a program, calls REF or REFV with an offset that is
+    // negative (`future`) or may be (`unsure`): offsets in the document, sorted. Lines whose
+    // colouring this changes are coloured again.
+    void setReadOffsets(std::vector<qsizetype> future, std::vector<qsizetype> unsure);
 
     // Lines lexed so far: how a test sees that one keystroke touched one line.
     qint64 highlightedBlocks() const { return m_highlighted; }
@@ -25,6 +32,8 @@ protected:
 
 private:
     QTextDocument *m_document;
+    std::vector<qsizetype> m_future;
+    std::vector<qsizetype> m_unsure;
     qint64 m_highlighted = 0;
 };
 

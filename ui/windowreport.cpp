@@ -29,6 +29,10 @@ ReportLineKind reportKind(NameClass cls)
         return ReportLineKind::Drift;
     case NameClass::LastBar:
         return ReportLineKind::LastBar;
+    case NameClass::Unsure:
+        return ReportLineKind::Unsure;
+    case NameClass::Unchecked:
+        return ReportLineKind::Unchecked;
     case NameClass::Listed:
         break;
     }
@@ -201,7 +205,8 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
     // Look-ahead and drift first decide the verdict; warnings follow it.
     for (const formula::FoundName &f : precise.found) {
         const ReportLineKind kind = reportKind(f.cls);
-        if (kind != ReportLineKind::LastBar)
+        if (kind == ReportLineKind::Future || kind == ReportLineKind::Drift ||
+            kind == ReportLineKind::Listed)
             report.found = true;
     }
     if (!report.found) {
@@ -213,6 +218,8 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
     }
     for (const formula::FoundName &f : precise.found)
         addFound(report, f, reportKind(f.cls));
+    for (const formula::FoundName &d : precise.doubts)
+        addFound(report, d, reportKind(d.cls));
     for (const formula::SyntaxNote &n : precise.notes) {
         ReportLine line{ReportLineKind::Syntax, {}, {}, false, {}, {{n.pos.offset, 0}}};
         line.text = QString::fromUtf16(reportStyle(line.kind).headline) +

@@ -343,7 +343,7 @@ void TestLayout::latinNamesWhole()
     const QFont font = skin::font(pixelSize);
     if (!skin::drawsFromBitmaps(font))
         QSKIP("no bitmap face here: smoothed text has no such holes");
-    for (const QString name : {u"ZIG"_s, u"FINANCE"_s, u"WINNER"_s, u"LWINNER"_s, u"ISLASTBAR"_s,
+    for (const QString &name : {u"ZIG"_s, u"FINANCE"_s, u"WINNER"_s, u"LWINNER"_s, u"ISLASTBAR"_s,
                                u"PEAKBARS"_s, u"TDXDLL1"_s, u"FILTERX"_s}) {
         QImage img(200, 20, QImage::Format_RGB32);
         img.fill(Qt::white);

@@ -449,7 +449,7 @@ void TestReport::grabs()
 void TestReport::sameAsCommandLine_data()
 {
     QTest::addColumn<QString>("file");
-    for (const QString set : {u"formulas"_s, u"formulas-apart"_s}) {
+    for (const QString &set : {u"formulas"_s, u"formulas-apart"_s}) {
         const QDir dir(QStringLiteral(MORVANE_TEST_DATA "/") + set);
         for (const QString &name : dir.entryList({u"*.txt"_s}, QDir::Files, QDir::Name))
             QTest::addRow("%s/%s", qPrintable(set), qPrintable(name)) << dir.filePath(name);
