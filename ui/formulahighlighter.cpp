@@ -86,6 +86,11 @@ void FormulaHighlighter::highlightBlock(const QString &text)
     ++m_highlighted;
     std::vector<formula::Token> tokens;
     const LexState end = formula::lexLine(text, start, &tokens);
+    if (text.size() > kMaxLineCharacters) {
+        // Thousands of coloured pieces on one line would cost the layout more than the lexing.
+        setCurrentBlockState(static_cast<int>(end));
+        return;
+    }
     // One pass over the line for REF(X,-1), however many calls it opens.
     const std::vector<size_t> literal = formula::negativeOffsetTokens(text, tokens);
     const qsizetype base = currentBlock().position();

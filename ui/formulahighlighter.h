@@ -26,6 +26,8 @@ public:
     // Past this many characters the editor is left plain: a pasted file of many MiB would
     // otherwise be lexed line by line before it even shows.
     static constexpr int kMaxCharacters = 2 * 1024 * 1024;
+    // A longer line is lexed for the lines after it, and left plain itself.
+    static constexpr int kMaxLineCharacters = 64 * 1024;
 
 protected:
     void highlightBlock(const QString &text) override;

@@ -133,9 +133,26 @@ void addFound(WindowReport &report, const formula::FoundName &f, ReportLineKind 
     report.lines.push_back(std::move(detail));
 }
 
-QString syntaxWords(const QString &message)
+QString syntaxWords(const formula::SyntaxNote &n)
 {
-    return message;
+    const QString met = n.found.isEmpty() ? u"公式已经结束"_s : u"这里是 %1"_s.arg(n.found);
+    switch (n.problem) {
+    case formula::SyntaxProblem::MissingSemicolon:
+        return u"语句没有用分号 ; 结束，"_s + met;
+    case formula::SyntaxProblem::MissingParen:
+        return u"缺少右括号 )，"_s + met;
+    case formula::SyntaxProblem::MissingValue:
+        return u"缺少数值或名字，"_s + met;
+    case formula::SyntaxProblem::EmptyParens:
+        return u"括号 ( ) 里是空的"_s;
+    case formula::SyntaxProblem::NotANumber:
+        return u"%1 不是一个数"_s.arg(n.found);
+    case formula::SyntaxProblem::TooLong:
+        return u"表达式太长"_s;
+    case formula::SyntaxProblem::TooDeep:
+        return u"括号或运算嵌套太深"_s;
+    }
+    return n.message;
 }
 
 } // namespace
@@ -223,7 +240,7 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
     for (const formula::SyntaxNote &n : precise.notes) {
         ReportLine line{ReportLineKind::Syntax, {}, {}, false, {}, {{n.pos.offset, 0}}};
         line.text = QString::fromUtf16(reportStyle(line.kind).headline) +
-                    place(n.pos.line, n.pos.column) + u"："_s + syntaxWords(n.message);
+                    place(n.pos.line, n.pos.column) + u"："_s + syntaxWords(n);
         line.toolTip = u"这一处读不懂，其余部分照常检查。双击可跳到代码中的位置。"_s;
         report.lines.push_back(std::move(line));
     }
