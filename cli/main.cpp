@@ -17,9 +17,9 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
         // Qt's own words in --help and option errors ("用法：", "未知选项"), where installed.
         QTranslator qtChinese;
-        for (const QString &dir : {QCoreApplication::applicationDirPath() +
-                                       QStringLiteral("/translations"),
-                                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        for (const QString &dir :
+             {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
             if (qtChinese.load(QStringLiteral("qtbase_zh_CN"), dir)) {
                 QCoreApplication::installTranslator(&qtChinese);
                 break;

@@ -21,15 +21,13 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
                          QString *error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        u"报告指标公式用到的未来函数。\n"
-        "没有给出文件（或文件为“-”）时读标准输入。\n"
-        "退出码：0 没有发现，1 有发现，2 输入或选项无法使用。"_s);
+    parser.setApplicationDescription(u"报告指标公式用到的未来函数。\n"
+                                     "没有给出文件（或文件为“-”）时读标准输入。\n"
+                                     "退出码：0 没有发现，1 有发现，2 输入或选项无法使用。"_s);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOption({u"list"_s, u"用这个函数列表代替 list.txt。"_s, u"FILE"_s});
-    parser.addOption(
-        {u"positions"_s, u"每处出现一行：文件:行:列: 发现未来函数 名字。"_s});
+    parser.addOption({u"positions"_s, u"每处出现一行：文件:行:列: 发现未来函数 名字。"_s});
     parser.addOption({u"json"_s, u"输出一个 JSON 数组，每个输入一个对象（字段名不变）。"_s});
     parser.addOption({u"precise"_s, u"把公式当程序读：注释、引号里的文字和更长名字的一部分"
                                     "不算；REFX、BARSNEXT、REF(C,-1)（偏移量顺着变量和参数"
@@ -42,9 +40,8 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
                       u"与 --replay 一起用：K线文件，CSV 格式：日期、开盘、最高、最低、"
                       "收盘，然后是成交量和成交额（可省）。默认用内置的历史。"_s,
                       u"FILE"_s});
-    parser.addOption({u"param"_s,
-                      u"与 --replay 一起用：公式的参数，如 N=5（可重复）。"_s,
-                      u"NAME=VALUE"_s});
+    parser.addOption(
+        {u"param"_s, u"与 --replay 一起用：公式的参数，如 N=5（可重复）。"_s, u"NAME=VALUE"_s});
     parser.addPositionalArgument(u"FILE"_s, u"公式文件（UTF-8 或 GBK）。"_s, u"[FILE...]"_s);
 
     if (!parser.parse(arguments)) {

@@ -120,8 +120,7 @@ int runPlain(const Options &options, const QStringList &entries, QIODevice &in, 
             anyFailed = true;
             continue;
         case InputStatus::TooLarge:
-            fail(name + u": 超过 "_s + QString::number(kMaxInput >> 20) +
-                 u" MiB，公式文件太大"_s);
+            fail(name + u": 超过 "_s + QString::number(kMaxInput >> 20) + u" MiB，公式文件太大"_s);
             anyFailed = true;
             continue;
         }

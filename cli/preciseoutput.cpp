@@ -1,6 +1,5 @@
 #include "preciseoutput.h"
 
-
 #include "check.h"
 #include "encoding.h"
 #include "functions.h"
@@ -101,8 +100,7 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         if (status != InputStatus::Ok) {
             fail(name + u": "_s +
                  (status == InputStatus::TooLarge
-                      ? u"超过 "_s + QString::number(kMaxInput >> 20) +
-                            u" MiB，公式文件太大"_s
+                      ? u"超过 "_s + QString::number(kMaxInput >> 20) + u" MiB，公式文件太大"_s
                       : error));
             anyFailed = true;
             continue;
@@ -111,7 +109,8 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         bytes.clear();
         if (decoded.replaced)
             fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
-        const formula::PreciseResult result = formula::preciseCheck(decoded.text, entries, formula::knowsFunction);
+        const formula::PreciseResult result =
+            formula::preciseCheck(decoded.text, entries, formula::knowsFunction);
         anyFound = anyFound || preciseFound(result);
         if (options.json) {
             objects.append(preciseJson(name, result));

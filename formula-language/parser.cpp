@@ -344,7 +344,8 @@ private:
     Parsed primary()
     {
         if (atEnd())
-            return fail(SyntaxProblem::MissingValue, u"expected a value but found the end of the formula"_s);
+            return fail(SyntaxProblem::MissingValue,
+                        u"expected a value but found the end of the formula"_s);
         const Token &t = current();
         ExprPtr node;
         switch (t.kind) {
@@ -393,7 +394,8 @@ private:
             return list;
         }
         default:
-            return fail(SyntaxProblem::MissingValue, u"expected a value but found %1"_s.arg(found()));
+            return fail(SyntaxProblem::MissingValue,
+                        u"expected a value but found %1"_s.arg(found()));
         }
     }
 

@@ -10,10 +10,10 @@ namespace morvane::formula {
 
 enum class NameClass
 {
-    Future,  // reads bars after the current one
-    Drift,   // past values change as new data arrives
-    LastBar, // defined from the last bar, so history redraws with each new bar (a warning)
-    Listed,  // in list.txt, unknown to the knowledge base
+    Future,   // reads bars after the current one
+    Drift,    // past values change as new data arrives
+    LastBar,  // defined from the last bar, so history redraws with each new bar (a warning)
+    Listed,   // in list.txt, unknown to the knowledge base
     Unsure,   // REF or REFV with an offset whose sign cannot be known (a warning)
     Unchecked // a plug-in or a function Morvane does not know: nothing here sees inside it
 };

@@ -86,19 +86,23 @@ bool inList(const QString &name, std::initializer_list<const char16_t *> names)
 
 bool nonNegativeFunction(const QString &n)
 {
-    return inList(n, {u"BARSCOUNT", u"BARSLAST", u"BARSLASTCOUNT", u"BARSSINCE", u"BARSSINCEN",
-                      u"COUNT", u"ABS", u"SQRT", u"HHVBARS", u"LLVBARS", u"CROSS", u"LONGCROSS",
-                      u"EVERY", u"EXIST", u"BETWEEN", u"FILTER", u"NOT", u"ISLASTBAR",
-                      u"CURRBARSCOUNT", u"TOTALBARSCOUNT", u"BARSTATUS", u"DATE", u"TIME",
-                      u"VOL", u"STD", u"STDP", u"VAR", u"VARP", u"AVEDEV", u"DEVSQ", u"RANGE"});
+    return inList(n, {u"BARSCOUNT",  u"BARSLAST",  u"BARSLASTCOUNT", u"BARSSINCE",
+                      u"BARSSINCEN", u"COUNT",     u"ABS",           u"SQRT",
+                      u"HHVBARS",    u"LLVBARS",   u"CROSS",         u"LONGCROSS",
+                      u"EVERY",      u"EXIST",     u"BETWEEN",       u"FILTER",
+                      u"NOT",        u"ISLASTBAR", u"CURRBARSCOUNT", u"TOTALBARSCOUNT",
+                      u"BARSTATUS",  u"DATE",      u"TIME",          u"VOL",
+                      u"STD",        u"STDP",      u"VAR",           u"VARP",
+                      u"AVEDEV",     u"DEVSQ",     u"RANGE"});
 }
 
 // Functions whose value keeps the sign of their first argument (zero aside).
 bool signOfFirst(const QString &n)
 {
-    return inList(n, {u"MA", u"EMA", u"EXPMA", u"SMA", u"WMA", u"DMA", u"MEMA", u"EXPMEMA",
-                      u"HHV", u"LLV", u"SUM", u"REF", u"REFV", u"CONST", u"INTPART", u"ROUND",
-                      u"FLOOR", u"CEILING", u"LAST", u"TMA", u"AMA", u"SUMBARS"});
+    return inList(n, {u"MA",   u"EMA",     u"EXPMA",   u"SMA",    u"WMA",   u"DMA",
+                      u"MEMA", u"EXPMEMA", u"HHV",     u"LLV",    u"SUM",   u"REF",
+                      u"REFV", u"CONST",   u"INTPART", u"ROUND",  u"FLOOR", u"CEILING",
+                      u"LAST", u"TMA",     u"AMA",     u"SUMBARS"});
 }
 
 bool isPlugIn(const QString &n)
@@ -236,7 +240,8 @@ private:
             for (uint8_t x : {Neg, Zero, Pos}) {
                 for (uint8_t y : {Neg, Zero, Pos}) {
                     if ((args[0].signs & x) && (args[1].signs & y))
-                        out = static_cast<uint8_t>(out | (larger ? std::max(x, y) : std::min(x, y)));
+                        out =
+                            static_cast<uint8_t>(out | (larger ? std::max(x, y) : std::min(x, y)));
                 }
             }
             return {out, std::nullopt};
@@ -290,12 +295,14 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
     std::vector<Frame> open;
     std::vector<size_t> out;
     size_t previous = SIZE_MAX; // the code token before
-    for (size_t i = nextCode(tokens, SIZE_MAX); i < tokens.size(); previous = i, i = nextCode(tokens, i)) {
+    for (size_t i = nextCode(tokens, SIZE_MAX); i < tokens.size();
+         previous = i, i = nextCode(tokens, i)) {
         const Token &t = tokens[i];
         if (t.kind == TokenKind::LeftParen) {
             Frame f;
             if (previous != SIZE_MAX && tokens[previous].kind == TokenKind::Name) {
-                const QStringView name = text.sliced(tokens[previous].offset, tokens[previous].length);
+                const QStringView name =
+                    text.sliced(tokens[previous].offset, tokens[previous].length);
                 if (equalsWord(name, "REF") || equalsWord(name, "REFV"))
                     f.name = previous;
             }

@@ -297,9 +297,8 @@ private:
         for (const OpaqueCall &c : calls) {
             if (knownName(c.name))
                 continue; // the knowledge base has told about it
-            const bool counted =
-                std::any_of(m_result.found.begin(), m_result.found.end(),
-                            [&](const FoundName &f) { return f.name == c.name; });
+            const bool counted = std::any_of(m_result.found.begin(), m_result.found.end(),
+                                             [&](const FoundName &f) { return f.name == c.name; });
             if (counted)
                 continue;
             auto it = index.find(c.name);
@@ -336,9 +335,8 @@ private:
     // The token holding `offset`.
     size_t tokenAt(qsizetype offset) const
     {
-        const auto it = std::upper_bound(
-            m_tokens.begin(), m_tokens.end(), offset,
-            [](qsizetype o, const Token &t) { return o < t.offset; });
+        const auto it = std::upper_bound(m_tokens.begin(), m_tokens.end(), offset,
+                                         [](qsizetype o, const Token &t) { return o < t.offset; });
         return it == m_tokens.begin() ? 0 : static_cast<size_t>(it - m_tokens.begin() - 1);
     }
 

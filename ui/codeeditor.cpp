@@ -46,7 +46,8 @@ QString localFile(const QMimeData *source)
 
 } // namespace
 
-CodeEditor::CodeEditor(QWidget *parent) : QPlainTextEdit(parent), m_gutter(new LineNumberGutter(this))
+CodeEditor::CodeEditor(QWidget *parent)
+    : QPlainTextEdit(parent), m_gutter(new LineNumberGutter(this))
 {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateGutterWidth);
@@ -171,8 +172,9 @@ void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowService
         box->replaceText(text);
         box->setFocus(Qt::OtherFocusReason);
         if (replaced && warn)
-            warn(window, u"%1 中有无法识别的字节，已显示为 �；请检查文件的编码（UTF-8 或 GBK）。"_s
-                             .arg(shown));
+            warn(window,
+                 u"%1 中有无法识别的字节，已显示为 �；请检查文件的编码（UTF-8 或 GBK）。"_s.arg(
+                     shown));
     };
     auto open = [window, load, dialog = services.openDialog] {
         const QString path = dialog ? dialog(window) : QString();

@@ -84,7 +84,7 @@ QPlainTextEdit *makeTextBox(QPlainTextEdit *box, const QString &name, QRect geom
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The code box scrolls sideways rather than wrap a line mid-expression.
     box->setHorizontalScrollBarPolicy(qobject_cast<CodeEditor *>(box) ? Qt::ScrollBarAsNeeded
-                                                                       : Qt::ScrollBarAlwaysOff);
+                                                                      : Qt::ScrollBarAlwaysOff);
     box->setTabChangesFocus(true);
     box->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     return box;
@@ -505,7 +505,8 @@ void fmFunctionCheck::closeEvent(QCloseEvent *event)
 
 void fmFunctionCheck::openLink(const QString &caption, const QUrl &fixedUrl)
 {
-    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl); url && !m_services.openUrl(*url))
+    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl);
+        url && !m_services.openUrl(*url))
         m_services.warn(this, u"无法打开浏览器来访问 %1。"_s.arg(url->toString()));
 }
 

@@ -9,8 +9,8 @@
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QTextDocument>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolTip>
 
 using namespace Qt::StringLiterals;
@@ -111,8 +111,8 @@ QString FormulaAssist::codeToolTip(QPoint viewportPos) const
             known = formula::knownName(u"#WEEK"_s); // every period suffix drifts alike
         if (!known || known->negativeOffsetOnly)
             return {};
-        return word + u" · "_s + QString::fromUtf16(reportStyle(reportKind(known->cls)).tag) + u'\n' +
-               known->reason;
+        return word + u" · "_s + QString::fromUtf16(reportStyle(reportKind(known->cls)).tag) +
+               u'\n' + known->reason;
     }
     return {};
 }

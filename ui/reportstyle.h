@@ -10,16 +10,16 @@ namespace morvane {
 // What a line of the window's report says about the formula.
 enum class ReportLineKind
 {
-    Future,    // reads later bars
-    Drift,     // past values change as new data arrives
-    Listed,    // a list.txt entry the knowledge base does not know
-    LastBar,   // defined from the last bar: a warning
-    Unsure,    // an offset whose sign cannot be known
-    Unchecked, // a plug-in or unknown function: nothing here can see inside it
-    Syntax,    // the formula does not parse there
+    Future,     // reads later bars
+    Drift,      // past values change as new data arrives
+    Listed,     // a list.txt entry the knowledge base does not know
+    LastBar,    // defined from the last bar: a warning
+    Unsure,     // an offset whose sign cannot be known
+    Unchecked,  // a plug-in or unknown function: nothing here can see inside it
+    Syntax,     // the formula does not parse there
     NotCounted, // the plain search would have named it, but it does not count
-    Clean,     // nothing counts
-    Empty      // there is no formula
+    Clean,      // nothing counts
+    Empty       // there is no formula
 };
 
 // The words and colour of each kind of report line: the one table the window reads them from.

@@ -43,7 +43,7 @@ struct WindowServices
     std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
     std::function<QString(QWidget *parent)> openDialog;                       // "" = cancel
     std::function<bool(const QUrl &)> openUrl; // the browser; false when none opened
-    EditorLauncher editorLauncher;                                            // the text editor
+    EditorLauncher editorLauncher;             // the text editor
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
     QUrl noticeUrl;                                                 // the start-up notice
     NoticeFetchLimits noticeLimits;                                 // its time and size bounds

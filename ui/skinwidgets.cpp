@@ -22,7 +22,8 @@ QString latinFace(int pixelSize)
     static const QStringList faces = [] {
         QStringList out;
         for (int px : {12, 13}) {
-            const int id = QFontDatabase::addApplicationFont(u":/fonts/morvane-latin-%1.ttf"_s.arg(px));
+            const int id =
+                QFontDatabase::addApplicationFont(u":/fonts/morvane-latin-%1.ttf"_s.arg(px));
             out << (id < 0 ? QString() : QFontDatabase::applicationFontFamilies(id).value(0));
         }
         return out;

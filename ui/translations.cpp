@@ -14,7 +14,8 @@ bool installQtChinese(QCoreApplication *app)
                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
     for (const QString &dir : dirs) {
         auto *translator = new QTranslator(app);
-        if (translator->load(u"qtbase_zh_CN"_s, dir) && QCoreApplication::installTranslator(translator))
+        if (translator->load(u"qtbase_zh_CN"_s, dir) &&
+            QCoreApplication::installTranslator(translator))
             return true;
         delete translator;
     }

@@ -83,8 +83,9 @@ void addNotCounted(WindowReport &report, const QString &formula,
         if (done.contains(upper))
             continue;
         done << upper;
-        const bool counts = std::any_of(precise.found.begin(), precise.found.end(),
-                                        [&](const formula::FoundName &f) { return f.name == upper; });
+        const bool counts =
+            std::any_of(precise.found.begin(), precise.found.end(),
+                        [&](const formula::FoundName &f) { return f.name == upper; });
         if (counts)
             continue;
         ReportLine line{ReportLineKind::NotCounted, {}, upper, false, {}, {}};
@@ -180,8 +181,8 @@ QString lineList(const std::vector<int> &lines)
 
 QString WindowReport::text() const
 {
-    if (lines.size() == 1 && (lines[0].kind == ReportLineKind::Clean ||
-                              lines[0].kind == ReportLineKind::Empty))
+    if (lines.size() == 1 &&
+        (lines[0].kind == ReportLineKind::Clean || lines[0].kind == ReportLineKind::Empty))
         return lines[0].text;
     QString out;
     for (const ReportLine &l : lines)
@@ -216,7 +217,10 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
     if (formula.trimmed().isEmpty()) {
         report.lines.push_back({ReportLineKind::Empty,
                                 QString::fromUtf16(reportStyle(ReportLineKind::Empty).headline),
-                                {}, false, {}, {}});
+                                {},
+                                false,
+                                {},
+                                {}});
         return report;
     }
     // Look-ahead and drift first decide the verdict; warnings follow it.
@@ -231,7 +235,10 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
         const bool at59 = now.isValid() && now.minute() == 59;
         report.lines.push_back({ReportLineKind::Clean,
                                 QString::fromUtf16(at59 ? kNothingFoundAt59 : kNothingFound),
-                                {}, false, {}, {}});
+                                {},
+                                false,
+                                {},
+                                {}});
     }
     for (const formula::FoundName &f : precise.found)
         addFound(report, f, reportKind(f.cls));

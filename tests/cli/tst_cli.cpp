@@ -272,7 +272,8 @@ void TestCli::options_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("outContains");
     QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"--positions"_s;
-    QTest::newRow("help in Chinese") << QStringList{u"--help"_s} << 0 << u"报告指标公式用到的未来函数"_s;
+    QTest::newRow("help in Chinese")
+        << QStringList{u"--help"_s} << 0 << u"报告指标公式用到的未来函数"_s;
     QTest::newRow("version") << QStringList{u"--version"_s} << 0 << u"1.1"_s;
     QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << 2 << QString();
     QTest::newRow("two modes") << QStringList{u"--json"_s, u"--positions"_s} << 2 << QString();
@@ -312,8 +313,8 @@ void TestCli::precise_data()
         << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。\n"
            " 偏移可能为负 REF  偏移量的正负看不出来：是负数时读的就是后面的K线。\n"
            " 未检查 TDXDLL1  外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。\n"_s;
-    QTest::newRow("negated negative") << QStringList{u"--precise"_s}
-                                      << QByteArray("N:=-1; A:REF(C,-N);") << 0 << kNone;
+    QTest::newRow("negated negative")
+        << QStringList{u"--precise"_s} << QByteArray("N:=-1; A:REF(C,-N);") << 0 << kNone;
     // The plain check's answer for the same text stays what it was.
     QTest::newRow("plain beside") << QStringList{} << QByteArray("{ZIG} MA(C,5);") << 1
                                   << u" 发现未来函数 ZIG\n"_s;

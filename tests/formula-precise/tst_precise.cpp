@@ -200,12 +200,12 @@ void TestPrecise::disguisedOffsets_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("found");
     QTest::addColumn<QString>("doubts");
-    QTest::newRow("negative variable") << u"N:=-1; A:REF(C,N);"_s << u"REF/future@1:10"_s
-                                       << QString();
-    QTest::newRow("negated variable") << u"N:=5; A:REF(C,-N);"_s << u"REF/future@1:9"_s
-                                      << QString();
-    QTest::newRow("negated count") << u"A:REF(C,-BARSCOUNT(C));"_s << u"REF/future@1:3"_s
-                                   << QString();
+    QTest::newRow("negative variable")
+        << u"N:=-1; A:REF(C,N);"_s << u"REF/future@1:10"_s << QString();
+    QTest::newRow("negated variable")
+        << u"N:=5; A:REF(C,-N);"_s << u"REF/future@1:9"_s << QString();
+    QTest::newRow("negated count")
+        << u"A:REF(C,-BARSCOUNT(C));"_s << u"REF/future@1:3"_s << QString();
     QTest::newRow("negated negative") << u"N:=-1; A:REF(C,-N);"_s << QString() << QString();
     QTest::newRow("declared parameter")
         << u"N:=(-10,10,-2);\nA:REFV(C,N);"_s << u"REFV/future@2:3"_s << QString();
@@ -215,9 +215,8 @@ void TestPrecise::disguisedOffsets_data()
         << u"A:REF(C,IF(C>O,-1,-2));"_s << u"REF/future@1:3"_s << QString();
     QTest::newRow("never negative")
         << u"A:REF(C,BARSLAST(C>O)+ABS(C-O));B:REF(C,MAX(C,-1));"_s << QString() << QString();
-    QTest::newRow("sign unknown")
-        << u"A:REF(C,IF(C>O,1,-1));\nB:REF(C,COUNT(C>O,5)-3);"_s << QString()
-        << u"REF/unsure@1:3,2:3"_s;
+    QTest::newRow("sign unknown") << u"A:REF(C,IF(C>O,1,-1));\nB:REF(C,COUNT(C>O,5)-3);"_s
+                                  << QString() << u"REF/unsure@1:3,2:3"_s;
     QTest::newRow("undeclared parameter, negated")
         << u"A:REF(C,N);B:REF(C,-N);"_s << u"REF/future@1:14"_s << QString();
     QTest::newRow("plug-in") << u"A:=C;\nX:TDXDLL1(1,C,O,H)+TDXDLL2(2,C,O,H);"_s << QString()
@@ -282,9 +281,8 @@ void TestPrecise::ignoredAreCounted_data()
     QStringList prefixes;
     for (int k = 1; k <= 400; ++k)
         prefixes << QString(k, u'A');
-    QTest::newRow("nested list entries")
-        << u"X:"_s + QString(20000, u'A') + u";"_s << prefixes
-        << qsizetype(400) * 20001 - qsizetype(400) * 401 / 2;
+    QTest::newRow("nested list entries") << u"X:"_s + QString(20000, u'A') + u";"_s << prefixes
+                                         << qsizetype(400) * 20001 - qsizetype(400) * 401 / 2;
 }
 
 // What does not count is kept up to a bound, per name and in all, and counted beyond it:

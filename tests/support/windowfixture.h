@@ -11,7 +11,8 @@
 inline QString headlines(const QString &report)
 {
     QStringList out;
-    for (const QString &line : QString(report).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n')) {
+    for (const QString &line :
+         QString(report).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n')) {
         if (!line.startsWith(QStringLiteral("    ")) && !line.isEmpty())
             out << line;
     }

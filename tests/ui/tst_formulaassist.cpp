@@ -55,8 +55,8 @@ void TestFormulaAssist::report_data()
     QTest::newRow("suffix outside the list")
         << u"W:C#MIN15;"_s << u" 发现未来函数 #MIN15"_s << true;
     // Warnings alone do not turn the report red, but they are told.
-    QTest::newRow("last bar only") << u"X:CURRBARSCOUNT;"_s
-                                   << none + u"\n 末根提示 CURRBARSCOUNT"_s << false;
+    QTest::newRow("last bar only")
+        << u"X:CURRBARSCOUNT;"_s << none + u"\n 末根提示 CURRBARSCOUNT"_s << false;
 }
 
 void TestFormulaAssist::report()
@@ -80,7 +80,8 @@ void TestFormulaAssist::codeToolTips_data()
     QTest::addColumn<QString>("at");
     QTest::addColumn<QString>("tip"); // the start of it; "" = no tip
     QTest::newRow("future") << u"A:zig(3,5);"_s << u"zig"_s << u"ZIG · 用到后面的K线\n"_s;
-    QTest::newRow("drift suffix") << u"A:C#WEEK;"_s << u"#WEEK"_s << u"#WEEK · 新数据会改写历史\n"_s;
+    QTest::newRow("drift suffix") << u"A:C#WEEK;"_s << u"#WEEK"_s
+                                  << u"#WEEK · 新数据会改写历史\n"_s;
     QTest::newRow("last bar") << u"A:ISLASTBAR;"_s << u"ISLASTBAR"_s
                               << u"ISLASTBAR · 随最后一根K线变化\n"_s;
     QTest::newRow("plain name") << u"A:MA(C,5);"_s << u"MA"_s << QString();
@@ -121,8 +122,7 @@ void TestFormulaAssist::hitLineToolTips()
     w->Form_Load();
     w->txtCode->setPlainText(formula);
     w->btnCheck_Click();
-    const QString shown = w->formulaAssist()->resultToolTip(
-        pointAt(w->txtResult, line));
+    const QString shown = w->formulaAssist()->resultToolTip(pointAt(w->txtResult, line));
     QVERIFY2(shown.startsWith(tip), qPrintable(shown));
 }
 

@@ -344,7 +344,7 @@ void TestLayout::latinNamesWhole()
     if (!skin::drawsFromBitmaps(font))
         QSKIP("no bitmap face here: smoothed text has no such holes");
     for (const QString &name : {u"ZIG"_s, u"FINANCE"_s, u"WINNER"_s, u"LWINNER"_s, u"ISLASTBAR"_s,
-                               u"PEAKBARS"_s, u"TDXDLL1"_s, u"FILTERX"_s}) {
+                                u"PEAKBARS"_s, u"TDXDLL1"_s, u"FILTERX"_s}) {
         QImage img(200, 20, QImage::Format_RGB32);
         img.fill(Qt::white);
         QPainter p(&img);
@@ -369,8 +369,9 @@ void TestLayout::latinNamesWhole()
             run = 0;
         }
         QVERIFY(last > first);
-        QVERIFY2(widest <= widestHole, qPrintable(u"%1: a hole of %2 px (%3)"_s.arg(name).arg(widest).arg(
-                                              font.families().join(u","_s))));
+        QVERIFY2(widest <= widestHole,
+                 qPrintable(u"%1: a hole of %2 px (%3)"_s.arg(name).arg(widest).arg(
+                     font.families().join(u","_s))));
     }
 }
 

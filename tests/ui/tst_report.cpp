@@ -1,27 +1,27 @@
 // The result page: the precise reading, told in Chinese, line by line.
 #include "codeeditor.h"
+#include "encoding.h"
 #include "formulaassist.h"
 #include "formulahighlighter.h"
 #include "reportstyle.h"
-#include "encoding.h"
 #include "translations.h"
 #include "windowfixture.h"
 
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
-#include <QScrollBar>
 #include <QTimer>
 
 #include <cmath>
@@ -147,8 +147,7 @@ void TestReport::whyRows_data()
         << QStringList{u" 发现未来函数 REF"_s, u" 发现未来函数 ZIG"_s} << QStringList() << true;
     QTest::newRow("last-bar names reach the report")
         << u"A:ISLASTBAR;B:CONST(C);X:CURRBARSCOUNT;"_s
-        << QStringList{u" 末根提示 ISLASTBAR"_s, u" 末根提示 CONST"_s,
-                       u" 末根提示 CURRBARSCOUNT"_s}
+        << QStringList{u" 末根提示 ISLASTBAR"_s, u" 末根提示 CONST"_s, u" 末根提示 CURRBARSCOUNT"_s}
         << QStringList() << false;
     QTest::newRow("drift told from look-ahead")
         << u"A:FINANCE(7);B:ZIG(3,5);"_s
@@ -166,14 +165,12 @@ void TestReport::whyRows_data()
         << QStringList{u" 发现未来函数 PEAKBARS"_s, u" 不算 PEAK：只是 PEAKBARS 的一部分"_s}
         << QStringList{u" 发现未来函数 PEAK\n"_s} << true;
     QTest::newRow("a variable of the formula's own")
-        << u"COST:=MA(C,5);A:COST>C;"_s
-        << QStringList{u" 不算 COST：是公式自己定义的变量"_s} << QStringList() << false;
+        << u"COST:=MA(C,5);A:COST>C;"_s << QStringList{u" 不算 COST：是公式自己定义的变量"_s}
+        << QStringList() << false;
     QTest::newRow("disguised offset")
-        << u"N:=5;\nA:REF(C,-N);"_s << QStringList{u" 发现未来函数 REF"_s} << QStringList()
-        << true;
+        << u"N:=5;\nA:REF(C,-N);"_s << QStringList{u" 发现未来函数 REF"_s} << QStringList() << true;
     QTest::newRow("a plug-in is named unchecked")
-        << u"A:TDXDLL1(1,C,O,H);"_s << QStringList{u" 未检查 TDXDLL1"_s} << QStringList()
-        << false;
+        << u"A:TDXDLL1(1,C,O,H);"_s << QStringList{u" 未检查 TDXDLL1"_s} << QStringList() << false;
 }
 
 void TestReport::whyRows()
@@ -309,8 +306,8 @@ void TestReport::openAndDrop_data()
     QTest::addColumn<QString>("text");
     const QString formula = u"均线:MA(C,5);\r\nA:ZIG(3,5);"_s;
     QTest::newRow("utf-8, Ctrl+O") << formula.toUtf8() << false << u"均线:MA(C,5);\nA:ZIG(3,5);"_s;
-    QTest::newRow("gbk, dropped") << QByteArray("\xbe\xf9\xcf\xdf:MA(C,5);\r\nA:ZIG(3,5);")
-                                  << true << u"均线:MA(C,5);\nA:ZIG(3,5);"_s;
+    QTest::newRow("gbk, dropped") << QByteArray("\xbe\xf9\xcf\xdf:MA(C,5);\r\nA:ZIG(3,5);") << true
+                                  << u"均线:MA(C,5);\nA:ZIG(3,5);"_s;
 }
 
 void TestReport::openAndDrop()
