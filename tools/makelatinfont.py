@@ -42,9 +42,10 @@ def capital_i(width, stem):
 
 
 # Pixel size: the UMing cell there (half-width advance, rows above and below the baseline)
-# and the stem's column, chosen on enlarged grabs so that the I stands midway between its
-# neighbours (at 13 px the text lands a column left of the cell).
-SIZES = {12: (6, 11, 1, 2), 13: (7, 11, 2, 4)}
+# and the stem's column: the middle of the cell. At 13 px the strike advances 7 pixels where
+# the outlines advance 6.5, and Qt's paths round the difference apart, so a cell's I may land
+# a pixel either way; the middle keeps both sides within a pixel of each other.
+SIZES = {12: (6, 11, 1, 2), 13: (7, 11, 2, 3)}
 
 
 def build(path, size):
