@@ -63,10 +63,12 @@ void FormulaAssist::followOffsets()
 
 const formula::PreciseResult &FormulaAssist::precise(const QString &text)
 {
-    if (!m_precise || text != m_preciseText) {
-        m_precise = formula::preciseCheck(text, m_listEntries ? m_listEntries() : QStringList(),
-                                          formula::knowsFunction);
+    // The list too: 刷新 may change it while the formula stays.
+    QStringList entries = m_listEntries ? m_listEntries() : QStringList();
+    if (!m_precise || text != m_preciseText || entries != m_preciseList) {
+        m_precise = formula::preciseCheck(text, entries, formula::knowsFunction);
         m_preciseText = text;
+        m_preciseList = std::move(entries);
     }
     return *m_precise;
 }

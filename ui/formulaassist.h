@@ -66,6 +66,7 @@ private:
     WindowReport m_report;
     QString m_checked; // the formula the report is about
     QString m_preciseText;
+    QStringList m_preciseList;
     std::optional<formula::PreciseResult> m_precise; // of m_preciseText, made when first needed
     QHash<QString, qsizetype> m_nextOccurrence;
 };

@@ -116,6 +116,7 @@ private slots:
     void lineNumbersAndLongLines();
     void doubleClickCycles();
     void emptyBox();
+    void listReloadCounts();
     void clearIsUndone();
     void openAndDrop_data();
     void openAndDrop();
@@ -287,6 +288,25 @@ void TestReport::emptyBox()
     }
 }
 
+// A list entry added and reloaded counts on the next check of the same formula.
+void TestReport::listReloadCounts()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"A:MYFUNC(C);"_s);
+    w->btnCheck_Click();
+    QVERIFY(!w->reportText().contains(u"发现未来函数 MYFUNC"_s));
+    QFile list(fx.listPath());
+    QVERIFY(list.open(QIODevice::Append));
+    list.write("MYFUNC\r\n");
+    list.close();
+    w->btnLoadList_Click();
+    w->btnCheck_Click();
+    QVERIFY2(w->reportText().contains(u" 发现未来函数 MYFUNC\r\n    〔列表中的名字〕"_s),
+             qPrintable(w->reportText()));
+}
+
 void TestReport::clearIsUndone()
 {
     WindowFixture fx;
@@ -410,15 +430,16 @@ void TestReport::pasteStaysResponsive_data()
 }
 
 // A hostile paste, then 检测: the event loop never stops for long. The scans this guards
-// were quadratic (36 s for the first row); what is left is mostly Qt's own layout of a
-// 480 KB line, about half a second here. The bound is generous for a loaded machine.
+// were quadratic (21 s for the first row here, 36 s reported); what is left is mostly Qt's
+// own layout of a 480 KB line, 0.5 to 1 s on this machine alone. The bound is generous for a
+// loaded machine running the suite in parallel.
 void TestReport::pasteStaysResponsive()
 {
     QFETCH(QString, text);
 #if defined(__SANITIZE_ADDRESS__)
-    constexpr qint64 kBoundMs = 6000;
+    constexpr qint64 kBoundMs = 20000;
 #else
-    constexpr qint64 kBoundMs = 2000;
+    constexpr qint64 kBoundMs = 8000;
 #endif
     WindowFixture fx;
     auto w = fx.makeWindow();
