@@ -1,5 +1,6 @@
 #include "checkcommand.h"
 
+#include "evalmode.h"
 #include "functionlist.h"
 #include "options.h"
 #include "plainmode.h"
@@ -68,6 +69,10 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
         break;
     }
 
+    if (options.eval) {
+        stdOut.flush();
+        return runEvalCommand(options.inputs.front(), options.bars, options.params, in, out, err);
+    }
     if (options.replay) {
         stdOut.flush();
         return runReplayCommand(options.inputs, options.bars, options.params, options.json, in, out,

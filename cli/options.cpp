@@ -36,12 +36,16 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
                                     "调用（外挂 DLL、不认识的函数）另行列出。"_s});
     parser.addOption({u"replay"_s, u"在K线上运行公式，再在许多截断点截短的历史上重算，"
                                    "报告每个改写了自己历史的输出。有改写时退出码为 1。"_s});
+    parser.addOption({u"eval"_s, u"在K线上运行一个公式，以 CSV 输出每根K线上的各输出："
+                                 "日期，然后每个输出一列。有输出无法计算时退出码为 1（名字写在"
+                                 "标准错误上），公式无法运行时为 2。"_s});
     parser.addOption({u"bars"_s,
-                      u"与 --replay 一起用：K线文件，CSV 格式：日期、开盘、最高、最低、"
-                      "收盘，然后是成交量和成交额（可省）。默认用内置的历史。"_s,
+                      u"与 --replay 或 --eval 一起用：K线文件，CSV 格式：日期、开盘、最高、"
+                      "最低、收盘，然后是成交量和成交额（可省）。默认用内置的历史。"_s,
                       u"FILE"_s});
-    parser.addOption(
-        {u"param"_s, u"与 --replay 一起用：公式的参数，如 N=5（可重复）。"_s, u"NAME=VALUE"_s});
+    parser.addOption({u"param"_s,
+                      u"与 --replay 或 --eval 一起用：公式的参数，如 N=5（可重复）。"_s,
+                      u"NAME=VALUE"_s});
     parser.addPositionalArgument(u"FILE"_s, u"公式文件（UTF-8 或 GBK）。"_s, u"[FILE...]"_s);
 
     if (!parser.parse(arguments)) {
@@ -60,6 +64,12 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     options->json = parser.isSet(u"json"_s);
     options->precise = parser.isSet(u"precise"_s);
     options->replay = parser.isSet(u"replay"_s);
+    options->eval = parser.isSet(u"eval"_s);
+    if (options->eval && (options->precise || options->replay || options->json ||
+                          options->positions || parser.isSet(u"list"_s))) {
+        *error = u"--eval 只能与 --bars 和 --param 一起用"_s;
+        return ParseResult::Failed;
+    }
     if (options->positions && options->json) {
         *error = u"--positions 和 --json 不能同时使用"_s;
         return ParseResult::Failed;
@@ -72,8 +82,9 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
         *error = u"--replay 报告的是输出，不是位置，不能与 --positions 同用"_s;
         return ParseResult::Failed;
     }
-    if (!options->replay && (parser.isSet(u"bars"_s) || parser.isSet(u"param"_s))) {
-        *error = u"--bars 和 --param 要与 --replay 一起用"_s;
+    if (!options->replay && !options->eval &&
+        (parser.isSet(u"bars"_s) || parser.isSet(u"param"_s))) {
+        *error = u"--bars 和 --param 要与 --replay 或 --eval 一起用"_s;
         return ParseResult::Failed;
     }
     options->bars = parser.value(u"bars"_s);
@@ -95,6 +106,14 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     options->inputs = parser.positionalArguments();
     if (options->inputs.isEmpty())
         options->inputs << u"-"_s;
+    if (options->eval && options->inputs.size() > 1) {
+        *error = u"--eval 一次只运行一个公式"_s;
+        return ParseResult::Failed;
+    }
+    if (options->eval && readsStandardInput(options->bars) && options->inputs.contains(u"-"_s)) {
+        *error = u"the bars and the formula cannot both be read from standard input"_s;
+        return ParseResult::Failed;
+    }
     if (readsStandardInput(options->list) && options->inputs.contains(u"-"_s)) {
         *error = u"函数列表和公式不能都从标准输入读取"_s;
         return ParseResult::Failed;
