@@ -43,8 +43,7 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
                       u"与 --replay 或 --eval 一起用：K线文件，CSV 格式：日期、开盘、最高、"
                       "最低、收盘，然后是成交量和成交额（可省）。默认用内置的历史。"_s,
                       u"FILE"_s});
-    parser.addOption({u"param"_s,
-                      u"与 --replay 或 --eval 一起用：公式的参数，如 N=5（可重复）。"_s,
+    parser.addOption({u"param"_s, u"与 --replay 或 --eval 一起用：公式的参数，如 N=5（可重复）。"_s,
                       u"NAME=VALUE"_s});
     parser.addPositionalArgument(u"FILE"_s, u"公式文件（UTF-8 或 GBK）。"_s, u"[FILE...]"_s);
 
