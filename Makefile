@@ -19,7 +19,9 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
 
-run: build
+# Only the window and what it needs: the tests are built by `make test`.
+run: configure
+	cmake --build $(BUILD_DIR) --target morvane
 	./$(BUILD_DIR)/bin/morvane
 
 # The programs, desktop entry, icons, metainfo and manual pages under PREFIX; DESTDIR stages.

@@ -1,5 +1,6 @@
 #include "fmfunctioncheck.h"
 #include "morvane_config.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -33,12 +34,12 @@ int answerInformation(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     describe();
+    morvane::installQtChinese(&app);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        u"Opens the window that tells whether an indicator formula uses future functions "
-        "(未来函数). Paste the formula and press 检测 (check).\n"
-        "The function list is list.txt beside the program, or in the user's data folder "
-        "when the program's folder cannot be written."_s);
+        u"打开 Morvane 窗口，检查指标公式是否用到未来函数。把公式粘贴到代码框（或按 Ctrl+O "
+        "打开公式文件），点击“检测”查看结果。\n"
+        "未来函数列表是程序所在文件夹中的 list.txt；该文件夹不能写入时，放在用户数据文件夹中。"_s);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app); // prints and exits
@@ -54,6 +55,7 @@ int main(int argc, char *argv[])
     try {
         QApplication app(argc, argv);
         describe();
+        morvane::installQtChinese(&app);
         QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
         morvane::fmFunctionCheck window;
         window.Form_Load();

@@ -61,7 +61,7 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
     // A report that could not be written is no report: say so, and exit 2.
     auto finish = [&](int status) {
         if (!stdOut.flush()) {
-            fail(u"cannot write the output: "_s + stdOut.errorString());
+            fail(u"无法写出结果："_s + stdOut.errorString());
             return 2;
         }
         return status;

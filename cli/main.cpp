@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdio>
 #include <new>
@@ -13,6 +15,16 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("morvane-check"));
         QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
+        // Qt's own words in --help and option errors ("用法：", "未知选项"), where installed.
+        QTranslator qtChinese;
+        for (const QString &dir :
+             {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+            if (qtChinese.load(QStringLiteral("qtbase_zh_CN"), dir)) {
+                QCoreApplication::installTranslator(&qtChinese);
+                break;
+            }
+        }
         QFile in, out, err;
         in.open(stdin, QIODevice::ReadOnly);
         out.open(stdout, QIODevice::WriteOnly);

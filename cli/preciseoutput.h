@@ -8,8 +8,11 @@
 
 namespace morvane {
 
+// The class in the words of the human output: 未来, 漂移, 末根提示, 列表, 偏移可能为负, 未检查.
+QString classWordChinese(formula::NameClass cls);
+
 // morvane-check --precise: one line per name that counts, in order of first use, with its
-// class word and reason; or the summary line when none does.
+// class word and reason, or the summary line when none does; then a line for each doubt.
 QString preciseReportLines(const formula::PreciseResult &result);
 
 // --precise --positions: FILE:LINE:COL: 发现未来函数 NAME for every place a name counts.

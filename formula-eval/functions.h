@@ -42,6 +42,10 @@ enum class CallResult
 CallResult callFunction(const QString &name, std::vector<Value> &args, const Bars &bars,
                         Value *out);
 
+// A function this evaluator can call (a drawing included): what the precise check does not
+// name as unchecked.
+bool knowsFunction(const QString &name);
+
 // Drawing calls: which arguments are evaluated (colours, texts and widths are not).
 bool isDrawingCall(const QString &name);
 bool drawingArgumentUsed(const QString &name, qsizetype index);

@@ -57,10 +57,24 @@ struct Statement
     std::vector<ExprPtr> attributes; // COLORRED, LINETHICK2, NODRAW, COLOR00FFFF...
 };
 
+// What a statement that did not parse lacks, for callers that choose their own words.
+enum class SyntaxProblem
+{
+    MissingSemicolon, // a statement runs on where ';' should end it
+    MissingParen,     // ')' is missing
+    MissingValue,     // an operand is missing
+    EmptyParens,      // ( ) holds nothing
+    NotANumber,       // a number that does not read as one
+    TooLong,          // the expression is too long
+    TooDeep           // the expression nests too deeply
+};
+
 struct SyntaxNote
 {
     SourcePos pos;
-    QString message;
+    QString message; // in English, as --json gives it
+    SyntaxProblem problem = SyntaxProblem::MissingValue;
+    QString found; // the spelling met there; empty at the end of the formula
 };
 
 struct Program

@@ -155,13 +155,14 @@ private:
                (token(k + 1).kind == TokenKind::Assign || token(k + 1).kind == TokenKind::Colon);
     }
 
-    Parsed fail(const QString &message)
+    Parsed fail(SyntaxProblem problem, const QString &message)
     {
         if (!m_failed) {
             m_failed = true;
             SourcePos pos =
                 atEnd() ? SourcePos{m_text.size(), m_lastLine, m_lastColumn} : position(current());
-            m_program.notes.push_back({pos, message});
+            m_program.notes.push_back(
+                {pos, message, problem, atEnd() ? QString() : spelling().toString()});
         }
         return {make(ExprKind::Error, {}), 1, std::nullopt, 0};
     }
@@ -215,7 +216,7 @@ private:
             s.attributes.push_back(expression().expr);
         }
         if (!m_failed && !atEnd() && kind() != TokenKind::Semicolon)
-            fail(u"expected ';' but found %1"_s.arg(found()));
+            fail(SyntaxProblem::MissingSemicolon, u"expected ';' but found %1"_s.arg(found()));
         if (m_failed) {
             recover(start);
             return;
@@ -283,7 +284,7 @@ private:
             Parsed right = binary(level + 1);
             const int depth = 1 + std::max(left.depth, right.depth);
             if (depth > kMaxTreeDepth)
-                return fail(u"the expression is too long"_s);
+                return fail(SyntaxProblem::TooLong, u"the expression is too long"_s);
             const std::optional<double> value = fold(op, left.value, right.value);
             if (node) {
                 node->args.reserve(2);
@@ -298,7 +299,7 @@ private:
     Parsed nested(Parsed (Parser::*inner)())
     {
         if (m_nesting >= kMaxNesting)
-            return fail(u"the expression nests too deeply"_s);
+            return fail(SyntaxProblem::TooDeep, u"the expression nests too deeply"_s);
         ++m_nesting;
         Parsed result = (this->*inner)();
         --m_nesting;
@@ -343,14 +344,15 @@ private:
     Parsed primary()
     {
         if (atEnd())
-            return fail(u"expected a value but found the end of the formula"_s);
+            return fail(SyntaxProblem::MissingValue,
+                        u"expected a value but found the end of the formula"_s);
         const Token &t = current();
         ExprPtr node;
         switch (t.kind) {
         case TokenKind::Number: {
             const std::optional<double> value = numberValue(spelling());
             if (!value)
-                return fail(u"%1 is not a number"_s.arg(found()));
+                return fail(SyntaxProblem::NotANumber, u"%1 is not a number"_s.arg(found()));
             const double number = *value;
             node = make(ExprKind::Number, position(t));
             if (node)
@@ -388,11 +390,12 @@ private:
                 return list;
             }
             if (list.items == 0)
-                return fail(u"expected a value in ( )"_s);
+                return fail(SyntaxProblem::EmptyParens, u"expected a value in ( )"_s);
             return list;
         }
         default:
-            return fail(u"expected a value but found %1"_s.arg(found()));
+            return fail(SyntaxProblem::MissingValue,
+                        u"expected a value but found %1"_s.arg(found()));
         }
     }
 
@@ -425,7 +428,7 @@ private:
             }
         }
         if (kind() != TokenKind::RightParen)
-            return fail(u"expected ')' but found %1"_s.arg(found()));
+            return fail(SyntaxProblem::MissingParen, u"expected ')' but found %1"_s.arg(found()));
         advance();
         if (callee && isRef(spelling(*callee))) {
             m_refCalls.push_back(callee->offset);

@@ -43,6 +43,10 @@ QLatin1StringView classWord(NameClass cls)
         return "drift"_L1;
     case NameClass::LastBar:
         return "lastbar"_L1;
+    case NameClass::Unsure:
+        return "unsure"_L1;
+    case NameClass::Unchecked:
+        return "unchecked"_L1;
     case NameClass::Listed:
         break;
     }

@@ -1,6 +1,7 @@
 #include "precise.h"
 
 #include "lexer.h"
+#include "offsets.h"
 #include "parser.h"
 
 #include <QHash>
@@ -225,50 +226,91 @@ size_t nextCodeToken(const std::vector<Token> &tokens, size_t i)
     return i;
 }
 
+QString unsureReason()
+{
+    return u"偏移量的正负看不出来：是负数时读的就是后面的K线。"_s;
+}
+
+QString opaqueReason(bool plugIn)
+{
+    return plugIn ? u"外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。"_s
+                  : u"Morvane 不认识这个函数，无法判断它是否读到后面的K线。"_s;
+}
+
 class Checker
 {
 public:
-    Checker(const QString &text, const QStringList &listEntries)
-        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries))
+    Checker(const QString &text, const QStringList &listEntries, const KnownFunction &known)
+        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries)), m_known(known)
     {
     }
 
     PreciseResult run()
     {
-        SyntaxSummary syntax = summarizeSyntax(m_text, m_tokens);
-        m_result.notes = std::move(syntax.notes);
-        m_refCalls = std::move(syntax.refCalls);
-        m_negativeRefs = std::move(syntax.negativeRefCalls);
-        std::sort(m_refCalls.begin(), m_refCalls.end());
-        std::sort(m_negativeRefs.begin(), m_negativeRefs.end());
+        Program program = parseTokens(m_text, m_tokens);
+        m_result.notes = std::move(program.notes);
+        OffsetFindings offsets = analyseOffsets(program, m_known);
+        program = {};
+        m_refCalls = std::move(offsets.refCalls);
+        m_negativeRefs = std::move(offsets.negative);
+        m_unsureRefs = std::move(offsets.unsure);
+        // REF calls the tree does not hold (a statement that did not parse): the literal form.
+        for (size_t i : negativeOffsetTokens(m_text, m_tokens))
+            m_literalNegative.push_back(m_tokens[i].offset);
+        indexLines();
         m_foundIndex.assign(m_patterns.size(), -1);
+        m_doubtIndex.assign(m_patterns.size(), -1);
         m_definedAt.assign(m_patterns.size(), -1);
+        m_ignoredKept.assign(m_patterns.size(), 0);
 
         std::vector<QString> texts;
         texts.reserve(m_patterns.size());
         for (const Pattern &p : m_patterns)
             texts.push_back(p.text);
-        struct Hit
-        {
-            qsizetype start;
-            int32_t pattern;
-        };
-        std::vector<Hit> hits;
+        // Each hit is settled as it comes, by its end: nothing grows with the number of hits
+        // but the occurrences kept. Each pattern's hits still come in text order.
         Matcher(texts).run(upperText(m_text), [&](int32_t p, qsizetype start) {
-            hits.push_back({start, p});
+            classify(static_cast<size_t>(p), start);
         });
-        std::sort(hits.begin(), hits.end(), [this](const Hit &a, const Hit &b) {
-            if (a.start != b.start)
-                return a.start < b.start;
-            return length(a.pattern) > length(b.pattern);
-        });
-        for (const Hit &h : hits)
-            classify(static_cast<size_t>(h.pattern), h.start);
+        addOpaque(offsets.opaque);
+        byFirstUse(m_result.found);
+        byFirstUse(m_result.doubts);
+        std::stable_sort(m_result.ignored.begin(), m_result.ignored.end(),
+                         [](const IgnoredName &a, const IgnoredName &b) {
+                             return a.offset != b.offset ? a.offset < b.offset
+                                                         : a.length > b.length;
+                         });
         return std::move(m_result);
     }
 
 private:
-    qsizetype length(int32_t p) const { return m_patterns[static_cast<size_t>(p)].text.size(); }
+    static void byFirstUse(std::vector<FoundName> &names)
+    {
+        std::stable_sort(names.begin(), names.end(), [](const FoundName &a, const FoundName &b) {
+            return a.occurrences.front().offset < b.occurrences.front().offset;
+        });
+    }
+
+    void addOpaque(const std::vector<OpaqueCall> &calls)
+    {
+        QHash<QString, size_t> index;
+        for (const OpaqueCall &c : calls) {
+            if (knownName(c.name))
+                continue; // the knowledge base has told about it
+            const bool counted = std::any_of(m_result.found.begin(), m_result.found.end(),
+                                             [&](const FoundName &f) { return f.name == c.name; });
+            if (counted)
+                continue;
+            auto it = index.find(c.name);
+            if (it == index.end()) {
+                it = index.insert(c.name, m_result.doubts.size());
+                m_result.doubts.push_back(
+                    {c.name, NameClass::Unchecked, opaqueReason(c.plugIn), {}});
+            }
+            m_result.doubts[*it].occurrences.push_back(
+                {c.pos.line, c.pos.column, c.pos.offset, c.length});
+        }
+    }
 
     size_t nextCode(size_t i) const { return nextCodeToken(m_tokens, i); }
 
@@ -285,22 +327,17 @@ private:
                (next == TokenKind::Assign || next == TokenKind::Colon);
     }
 
-    QStringView spelling(const Token &t) const
-    {
-        return QStringView(m_text).sliced(t.offset, t.length);
-    }
-
     static bool contains(const std::vector<qsizetype> &sorted, qsizetype offset)
     {
         return std::binary_search(sorted.begin(), sorted.end(), offset);
     }
 
-    // The token holding `offset`; hits come by start, so the cursor only moves on.
-    size_t tokenAt(qsizetype offset)
+    // The token holding `offset`.
+    size_t tokenAt(qsizetype offset) const
     {
-        while (m_cursor + 1 < m_tokens.size() && m_tokens[m_cursor].end() <= offset)
-            ++m_cursor;
-        return m_cursor;
+        const auto it = std::upper_bound(m_tokens.begin(), m_tokens.end(), offset,
+                                         [](qsizetype o, const Token &t) { return o < t.offset; });
+        return it == m_tokens.begin() ? 0 : static_cast<size_t>(it - m_tokens.begin() - 1);
     }
 
     // Why [start, end) is not code, looking at every token it touches; nothing if it is code.
@@ -316,6 +353,8 @@ private:
     void classify(size_t id, qsizetype start)
     {
         const Pattern &p = m_patterns[id];
+        if (m_tokens.empty())
+            return;
         const size_t i = tokenAt(start);
         const Token &t = m_tokens[i];
         const qsizetype end = start + p.text.size();
@@ -323,48 +362,51 @@ private:
         const bool inside = end <= t.end();
 
         if (p.name.negativeOffsetOnly) { // REF, REFV: only the calls that read later bars
-            if (whole && t.kind == TokenKind::Name &&
-                (contains(m_negativeRefs, t.offset) ||
-                 (!contains(m_refCalls, t.offset) && isNegativeOffsetCall(m_text, m_tokens, i))))
-                count(id, i, start);
+            if (!whole || t.kind != TokenKind::Name)
+                return;
+            if (contains(m_negativeRefs, t.offset) ||
+                (!contains(m_refCalls, t.offset) && contains(m_literalNegative, t.offset)))
+                count(id, start);
+            else if (contains(m_unsureRefs, t.offset))
+                doubt(id, start);
             return;
         }
         if (p.kind == PatternKind::Plain || !inside) {
             const std::optional<IgnoreWhy> why = notCode(i, end);
             if (why)
-                ignore(p, i, start, *why);
+                ignore(id, start, *why);
             else if (p.kind == PatternKind::Plain)
-                count(id, i, start);
+                count(id, start);
             else
-                ignore(p, i, start, IgnoreWhy::Identifier);
+                ignore(id, start, IgnoreWhy::Identifier);
             return;
         }
         if (!isCode(t.kind)) {
             // A period suffix counts inside "...", as in "KDJ.K#WEEK".
             if (p.kind == PatternKind::Period && t.kind == TokenKind::Quoted && !nameCharAt(end))
-                count(id, i, start);
+                count(id, start);
             else
-                ignore(p, i, start, whyFor(t.kind));
+                ignore(id, start, whyFor(t.kind));
             return;
         }
         const bool nameToken = p.kind == PatternKind::Name && t.kind == TokenKind::Name;
         const bool periodToken = p.kind == PatternKind::Period &&
                                  (t.kind == TokenKind::Period || t.kind == TokenKind::Directive);
         if (!whole || !(nameToken || periodToken)) {
-            ignore(p, i, start, IgnoreWhy::Identifier);
+            ignore(id, start, IgnoreWhy::Identifier);
             return;
         }
         if (periodToken || nextCodeKind(i) == TokenKind::LeftParen) {
-            count(id, i, start);
+            count(id, start);
             return;
         }
-        // Hits come in text order: a use after the name's first definition is the variable.
+        // A pattern's hits come in text order: a use after its first definition is the variable.
         if (m_definedAt[id] < 0 && isDefinition(i))
             m_definedAt[id] = t.offset;
         if (m_definedAt[id] >= 0)
-            ignore(p, i, start, IgnoreWhy::Defined);
+            ignore(id, start, IgnoreWhy::Defined);
         else
-            count(id, i, start);
+            count(id, start);
     }
 
     bool nameCharAt(qsizetype k) const
@@ -377,81 +419,92 @@ private:
         return isNameChar(c.unicode());
     }
 
-    NameOccurrence place(size_t i, qsizetype start, qsizetype length)
+    // Line starts (CR LF, CR and LF each end a line) and the low surrogates, which columns
+    // do not count: any offset's line and column by two binary searches.
+    void indexLines()
     {
-        const Token &t = m_tokens[i];
-        if (m_columnToken != i) {
-            m_columnToken = i;
-            m_columnOffset = t.offset;
-            m_column = t.column;
+        m_lineStarts.push_back(0);
+        for (qsizetype k = 0; k < m_text.size(); ++k) {
+            const char16_t c = m_text[k].unicode();
+            if (c == u'\r' && k + 1 < m_text.size() && m_text[k + 1] == u'\n')
+                continue;
+            if (c == u'\n' || c == u'\r')
+                m_lineStarts.push_back(k + 1);
+            else if (QChar::isLowSurrogate(c))
+                m_lowSurrogates.push_back(k);
         }
-        for (; m_columnOffset < start; ++m_columnOffset) {
-            if (!m_text[m_columnOffset].isLowSurrogate())
-                ++m_column;
-        }
-        return {t.line, m_column, start, length};
     }
 
-    void count(size_t id, size_t i, qsizetype start)
+    NameOccurrence place(qsizetype start, qsizetype length) const
+    {
+        const auto line = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), start) - 1;
+        const auto low = [&](qsizetype at) {
+            return std::lower_bound(m_lowSurrogates.begin(), m_lowSurrogates.end(), at) -
+                   m_lowSurrogates.begin();
+        };
+        const qsizetype units = start - *line - (low(start) - low(*line));
+        return {static_cast<int>(line - m_lineStarts.begin() + 1), static_cast<int>(units + 1),
+                start, length};
+    }
+
+    void count(size_t id, qsizetype start)
     {
         const Pattern &p = m_patterns[id];
-        const NameOccurrence where = place(i, start, p.text.size());
         if (m_foundIndex[id] < 0) {
             m_foundIndex[id] = static_cast<qsizetype>(m_result.found.size());
             m_result.found.push_back({p.name.name, p.name.cls, p.name.reason, {}});
         }
-        m_result.found[static_cast<size_t>(m_foundIndex[id])].occurrences.push_back(where);
+        m_result.found[static_cast<size_t>(m_foundIndex[id])].occurrences.push_back(
+            place(start, p.text.size()));
     }
 
-    void ignore(const Pattern &p, size_t i, qsizetype start, IgnoreWhy why)
+    void doubt(size_t id, qsizetype start)
     {
-        const NameOccurrence w = place(i, start, p.text.size());
+        const Pattern &p = m_patterns[id];
+        if (m_doubtIndex[id] < 0) {
+            m_doubtIndex[id] = static_cast<qsizetype>(m_result.doubts.size());
+            m_result.doubts.push_back({p.name.name, NameClass::Unsure, unsureReason(), {}});
+        }
+        m_result.doubts[static_cast<size_t>(m_doubtIndex[id])].occurrences.push_back(
+            place(start, p.text.size()));
+    }
+
+    void ignore(size_t id, qsizetype start, IgnoreWhy why)
+    {
+        if (m_ignoredKept[id] >= kMaxIgnoredPerName ||
+            static_cast<qsizetype>(m_result.ignored.size()) >= kMaxIgnored) {
+            ++m_result.ignoredOmitted;
+            return;
+        }
+        ++m_ignoredKept[id];
+        const Pattern &p = m_patterns[id];
+        const NameOccurrence w = place(start, p.text.size());
         m_result.ignored.push_back({p.name.name, w.line, w.column, w.offset, w.length, why});
     }
 
     const QString &m_text;
     std::vector<Token> m_tokens;
     std::vector<Pattern> m_patterns;
+    const KnownFunction &m_known;
     std::vector<qsizetype> m_refCalls;
     std::vector<qsizetype> m_negativeRefs;
-    std::vector<qsizetype> m_definedAt;  // by pattern: offset of its first definition, or -1
-    std::vector<qsizetype> m_foundIndex; // by pattern: its index in found, or -1
-    size_t m_cursor = 0;
-    size_t m_columnToken = SIZE_MAX;
-    qsizetype m_columnOffset = 0;
-    int m_column = 1;
+    std::vector<qsizetype> m_unsureRefs;
+    std::vector<qsizetype> m_literalNegative;
+    std::vector<qsizetype> m_lineStarts;
+    std::vector<qsizetype> m_lowSurrogates;
+    std::vector<qsizetype> m_definedAt;   // by pattern: offset of its first definition, or -1
+    std::vector<qsizetype> m_foundIndex;  // by pattern: its index in found, or -1
+    std::vector<qsizetype> m_doubtIndex;  // by pattern: its index in doubts, or -1
+    std::vector<qsizetype> m_ignoredKept; // by pattern
     PreciseResult m_result;
 };
 
 } // namespace
 
-bool isNegativeOffsetCall(QStringView text, const std::vector<Token> &tokens, size_t name)
+PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
+                           const KnownFunction &knownFunction)
 {
-    auto next = [&](size_t i) { return nextCodeToken(tokens, i); };
-    size_t j = next(name);
-    if (j >= tokens.size() || tokens[j].kind != TokenKind::LeftParen)
-        return false;
-    int depth = 0;
-    for (; j < tokens.size(); j = next(j)) {
-        const TokenKind k = tokens[j].kind;
-        if (k == TokenKind::LeftParen)
-            ++depth;
-        else if (k == TokenKind::RightParen && --depth == 0)
-            return false;
-        else if (k == TokenKind::Comma && depth == 1)
-            break;
-    }
-    const size_t minus = next(j);
-    const size_t number = next(minus);
-    const size_t close = next(number);
-    return close < tokens.size() && tokens[minus].kind == TokenKind::Operator &&
-           text.sliced(tokens[minus].offset, tokens[minus].length) == u"-" &&
-           tokens[number].kind == TokenKind::Number && tokens[close].kind == TokenKind::RightParen;
-}
-
-PreciseResult preciseCheck(const QString &text, const QStringList &listEntries)
-{
-    return Checker(text, listEntries).run();
+    return Checker(text, listEntries, knownFunction).run();
 }
 
 QLatin1StringView whyWord(IgnoreWhy why)
@@ -471,16 +524,20 @@ QLatin1StringView whyWord(IgnoreWhy why)
 
 QJsonObject toJson(const PreciseResult &result)
 {
-    QJsonArray found;
-    for (const FoundName &f : result.found) {
-        QJsonArray places;
-        for (const NameOccurrence &o : f.occurrences)
-            places.append(QJsonObject{{u"line"_s, o.line}, {u"column"_s, o.column}});
-        found.append(QJsonObject{{u"name"_s, f.name},
-                                 {u"class"_s, QString(classWord(f.cls))},
-                                 {u"reason"_s, f.reason},
-                                 {u"occurrences"_s, places}});
-    }
+    auto names = [](const std::vector<FoundName> &list) {
+        QJsonArray out;
+        for (const FoundName &f : list) {
+            QJsonArray places;
+            for (const NameOccurrence &o : f.occurrences)
+                places.append(QJsonObject{{u"line"_s, o.line}, {u"column"_s, o.column}});
+            out.append(QJsonObject{{u"name"_s, f.name},
+                                   {u"class"_s, QString(classWord(f.cls))},
+                                   {u"reason"_s, f.reason},
+                                   {u"occurrences"_s, places}});
+        }
+        return out;
+    };
+    const QJsonArray found = names(result.found);
     QJsonArray ignored;
     for (const IgnoredName &g : result.ignored) {
         ignored.append(QJsonObject{{u"name"_s, g.name},
@@ -493,7 +550,12 @@ QJsonObject toJson(const PreciseResult &result)
         notes.append(QJsonObject{
             {u"line"_s, n.pos.line}, {u"column"_s, n.pos.column}, {u"message"_s, n.message}});
     }
-    return {{u"found"_s, found}, {u"ignored"_s, ignored}, {u"notes"_s, notes}};
+    QJsonObject out{{u"found"_s, found}, {u"ignored"_s, ignored}, {u"notes"_s, notes}};
+    if (!result.doubts.empty())
+        out.insert(u"doubts"_s, names(result.doubts));
+    if (result.ignoredOmitted > 0)
+        out.insert(u"ignoredOmitted"_s, result.ignoredOmitted);
+    return out;
 }
 
 } // namespace morvane::formula

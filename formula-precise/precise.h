@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace morvane::formula {
@@ -52,24 +53,35 @@ struct IgnoredName
 struct PreciseResult
 {
     std::vector<FoundName> found;     // in order of first use
-    std::vector<IgnoredName> ignored; // in text order
+    std::vector<IgnoredName> ignored; // in text order, up to kMaxIgnoredPerName for each name
+    qsizetype ignoredOmitted = 0;     // occurrences beyond that: counted, not kept
     std::vector<SyntaxNote> notes;    // the parser's
+    // What cannot be settled here, in order of first use: REF/REFV offsets whose sign is
+    // unknown (Unsure), plug-ins and functions Morvane does not know (Unchecked).
+    std::vector<FoundName> doubts;
 };
+
+// Occurrences that do not count, kept for each name and in all; beyond them they are counted.
+inline constexpr qsizetype kMaxIgnoredPerName = 1000;
+inline constexpr qsizetype kMaxIgnored = 100000;
+
+// Tells the functions Morvane can evaluate (see knowsFunction() of the evaluator).
+using KnownFunction = std::function<bool(const QString &name)>;
 
 // Which names of the knowledge base and of `listEntries` (list.txt) the formula really
 // uses. A list entry that is no name (spaces, punctuation) is searched for as plain
-// upper-cased text over the code outside comments and quotes.
-PreciseResult preciseCheck(const QString &text, const QStringList &listEntries);
-
-// The name at tokens[name] is called with a negative constant second argument, as
-// REF(C,-1): the tokens after it read "( … , - number )", blanks and comments aside.
-bool isNegativeOffsetCall(QStringView text, const std::vector<Token> &tokens, size_t name);
+// upper-cased text over the code outside comments and quotes. The offsets of REF and REFV
+// are followed through constants, variables and declared parameters. Without
+// `knownFunction` only plug-ins are named as unchecked calls.
+PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
+                           const KnownFunction &knownFunction = {});
 
 // comment, text, identifier, defined
 QLatin1StringView whyWord(IgnoreWhy why);
 
 // found[{name,class,reason,occurrences[{line,column}]}], ignored[{name,line,column,why}],
-// notes[{line,column,message}]
+// notes[{line,column,message}]; doubts (same form as found) and ignoredOmitted only when
+// there are any.
 QJsonObject toJson(const PreciseResult &result);
 
 } // namespace morvane::formula

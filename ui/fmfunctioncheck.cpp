@@ -1,5 +1,6 @@
 #include "fmfunctioncheck.h"
 
+#include "codeeditor.h"
 #include "formulaassist.h"
 #include "formulafile.h"
 #include "linkaction.h"
@@ -76,13 +77,14 @@ SkinPanel *makePanel(QWidget *parent, const QString &name, QRect geometry)
     return panel;
 }
 
-QPlainTextEdit *makeTextBox(QWidget *parent, const QString &name, QRect geometry)
+QPlainTextEdit *makeTextBox(QPlainTextEdit *box, const QString &name, QRect geometry)
 {
-    auto *box = new QPlainTextEdit(parent);
     box->setObjectName(name);
     box->setGeometry(geometry);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The code box scrolls sideways rather than wrap a line mid-expression.
+    box->setHorizontalScrollBarPolicy(qobject_cast<CodeEditor *>(box) ? Qt::ScrollBarAsNeeded
+                                                                      : Qt::ScrollBarAlwaysOff);
     box->setTabChangesFocus(true);
     box->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     return box;
@@ -110,6 +112,8 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
     m_assist = new FormulaAssist(
         txtCode, txtResult, [this] { return m_list.entries(); }, [this] { btnReturn_Click(); },
         this);
+    connectFormulaOpening(this, static_cast<CodeEditor *>(txtCode), m_services,
+                          [this] { btnReturn_Click(); });
     showList();
 }
 
@@ -146,7 +150,7 @@ void fmFunctionCheck::createLayout()
                       false);
     lbMsg->setFont(skin::font(12, false, true));
     btnCheck = makeButton(PanelCode, u"btnCheck"_s, u"检测"_s, QRect(280, 344, 57, 25));
-    txtCode = makeTextBox(PanelCode, u"txtCode"_s, QRect(0, 24, 343, 317));
+    txtCode = makeTextBox(new CodeEditor(PanelCode), u"txtCode"_s, QRect(0, 24, 343, 317));
     btnSave = makeButton(PanelCode, u"btnSave"_s, u"保存"_s, QRect(136, 344, 57, 25));
     btnClear = makeButton(PanelCode, u"btnClear"_s, u"清空"_s, QRect(208, 344, 57, 25));
 
@@ -159,7 +163,7 @@ void fmFunctionCheck::createLayout()
     lbad->setAutoSize(true);
     lbad->setToolTip(u"赞助链接"_s);
     btnReturn = makeButton(PanelInfo, u"btnReturn"_s, u"返回"_s, QRect(280, 344, 57, 25));
-    txtResult = makeTextBox(PanelInfo, u"txtResult"_s, QRect(0, 24, 343, 317));
+    txtResult = makeTextBox(new QPlainTextEdit(PanelInfo), u"txtResult"_s, QRect(0, 24, 343, 317));
     txtResult->setReadOnly(true);
     txtResult->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QPalette resultPalette = txtResult->palette();
@@ -382,27 +386,15 @@ void fmFunctionCheck::btnEditList_Click()
 
 void fmFunctionCheck::btnCheck_Click()
 {
-    const QString formula = txtCode->toPlainText();
-    const CheckReport report =
-        m_assist->mend(checkFormula(formula, m_matcher, m_services.clock), formula);
-    m_reportText = report.text;
-    txtResult->setFont(skin::font(skin::pointsToPixels(skin::reportPointSize), false));
-    QPalette pal = txtResult->palette();
-    pal.setColor(QPalette::Text, report.found ? skin::reportRed : skin::reportGreen);
-    txtResult->setPalette(pal);
-    // The box shows lines; the trailing line end of the last hit is data, not an empty line.
-    QString shown = report.text;
-    shown.replace(u"\r\n"_s, u"\n"_s);
-    if (shown.endsWith(u'\n'))
-        shown.chop(1);
-    txtResult->setPlainText(shown);
+    m_reportText = m_assist->check(txtCode->toPlainText(), m_matcher, m_services.clock).text();
     PanelInfo->setVisible(true);
     PanelCode->setVisible(false);
 }
 
+// One undoable step: Ctrl+Z brings the formula back.
 void fmFunctionCheck::btnClear_Click()
 {
-    txtCode->setPlainText(QString());
+    static_cast<CodeEditor *>(txtCode)->replaceText(QString());
 }
 
 void fmFunctionCheck::btnSave_Click()
@@ -513,8 +505,9 @@ void fmFunctionCheck::closeEvent(QCloseEvent *event)
 
 void fmFunctionCheck::openLink(const QString &caption, const QUrl &fixedUrl)
 {
-    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl))
-        m_services.openUrl(*url);
+    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl);
+        url && !m_services.openUrl(*url))
+        m_services.warn(this, u"无法打开浏览器来访问 %1。"_s.arg(url->toString()));
 }
 
 void fmFunctionCheck::lbMsg_Click()

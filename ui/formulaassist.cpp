@@ -1,6 +1,8 @@
 #include "formulaassist.h"
 
 #include "formulahighlighter.h"
+#include "functionmatcher.h"
+#include "functions.h"
 #include "knowledge.h"
 #include "lexer.h"
 
@@ -8,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolTip>
 
 using namespace Qt::StringLiterals;
@@ -15,51 +18,6 @@ using namespace Qt::StringLiterals;
 namespace morvane {
 
 using formula::NameClass;
-
-namespace {
-
-QString classWords(NameClass cls)
-{
-    switch (cls) {
-    case NameClass::Future:
-        return u"未来函数"_s;
-    case NameClass::Drift:
-        return u"数据漂移"_s;
-    case NameClass::LastBar:
-        return u"末根K线提示"_s;
-    case NameClass::Listed:
-        break;
-    }
-    return u"列表中的名字"_s;
-}
-
-QString place(int line, int column)
-{
-    return u"第 %1 行第 %2 列"_s.arg(QString::number(line), QString::number(column));
-}
-
-// The whole name around a position: what PEAK stood inside when it did not count.
-QString enclosingName(const QString &text, qsizetype offset, qsizetype length)
-{
-    qsizetype begin = offset;
-    qsizetype end = offset + length;
-    while (begin > 0 && formula::isNameChar(text[begin - 1].unicode()))
-        --begin;
-    while (end < text.size() && formula::isNameChar(text[end].unicode()))
-        ++end;
-    return text.sliced(begin, end - begin).toUpper();
-}
-
-const formula::FoundName *findFound(const formula::PreciseResult &p, const QString &upper)
-{
-    for (const formula::FoundName &f : p.found) {
-        if (f.name == upper)
-            return &f;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 FormulaAssist::FormulaAssist(QPlainTextEdit *code, QPlainTextEdit *result,
                              std::function<QStringList()> listEntries,
@@ -70,33 +28,67 @@ FormulaAssist::FormulaAssist(QPlainTextEdit *code, QPlainTextEdit *result,
 {
     code->viewport()->installEventFilter(this);
     result->viewport()->installEventFilter(this);
+    // A pause in typing: the whole formula read as a program, for the REF offsets that
+    // variables and parameters hide.
+    m_reread.setSingleShot(true);
+    m_reread.setInterval(300);
+    connect(code->document(), &QTextDocument::contentsChanged, &m_reread,
+            qOverload<>(&QTimer::start));
+    connect(&m_reread, &QTimer::timeout, this, [this] { followOffsets(); });
+}
+
+void FormulaAssist::followOffsets()
+{
+    if (m_code->document()->characterCount() > FormulaHighlighter::kMaxCharacters)
+        return;
+    const formula::PreciseResult &p = precise(m_code->toPlainText());
+    std::vector<qsizetype> future;
+    std::vector<qsizetype> unsure;
+    for (const formula::FoundName &f : p.found) {
+        if (formula::knownName(f.name) && formula::knownName(f.name)->negativeOffsetOnly) {
+            for (const formula::NameOccurrence &o : f.occurrences)
+                future.push_back(o.offset);
+        }
+    }
+    for (const formula::FoundName &d : p.doubts) {
+        if (d.cls != NameClass::Unsure)
+            continue;
+        for (const formula::NameOccurrence &o : d.occurrences)
+            unsure.push_back(o.offset);
+    }
+    std::sort(future.begin(), future.end());
+    std::sort(unsure.begin(), unsure.end());
+    m_highlighter->setReadOffsets(std::move(future), std::move(unsure));
 }
 
 const formula::PreciseResult &FormulaAssist::precise(const QString &text)
 {
-    if (!m_precise || text != m_preciseText) {
-        m_precise = formula::preciseCheck(text, m_listEntries ? m_listEntries() : QStringList());
+    // The list too: 刷新 may change it while the formula stays.
+    QStringList entries = m_listEntries ? m_listEntries() : QStringList();
+    if (!m_precise || text != m_preciseText || entries != m_preciseList) {
+        m_precise = formula::preciseCheck(text, entries, formula::knowsFunction);
         m_preciseText = text;
+        m_preciseList = std::move(entries);
     }
     return *m_precise;
 }
 
-CheckReport FormulaAssist::mend(CheckReport report, const QString &formula)
+const WindowReport &FormulaAssist::check(const QString &formula, const FunctionMatcher &matcher,
+                                         const LocalClock &clock)
 {
+    // Checked again unchanged, as after a look at the code: the cycle goes on.
+    if (formula != m_checked)
+        m_nextOccurrence.clear();
     m_checked = formula;
-    m_nextOccurrence.clear();
-    if (report.found)
-        return report; // the precise reading waits until somebody asks for it
-    QString lines;
-    for (const formula::FoundName &f : precise(formula).found) {
-        if (f.cls == NameClass::Future || f.cls == NameClass::Drift)
-            lines += hitLine(f.name);
+    const QList<bool> present = matcher.present(formula);
+    QStringList plainHits;
+    for (qsizetype i = 0; i < present.size(); ++i) {
+        if (present[i])
+            plainHits << matcher.entries()[i];
     }
-    if (!lines.isEmpty()) {
-        report.text = lines;
-        report.found = true;
-    }
-    return report;
+    m_report = buildWindowReport(formula, precise(formula), plainHits, clock);
+    showWindowReport(m_result, m_report);
+    return m_report;
 }
 
 QString FormulaAssist::codeToolTip(QPoint viewportPos) const
@@ -121,103 +113,42 @@ QString FormulaAssist::codeToolTip(QPoint viewportPos) const
             known = formula::knownName(u"#WEEK"_s); // every period suffix drifts alike
         if (!known || known->negativeOffsetOnly)
             return {};
-        return word + u" · "_s + classWords(known->cls) + u'\n' + known->reason;
+        return word + u" · "_s + QString::fromUtf16(reportStyle(reportKind(known->cls)).tag) +
+               u'\n' + known->reason;
     }
     return {};
 }
 
-QString FormulaAssist::hitNameAt(QPoint resultViewportPos) const
+const ReportLine *FormulaAssist::lineAt(QPoint resultViewportPos) const
 {
-    const QString line = m_result->cursorForPosition(resultViewportPos).block().text();
-    const QString prefix = QString::fromUtf16(kHitPrefix);
-    return line.startsWith(prefix) ? line.sliced(prefix.size()) : QString();
-}
-
-QString FormulaAssist::explain(const QString &entry)
-{
-    const QString upper = entry.toUpper();
-    const formula::PreciseResult &p = precise(m_checked);
-    if (const formula::FoundName *f = findFound(p, upper)) {
-        QStringList places;
-        for (const formula::NameOccurrence &o : f->occurrences) {
-            if (places.size() == 5) {
-                places << u"共 %1 处"_s.arg(f->occurrences.size());
-                break;
-            }
-            places << place(o.line, o.column);
-        }
-        return classWords(f->cls) + u"："_s + f->reason + u"\n位置："_s + places.join(u"、"_s);
-    }
-    QStringList where; // "注释中", "PEAKBARS 之内"...
-    for (const formula::IgnoredName &i : p.ignored) {
-        if (i.name.toUpper() != upper)
-            continue;
-        QString what;
-        switch (i.why) {
-        case formula::IgnoreWhy::Comment:
-            what = u"注释中"_s;
-            break;
-        case formula::IgnoreWhy::Text:
-            what = u"引号内的文字中"_s;
-            break;
-        case formula::IgnoreWhy::Identifier:
-            what = enclosingName(m_checked, i.offset, i.length) + u" 之内"_s;
-            break;
-        case formula::IgnoreWhy::Defined:
-            what = u"公式自己定义的变量中"_s;
-            break;
-        }
-        if (!where.contains(what))
-            where << what;
-    }
-    if (!where.isEmpty()) {
-        // A name after the Chinese reads better with a space, as "只出现在 PEAKBARS 之内".
-        const bool name = where.first().front().unicode() < 0x80;
-        return u"只出现在"_s + (name ? u" "_s : QString()) + where.join(u"、"_s);
-    }
-    return u"只是按文字找到，公式里没有调用这个名字"_s;
+    const int block = m_result->cursorForPosition(resultViewportPos).blockNumber();
+    if (block < 0 || static_cast<size_t>(block) >= m_report.lines.size())
+        return nullptr;
+    return &m_report.lines[static_cast<size_t>(block)];
 }
 
 QString FormulaAssist::resultToolTip(QPoint viewportPos)
 {
-    const QString name = hitNameAt(viewportPos);
-    return name.isEmpty() ? QString() : explain(name);
+    const ReportLine *line = lineAt(viewportPos);
+    return line ? line->toolTip : QString();
 }
 
 bool FormulaAssist::selectNextOccurrence(QPoint resultViewportPos)
 {
-    const QString name = hitNameAt(resultViewportPos);
-    if (name.isEmpty())
+    const ReportLine *line = lineAt(resultViewportPos);
+    if (!line || line->places.empty())
         return false;
-    const QString text = m_code->toPlainText();
-    const QString upper = name.toUpper();
-    // Where it counts; else where it stands without counting; else the plain text.
-    QList<std::pair<qsizetype, qsizetype>> places;
-    const formula::PreciseResult &p = precise(text);
-    if (const formula::FoundName *f = findFound(p, upper)) {
-        for (const formula::NameOccurrence &o : f->occurrences)
-            places.append({o.offset, o.length});
-    } else {
-        for (const formula::IgnoredName &i : p.ignored) {
-            if (i.name.toUpper() == upper)
-                places.append({i.offset, i.length});
-        }
-    }
-    if (places.isEmpty()) {
-        for (qsizetype at = text.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
-             at = text.indexOf(name, at + 1, Qt::CaseInsensitive))
-            places.append({at, name.size()});
-    }
     if (m_showCode)
         m_showCode();
-    if (places.isEmpty())
-        return false;
-    qsizetype &next = m_nextOccurrence[upper];
-    const auto [offset, length] = places[next % places.size()];
+    const QString key = QString::number(static_cast<int>(line->kind)) + line->name +
+                        (line->name.isEmpty() ? line->text : QString());
+    qsizetype &next = m_nextOccurrence[key];
+    const auto [offset, length] = line->places[static_cast<size_t>(next) % line->places.size()];
     ++next;
+    const int size = m_code->document()->characterCount() - 1;
     QTextCursor cursor(m_code->document());
-    cursor.setPosition(static_cast<int>(offset));
-    cursor.setPosition(static_cast<int>(offset + length), QTextCursor::KeepAnchor);
+    cursor.setPosition(std::min(static_cast<int>(offset), size));
+    cursor.setPosition(std::min(static_cast<int>(offset + length), size), QTextCursor::KeepAnchor);
     m_code->setTextCursor(cursor);
     m_code->setFocus(Qt::OtherFocusReason);
     return true;
@@ -240,7 +171,7 @@ bool FormulaAssist::eventFilter(QObject *watched, QEvent *event)
     if (!code && event->type() == QEvent::MouseButtonDblClick) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         return selectNextOccurrence(mouse->position().toPoint()) ||
-               !hitNameAt(mouse->position().toPoint()).isEmpty();
+               lineAt(mouse->position().toPoint()) != nullptr;
     }
     return false;
 }

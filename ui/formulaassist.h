@@ -2,11 +2,13 @@
 
 #include "check.h"
 #include "precise.h"
+#include "windowreport.h"
 
 #include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -16,11 +18,11 @@ class QPlainTextEdit;
 namespace morvane {
 
 class FormulaHighlighter;
+class FunctionMatcher;
 
 // What the window adds to the plain check by reading the formula as a program: colours
-// while typing, the reason for each name under the pointer, the way from a hit line back
-// to the name in the code, and a report that no longer calls a formula clean when the
-// list missed a future function it really calls.
+// while typing, the reason for each name under the pointer, the report of the precise
+// reading and the way from one of its lines back to the name in the code.
 class FormulaAssist : public QObject
 {
 public:
@@ -30,15 +32,18 @@ public:
 
     FormulaHighlighter *highlighter() const { return m_highlighter; }
 
-    // The check's report for `formula`, which the result page will show. Where the list
-    // found nothing but the formula calls a future or drift name, one hit line for each.
-    CheckReport mend(CheckReport report, const QString &formula);
+    // Checks `formula` and shows the report in the result box; `matcher` is the list's
+    // plain search, whose names that do not count get a grey line each.
+    const WindowReport &check(const QString &formula, const FunctionMatcher &matcher,
+                              const LocalClock &clock);
+    const WindowReport &report() const { return m_report; }
 
     // What the pointer rests on: a name in the code, a hit line in the report ("" = none).
     QString codeToolTip(QPoint viewportPos) const;
     QString resultToolTip(QPoint viewportPos);
 
-    // Double-click on a hit line: the code page, with the name's next occurrence selected.
+    // Double-click on a report line: the code page, with the name's next occurrence selected
+    // (the first again after the last).
     bool selectNextOccurrence(QPoint resultViewportPos);
 
 protected:
@@ -46,8 +51,8 @@ protected:
 
 private:
     const formula::PreciseResult &precise(const QString &text);
-    QString hitNameAt(QPoint resultViewportPos) const;
-    QString explain(const QString &entry);
+    void followOffsets();
+    const ReportLine *lineAt(QPoint resultViewportPos) const;
 
     QPlainTextEdit *m_code;
     QPlainTextEdit *m_result;
@@ -57,8 +62,11 @@ private:
     std::function<QStringList()> m_listEntries;
     std::function<void()> m_showCode;
     FormulaHighlighter *m_highlighter;
+    QTimer m_reread;
+    WindowReport m_report;
     QString m_checked; // the formula the report is about
     QString m_preciseText;
+    QStringList m_preciseList;
     std::optional<formula::PreciseResult> m_precise; // of m_preciseText, made when first needed
     QHash<QString, qsizetype> m_nextOccurrence;
 };

@@ -2,10 +2,16 @@
 
 #include "knowledge.h"
 #include "lexer.h"
+#include "offsets.h"
 #include "precise.h"
 #include "skinwidgets.h"
+#include "windowreport.h"
 
+#include <QTextBlock>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <iterator>
 
 namespace morvane {
 
@@ -22,24 +28,12 @@ QTextCharFormat colour(const QColor &c)
     return f;
 }
 
+// A wave under a 12 px line has no room to show: the last-bar names get their own colour.
 QTextCharFormat nameFormat(NameClass cls)
 {
-    switch (cls) {
-    case NameClass::Future:
-        return colour(skin::futureRed);
-    case NameClass::Drift:
-        return colour(skin::driftOrange);
-    case NameClass::LastBar: {
-        // Coloured as well: at 12 px the line box may leave no room for the wave.
-        QTextCharFormat f = colour(skin::lastBarUnderline);
-        f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-        f.setUnderlineColor(skin::lastBarUnderline);
-        return f;
-    }
-    case NameClass::Listed:
-        break;
-    }
-    return {};
+    if (cls == NameClass::Listed)
+        return {};
+    return colour(reportStyle(reportKind(cls)).colour);
 }
 
 } // namespace
@@ -59,6 +53,32 @@ FormulaHighlighter::FormulaHighlighter(QTextDocument *document)
     setDocument(document);
 }
 
+void FormulaHighlighter::setReadOffsets(std::vector<qsizetype> future,
+                                        std::vector<qsizetype> unsure)
+{
+    if (future == m_future && unsure == m_unsure)
+        return;
+    std::vector<qsizetype> changed;
+    for (auto *pair : {&m_future, &m_unsure}) {
+        const std::vector<qsizetype> &now = pair == &m_future ? future : unsure;
+        std::set_symmetric_difference(pair->begin(), pair->end(), now.begin(), now.end(),
+                                      std::back_inserter(changed));
+    }
+    m_future = std::move(future);
+    m_unsure = std::move(unsure);
+    if (!document())
+        return;
+    int last = -1;
+    std::sort(changed.begin(), changed.end());
+    for (qsizetype offset : changed) {
+        const QTextBlock block = m_document->findBlock(static_cast<int>(offset));
+        if (block.isValid() && block.blockNumber() != last) {
+            last = block.blockNumber();
+            rehighlightBlock(block);
+        }
+    }
+}
+
 void FormulaHighlighter::highlightBlock(const QString &text)
 {
     const int previous = previousBlockState();
@@ -66,6 +86,17 @@ void FormulaHighlighter::highlightBlock(const QString &text)
     ++m_highlighted;
     std::vector<formula::Token> tokens;
     const LexState end = formula::lexLine(text, start, &tokens);
+    if (text.size() > kMaxLineCharacters) {
+        // Thousands of coloured pieces on one line would cost the layout more than the lexing.
+        setCurrentBlockState(static_cast<int>(end));
+        return;
+    }
+    // One pass over the line for REF(X,-1), however many calls it opens.
+    const std::vector<size_t> literal = formula::negativeOffsetTokens(text, tokens);
+    const qsizetype base = currentBlock().position();
+    auto read = [&](const std::vector<qsizetype> &offsets, const formula::Token &t) {
+        return std::binary_search(offsets.begin(), offsets.end(), base + t.offset);
+    };
     for (const formula::Token &t : tokens) {
         const int from = static_cast<int>(t.offset);
         const int count = static_cast<int>(t.length);
@@ -95,14 +126,22 @@ void FormulaHighlighter::highlightBlock(const QString &text)
         case TokenKind::Period:
             setFormat(from, count, nameFormat(NameClass::Drift));
             break;
-        case TokenKind::Name:
-            if (const formula::KnownName *known =
-                    formula::knownName(QStringView(text).sliced(t.offset, t.length));
-                known && (!known->negativeOffsetOnly ||
-                          formula::isNegativeOffsetCall(text, tokens,
-                                                        static_cast<size_t>(&t - tokens.data()))))
+        case TokenKind::Name: {
+            const formula::KnownName *known =
+                formula::knownName(QStringView(text).sliced(t.offset, t.length));
+            if (!known)
+                break;
+            if (!known->negativeOffsetOnly) {
                 setFormat(from, count, nameFormat(known->cls));
+                break;
+            }
+            const size_t index = static_cast<size_t>(&t - tokens.data());
+            if (read(m_future, t) || std::binary_search(literal.begin(), literal.end(), index))
+                setFormat(from, count, nameFormat(known->cls));
+            else if (read(m_unsure, t))
+                setFormat(from, count, colour(reportStyle(ReportLineKind::Unsure).colour));
             break;
+        }
         default:
             break;
         }

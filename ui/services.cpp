@@ -78,7 +78,11 @@ WindowServices WindowServices::system()
             return QString();
         return dialog.selectedFiles().constFirst();
     };
-    s.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    s.openDialog = [](QWidget *parent) {
+        return QFileDialog::getOpenFileName(parent, u"打开公式"_s, QString(),
+                                            u"文档文件 (*.txt);;所有文件 (*)"_s);
+    };
+    s.openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
     s.editorLauncher = systemEditorLauncher();
     s.noticeUrl = QUrl(QString::fromUtf8(MORVANE_NOTICE_URL));
     s.warn = [](QWidget *parent, const QString &text) {

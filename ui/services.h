@@ -41,8 +41,9 @@ struct WindowServices
     QString listPath;                                                         // list.txt
     LocalClock clock;                                                         // local time
     std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
-    std::function<void(const QUrl &)> openUrl;                                // the browser
-    EditorLauncher editorLauncher;                                            // the text editor
+    std::function<QString(QWidget *parent)> openDialog;                       // "" = cancel
+    std::function<bool(const QUrl &)> openUrl; // the browser; false when none opened
+    EditorLauncher editorLauncher;             // the text editor
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
     QUrl noticeUrl;                                                 // the start-up notice
     NoticeFetchLimits noticeLimits;                                 // its time and size bounds

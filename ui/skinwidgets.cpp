@@ -1,6 +1,7 @@
 #include "skinwidgets.h"
 
 #include <QEvent>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,15 +13,39 @@ namespace morvane {
 
 namespace skin {
 
+namespace {
+
+// AR PL UMing's strikes misplace the capital I (at 13 px over the letter before it, with a
+// hole after it: "ZI G"); a face of our own, drawn on the pixel grid, gives that one letter.
+QString latinFace(int pixelSize)
+{
+    static const QStringList faces = [] {
+        QStringList out;
+        for (int px : {12, 13}) {
+            const int id =
+                QFontDatabase::addApplicationFont(u":/fonts/morvane-latin-%1.ttf"_s.arg(px));
+            out << (id < 0 ? QString() : QFontDatabase::applicationFontFamilies(id).value(0));
+        }
+        return out;
+    }();
+    return pixelSize == 12 || pixelSize == 13 ? faces[pixelSize - 12] : QString();
+}
+
+} // namespace
+
 QFont font(int pixelSize, bool bold, bool underline)
 {
     QFont f;
-    f.setFamilies({u"宋体"_s, u"SimSun"_s, u"AR PL UMing CN"_s});
+    const QStringList described{u"宋体"_s, u"SimSun"_s, u"AR PL UMing CN"_s};
+    f.setFamilies(described);
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     f.setUnderline(underline);
-    if (drawsFromBitmaps(f))
+    if (drawsFromBitmaps(f)) {
         f.setStyleStrategy(QFont::NoAntialias);
+        if (const QString latin = latinFace(pixelSize); !latin.isEmpty())
+            f.setFamilies(QStringList{latin} + described);
+    }
     return f;
 }
 
@@ -29,7 +54,9 @@ bool drawsFromBitmaps(const QFont &font)
     // AR PL UMing carries hand-drawn strikes from 11 to 16 px; FreeType uses them only when
     // antialiasing is off. Smoothed outlines at these sizes leave thin strokes pale.
     const int px = font.pixelSize();
-    return px >= 11 && px <= 16 && QFontInfo(font).family().startsWith(u"AR PL UMing"_s);
+    const QString family = QFontInfo(font).family();
+    return px >= 11 && px <= 16 &&
+           (family.startsWith(u"AR PL UMing"_s) || family.startsWith(u"Morvane Latin"_s));
 }
 
 int pointsToPixels(double points)

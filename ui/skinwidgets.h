@@ -25,9 +25,7 @@ inline constexpr int reportPointSize = 10;
 // The formula as it is typed.
 inline const QColor commentGrey{128, 128, 128};
 inline const QColor quotedText{0, 128, 128};
-inline const QColor futureRed{255, 0, 0};
-inline const QColor driftOrange{224, 112, 0};
-inline const QColor lastBarUnderline{192, 128, 0};
+// The names' colours are the report's (reportstyle.h), so code and report agree.
 
 // 宋体 where installed; elsewhere a font with its metrics. Sizes in pixels at 96 dpi.
 QFont font(int pixelSize, bool bold = false, bool underline = false);

@@ -57,4 +57,16 @@ CallResult callFunction(const QString &name, std::vector<Value> &args, const Bar
     return CallResult::Done;
 }
 
+bool knowsFunction(const QString &name)
+{
+    if (functions().contains(name) || isDrawingCall(name))
+        return true;
+    for (const char16_t *special : {u"DYNAINFO", u"FINANCE", u"WINNER", u"COST", u"RGB"}) {
+        if (name == QStringView(special))
+            return true;
+    }
+    Value unused; // ISLASTBAR() and the other names that may be written as calls
+    return namedSeries(name, Bars{}, &unused);
+}
+
 } // namespace morvane::formula

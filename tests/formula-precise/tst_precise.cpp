@@ -1,5 +1,7 @@
+#include "offsets.h"
 #include "precise.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTest>
 
@@ -19,6 +21,19 @@ QString renderFound(const PreciseResult &r)
 {
     QStringList out;
     for (const FoundName &f : r.found) {
+        QStringList places;
+        for (const NameOccurrence &o : f.occurrences)
+            places << u"%1:%2"_s.arg(o.line).arg(o.column);
+        out << f.name + u'/' + classWord(f.cls) + u'@' + places.join(u',');
+    }
+    return out.join(u' ');
+}
+
+// REF/unsure@1:3 TDXDLL1/unchecked@2:3
+QString renderDoubts(const PreciseResult &r)
+{
+    QStringList out;
+    for (const FoundName &f : r.doubts) {
         QStringList places;
         for (const NameOccurrence &o : f.occurrences)
             places << u"%1:%2"_s.arg(o.line).arg(o.column);
@@ -48,6 +63,12 @@ private slots:
     void knowledge_data();
     void knowledge();
     void json();
+    void disguisedOffsets_data();
+    void disguisedOffsets();
+    void scansAreLinear_data();
+    void scansAreLinear();
+    void ignoredAreCounted_data();
+    void ignoredAreCounted();
 };
 
 void TestPrecise::check_data()
@@ -109,6 +130,9 @@ void TestPrecise::check_data()
         << u"DYNAINFO/drift@1:6 ZIG/future@1:23"_s << u"ZIG@1:33=identifier"_s;
     QTest::newRow("lines") << u"A:=1;\r\n{x}B:ZIG(C,5);\rC:ZIG(C,3)"_s << QStringList()
                            << u"ZIG/future@2:6,3:3"_s << QString();
+    // Lines and columns where a comment runs over several lines.
+    QTest::newRow("multi-line comment")
+        << u"{ a\n ZIG }\nB:1;"_s << QStringList() << QString() << u"ZIG@2:2=comment"_s;
     QTest::newRow("beyond the BMP") << u"'😀'+𠀀ZIG;ZIG(C,1)"_s << QStringList()
                                     << u"ZIG/future@1:10"_s << u"ZIG@1:6=identifier"_s;
 }
@@ -169,6 +193,110 @@ void TestPrecise::json()
     QCOMPARE(zig[u"occurrences"_s].toArray()[0].toObject()[u"column"_s].toInt(), 3);
     QCOMPARE(o[u"ignored"_s].toArray()[0].toObject()[u"why"_s].toString(), u"comment"_s);
     QCOMPARE(o[u"notes"_s].toArray()[0].toObject()[u"line"_s].toInt(), 1);
+}
+
+void TestPrecise::disguisedOffsets_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QString>("doubts");
+    QTest::newRow("negative variable")
+        << u"N:=-1; A:REF(C,N);"_s << u"REF/future@1:10"_s << QString();
+    QTest::newRow("negated variable")
+        << u"N:=5; A:REF(C,-N);"_s << u"REF/future@1:9"_s << QString();
+    QTest::newRow("negated count")
+        << u"A:REF(C,-BARSCOUNT(C));"_s << u"REF/future@1:3"_s << QString();
+    QTest::newRow("negated negative") << u"N:=-1; A:REF(C,-N);"_s << QString() << QString();
+    QTest::newRow("declared parameter")
+        << u"N:=(-10,10,-2);\nA:REFV(C,N);"_s << u"REFV/future@2:3"_s << QString();
+    QTest::newRow("through arithmetic")
+        << u"M:=3; N:=M*2-10; A:REF(C,N+1);"_s << u"REF/future@1:20"_s << QString();
+    QTest::newRow("both branches negative")
+        << u"A:REF(C,IF(C>O,-1,-2));"_s << u"REF/future@1:3"_s << QString();
+    QTest::newRow("never negative")
+        << u"A:REF(C,BARSLAST(C>O)+ABS(C-O));B:REF(C,MAX(C,-1));"_s << QString() << QString();
+    QTest::newRow("sign unknown") << u"A:REF(C,IF(C>O,1,-1));\nB:REF(C,COUNT(C>O,5)-3);"_s
+                                  << QString() << u"REF/unsure@1:3,2:3"_s;
+    QTest::newRow("undeclared parameter, negated")
+        << u"A:REF(C,N);B:REF(C,-N);"_s << u"REF/future@1:14"_s << QString();
+    QTest::newRow("plug-in") << u"A:=C;\nX:TDXDLL1(1,C,O,H)+TDXDLL2(2,C,O,H);"_s << QString()
+                             << u"TDXDLL1/unchecked@2:3 TDXDLL2/unchecked@2:20"_s;
+    QTest::newRow("in a comment, not a call")
+        << u"{TDXDLL1(1,C,O,H)} A:REF(C,1);"_s << QString() << QString();
+}
+
+void TestPrecise::disguisedOffsets()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, found);
+    QFETCH(QString, doubts);
+    const PreciseResult r = preciseCheck(text, kBuiltins);
+    QCOMPARE(renderFound(r), found);
+    QCOMPARE(renderDoubts(r), doubts);
+    // Functions unknown to the caller's evaluator are named too; known ones are not.
+    const PreciseResult known = preciseCheck(u"A:FOO(C)+MA(C,5);"_s, kBuiltins,
+                                             [](const QString &n) { return n == u"MA"_s; });
+    QCOMPARE(renderDoubts(known), u"FOO/unchecked@1:3"_s);
+    QVERIFY(known.doubts[0].reason.contains(u"不认识"_s));
+}
+
+void TestPrecise::scansAreLinear_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("120,000 unclosed REF(") << u"REF("_s.repeated(120000);
+    QTest::newRow("100,000 nested REF(REF(") << u"A:"_s + u"REF(REF("_s.repeated(50000);
+    QTest::newRow("100,000 closed REF(C,-1)")
+        << u"A:"_s + u"REF(C,-1)+"_s.repeated(100000) + u"1;"_s;
+}
+
+// Every scan is linear: the first two took minutes when the REF offset scan began anew at
+// each name. The bound is generous for a loaded machine and a sanitizer build.
+void TestPrecise::scansAreLinear()
+{
+    QFETCH(QString, text);
+    QElapsedTimer clock;
+    clock.start();
+    const PreciseResult r = preciseCheck(text, kBuiltins);
+    const std::vector<Token> tokens = lex(text);
+    const std::vector<size_t> negative = negativeOffsetTokens(text, tokens);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(u"%1 ms"_s.arg(clock.elapsed())));
+    if (text.contains(u"-1)"_s)) {
+        QCOMPARE(negative.size(), size_t(100000));
+        QCOMPARE(r.found.at(0).occurrences.size(), size_t(100000));
+    } else {
+        QVERIFY(negative.empty());
+    }
+}
+
+void TestPrecise::ignoredAreCounted_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<qsizetype>("hits"); // occurrences that do not count, kept or not
+    QTest::newRow("unclosed comment")
+        << u"{"_s + u"ZIG "_s.repeated(200000) << QStringList() << qsizetype(200000);
+    QTest::newRow("unclosed quote")
+        << u"A:'"_s + u"PEAK "_s.repeated(200000) << QStringList() << qsizetype(200000);
+    // Nested prefixes of one long name: a hit for every entry at almost every place.
+    QStringList prefixes;
+    for (int k = 1; k <= 400; ++k)
+        prefixes << QString(k, u'A');
+    QTest::newRow("nested list entries") << u"X:"_s + QString(20000, u'A') + u";"_s << prefixes
+                                         << qsizetype(400) * 20001 - qsizetype(400) * 401 / 2;
+}
+
+// What does not count is kept up to a bound, per name and in all, and counted beyond it:
+// memory no longer grows with list entries times formula length.
+void TestPrecise::ignoredAreCounted()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, list);
+    QFETCH(qsizetype, hits);
+    const PreciseResult r = preciseCheck(text, list.isEmpty() ? kBuiltins : list);
+    QVERIFY(static_cast<qsizetype>(r.ignored.size()) <= kMaxIgnored);
+    QVERIFY(!r.ignored.empty());
+    QCOMPARE(static_cast<qsizetype>(r.ignored.size()) + r.ignoredOmitted, hits);
+    QCOMPARE(toJson(r).value(u"ignoredOmitted"_s).toInteger(), r.ignoredOmitted);
 }
 
 QTEST_APPLESS_MAIN(TestPrecise)

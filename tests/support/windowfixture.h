@@ -7,12 +7,26 @@
 
 #include <memory>
 
+// The report's lines without the detail lines under each name, "\n" between them.
+inline QString headlines(const QString &report)
+{
+    QStringList out;
+    for (const QString &line :
+         QString(report).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n')) {
+        if (!line.startsWith(QStringLiteral("    ")) && !line.isEmpty())
+            out << line;
+    }
+    return out.join(u'\n');
+}
+
 // A window wired to recorders instead of dialogs, browsers, editors and the network.
 struct WindowFixture
 {
     QTemporaryDir dir;
     QTime now{10, 30};
     QStringList saveAnswers; // what the save dialog answers, in turn ("" = cancel)
+    QStringList openAnswers; // what the open dialog answers, in turn ("" = cancel)
+    bool browserOpens = true;
     QList<morvane::CommonDialog> dialogStates;
     QList<QUrl> openedUrls;
     QStringList editedFiles;
@@ -28,7 +42,13 @@ struct WindowFixture
             dialogStates << state;
             return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
         };
-        s.openUrl = [this](const QUrl &url) { openedUrls << url; };
+        s.openDialog = [this](QWidget *) {
+            return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+        };
+        s.openUrl = [this](const QUrl &url) {
+            openedUrls << url;
+            return browserOpens;
+        };
         s.editorLauncher = [this](const QString &path) {
             editedFiles << path;
             return editorStarts;

@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QImage>
+#include <QPainter>
 #include <QTest>
 
 using namespace morvane;
@@ -27,6 +28,8 @@ private slots:
     void windowGrab();
     void textInFullColour_data();
     void textInFullColour();
+    void latinNamesWhole_data();
+    void latinNamesWhole();
     void listShowsFunctionList();
     void saveFilter();
 };
@@ -86,7 +89,8 @@ void TestLayout::controls()
     QFETCH(QRect, rect);
     QFETCH(QString, text);
 
-    const bool metricFont = QFontInfo(skin::font(12)).family().contains(u"UMing"_s) ||
+    const bool metricFont = (QFontInfo(skin::font(12)).family().contains(u"UMing"_s) ||
+                             QFontInfo(skin::font(12)).family().startsWith(u"Morvane Latin"_s)) ||
                             QFontInfo(skin::font(12)).family() == u"SimSun"_s;
     WindowFixture fx;
     auto window = fx.makeWindow();
@@ -202,7 +206,8 @@ void TestLayout::fonts()
     QCOMPARE(w->font().underline(), underline);
 
     const QFontInfo info(skin::font(12));
-    if (!info.family().contains(u"UMing"_s) && info.family() != u"SimSun"_s)
+    if (!info.family().contains(u"UMing"_s) && !info.family().startsWith(u"Morvane Latin"_s) &&
+        info.family() != u"SimSun"_s)
         QSKIP("the metric font (AR PL UMing CN or SimSun) is not installed");
     const QFontMetrics fm(skin::font(12));
     QCOMPARE(fm.horizontalAdvance(u"A"_s), 6);
@@ -302,7 +307,7 @@ void TestLayout::textInFullColour()
     other.setPixelSize(12);
     QVERIFY(QFontInfo(other).family().startsWith(u"AR PL UMing"_s) ||
             !skin::drawsFromBitmaps(other));
-    if (!QFontInfo(skin::font(12)).family().startsWith(u"AR PL UMing"_s))
+    if (!skin::drawsFromBitmaps(skin::font(12)))
         QSKIP("AR PL UMing is not installed: other fonts keep their antialiasing");
     WindowFixture fx;
     auto window = fx.makeWindow();
@@ -317,6 +322,57 @@ void TestLayout::textInFullColour()
         for (int x = 0; x < img.width(); ++x)
             exact += img.pixel(x, y) == colour.rgb();
     QVERIFY2(exact >= 20, qPrintable(u"%1 pixels of the exact colour"_s.arg(exact)));
+}
+
+// The names at the sizes the window shows them (code 12 px, list and report 13 px): no hole
+// inside a name wider than the spacing between ordinary letters.
+void TestLayout::latinNamesWhole_data()
+{
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<int>("widestHole"); // a narrow letter centred in its cell, beside a round one
+    QTest::newRow("12 px") << 12 << 2;
+    QTest::newRow("13 px") << 13 << 3;
+}
+
+void TestLayout::latinNamesWhole()
+{
+    QFETCH(int, pixelSize);
+    QFETCH(int, widestHole);
+    WindowFixture fx;
+    auto window = fx.makeWindow(); // loads the pictures and faces
+    const QFont font = skin::font(pixelSize);
+    if (!skin::drawsFromBitmaps(font))
+        QSKIP("no bitmap face here: smoothed text has no such holes");
+    for (const QString &name : {u"ZIG"_s, u"FINANCE"_s, u"WINNER"_s, u"LWINNER"_s, u"ISLASTBAR"_s,
+                                u"PEAKBARS"_s, u"TDXDLL1"_s, u"FILTERX"_s}) {
+        QImage img(200, 20, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        p.setFont(font);
+        p.setPen(Qt::black);
+        p.drawText(10, 15, name);
+        p.end();
+        int first = -1, last = -1, run = 0, widest = 0;
+        for (int x = 0; x < img.width(); ++x) {
+            bool ink = false;
+            for (int y = 0; y < img.height(); ++y)
+                ink = ink || img.pixel(x, y) != QColor(Qt::white).rgb();
+            if (!ink) {
+                ++run;
+                continue;
+            }
+            if (first >= 0)
+                widest = std::max(widest, run);
+            if (first < 0)
+                first = x;
+            last = x;
+            run = 0;
+        }
+        QVERIFY(last > first);
+        QVERIFY2(widest <= widestHole,
+                 qPrintable(u"%1: a hole of %2 px (%3)"_s.arg(name).arg(widest).arg(
+                     font.families().join(u","_s))));
+    }
 }
 
 void TestLayout::listShowsFunctionList()

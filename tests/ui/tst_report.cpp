@@ -1,0 +1,528 @@
+// The result page: the precise reading, told in Chinese, line by line.
+#include "codeeditor.h"
+#include "encoding.h"
+#include "formulaassist.h"
+#include "formulahighlighter.h"
+#include "reportstyle.h"
+#include "translations.h"
+#include "windowfixture.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+
+#include <cmath>
+
+using namespace morvane;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList shownLines(const fmFunctionCheck &w)
+{
+    return w.txtResult->toPlainText().split(u'\n');
+}
+
+QColor lineColour(const fmFunctionCheck &w, int block)
+{
+    QTextCursor c(w.txtResult->document()->findBlockByNumber(block));
+    c.movePosition(QTextCursor::Right);
+    return c.charFormat().foreground().color();
+}
+
+int lineOf(const QStringList &lines, const QString &start)
+{
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].startsWith(start))
+            return i;
+    }
+    return -1;
+}
+
+// What the page shows a user, read back as name → class: the headline, then the tag of its
+// detail line.
+QMap<QString, QString> countedAsShown(const QStringList &lines)
+{
+    const QMap<QString, QString> tags{{u"〔用到后面的K线〕"_s, u"future"_s},
+                                      {u"〔新数据会改写历史〕"_s, u"drift"_s},
+                                      {u"〔列表中的名字〕"_s, u"listed"_s},
+                                      {u"〔随最后一根K线变化〕"_s, u"lastbar"_s}};
+    QMap<QString, QString> out;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QString &l = lines[i];
+        QString name;
+        if (l.startsWith(u" 发现未来函数 "_s))
+            name = l.mid(8);
+        else if (l.startsWith(u" 末根提示 "_s))
+            name = l.mid(6);
+        else
+            continue;
+        const QString detail = lines[i + 1].trimmed();
+        for (auto it = tags.begin(); it != tags.end(); ++it) {
+            if (detail.startsWith(it.key()))
+                out.insert(name, it.value());
+        }
+    }
+    return out;
+}
+
+QString checkProgram()
+{
+    return QStringLiteral(MORVANE_BUILD_DIR "/bin/morvane-check");
+}
+
+double deltaE(const QColor &a, const QColor &b)
+{
+    // CIE76 over sRGB → Lab (D65).
+    auto lab = [](const QColor &c) {
+        auto lin = [](double v) {
+            v /= 255.0;
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        const double r = lin(c.red()), g = lin(c.green()), bl = lin(c.blue());
+        const double x = (0.4124 * r + 0.3576 * g + 0.1805 * bl) / 0.95047;
+        const double y = 0.2126 * r + 0.7152 * g + 0.0722 * bl;
+        const double z = (0.0193 * r + 0.1192 * g + 0.9505 * bl) / 1.08883;
+        auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+        return std::array<double, 3>{116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+    };
+    const auto p = lab(a), q = lab(b);
+    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+}
+
+} // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void whyRows_data();
+    void whyRows();
+    void colours();
+    void lineNumbersAndLongLines();
+    void doubleClickCycles();
+    void emptyBox();
+    void listReloadCounts();
+    void clearIsUndone();
+    void openAndDrop_data();
+    void openAndDrop();
+    void failedLinkSaysSo();
+    void qtSpeaksChinese();
+    void highlighterFollowsOffsets();
+    void pasteStaysResponsive_data();
+    void pasteStaysResponsive();
+    void grabs();
+    void sameAsCommandLine_data();
+    void sameAsCommandLine();
+};
+
+// One row per fault a new user met; each line the row names must show, in its colour.
+void TestReport::whyRows_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QStringList>("present"); // line starts that must show
+    QTest::addColumn<QStringList>("absent");  // line starts that must not
+    QTest::addColumn<bool>("red");
+
+    QTest::newRow("banner comment, the real issue told")
+        << u"{ 已避开 BACKSET 未来函数 }\nDRAWLINE(C>O,H,C<O,L,0);"_s
+        << QStringList{u" 不算 BACKSET：只出现在注释中"_s, u" 末根提示 DRAWLINE"_s,
+                       u" 没有发现未来函数。"_s}
+        << QStringList{u" 发现未来函数 BACKSET"_s} << false;
+    QTest::newRow("negative REF beside a list hit")
+        << u"A:REF(C,-1); B:ZIG(3,5);"_s
+        << QStringList{u" 发现未来函数 REF"_s, u" 发现未来函数 ZIG"_s} << QStringList() << true;
+    QTest::newRow("last-bar names reach the report")
+        << u"A:ISLASTBAR;B:CONST(C);X:CURRBARSCOUNT;"_s
+        << QStringList{u" 末根提示 ISLASTBAR"_s, u" 末根提示 CONST"_s, u" 末根提示 CURRBARSCOUNT"_s}
+        << QStringList() << false;
+    QTest::newRow("drift told from look-ahead")
+        << u"A:FINANCE(7);B:ZIG(3,5);"_s
+        << QStringList{u"    〔新数据会改写历史〕第 1 行"_s, u"    〔用到后面的K线〕第 1 行"_s}
+        << QStringList() << true;
+    QTest::newRow("syntax error, with line and column")
+        << u"A:MA(C,5;\nB:1;"_s
+        << QStringList{u" 语法问题 第 1 行第 9 列：缺少右括号 )，这里是 ;"_s, u" 没有发现"_s}
+        << QStringList() << false;
+    QTest::newRow("where and why without hovering")
+        << u"A:=1;\nB:=2;\nC1:ZIG(3,5);"_s
+        << QStringList{u"    〔用到后面的K线〕第 3 行：之字转向"_s} << QStringList() << true;
+    QTest::newRow("a name inside a longer one")
+        << u"A:PEAKBARS(3,5,1);"_s
+        << QStringList{u" 发现未来函数 PEAKBARS"_s, u" 不算 PEAK：只是 PEAKBARS 的一部分"_s}
+        << QStringList{u" 发现未来函数 PEAK\n"_s} << true;
+    QTest::newRow("a variable of the formula's own")
+        << u"COST:=MA(C,5);A:COST>C;"_s << QStringList{u" 不算 COST：是公式自己定义的变量"_s}
+        << QStringList() << false;
+    QTest::newRow("disguised offset")
+        << u"N:=5;\nA:REF(C,-N);"_s << QStringList{u" 发现未来函数 REF"_s} << QStringList() << true;
+    QTest::newRow("a plug-in is named unchecked")
+        << u"A:TDXDLL1(1,C,O,H);"_s << QStringList{u" 未检查 TDXDLL1"_s} << QStringList() << false;
+}
+
+void TestReport::whyRows()
+{
+    QFETCH(QString, formula);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(bool, red);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(formula);
+    QTest::mouseClick(w->btnCheck, Qt::LeftButton);
+    const QStringList lines = shownLines(*w);
+    for (const QString &p : present)
+        QVERIFY2(lineOf(lines, p) >= 0, qPrintable(p + u" not in:\n"_s + lines.join(u'\n')));
+    for (const QString &a : absent) {
+        const QString start = a.endsWith(u'\n') ? a.chopped(1) : a;
+        QVERIFY2(!lines.contains(start) && (a.endsWith(u'\n') || lineOf(lines, a) < 0),
+                 qPrintable(a + u" in:\n"_s + lines.join(u'\n')));
+    }
+    QCOMPARE(w->txtResult->palette().color(QPalette::Text) == QColor(255, 0, 0), red);
+}
+
+void TestReport::colours()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"A:ZIG(3,5);B:FINANCE(7);C1:ISLASTBAR;{PEAK}\nD:MA(C,5;"_s);
+    w->btnCheck_Click();
+    const QStringList lines = shownLines(*w);
+    QCOMPARE(lineColour(*w, lineOf(lines, u" 发现未来函数 ZIG"_s)), QColor(255, 0, 0));
+    const QColor drift = lineColour(*w, lineOf(lines, u" 发现未来函数 FINANCE"_s));
+    const QColor lastBar = lineColour(*w, lineOf(lines, u" 末根提示 ISLASTBAR"_s));
+    const QColor grey = lineColour(*w, lineOf(lines, u" 不算 PEAK"_s));
+    const QColor syntax = lineColour(*w, lineOf(lines, u" 语法问题"_s));
+    QCOMPARE(grey, QColor(128, 128, 128));
+    // Told apart at a glance: far from each other and from the look-ahead red.
+    for (const auto &[a, b] : {std::pair{drift, lastBar}, std::pair{drift, QColor(255, 0, 0)},
+                               std::pair{lastBar, QColor(255, 0, 0)}, std::pair{syntax, lastBar},
+                               std::pair{syntax, grey}})
+        QVERIFY2(deltaE(a, b) > 40, qPrintable(u"ΔE %1"_s.arg(deltaE(a, b))));
+    // The code box uses the same colours for the same names.
+    const QTextBlock code = w->txtCode->document()->firstBlock();
+    QColor codeLastBar;
+    for (const QTextLayout::FormatRange &r : code.layout()->formats()) {
+        if (r.start == code.text().indexOf(u"ISLASTBAR"_s))
+            codeLastBar = r.format.foreground().color();
+    }
+    QCOMPARE(codeLastBar, lastBar);
+}
+
+void TestReport::lineNumbersAndLongLines()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    const QRect before = w->txtCode->geometry();
+    QString text;
+    for (int i = 1; i <= 120; ++i)
+        text += u"V%1:=MA(C,5)+MA(C,10)+MA(C,20)+MA(C,30)+MA(C,60)+MA(C,120)+MA(C,250);\n"_s.arg(i);
+    w->txtCode->setPlainText(text);
+    QCOMPARE(w->txtCode->geometry(), before); // the described place and size
+    auto *editor = qobject_cast<CodeEditor *>(w->txtCode);
+    QVERIFY(editor);
+    QVERIFY(editor->gutterWidth() >= 3 * 6); // three digits fit
+    QVERIFY(editor->viewport()->x() >= editor->gutterWidth());
+    QCOMPARE(w->txtCode->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(w->txtCode->document()->lineCount(), w->txtCode->document()->blockCount());
+    QVERIFY(w->txtCode->horizontalScrollBar()->maximum() > 0);
+}
+
+void TestReport::doubleClickCycles()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    w->txtCode->setPlainText(u"{zig} A:zig(3,5);\nB:ZIG(2,5);\nC1:MA(C,5"_s);
+    w->btnCheck_Click();
+    const QStringList lines = shownLines(*w);
+    auto pointOn = [&](int block) {
+        QTextCursor c(w->txtResult->document()->findBlockByNumber(block));
+        c.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 2);
+        return w->txtResult->cursorRect(c).center();
+    };
+    const int detail = lineOf(lines, u"    〔用到后面的K线〕"_s);
+    for (int expected : {8, 20, 8}) { // the comment never: it does not count
+        QTest::mouseDClick(w->txtResult->viewport(), Qt::LeftButton, {}, pointOn(detail));
+        QVERIFY(w->PanelCode->isVisible());
+        QCOMPARE(w->txtCode->textCursor().selectionStart(), expected);
+        QCOMPARE(w->txtCode->textCursor().selectedText().toUpper(), u"ZIG"_s);
+        QTest::mouseClick(w->btnCheck, Qt::LeftButton); // the same formula: the cycle goes on
+    }
+    QTest::mouseDClick(w->txtResult->viewport(), Qt::LeftButton, {},
+                       pointOn(lineOf(lines, u" 语法问题"_s)));
+    QCOMPARE(w->txtCode->textCursor().blockNumber(), 2);
+}
+
+void TestReport::emptyBox()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    for (const QString &text : {QString(), u"  \n\t"_s}) {
+        w->txtCode->setPlainText(text);
+        w->btnCheck_Click();
+        QCOMPARE(w->reportText(), u" 代码框是空的，请先粘贴或打开公式。"_s);
+        QVERIFY(w->txtResult->palette().color(QPalette::Text) != QColor(0, 128, 0));
+    }
+}
+
+// A list entry added and reloaded counts on the next check of the same formula.
+void TestReport::listReloadCounts()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"A:MYFUNC(C);"_s);
+    w->btnCheck_Click();
+    QVERIFY(!w->reportText().contains(u"发现未来函数 MYFUNC"_s));
+    QFile list(fx.listPath());
+    QVERIFY(list.open(QIODevice::Append));
+    list.write("MYFUNC\r\n");
+    list.close();
+    w->btnLoadList_Click();
+    w->btnCheck_Click();
+    QVERIFY2(w->reportText().contains(u" 发现未来函数 MYFUNC\r\n    〔列表中的名字〕"_s),
+             qPrintable(w->reportText()));
+}
+
+void TestReport::clearIsUndone()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"A:ZIG(3,5);"_s);
+    QTest::mouseClick(w->btnClear, Qt::LeftButton);
+    QCOMPARE(w->txtCode->toPlainText(), QString());
+    QTest::keyClick(w->txtCode, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(w->txtCode->toPlainText(), u"A:ZIG(3,5);"_s);
+}
+
+void TestReport::openAndDrop_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<QString>("text");
+    const QString formula = u"均线:MA(C,5);\r\nA:ZIG(3,5);"_s;
+    QTest::newRow("utf-8, Ctrl+O") << formula.toUtf8() << false << u"均线:MA(C,5);\nA:ZIG(3,5);"_s;
+    QTest::newRow("gbk, dropped") << QByteArray("\xbe\xf9\xcf\xdf:MA(C,5);\r\nA:ZIG(3,5);") << true
+                                  << u"均线:MA(C,5);\nA:ZIG(3,5);"_s;
+}
+
+void TestReport::openAndDrop()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, drop);
+    QFETCH(QString, text);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get(), 5000));
+    w->txtCode->setPlainText(u"OLD"_s);
+    w->btnCheck_Click(); // on the result page: opening brings the code back
+    const QString path = fx.dir.filePath(u"f.txt"_s);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    if (drop) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        auto *editor = qobject_cast<CodeEditor *>(w->txtCode);
+        QVERIFY(editor);
+        const QPoint at(50, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &move);
+        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &event);
+    } else {
+        fx.openAnswers << QString() << path; // a cancel first changes nothing
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w->txtCode->toPlainText(), u"OLD"_s);
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    }
+    QCOMPARE(w->txtCode->toPlainText(), text);
+    QVERIFY(w->PanelCode->isVisible());
+    w->txtCode->undo();
+    QCOMPARE(w->txtCode->toPlainText(), u"OLD"_s);
+    // A file that cannot be read says so.
+    fx.openAnswers << fx.dir.filePath(u"missing.txt"_s);
+    QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(fx.warnings.size(), 1);
+    QVERIFY(fx.warnings[0].startsWith(u"无法打开 "_s));
+}
+
+void TestReport::failedLinkSaysSo()
+{
+    WindowFixture fx;
+    fx.browserOpens = false;
+    fx.editorStarts = false;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->lblink_Click();
+    QCOMPARE(fx.openedUrls.size(), 1);
+    QCOMPARE(fx.warnings.size(), 1);
+    QVERIFY(fx.warnings[0].startsWith(u"无法打开浏览器"_s));
+    w->btnEditList_Click();
+    QCOMPARE(fx.warnings.size(), 2);
+    QVERIFY(fx.warnings[1].startsWith(u"无法启动文本编辑器"_s));
+}
+
+void TestReport::qtSpeaksChinese()
+{
+    QVERIFY(installQtChinese(QCoreApplication::instance()));
+    // The code box's own menu and the standard dialogs read these.
+    QVERIFY(QCoreApplication::translate("QWidgetTextControl", "&Undo").startsWith(u"撤"_s));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Save As") != u"Save As"_s);
+}
+
+// The code box colours REF where the whole formula, read as a program, says it reads later
+// bars (red) or may (the warning colour), once typing pauses.
+void TestReport::highlighterFollowsOffsets()
+{
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"N:=5;\nA:REF(C,-N);\nB:REF(C,IF(C>O,1,-1));\nD:REF(C,N);"_s);
+    auto colourAt = [&](int blockNumber) {
+        const QTextBlock block = w->txtCode->document()->findBlockByNumber(blockNumber);
+        for (const QTextLayout::FormatRange &r : block.layout()->formats()) {
+            if (r.start == 2)
+                return r.format.foreground().color();
+        }
+        return QColor();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(colourAt(1), QColor(255, 0, 0), 5000);
+    QCOMPARE(colourAt(2), reportStyle(ReportLineKind::Unsure).colour);
+    QCOMPARE(colourAt(3), QColor()); // five bars back
+}
+
+void TestReport::pasteStaysResponsive_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("120,000 unclosed REF(") << u"REF("_s.repeated(120000);
+    QTest::newRow("100,000 nested REF(C,") << u"REF(C,"_s.repeated(100000) + u"-1"_s;
+    QTest::newRow("unclosed comment") << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(40000);
+}
+
+// A hostile paste, then 检测: the event loop never stops for long. The scans this guards
+// were quadratic (21 s for the first row here, 36 s reported); what is left is mostly Qt's
+// own layout of a 480 KB line, 0.5 to 1 s on this machine alone. The bound is generous for a
+// loaded machine running the suite in parallel.
+void TestReport::pasteStaysResponsive()
+{
+    QFETCH(QString, text);
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr qint64 kBoundMs = 20000;
+#else
+    constexpr qint64 kBoundMs = 8000;
+#endif
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    QGuiApplication::clipboard()->setText(text);
+    clock.start();
+    tick.start();
+    // The paste, then a moment later 检测, as a user gives them: each its own event.
+    QTimer::singleShot(20, w.get(), [&] { w->txtCode->paste(); });
+    QTRY_VERIFY_WITH_TIMEOUT(w->txtCode->document()->characterCount() > text.size(), 120000);
+    QTest::qWait(400); // past the pause after which the whole formula is read again
+    QTimer::singleShot(20, w.get(), [&] { w->btnCheck_Click(); });
+    QTRY_VERIFY_WITH_TIMEOUT(w->PanelInfo->isVisible(), 120000);
+    QTest::qWait(50);
+    tick.stop();
+    QCOMPARE(w->txtCode->toPlainText().size(), text.size());
+    QVERIFY2(longest < kBoundMs, qPrintable(u"the window stood still for %1 ms"_s.arg(longest)));
+}
+
+// Pictures for people to look at: MORVANE_GRAB_DIR, else the build folder.
+void TestReport::grabs()
+{
+    QString dir = qEnvironmentVariable("MORVANE_GRAB_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(MORVANE_BUILD_DIR);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    w->txtCode->setPlainText(u"{ 信号已避开 BACKSET 未来函数 }\nN:=5;\nA:ZIG(3,N);\n"
+                             "B:FINANCE(7)/10000;\nDRAWLINE(C>O,H,C<O,L,0);\nX:REF(C,-N);\n"
+                             "Y:MA(C,5;\nW:WINNER(C);\nZ:TDXDLL1(1,C,O,H);"_s);
+    QVERIFY(w->grab().save(dir + u"/window-code-19.png"_s));
+    w->btnCheck_Click();
+    QVERIFY(w->grab().save(dir + u"/window-result-19.png"_s));
+}
+
+void TestReport::sameAsCommandLine_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const QString &set : {u"formulas"_s, u"formulas-apart"_s}) {
+        const QDir dir(QStringLiteral(MORVANE_TEST_DATA "/") + set);
+        for (const QString &name : dir.entryList({u"*.txt"_s}, QDir::Files, QDir::Name))
+            QTest::addRow("%s/%s", qPrintable(set), qPrintable(name)) << dir.filePath(name);
+    }
+}
+
+// What the window counts is what `morvane-check --precise` counts, name for name and class
+// for class, read from what each shows.
+void TestReport::sameAsCommandLine()
+{
+    QFETCH(QString, file);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load(); // writes the built-in list that both read
+    QProcess cli;
+    cli.start(checkProgram(), {u"--precise"_s, u"--json"_s, u"--list"_s, fx.listPath(), file});
+    QVERIFY(cli.waitForFinished(60000));
+    const QJsonArray all = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
+    QCOMPARE(all.size(), 1);
+    QMap<QString, QString> expected;
+    for (const QJsonValue &v : all[0].toObject()[u"found"_s].toArray())
+        expected.insert(v[u"name"_s].toString(), v[u"class"_s].toString());
+
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    w->txtCode->setPlainText(decodeUserTextDetailed(f.readAll()).text);
+    QTest::mouseClick(w->btnCheck, Qt::LeftButton);
+    QCOMPARE(countedAsShown(shownLines(*w)), expected);
+}
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"

@@ -1,0 +1,191 @@
+#include "codeeditor.h"
+
+#include "encoding.h"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextBlock>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+class LineNumberGutter : public QWidget
+{
+public:
+    explicit LineNumberGutter(CodeEditor *editor) : QWidget(editor), m_editor(editor) {}
+
+protected:
+    void paintEvent(QPaintEvent *event) override { m_editor->paintGutter(event); }
+
+private:
+    CodeEditor *m_editor;
+};
+
+namespace {
+
+const QColor kGutterBack{237, 238, 240};
+const QColor kGutterText{128, 128, 128};
+
+QString localFile(const QMimeData *source)
+{
+    if (!source || !source->hasUrls())
+        return {};
+    for (const QUrl &url : source->urls()) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return {};
+}
+
+} // namespace
+
+CodeEditor::CodeEditor(QWidget *parent)
+    : QPlainTextEdit(parent), m_gutter(new LineNumberGutter(this))
+{
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateGutterWidth);
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
+        if (dy)
+            m_gutter->scroll(0, dy);
+        else
+            m_gutter->update(0, rect.y(), m_gutter->width(), rect.height());
+    });
+    updateGutterWidth();
+}
+
+int CodeEditor::gutterWidth() const
+{
+    int digits = 1;
+    for (int n = std::max(1, blockCount()); n >= 10; n /= 10)
+        ++digits;
+    return 4 + fontMetrics().horizontalAdvance(u'9') * std::max(digits, 2);
+}
+
+void CodeEditor::updateGutterWidth()
+{
+    setViewportMargins(gutterWidth(), 0, 0, 0);
+}
+
+void CodeEditor::resizeEvent(QResizeEvent *event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    const QRect r = contentsRect();
+    m_gutter->setGeometry(QRect(r.left(), r.top(), gutterWidth(), r.height()));
+}
+
+void CodeEditor::paintGutter(QPaintEvent *event)
+{
+    QPainter painter(m_gutter);
+    painter.fillRect(event->rect(), kGutterBack);
+    painter.setFont(font());
+    painter.setPen(kGutterText);
+    QTextBlock block = firstVisibleBlock();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    const int lineHeight = fontMetrics().height();
+    while (block.isValid() && top <= event->rect().bottom()) {
+        const int height = qRound(blockBoundingRect(block).height());
+        if (block.isVisible() && top + height >= event->rect().top())
+            painter.drawText(0, top, m_gutter->width() - 2, lineHeight, Qt::AlignRight,
+                             QString::number(block.blockNumber() + 1));
+        block = block.next();
+        top += height;
+    }
+}
+
+void CodeEditor::replaceText(const QString &text)
+{
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
+    cursor.endEditBlock();
+}
+
+bool CodeEditor::canInsertFromMimeData(const QMimeData *source) const
+{
+    return !localFile(source).isEmpty() || QPlainTextEdit::canInsertFromMimeData(source);
+}
+
+void CodeEditor::insertFromMimeData(const QMimeData *source)
+{
+    const QString path = localFile(source);
+    if (path.isEmpty())
+        QPlainTextEdit::insertFromMimeData(source);
+    else
+        emit fileDropped(path);
+}
+
+void CodeEditor::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu(event->pos());
+    menu->addSeparator();
+    menu->addAction(u"打开公式文件…\tCtrl+O"_s, this, &CodeEditor::openRequested);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+QString readFormulaFile(const QString &path, QString *error, bool *replaced)
+{
+    error->clear();
+    *replaced = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return {};
+    }
+    const QByteArray bytes = file.read(kMaxFormulaFileBytes + 1);
+    if (bytes.size() > kMaxFormulaFileBytes) {
+        *error = u"文件超过 %1 MiB"_s.arg(kMaxFormulaFileBytes / (1024 * 1024));
+        return {};
+    }
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return {};
+    }
+    DecodedText decoded = decodeUserTextDetailed(bytes);
+    *replaced = decoded.replaced;
+    return std::move(decoded.text);
+}
+
+void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowServices &services,
+                           std::function<void()> showCode)
+{
+    auto load = [window, box, warn = services.warn, showCode](const QString &path) {
+        QString error;
+        bool replaced = false;
+        const QString text = readFormulaFile(path, &error, &replaced);
+        const QString shown = QDir::toNativeSeparators(path);
+        if (!error.isEmpty()) {
+            if (warn)
+                warn(window, u"无法打开 %1：%2"_s.arg(shown, error));
+            return;
+        }
+        if (showCode)
+            showCode();
+        box->replaceText(text);
+        box->setFocus(Qt::OtherFocusReason);
+        if (replaced && warn)
+            warn(window,
+                 u"%1 中有无法识别的字节，已显示为 �；请检查文件的编码（UTF-8 或 GBK）。"_s.arg(
+                     shown));
+    };
+    auto open = [window, load, dialog = services.openDialog] {
+        const QString path = dialog ? dialog(window) : QString();
+        if (!path.isEmpty())
+            load(path);
+    };
+    auto *shortcut = new QShortcut(QKeySequence::Open, window);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, window, open);
+    QObject::connect(box, &CodeEditor::openRequested, window, open);
+    QObject::connect(box, &CodeEditor::fileDropped, window, load);
+}
+
+} // namespace morvane

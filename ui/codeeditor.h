@@ -1,0 +1,51 @@
+#pragma once
+
+#include "services.h"
+
+#include <QPlainTextEdit>
+
+namespace morvane {
+
+// The code box: line numbers in a narrow gutter inside its frame, long lines kept whole
+// (scrolled sideways), and a file dropped or pasted as a file loaded as the formula.
+class CodeEditor : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit CodeEditor(QWidget *parent = nullptr);
+
+    int gutterWidth() const;
+    // Replaces the text as one step that Ctrl+Z takes back.
+    void replaceText(const QString &text);
+
+signals:
+    void fileDropped(const QString &path);
+    void openRequested();
+
+protected:
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    friend class LineNumberGutter;
+    void paintGutter(QPaintEvent *event);
+    void updateGutterWidth();
+
+    QWidget *m_gutter;
+};
+
+// Largest formula file the window opens, as the command line reads.
+inline constexpr qint64 kMaxFormulaFileBytes = 256 * 1024 * 1024;
+
+// Reads a formula file, UTF-8 or GBK. An empty error means it was read; `replaced` says some
+// bytes could not be decoded.
+QString readFormulaFile(const QString &path, QString *error, bool *replaced);
+
+// 打开 (Ctrl+O) and dropped files for the code box; failures are told in Chinese.
+// `showCode` brings the code page forward first.
+void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowServices &services,
+                           std::function<void()> showCode);
+
+} // namespace morvane

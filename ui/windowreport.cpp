@@ -1,0 +1,280 @@
+#include "windowreport.h"
+
+#include "knowledge.h"
+#include "lexer.h"
+#include "skinwidgets.h"
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+using formula::NameClass;
+
+namespace {
+
+} // namespace
+
+ReportLineKind reportKind(NameClass cls)
+{
+    switch (cls) {
+    case NameClass::Future:
+        return ReportLineKind::Future;
+    case NameClass::Drift:
+        return ReportLineKind::Drift;
+    case NameClass::LastBar:
+        return ReportLineKind::LastBar;
+    case NameClass::Unsure:
+        return ReportLineKind::Unsure;
+    case NameClass::Unchecked:
+        return ReportLineKind::Unchecked;
+    case NameClass::Listed:
+        break;
+    }
+    return ReportLineKind::Listed;
+}
+
+namespace {
+
+QString place(int line, int column)
+{
+    return u"第 %1 行第 %2 列"_s.arg(QString::number(line), QString::number(column));
+}
+
+// The whole name around a piece of the formula: what PEAK stood inside when it did not count.
+QString enclosingName(const QString &text, qsizetype offset, qsizetype length)
+{
+    qsizetype begin = offset;
+    qsizetype end = offset + length;
+    while (begin > 0 && formula::isNameChar(text[begin - 1].unicode()))
+        --begin;
+    while (end < text.size() && formula::isNameChar(text[end].unicode()))
+        ++end;
+    return text.sliced(begin, end - begin).toUpper();
+}
+
+QString ignoreWords(const QString &formula, const formula::IgnoredName &i)
+{
+    switch (i.why) {
+    case formula::IgnoreWhy::Comment:
+        return u"只出现在注释中"_s;
+    case formula::IgnoreWhy::Text:
+        return u"只出现在引号内的文字中"_s;
+    case formula::IgnoreWhy::Identifier:
+        return u"只是 %1 的一部分"_s.arg(enclosingName(formula, i.offset, i.length));
+    case formula::IgnoreWhy::Defined:
+        break;
+    }
+    return u"是公式自己定义的变量"_s;
+}
+
+// The names the list found that the formula does not call, each with why.
+void addNotCounted(WindowReport &report, const QString &formula,
+                   const formula::PreciseResult &precise, const QStringList &plainHits)
+{
+    QStringList done;
+    for (const QString &entry : plainHits) {
+        const QString upper = entry.toUpper();
+        if (done.contains(upper))
+            continue;
+        done << upper;
+        const bool counts =
+            std::any_of(precise.found.begin(), precise.found.end(),
+                        [&](const formula::FoundName &f) { return f.name == upper; });
+        if (counts)
+            continue;
+        ReportLine line{ReportLineKind::NotCounted, {}, upper, false, {}, {}};
+        QStringList why;
+        for (const formula::IgnoredName &i : precise.ignored) {
+            if (i.name != upper)
+                continue;
+            line.places.push_back({i.offset, i.length});
+            const QString words = ignoreWords(formula, i);
+            if (!why.contains(words) && why.size() < 3)
+                why << words;
+        }
+        if (why.isEmpty()) {
+            const formula::KnownName *known = formula::knownName(upper);
+            why << (known && known->negativeOffsetOnly ? u"偏移不是负数，只读以前的K线"_s
+                                                       : u"只是按文字找到，公式里没有调用它"_s);
+        }
+        line.text = QString::fromUtf16(reportStyle(line.kind).headline) + entry + u"："_s +
+                    why.join(u"，"_s);
+        line.toolTip = u"旧的按文字查找会报告 %1，但它不算未来函数。"_s.arg(entry);
+        report.lines.push_back(std::move(line));
+    }
+}
+
+void addFound(WindowReport &report, const formula::FoundName &f, ReportLineKind kind)
+{
+    const ReportStyle &style = reportStyle(kind);
+    ReportLine head{kind, QString::fromUtf16(style.headline) + f.name, f.name, false, {}, {}};
+    std::vector<int> lines;
+    QStringList places;
+    for (const formula::NameOccurrence &o : f.occurrences) {
+        head.places.push_back({o.offset, o.length});
+        lines.push_back(o.line);
+        if (places.size() < 5)
+            places << place(o.line, o.column);
+    }
+    if (f.occurrences.size() > 5)
+        places << u"共 %1 处"_s.arg(f.occurrences.size());
+    head.toolTip = QString::fromUtf16(style.tag) + u"："_s + f.reason + u"\n位置："_s +
+                   places.join(u"、"_s) + u"\n双击可在代码中依次选中。"_s;
+    ReportLine detail = head;
+    detail.detail = true;
+    detail.text = u"    〔"_s + QString::fromUtf16(style.tag) + u"〕"_s + lineList(lines) +
+                  u"："_s + f.reason;
+    report.lines.push_back(std::move(head));
+    report.lines.push_back(std::move(detail));
+}
+
+QString syntaxWords(const formula::SyntaxNote &n)
+{
+    const QString met = n.found.isEmpty() ? u"公式已经结束"_s : u"这里是 %1"_s.arg(n.found);
+    switch (n.problem) {
+    case formula::SyntaxProblem::MissingSemicolon:
+        return u"语句没有用分号 ; 结束，"_s + met;
+    case formula::SyntaxProblem::MissingParen:
+        return u"缺少右括号 )，"_s + met;
+    case formula::SyntaxProblem::MissingValue:
+        return u"缺少数值或名字，"_s + met;
+    case formula::SyntaxProblem::EmptyParens:
+        return u"括号 ( ) 里是空的"_s;
+    case formula::SyntaxProblem::NotANumber:
+        return u"%1 不是一个数"_s.arg(n.found);
+    case formula::SyntaxProblem::TooLong:
+        return u"表达式太长"_s;
+    case formula::SyntaxProblem::TooDeep:
+        return u"括号或运算嵌套太深"_s;
+    }
+    return n.message;
+}
+
+} // namespace
+
+QString lineList(const std::vector<int> &lines)
+{
+    QStringList distinct;
+    int last = -1;
+    bool more = false;
+    for (int l : lines) {
+        if (l == last)
+            continue;
+        last = l;
+        if (distinct.size() == 3) {
+            more = true;
+            break;
+        }
+        distinct << QString::number(l);
+    }
+    QString words = u"第 "_s + distinct.join(u"、"_s) + u" 行"_s;
+    if (more || (lines.size() > 3 && distinct.size() < static_cast<qsizetype>(lines.size())))
+        words += u"等 %1 处"_s.arg(lines.size());
+    return words;
+}
+
+QString WindowReport::text() const
+{
+    if (lines.size() == 1 &&
+        (lines[0].kind == ReportLineKind::Clean || lines[0].kind == ReportLineKind::Empty))
+        return lines[0].text;
+    QString out;
+    for (const ReportLine &l : lines)
+        out += l.text + u"\r\n"_s;
+    return out;
+}
+
+std::vector<const ReportLine *> WindowReport::counted() const
+{
+    std::vector<const ReportLine *> out;
+    for (const ReportLine &l : lines) {
+        if (l.detail)
+            continue;
+        switch (l.kind) {
+        case ReportLineKind::Future:
+        case ReportLineKind::Drift:
+        case ReportLineKind::Listed:
+        case ReportLineKind::LastBar:
+            out.push_back(&l);
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
+WindowReport buildWindowReport(const QString &formula, const formula::PreciseResult &precise,
+                               const QStringList &plainHits, const LocalClock &clock)
+{
+    WindowReport report;
+    if (formula.trimmed().isEmpty()) {
+        report.lines.push_back({ReportLineKind::Empty,
+                                QString::fromUtf16(reportStyle(ReportLineKind::Empty).headline),
+                                {},
+                                false,
+                                {},
+                                {}});
+        return report;
+    }
+    // Look-ahead and drift first decide the verdict; warnings follow it.
+    for (const formula::FoundName &f : precise.found) {
+        const ReportLineKind kind = reportKind(f.cls);
+        if (kind == ReportLineKind::Future || kind == ReportLineKind::Drift ||
+            kind == ReportLineKind::Listed)
+            report.found = true;
+    }
+    if (!report.found) {
+        const QTime now = clock ? clock() : QTime();
+        const bool at59 = now.isValid() && now.minute() == 59;
+        report.lines.push_back({ReportLineKind::Clean,
+                                QString::fromUtf16(at59 ? kNothingFoundAt59 : kNothingFound),
+                                {},
+                                false,
+                                {},
+                                {}});
+    }
+    for (const formula::FoundName &f : precise.found)
+        addFound(report, f, reportKind(f.cls));
+    for (const formula::FoundName &d : precise.doubts)
+        addFound(report, d, reportKind(d.cls));
+    for (const formula::SyntaxNote &n : precise.notes) {
+        ReportLine line{ReportLineKind::Syntax, {}, {}, false, {}, {{n.pos.offset, 0}}};
+        line.text = QString::fromUtf16(reportStyle(line.kind).headline) +
+                    place(n.pos.line, n.pos.column) + u"："_s + syntaxWords(n);
+        line.toolTip = u"这一处读不懂，其余部分照常检查。双击可跳到代码中的位置。"_s;
+        report.lines.push_back(std::move(line));
+    }
+    addNotCounted(report, formula, precise, plainHits);
+    return report;
+}
+
+void showWindowReport(QPlainTextEdit *box, const WindowReport &report)
+{
+    box->setFont(skin::font(skin::pointsToPixels(skin::reportPointSize), false));
+    QPalette pal = box->palette();
+    const bool empty = !report.lines.empty() && report.lines[0].kind == ReportLineKind::Empty;
+    pal.setColor(QPalette::Text, report.found ? skin::reportRed
+                                 : empty      ? skin::reportGrey
+                                              : skin::reportGreen);
+    box->setPalette(pal);
+    box->clear();
+    QTextCursor cursor(box->document());
+    for (size_t i = 0; i < report.lines.size(); ++i) {
+        const ReportLine &line = report.lines[i];
+        QTextCharFormat format;
+        format.setForeground(reportStyle(line.kind).colour);
+        if (i > 0)
+            cursor.insertBlock();
+        cursor.insertText(line.text, format);
+    }
+    box->moveCursor(QTextCursor::Start);
+}
+
+} // namespace morvane
