@@ -47,9 +47,9 @@ std::span<const FunctionEntry> averageFunctions()
          [](const Args &a, const Bars &) {
              const WindowSums w(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 return w.nans.sum(from, i) > 0
-                            ? kNaN
-                            : double(w.sum.sum(from, i) / static_cast<long double>(i - from + 1));
+                 return w.nans.sum(from, i) > 0 ? kNaN
+                                                : double(w.sum.wideSum(from, i) /
+                                                         static_cast<long double>(i - from + 1));
              });
          }},
         {"EMA", 2, 2, ema},

@@ -127,9 +127,18 @@ public:
         for (Sz k = 1; k < m_special.size() / 3; ++k)
             for (Sz kind = 0; kind < 3; ++kind)
                 m_special[3 * k + kind] += m_special[3 * (k - 1) + kind];
+        if (!std::isfinite(m_s.back())) { // finite values beyond a double's range: sum wider
+            m_wide.assign(size + 1, 0.0L);
+            for (Sz k = 0; k < size; ++k) {
+                const double v = valueAt(k);
+                m_wide[k + 1] = m_wide[k] + (std::isfinite(v) ? static_cast<long double>(v) : 0.0L);
+            }
+        }
     }
     // Sum over bars [from, to].
-    double sum(Sz from, Sz to) const
+    double sum(Sz from, Sz to) const { return double(wideSum(from, to)); }
+    // The same before it is rounded to a double: a mean of values near a double's limit.
+    long double wideSum(Sz from, Sz to) const
     {
         if (!m_special.empty()) {
             auto count = [&](Sz kind) {
@@ -139,14 +148,17 @@ public:
             if (nans > 0 || (up > 0 && down > 0))
                 return kNaN;
             if (up > 0 || down > 0)
-                return up > 0 ? std::numeric_limits<double>::infinity()
-                              : -std::numeric_limits<double>::infinity();
+                return up > 0 ? std::numeric_limits<long double>::infinity()
+                              : -std::numeric_limits<long double>::infinity();
         }
+        if (!m_wide.empty())
+            return m_wide[to + 1] - m_wide[from];
         return m_s[to + 1] - m_s[from];
     }
 
 private:
     std::vector<double> m_s;
+    std::vector<long double> m_wide;
     std::vector<Sz> m_special; // running counts of NaN, +inf, −inf, three a bar
 };
 
