@@ -328,13 +328,44 @@ void ReplayChart::paintEvent(QPaintEvent *)
                 p.drawPoint(run.front());
             run.clear();
         };
+        // Several bars to a pixel column: the column's lowest and highest point stand for
+        // them, in their order, so the line keeps its extent at a fraction of the points.
+        int column = std::numeric_limits<int>::min();
+        double lo = 0, hi = 0;
+        bool loFirst = true;
+        const auto endColumn = [&] {
+            if (column == std::numeric_limits<int>::min())
+                return;
+            const double x = column + 0.5;
+            run.append(QPointF(x, loFirst ? lo : hi));
+            if (lo != hi)
+                run.append(QPointF(x, loFirst ? hi : lo));
+            column = std::numeric_limits<int>::min();
+        };
         for (qsizetype i = first; i <= last; ++i) {
             if (!std::isfinite(s[Sz(i)])) {
+                endColumn();
                 flush();
                 continue;
             }
-            run.append(QPointF(barX(i) + 0.5, pane.y(s[Sz(i)])));
+            const int at = barX(i);
+            const double y = pane.y(s[Sz(i)]);
+            if (at != column) {
+                endColumn();
+                column = at;
+                lo = hi = y;
+                loFirst = true;
+                continue;
+            }
+            if (y < lo) {
+                lo = y;
+                loFirst = false;
+            } else if (y > hi) {
+                hi = y;
+                loFirst = true;
+            }
         }
+        endColumn();
         flush();
     };
     for (Sz k = 0; k < model.outputs.size(); ++k) {
@@ -342,17 +373,13 @@ void ReplayChart::paintEvent(QPaintEvent *)
         const Pane &pane = o.pricePane ? price : lower;
         const QColor color = outputColor(int(k));
         QColor faded = color;
-        faded.setAlpha(120);
+        faded.setAlpha(170);
         p.save();
         p.setClipRect(pane.rect);
         for (Sz c = 0; c < o.today.size(); ++c) {
-            drawSeries(pane, o.today[c], o.drawing, QPen(faded, 1));
-            if (m_liveTrace)
-                drawSeries(pane, o.live[c], o.drawing,
-                           QPen(color, 1.5, Qt::DotLine, Qt::RoundCap, Qt::RoundJoin));
-            else
-                drawSeries(pane, m_snapshot.values[k][c], o.drawing,
-                           QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            drawSeries(pane, o.today[c], o.drawing, QPen(faded, 1, Qt::DashLine));
+            drawSeries(pane, m_liveTrace ? o.live[c] : m_snapshot.values[k][c], o.drawing,
+                       QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         }
         p.restore();
     }
@@ -366,7 +393,9 @@ void ReplayChart::paintEvent(QPaintEvent *)
     }
     p.setPen(QPen(skin::headingGrey, 1));
     p.drawLine(QPointF(0, plotBottom + 0.5), QPointF(plotRight, plotBottom + 0.5));
-    const auto dateText = [&](qsizetype bar) { return bars.dates[Sz(bar)].toString(u"yyyy-MM-dd"_s); };
+    const auto dateText = [&](qsizetype bar) {
+        return bars.dates[Sz(bar)].toString(u"yyyy-MM-dd"_s);
+    };
     const int dateWidth = metrics.horizontalAdvance(u"0000-00-00"_s) + 8;
     const int cutLeft = std::clamp(int(cutX) - dateWidth / 2, 0, width() - dateWidth);
     const QRect cutDate(cutLeft, plotBottom + 2, dateWidth, dateHeight - 3);
@@ -396,8 +425,8 @@ void ReplayChart::paintEvent(QPaintEvent *)
         x += metrics.horizontalAdvance(label) + 12;
     }
     p.setPen(skin::headingGrey);
-    const QString key = m_liveTrace ? u"细线：今日所见　点线：实时轨迹"_s
-                                    : u"细线：今日所见　粗线：截至当时　橙色：被改写的K线"_s;
+    const QString key = m_liveTrace ? u"虚线：今日所见　粗线：实时轨迹"_s
+                                    : u"虚线：今日所见　粗线：截至当时　橙色：被改写的K线"_s;
     p.drawText(QRect(x, 0, std::max(0, plotRight - x), legendHeight),
                Qt::AlignRight | Qt::AlignVCenter, key);
 }
@@ -418,8 +447,8 @@ void ReplayChart::wheelEvent(QWheelEvent *event)
 void ReplayChart::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && m_model && event->position().x() < width() - axisWidth)
-        emit cutRequested(std::clamp<qsizetype>(barAt(event->position().x()), 0,
-                                                m_model->bars.size() - 1));
+        emit cutRequested(
+            std::clamp<qsizetype>(barAt(event->position().x()), 0, m_model->bars.size() - 1));
 }
 
 } // namespace morvane

@@ -59,7 +59,7 @@ private:
     std::shared_ptr<const ReplayModel> m_model;
     ReplaySnapshot m_snapshot;
     bool m_liveTrace = false;
-    qsizetype m_span = 250;
+    qsizetype m_span = 150; // candles about 5 px wide in the usual window
 };
 
 } // namespace morvane

@@ -163,8 +163,8 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
                     if (same(before[i], after[i]))
                         continue;
                     if (keep)
-                        model->diffs.push_back({std::int32_t(i), std::int16_t(k),
-                                                std::int16_t(c), before[i]});
+                        model->diffs.push_back(
+                            {std::int32_t(i), std::int16_t(k), std::int16_t(c), before[i]});
                     if (!changed || qsizetype(i) < oldest.bar) {
                         oldest.bar = qsizetype(i);
                         oldest.channel = int(c);

@@ -20,7 +20,7 @@ namespace morvane {
 // One output of the formula across every cut point.
 struct ReplayOutput
 {
-    QString label;   // its name, else the drawing or "输出" and where it stands
+    QString label; // its name, else the drawing or "输出" and where it stands
     bool drawing = false;
     bool checked = false;
     QStringList missing;

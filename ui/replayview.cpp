@@ -64,16 +64,16 @@ ReplayServices ReplayServices::system()
 QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 {
     if (!o.checked)
-        return o.missing.isEmpty() ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
-                                   : u"%1：无法检验——不会计算 %2"_s.arg(o.label,
-                                                                    o.missing.join(u"、"_s));
+        return o.missing.isEmpty()
+                   ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
+                   : u"%1：无法检验——不会计算 %2"_s.arg(o.label, o.missing.join(u"、"_s));
     if (model.cuts == 0)
         return u"%1：无法检验——只有一根K线，没有截断点"_s.arg(o.label);
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
     const formula::Rewrite &f = o.first;
-    const QString reach = o.farthestBack == 0 ? u"当根即被改写"_s
-                                              : u"最远回溯 %1 根"_s.arg(o.farthestBack);
+    const QString reach =
+        o.farthestBack == 0 ? u"当根即被改写"_s : u"最远回溯 %1 根"_s.arg(o.farthestBack);
     return u"%1：改写历史——%2/%3 个截断点，%4；首例 %5：截至 %6 时为 %7，之后为 %8"_s.arg(o.label)
         .arg(o.cutsRewritten)
         .arg(model.cuts)
@@ -126,7 +126,10 @@ void ReplayView::createLayout()
     m_slider->setPageStep(20);
     cutRow->addWidget(m_slider, 1);
     m_cutLabel = new QLabel(this);
-    m_cutLabel->setMinimumWidth(260);
+    // As wide as its longest text, so that the slider keeps its length.
+    m_cutLabel->setMinimumWidth(m_cutLabel->fontMetrics().horizontalAdvance(
+                                    u"截至 0000-00-00（模拟行情）：第 00000/00000 根"_s) +
+                                8);
     cutRow->addWidget(m_cutLabel);
     m_liveTrace = new QCheckBox(u"实时轨迹"_s, this);
     m_liveTrace->setToolTip(
@@ -262,8 +265,8 @@ void ReplayView::useBuiltinBars()
 
 void ReplayView::chooseFile()
 {
-    const QString path = m_services.openFile(this, u"选择行情文件"_s,
-                                             u"行情文件 (*.csv *.txt);;所有文件 (*)"_s);
+    const QString path =
+        m_services.openFile(this, u"选择行情文件"_s, u"行情文件 (*.csv *.txt);;所有文件 (*)"_s);
     if (path.isEmpty())
         return;
     BarsSource source = readBarsSource(path);
@@ -343,7 +346,7 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     m_verdicts->clear();
     for (const ReplayOutput &o : m_model->outputs) {
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked    ? skin::driftOrange
+        item->setForeground(!o.checked     ? skin::driftOrange
                             : o.rewrites() ? skin::reportRed
                                            : skin::reportGreen);
     }
@@ -361,7 +364,7 @@ void ReplayView::showParameters()
     QStringList names;
     for (const formula::ParamUse &p : m_model->params)
         names << p.name;
-    if (names == m_paramBoxes.keys())
+    if (!names.isEmpty() && names == m_paramBoxes.keys())
         return; // the same parameters: the user's values stay as they are
     while (m_paramForm->rowCount() > 0)
         m_paramForm->removeRow(0);
@@ -378,8 +381,8 @@ void ReplayView::showParameters()
         if (p.assumed)
             box->setToolTip(u"公式没有声明，按默认值 %1 计算"_s.arg(number(p.value)));
         connect(box, &QDoubleSpinBox::editingFinished, this, [this, box] {
-            if (m_model && !isComputing() && m_params.value(box->objectName(), box->value() + 1) !=
-                                                 box->value())
+            if (m_model && !isComputing() &&
+                m_params.value(box->objectName(), box->value() + 1) != box->value())
                 recompute();
         });
         m_paramForm->addRow(label, box);

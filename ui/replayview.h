@@ -28,8 +28,7 @@ class ReplayChart;
 struct ReplayServices
 {
     // A file to read bars from, "" when the user cancels.
-    std::function<QString(QWidget *parent, const QString &caption, const QString &filter)>
-        openFile;
+    std::function<QString(QWidget *parent, const QString &caption, const QString &filter)> openFile;
     // A folder of bar files, "" when the user cancels.
     std::function<QString(QWidget *parent, const QString &caption)> openFolder;
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user

@@ -133,8 +133,9 @@ void TestReplayView::snapshotsAreTheShorterHistories()
                 for (std::size_t c = 0; c < model->outputs[k].today.size(); ++c)
                     for (std::size_t i = 0; i <= std::size_t(cut); ++i) {
                         const double expected = then.outputs[k].channels[c][i];
-                        QVERIFY2(same(s.values[k][c][i], expected),
-                                 qPrintable(u"output %1 bar %2 at cut %3"_s.arg(k).arg(i).arg(cut)));
+                        QVERIFY2(
+                            same(s.values[k][c][i], expected),
+                            qPrintable(u"output %1 bar %2 at cut %3"_s.arg(k).arg(i).arg(cut)));
                         if (!same(expected, model->outputs[k].today[c][i]))
                             differs.insert(qsizetype(i));
                         if (i == std::size_t(cut))
@@ -174,8 +175,8 @@ void TestReplayView::zigLineRedrawsAsTheCutMoves()
             changedAt = cut;
     }
     QVERIFY(changedAt >= 0);
-    QVERIFY(std::binary_search(chart->snapshot().marked.begin(), chart->snapshot().marked.end(),
-                               bar));
+    QVERIFY(
+        std::binary_search(chart->snapshot().marked.begin(), chart->snapshot().marked.end(), bar));
     QVERIFY(std::isnan(chart->drawnValue(0, changedAt + 1))); // nothing past the cut
 
     // The arrow keys step the cut.
@@ -247,8 +248,7 @@ void TestReplayView::parametersFromDeclarations()
     emit box->editingFinished();
     QTRY_COMPARE_WITH_TIMEOUT(computed.size(), 1, computeTimeout);
     const ReplayModel &model = *view.model();
-    const formula::Evaluation ma5 =
-        formula::evaluate(formula::parse(u"A:MA(C,5);"_s), model.bars);
+    const formula::Evaluation ma5 = formula::evaluate(formula::parse(u"A:MA(C,5);"_s), model.bars);
     QVERIFY(same(model.outputs[0].today[0][100], ma5.outputs[0].channels[0][100]));
     QCOMPARE(view.parameterBox(u"N"_s)->value(), 5.0); // kept across the run
 
@@ -303,8 +303,7 @@ void TestReplayView::barsFromAFileOrFolder()
 {
     QTemporaryDir dir;
     writeBytes(dir.filePath(u"good.csv"_s), csv(formula::builtinBars(80, 7)));
-    writeBytes(dir.filePath(u"bad.csv"_s),
-               "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
+    writeBytes(dir.filePath(u"bad.csv"_s), "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
     QDir().mkpath(dir.filePath(u"folder"_s));
     writeBytes(dir.filePath(u"folder/a.csv"_s), "not,bars\n");
     writeBytes(dir.filePath(u"folder/b.csv"_s), csv(formula::builtinBars(50, 9)));
@@ -369,8 +368,9 @@ void TestReplayView::openedFromTheWindow()
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     auto *button = window->PanelInfo->findChild<QWidget *>(u"btnReplay"_s);
     QVERIFY(button && button->isVisible());
-    for (QWidget *control : {static_cast<QWidget *>(window->Label5), static_cast<QWidget *>(window->txtResult),
-                             static_cast<QWidget *>(window->btnReturn), static_cast<QWidget *>(window->lbad)})
+    for (QWidget *control :
+         {static_cast<QWidget *>(window->Label5), static_cast<QWidget *>(window->txtResult),
+          static_cast<QWidget *>(window->btnReturn), static_cast<QWidget *>(window->lbad)})
         QVERIFY2(!button->geometry().intersects(control->geometry()),
                  qPrintable(control->objectName()));
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
