@@ -147,6 +147,15 @@ QString barsProblemText(const QString &file, const BarsRead &read)
     case BarsProblem::DateOrder:
         what = u"日期须晚于上一行"_s;
         break;
+    case BarsProblem::TooLarge:
+        return file + u": 文件超过 256 MiB, 未读取"_s;
+    case BarsProblem::Truncated:
+        what = u"记录不完整 (文件在记录中间结束)"_s;
+        break;
+    case BarsProblem::UnknownLayout:
+        return file + u": 无法识别的行情格式"_s;
+    case BarsProblem::Unreadable:
+        return file + u": 无法读取"_s;
     }
     return u"%1:%2: %3"_s.arg(file).arg(read.line).arg(what);
 }

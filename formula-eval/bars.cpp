@@ -1,9 +1,13 @@
 #include "bars.h"
 
+#include "barstext_p.h"
+
 #include <QList>
+#include <QStringDecoder>
 #include <QStringView>
 
 #include <algorithm>
+#include <array>
 
 #include <cmath>
 
@@ -31,120 +35,15 @@ Bars Bars::head(qsizetype count) const
     return b;
 }
 
-namespace {
-
-// xorshift64*: a few lines, the same numbers everywhere (std:: distributions are not).
-class Rng
-{
-public:
-    explicit Rng(quint64 seed) : m_state(seed * 0x9E3779B97F4A7C15ULL + 1) {}
-    quint64 next()
-    {
-        m_state ^= m_state >> 12;
-        m_state ^= m_state << 25;
-        m_state ^= m_state >> 27;
-        return m_state * 0x2545F4914F6CDD1DULL;
-    }
-    // Uniform in [0,1).
-    double uniform() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
-    // Sum of uniforms: bell-shaped in [-1,1), no libm so no platform differences.
-    double bell() { return (uniform() + uniform() + uniform() + uniform()) / 2.0 - 1.0; }
-
-private:
-    quint64 m_state;
-};
-
-double cents(double price)
-{
-    return std::round(price * 100.0) / 100.0;
-}
-
-// A report-period key: reports come out by 04-30 (annual, Q1), 08-31 (half year) and
-// 10-31 (Q3), so the figures a chart shows step on those days.
-int reportPeriod(const QDate &d)
-{
-    const int md = d.month() * 100 + d.day();
-    return d.year() * 10 + (md > 1031 ? 3 : md > 831 ? 2 : md > 430 ? 1 : 0);
-}
-
-} // namespace
-
-Bars builtinBars(int count, quint32 seed)
-{
-    Rng rng(seed);
-    Rng market(seed + 1); // the index's own moves, drawn apart so the stock stays the same
-    Bars b;
-    QDate day(2020, 1, 2);
-    const QDate listed(2010, 6, 18);
-    double close = 10.0;
-    double capital = 5.0e8;
-    double index = 3000.0;
-    std::map<QString, std::vector<double>> columns;
-    auto put = [&columns](const char *key, double v) {
-        columns[QString::fromLatin1(key)].push_back(v);
-    };
-    int reports = 0;
-    for (int i = 0; i < count; ++i) {
-        while (day.dayOfWeek() > 5)
-            day = day.addDays(1);
-        const double open = cents(close * (1.0 + 0.01 * rng.bell()));
-        const double next = std::max(0.5, cents(close * (1.0 + 0.05 * rng.bell())));
-        const double high = cents(std::max(open, next) * (1.0 + 0.015 * rng.uniform()));
-        const double low = cents(std::min(open, next) * (1.0 - 0.015 * rng.uniform()));
-        const double volume = std::round(2.0e6 * (0.5 + rng.uniform()) *
-                                         (1.0 + 10.0 * std::abs(next - close) / close));
-        b.dates.push_back(day);
-        b.open.push_back(open);
-        b.high.push_back(high);
-        b.low.push_back(low);
-        b.close.push_back(next);
-        b.volume.push_back(volume);
-        b.amount.push_back(std::round(volume * (open + high + low + next) / 4.0));
-        if (i == count / 3 || i == 2 * count / 3)
-            capital *= 1.2; // a share issue
-        if (i > 0 && reportPeriod(day) != reportPeriod(b.dates[std::size_t(i - 1)]))
-            ++reports;
-        put("CAPITAL", capital);
-        // FINANCE(n) as the software numbers them; shares in 股, CAPITAL in 手.
-        put("FINANCE(1)", capital * 125.0);                    // 总股本
-        put("FINANCE(3)", 1);                                  // 沪深品种类型: 1 A股主板
-        put("FINANCE(7)", capital * 100.0);                    // 流通股本
-        put("FINANCE(32)", 1.2 + 0.05 * double(reports));      // 每股未分配利润
-        put("FINANCE(33)", 0.48 + 0.02 * double(reports % 4)); // 每股收益(折算全年)
-        put("FINANCE(34)", 4.6 + 0.08 * double(reports));      // 每股净资产
-        put("FINANCE(42)", double(listed.daysTo(day)));        // 上市的天数
-        // The market index: partly the stock's own move, partly its own walk.
-        const double move = 0.3 * (next - close) / close + 0.012 * market.bell();
-        const double iopen = index * (1.0 + 0.004 * market.bell());
-        const double iclose = index * (1.0 + move);
-        const double ivol = std::round(3.0e8 * (0.7 + 0.6 * market.uniform()));
-        put("INDEXO", iopen);
-        put("INDEXC", iclose);
-        put("INDEXH", std::max(iopen, iclose) * (1.0 + 0.006 * market.uniform()));
-        put("INDEXL", std::min(iopen, iclose) * (1.0 - 0.006 * market.uniform()));
-        put("INDEXV", ivol);
-        put("INDEXA", std::round(ivol * 100.0 * iclose / 300.0));
-        index = iclose;
-        close = next;
-        day = day.addDays(1);
-    }
-    b.extra = std::move(columns);
-    return b;
-}
-
-namespace {
+namespace detail {
 
 QDate parseDate(QStringView s)
 {
-    auto number = [](QStringView digits) {
-        bool ok = false;
-        const int v = digits.toInt(&ok);
-        return ok ? v : -1;
-    };
     auto allDigits = [](QStringView t) {
         return !t.isEmpty() &&
                std::all_of(t.begin(), t.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     };
+    auto number = [](QStringView digits) { return digits.toInt(); };
     if (s.size() == 8 && allDigits(s))
         return QDate(number(s.first(4)), number(s.sliced(4, 2)), number(s.sliced(6, 2)));
     if (s.size() == 10 && (s[4] == u'-' || s[4] == u'/') && s[7] == s[4]) {
@@ -154,6 +53,61 @@ QDate parseDate(QStringView s)
     }
     return {};
 }
+
+int badBarValue(double open, double high, double low, double close, double volume, double amount)
+{
+    const double prices[] = {open, high, low, close};
+    for (int i = 0; i < 4; ++i)
+        if (!(prices[i] > 0))
+            return i;
+    if (low > high)
+        return 2;
+    if (open < low || open > high)
+        return 0;
+    if (close < low || close > high)
+        return 3;
+    if (!(volume >= 0))
+        return 4;
+    if (!(amount >= 0))
+        return 5;
+    return -1;
+}
+
+void appendBar(Bars &b, const QDate &date, double open, double high, double low, double close,
+               double volume, double amount)
+{
+    b.dates.push_back(date);
+    b.open.push_back(open);
+    b.high.push_back(high);
+    b.low.push_back(low);
+    b.close.push_back(close);
+    b.volume.push_back(volume);
+    b.amount.push_back(amount);
+}
+
+TextCodec textCodec(QByteArrayView bytes)
+{
+    return bytes.isValidUtf8() ? TextCodec::Utf8 : TextCodec::Gb18030;
+}
+
+QString decodeLine(QByteArrayView line, TextCodec codec)
+{
+    if (line.contains('\0'))
+        return {};
+    if (codec == TextCodec::Utf8)
+        return QString::fromUtf8(line);
+    QStringDecoder gb("GB18030", QStringDecoder::Flag::Stateless);
+    QString text = gb.decode(line);
+    if (gb.hasError() || text.contains(QChar::ReplacementCharacter))
+        return {};
+    return text;
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::parseDate;
 
 // The column key for a header name: "FINANCE7" or "FINANCE(7)" gives "FINANCE(7)";
 // CAPITAL and the INDEX columns as they are; anything else none.
@@ -168,90 +122,210 @@ QString extraColumnKey(QStringView name)
     return ok && k > 0 ? u"FINANCE("_s + QString::number(k) + u')' : QString();
 }
 
+// The place among date, open, high, low, close, volume, amount a header name stands for;
+// -1 for any other name.
+int namedColumn(QStringView name)
+{
+    static const char16_t *const names[][4] = {
+        {u"date", u"日期", u"trade_date", nullptr},   {u"open", u"开盘", u"开盘价", nullptr},
+        {u"high", u"最高", u"最高价", nullptr},       {u"low", u"最低", u"最低价", nullptr},
+        {u"close", u"收盘", u"收盘价", nullptr},      {u"volume", u"成交量", u"vol", nullptr},
+        {u"amount", u"成交额", u"turnover", nullptr},
+    };
+    for (int c = 0; c < 7; ++c)
+        for (const char16_t *const *n = names[c]; *n; ++n)
+            if (name.compare(QStringView(*n), Qt::CaseInsensitive) == 0)
+                return c;
+    return -1;
+}
+
+struct Row
+{
+    QList<QString> fields;
+    QList<bool> quoted;
+    int badField = 0; // 1-based field with a malformed quote, 0 when none
+};
+
+// One row of fields split at sep; "…" fields (RFC 4180) may hold the separator and ""
+// for a quote. Fields are trimmed; a quote must open and close a field.
+Row splitRow(QStringView line, QChar sep)
+{
+    Row row;
+    qsizetype i = 0;
+    const qsizetype n = line.size();
+    while (true) {
+        while (i < n && line[i] == u' ')
+            ++i;
+        QString field;
+        bool quoted = false;
+        if (i < n && line[i] == u'"') {
+            quoted = true;
+            bool closed = false;
+            for (++i; i < n; ++i) {
+                if (line[i] != u'"') {
+                    field += line[i];
+                } else if (i + 1 < n && line[i + 1] == u'"') {
+                    field += u'"';
+                    ++i;
+                } else {
+                    closed = true;
+                    ++i;
+                    break;
+                }
+            }
+            while (i < n && line[i] == u' ')
+                ++i;
+            if (!closed || (i < n && line[i] != sep)) {
+                row.badField = int(row.fields.size() + 1);
+                return row;
+            }
+        } else {
+            const qsizetype end = line.indexOf(sep, i);
+            field = line.sliced(i, (end < 0 ? n : end) - i).trimmed().toString();
+            if (field.contains(u'"')) {
+                row.badField = int(row.fields.size() + 1);
+                return row;
+            }
+            i = end < 0 ? n : end;
+        }
+        row.fields.append(field.trimmed());
+        row.quoted.append(quoted);
+        if (i >= n)
+            return row;
+        ++i; // the separator
+    }
+}
+
+// The separator of a row: a tab when tabs and no commas stand outside quotes.
+QChar separatorOf(QStringView line)
+{
+    bool inQuotes = false, tab = false, comma = false;
+    for (QChar c : line) {
+        if (c == u'"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes && c == u'\t')
+            tab = true;
+        else if (!inQuotes && c == u',')
+            comma = true;
+    }
+    return tab && !comma ? QChar(u'\t') : QChar(u',');
+}
+
+// A quoted number may carry thousands separators ("1,234.50"); nothing else is read into
+// one, so "1,5" stays an error rather than fifteen.
+bool parseNumber(QString text, bool quoted, double *value)
+{
+    if (quoted && text.contains(u',')) {
+        const QList<QStringView> groups = QStringView(text).split(u',');
+        const QStringView head = groups[0].startsWith(u'-') ? groups[0].sliced(1) : groups[0];
+        bool grouped = !head.isEmpty() && head.size() <= 3;
+        for (qsizetype g = 1; grouped && g < groups.size(); ++g) {
+            const qsizetype dot = groups[g].indexOf(u'.');
+            grouped =
+                (dot < 0 ? groups[g].size() : dot) == 3 && (dot < 0 || g + 1 == groups.size());
+        }
+        if (!grouped)
+            return false;
+        text.remove(u',');
+    }
+    bool ok = false;
+    *value = text.toDouble(&ok);
+    return ok && std::isfinite(*value);
+}
+
 } // namespace
 
 BarsRead readBarsCsv(const QByteArray &bytes)
 {
     BarsRead r;
-    const QString text = QString::fromUtf8(bytes);
-    if (text.contains(QChar::ReplacementCharacter) || text.contains(QChar(0))) {
-        r.problem = BarsProblem::Encoding;
-        return r;
-    }
-    const QList<QStringView> lines = QStringView(text).split(u'\n');
-    auto fail = [&r](BarsProblem p, int line, int column) {
+    auto fail = [&r](BarsProblem p, qint64 line, int column) {
         r.problem = p;
-        r.line = line;
+        r.line = int(line);
         r.column = column;
         r.bars = {};
-        return r;
+        return false;
     };
+    const detail::TextCodec codec = detail::textCodec(bytes);
     bool first = true;
-    std::vector<QString> extras; // keys of the named extra columns
-    qsizetype positional = 7;    // fields before them
-    for (qsizetype li = 0; li < lines.size(); ++li) {
-        const int lineNo = int(li + 1);
-        QStringView line = lines[li];
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        if (line.startsWith(QChar(0xFEFF)))
-            line = line.sliced(1);
-        if (line.trimmed().isEmpty())
-            continue;
-        const QChar sep = line.contains(u'\t') && !line.contains(u',') ? QChar(u'\t') : QChar(u',');
-        const QList<QStringView> fields = line.split(sep);
-        const bool header = first && parseDate(fields[0].trimmed()).isNull() &&
-                            !fields[0].trimmed().isEmpty() && !fields[0].trimmed()[0].isDigit();
+    // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
+    // Positional unless a header names the prices.
+    std::array<qsizetype, 7> at = {0, 1, 2, 3, 4, 5, 6};
+    bool named = false;
+    qsizetype width = 0;                               // fields per row when named
+    std::vector<std::pair<qsizetype, QString>> extras; // named extra columns
+    qsizetype positional = 7;                          // fields before them
+    detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
+        const QString text = detail::decodeLine(raw, codec);
+        if (text.isNull())
+            return fail(BarsProblem::Encoding, lineNo, 0);
+        if (text.trimmed().isEmpty())
+            return true;
+        const Row row = splitRow(text, separatorOf(text));
+        if (row.badField > 0)
+            return fail(BarsProblem::ColumnCount, lineNo, row.badField);
+        const QList<QString> &fields = row.fields;
+        const bool header = first && parseDate(fields[0]).isNull() && !fields[0].isEmpty() &&
+                            !fields[0][0].isDigit();
         first = false;
         if (header) {
-            // Named extra columns follow the prices: FINANCE7, CAPITAL, INDEXC…
-            for (qsizetype f = 5; f < fields.size(); ++f) {
-                const QString key = extraColumnKey(fields[f].trimmed());
-                if (key.isEmpty() && !extras.empty())
+            std::array<qsizetype, 7> byName = {-1, -1, -1, -1, -1, -1, -1};
+            for (qsizetype f = 0; f < fields.size(); ++f)
+                if (const int c = namedColumn(fields[f]); c >= 0 && byName[std::size_t(c)] < 0)
+                    byName[std::size_t(c)] = f;
+            named =
+                std::all_of(byName.begin(), byName.begin() + 5, [](qsizetype f) { return f >= 0; });
+            if (named) {
+                at = byName;
+                width = fields.size();
+            }
+            // Named extra columns: FINANCE7, CAPITAL, INDEXC…; positional ones follow the prices.
+            for (qsizetype f = named ? 0 : 5; f < fields.size(); ++f) {
+                const QString key = extraColumnKey(fields[f]);
+                if (key.isEmpty() && !named && !extras.empty())
                     return fail(BarsProblem::ColumnCount, lineNo, int(f + 1));
                 if (!key.isEmpty()) {
-                    if (extras.empty())
+                    if (extras.empty() && !named)
                         positional = f;
-                    extras.push_back(key);
+                    extras.emplace_back(f, key);
                 }
             }
-            continue;
+            if (!named) {
+                for (std::size_t c = 5; c < 7; ++c)
+                    at[c] = qsizetype(c) < positional ? qsizetype(c) : -1;
+            }
+            return true;
         }
-        if (extras.empty() ? fields.size() < 5 || fields.size() > 7
-                           : fields.size() != positional + qsizetype(extras.size()))
+        const qsizetype count = fields.size();
+        if (named            ? count != width
+            : extras.empty() ? count < 5 || count > 7
+                             : count != positional + qsizetype(extras.size()))
             return fail(BarsProblem::ColumnCount, lineNo, 0);
-        const QDate date = parseDate(fields[0].trimmed());
+        const QDate date = parseDate(fields[at[0]]);
         if (!date.isValid())
-            return fail(BarsProblem::BadDate, lineNo, 1);
+            return fail(BarsProblem::BadDate, lineNo, int(at[0] + 1));
         double v[6] = {0, 0, 0, 0, 0, 0};
-        for (qsizetype f = 1; f < std::min(fields.size(), positional); ++f) {
-            bool ok = false;
-            v[f - 1] = fields[f].trimmed().toDouble(&ok);
-            if (!ok || !std::isfinite(v[f - 1]))
+        for (std::size_t c = 1; c < 7; ++c) {
+            const qsizetype f = at[c];
+            if (f < 0 || f >= count)
+                continue;
+            if (!parseNumber(fields[f], row.quoted[f], &v[c - 1]))
                 return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
         }
-        for (qsizetype f = positional; f < fields.size(); ++f) {
-            bool ok = false;
-            const double x = fields[f].trimmed().toDouble(&ok);
-            if (!ok || !std::isfinite(x))
+        for (const auto &[f, key] : extras) {
+            double x = 0;
+            if (!parseNumber(fields[f], row.quoted[f], &x))
                 return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
-            r.bars.extra[extras[std::size_t(f - positional)]].push_back(x);
+            r.bars.extra[key].push_back(x);
         }
-        const double o = v[0], h = v[1], l = v[2], c = v[3];
-        if (o <= 0 || h <= 0 || l <= 0 || c <= 0 || l > h || v[4] < 0 || v[5] < 0)
-            return fail(BarsProblem::BadPrices, lineNo, 0);
+        if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
+            return fail(BarsProblem::BadPrices, lineNo, int(at[std::size_t(bad + 1)] + 1));
         if (!r.bars.dates.empty() && date <= r.bars.dates.back())
-            return fail(BarsProblem::DateOrder, lineNo, 1);
-        r.bars.dates.push_back(date);
-        r.bars.open.push_back(o);
-        r.bars.high.push_back(h);
-        r.bars.low.push_back(l);
-        r.bars.close.push_back(c);
-        r.bars.volume.push_back(v[4]);
-        r.bars.amount.push_back(v[5]);
-    }
-    if (r.bars.dates.empty())
-        return fail(BarsProblem::Empty, 0, 0);
+            return fail(BarsProblem::DateOrder, lineNo, int(at[0] + 1));
+        detail::appendBar(r.bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+        return true;
+    });
+    if (r.problem == BarsProblem::None && r.bars.dates.empty())
+        fail(BarsProblem::Empty, 0, 0);
     return r;
 }
 

@@ -32,13 +32,18 @@ Bars builtinBars(int count = 1000, quint32 seed = 20240105);
 enum class BarsProblem
 {
     None,
-    Empty,       // no data rows
-    ColumnCount, // fewer than 5 or more than 7 fields
-    BadDate,     // not YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD, or no such day
-    BadNumber,   // a price, volume or amount that is not a finite number
-    BadPrices,   // low above high, a price not above zero, a negative volume or amount
-    DateOrder,   // a date not after the row above
-    Encoding     // not text
+    Empty,         // no data rows
+    ColumnCount,   // fewer than 5 or more than 7 fields
+    BadDate,       // not YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD, or no such day
+    BadNumber,     // a price, volume or amount that is not a finite number
+    BadPrices,     // a price not above zero, open or close outside low..high, a negative volume
+                   // or amount
+    DateOrder,     // a date not after the row above
+    Encoding,      // not text
+    TooLarge,      // the file is over the size bound; nothing read past it
+    Truncated,     // a .day file ends inside a record
+    UnknownLayout, // neither CSV, .day nor the text export
+    Unreadable,    // the file could not be opened or read (BarsFileRead::error says why)
 };
 
 struct BarsRead

@@ -1,0 +1,375 @@
+#include "barfiles.h"
+
+#include "barstext_p.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+constexpr qsizetype kDayRecord = 32;
+// Enough of a file to tell its kind and its first lines.
+constexpr qint64 kHead = 4096;
+
+QString suffixOf(const QString &fileName)
+{
+    const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot > slash ? fileName.sliced(dot + 1).toLower() : QString();
+}
+
+QString baseOf(const QString &fileName)
+{
+    const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+    QString base = fileName.sliced(slash + 1);
+    const qsizetype dot = base.lastIndexOf(u'.');
+    return dot > 0 ? base.first(dot) : base;
+}
+
+quint32 le32(const char *p)
+{
+    return qFromLittleEndian<quint32>(p);
+}
+
+QDate dayDate(quint32 v)
+{
+    const int y = int(v / 10000), m = int(v / 100 % 100), d = int(v % 100);
+    return y >= 1900 && y <= 2999 ? QDate(y, m, d) : QDate();
+}
+
+// A .day record as the software writes it: a date, then four prices that make a bar.
+bool looksLikeDayRecord(QByteArrayView r)
+{
+    if (r.size() < kDayRecord || !dayDate(le32(r.data())).isValid())
+        return false;
+    const double o = le32(r.data() + 4), h = le32(r.data() + 8), l = le32(r.data() + 12),
+                 c = le32(r.data() + 16);
+    return detail::badBarValue(o, h, l, c, 0, 0) < 0;
+}
+
+// The lines of a text head, decoded, blank ones left out; at most `wanted`.
+QStringList firstLines(QByteArrayView head, int wanted)
+{
+    QStringList lines;
+    const detail::TextCodec codec = detail::textCodec(head);
+    detail::forEachLine(head, [&](qint64, QByteArrayView raw) {
+        const QString text = detail::decodeLine(raw, codec).trimmed();
+        if (!text.isEmpty())
+            lines << text;
+        return lines.size() < wanted;
+    });
+    return lines;
+}
+
+bool isExportTitle(const QString &line)
+{
+    return line.contains(u"复权") || line.contains(u"日线") || line.contains(u"周线") ||
+           line.contains(u"月线") || line.contains(u"分钟");
+}
+
+bool isExportColumns(const QString &line)
+{
+    return line.contains(u"日期") && line.contains(u"开盘") && line.contains(u"收盘");
+}
+
+BarsFileRead refuse(BarsFileRead r, BarsProblem problem, qint64 record, int field)
+{
+    r.problem = problem;
+    r.record = record;
+    r.field = field;
+    r.bars = {};
+    return r;
+}
+
+BarsFileRead readDay(const QByteArray &bytes, const QString &fileName)
+{
+    BarsFileRead r;
+    r.kind = BarsFileKind::Day;
+    r.code = baseOf(fileName).toLower();
+    r.priceDivisor = dayPriceDivisor(fileName);
+    const qsizetype n = bytes.size();
+    if (n % kDayRecord != 0)
+        return refuse(std::move(r), BarsProblem::Truncated, n / kDayRecord + 1, 0);
+    const double unit = double(r.priceDivisor);
+    const qint64 records = n / kDayRecord;
+    r.bars.dates.reserve(std::size_t(records));
+    for (qint64 i = 0; i < records; ++i) {
+        const char *p = bytes.constData() + i * kDayRecord;
+        const qint64 record = i + 1;
+        if (std::all_of(p, p + kDayRecord, [](char c) { return c == 0; })) {
+            // Space some tools leave for records never written.
+            if (r.skipped++ == 0)
+                r.firstSkipped = record;
+            continue;
+        }
+        const QDate date = dayDate(le32(p));
+        if (!date.isValid())
+            return refuse(std::move(r), BarsProblem::BadDate, record, 1);
+        float amount = 0;
+        const quint32 amountBits = le32(p + 20);
+        std::memcpy(&amount, &amountBits, sizeof amount);
+        if (!std::isfinite(amount))
+            return refuse(std::move(r), BarsProblem::BadNumber, record, 6);
+        const double o = le32(p + 4) / unit, h = le32(p + 8) / unit, l = le32(p + 12) / unit,
+                     c = le32(p + 16) / unit, v = le32(p + 24);
+        // Fields in the record: date, open, high, low, close, amount, volume.
+        static constexpr int fieldOf[] = {2, 3, 4, 5, 7, 6};
+        if (const int bad = detail::badBarValue(o, h, l, c, v, amount); bad >= 0)
+            return refuse(std::move(r), BarsProblem::BadPrices, record, fieldOf[bad]);
+        if (!r.bars.dates.empty() && date <= r.bars.dates.back())
+            return refuse(std::move(r), BarsProblem::DateOrder, record, 1);
+        detail::appendBar(r.bars, date, o, h, l, c, v, double(amount));
+    }
+    if (r.bars.dates.empty())
+        return refuse(std::move(r), BarsProblem::Empty, 0, 0);
+    return r;
+}
+
+BarsFileRead readExport(const QByteArray &bytes)
+{
+    BarsFileRead r;
+    r.kind = BarsFileKind::Export;
+    const detail::TextCodec codec = detail::textCodec(bytes);
+    // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
+    std::array<qsizetype, 7> at = {-1, -1, -1, -1, -1, -1, -1};
+    qsizetype width = 0;
+    int seen = 0; // non-blank lines so far
+    bool ended = false;
+    auto stop = [&r](BarsProblem p, qint64 line, int field) {
+        r.problem = p;
+        r.record = line;
+        r.field = field;
+        return false;
+    };
+    auto split = [](const QString &line) {
+        if (line.contains(u'\t'))
+            return line.split(u'\t');
+        if (line.contains(u','))
+            return line.split(u',');
+        return line.split(u' ', Qt::SkipEmptyParts);
+    };
+    detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
+        const QString text = detail::decodeLine(raw, codec);
+        if (text.isNull())
+            return stop(BarsProblem::Encoding, lineNo, 0);
+        const QString line = text.trimmed();
+        if (line.isEmpty())
+            return true;
+        if (ended)
+            return stop(BarsProblem::UnknownLayout, lineNo, 0);
+        ++seen;
+        if (seen == 1 && !isExportColumns(line)) {
+            // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
+            const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+            if (!isExportTitle(line))
+                return stop(BarsProblem::UnknownLayout, lineNo, 0);
+            if (!words.isEmpty() && words[0].size() <= 12 &&
+                std::all_of(words[0].begin(), words[0].end(), [](QChar c) { return c.isDigit(); }))
+                r.code = words[0];
+            if (words.size() > 1 && !isExportTitle(words[1]))
+                r.name = words[1];
+            return true;
+        }
+        if (width == 0) {
+            QStringList names = split(line);
+            for (qsizetype f = 0; f < names.size(); ++f) {
+                const QString name = names[f].trimmed();
+                static const char16_t *const known[] = {u"日期", u"开盘",   u"最高",  u"最低",
+                                                        u"收盘", u"成交量", u"成交额"};
+                for (std::size_t c = 0; c < 7; ++c)
+                    if (name == QStringView(known[c]) && at[c] < 0)
+                        at[c] = f;
+                // Minute bars carry a time column, and a bar is a day here.
+                if (name == u"时间")
+                    return stop(BarsProblem::UnknownLayout, lineNo, int(f + 1));
+            }
+            if (std::any_of(at.begin(), at.begin() + 5, [](qsizetype f) { return f < 0; }))
+                return stop(BarsProblem::UnknownLayout, lineNo, 0);
+            width = names.size();
+            return true;
+        }
+        if (line.startsWith(u"数据来源")) {
+            ended = true;
+            return true;
+        }
+        const QStringList fields = split(line);
+        if (fields.size() != width)
+            return stop(BarsProblem::ColumnCount, lineNo, 0);
+        const QDate date = detail::parseDate(fields[at[0]].trimmed());
+        if (!date.isValid())
+            return stop(BarsProblem::BadDate, lineNo, int(at[0] + 1));
+        double v[6] = {0, 0, 0, 0, 0, 0};
+        for (std::size_t c = 1; c < 7; ++c) {
+            if (at[c] < 0)
+                continue;
+            bool ok = false;
+            v[c - 1] = fields[at[c]].trimmed().toDouble(&ok);
+            if (!ok || !std::isfinite(v[c - 1]))
+                return stop(BarsProblem::BadNumber, lineNo, int(at[c] + 1));
+        }
+        if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
+            return stop(BarsProblem::BadPrices, lineNo, int(at[std::size_t(bad + 1)] + 1));
+        if (!r.bars.dates.empty() && date <= r.bars.dates.back())
+            return stop(BarsProblem::DateOrder, lineNo, int(at[0] + 1));
+        detail::appendBar(r.bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+        return true;
+    });
+    if (r.problem != BarsProblem::None)
+        return refuse(std::move(r), r.problem, r.record, r.field);
+    if (r.bars.dates.empty())
+        return refuse(std::move(r), width == 0 ? BarsProblem::UnknownLayout : BarsProblem::Empty, 0,
+                      0);
+    return r;
+}
+
+// A text file's head holds bars: an export, or a date opening one of its first two lines.
+bool looksLikeBarsText(const QString &path, QByteArrayView head)
+{
+    const BarsFileKind kind = barsFileKind(path, head);
+    if (kind != BarsFileKind::Csv)
+        return kind == BarsFileKind::Export;
+    const QStringList lines = firstLines(head, 2);
+    return std::any_of(lines.begin(), lines.end(), [](const QString &line) {
+        QString first = line.section(line.contains(u'\t') ? u'\t' : u',', 0, 0).trimmed();
+        first.remove(u'"');
+        return detail::parseDate(first).isValid();
+    });
+}
+
+} // namespace
+
+BarsFileKind barsFileKind(const QString &fileName, QByteArrayView head)
+{
+    const QString suffix = suffixOf(fileName);
+    if (suffix == u"day")
+        return BarsFileKind::Day;
+    if (head.contains('\0'))
+        return suffix.isEmpty() && head.size() >= kDayRecord && looksLikeDayRecord(head)
+                   ? BarsFileKind::Day
+                   : BarsFileKind::Unknown;
+    const QStringList lines = firstLines(head.first(std::min<qsizetype>(head.size(), kHead)), 2);
+    if (!lines.isEmpty() &&
+        (isExportTitle(lines[0]) || (lines.size() > 1 && isExportColumns(lines[1]) &&
+                                     !lines[0].contains(u',') && !isExportColumns(lines[0]))))
+        return BarsFileKind::Export;
+    if (suffix.isEmpty() || suffix == u"csv" || suffix == u"txt" || suffix == u"tsv")
+        return BarsFileKind::Csv;
+    return BarsFileKind::Unknown;
+}
+
+int dayPriceDivisor(const QString &fileName)
+{
+    const QString base = baseOf(fileName).toLower();
+    if (base.size() != 8)
+        return 100;
+    const QStringView market = QStringView(base).first(2), code = QStringView(base).sliced(2);
+    if (market == u"sh")
+        return code.startsWith(u'5') || code.startsWith(u'1') || code.startsWith(u'2') ||
+                       code.startsWith(u"01") || code.startsWith(u"02") || code.startsWith(u"900")
+                   ? 1000
+                   : 100;
+    if (market == u"sz")
+        return code.startsWith(u"10") || code.startsWith(u"11") || code.startsWith(u"12") ||
+                       code.startsWith(u"13") || code.startsWith(u"15") || code.startsWith(u"16") ||
+                       code.startsWith(u"18")
+                   ? 1000
+                   : 100;
+    return 100;
+}
+
+BarsFileRead readBarsBytes(const QByteArray &bytes, const QString &fileName)
+{
+    const BarsFileKind kind = barsFileKind(
+        fileName, QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), kHead)));
+    switch (kind) {
+    case BarsFileKind::Day:
+        return readDay(bytes, fileName);
+    case BarsFileKind::Export:
+        return readExport(bytes);
+    case BarsFileKind::Csv: {
+        BarsRead csv = readBarsCsv(bytes);
+        BarsFileRead r;
+        r.kind = BarsFileKind::Csv;
+        r.bars = std::move(csv.bars);
+        r.problem = csv.problem;
+        r.record = csv.line;
+        r.field = csv.column;
+        return r;
+    }
+    case BarsFileKind::Unknown:
+        break;
+    }
+    return refuse({}, BarsProblem::UnknownLayout, 0, 0);
+}
+
+BarsFileRead readBarsFile(const QString &path, qint64 maxBytes)
+{
+    BarsFileRead r;
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        r.problem = BarsProblem::Unreadable;
+        r.error = QFileInfo(path).isDir() ? u"Is a directory"_s : file.errorString();
+        return r;
+    }
+    if (!file.isSequential() && file.size() > maxBytes) {
+        r.problem = BarsProblem::TooLarge;
+        return r;
+    }
+    // Devices and pipes say no size: read up to the bound, one byte past it to know.
+    QByteArray bytes;
+    const qint64 want = file.isSequential() ? maxBytes + 1 : file.size();
+    bytes.reserve(qsizetype(std::min<qint64>(want, 64 << 20)));
+    char chunk[64 * 1024];
+    while (bytes.size() <= maxBytes) {
+        const qint64 got =
+            file.read(chunk, std::min<qint64>(qint64(sizeof chunk), maxBytes + 1 - bytes.size()));
+        if (got < 0) {
+            r.problem = BarsProblem::Unreadable;
+            r.error = file.errorString();
+            return r;
+        }
+        if (got == 0)
+            break;
+        bytes.append(chunk, qsizetype(got));
+    }
+    if (bytes.size() > maxBytes) {
+        r.problem = BarsProblem::TooLarge;
+        return r;
+    }
+    return readBarsBytes(bytes, path);
+}
+
+QStringList barsFilesIn(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, {u"*.day"_s, u"*.csv"_s, u"*.txt"_s, u"*.tsv"_s},
+                    QDir::Files | QDir::Readable | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (suffixOf(path) != u"day") {
+            // A text file joins when its first lines say bars: others (notes, lists) stay out.
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray head = file.read(kHead);
+            if (!looksLikeBarsText(path, head))
+                continue;
+        }
+        files << path;
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace morvane::formula

@@ -1,0 +1,57 @@
+#pragma once
+
+// What the bars readers share: dates, text lines, decoding and the sanity of a bar.
+
+#include "bars.h"
+
+#include <QByteArrayView>
+#include <QDate>
+#include <QString>
+#include <QStringView>
+
+namespace morvane::formula::detail {
+
+// YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD; a null date otherwise.
+QDate parseDate(QStringView s);
+
+// The 0-based place among open, high, low, close, volume, amount of the first value a bar
+// may not have (a price not above zero, low above high, open or close outside low..high,
+// a negative volume or amount); -1 when the bar is sound.
+int badBarValue(double open, double high, double low, double close, double volume, double amount);
+
+void appendBar(Bars &b, const QDate &date, double open, double high, double low, double close,
+               double volume, double amount);
+
+enum class TextCodec
+{
+    Utf8,
+    Gb18030,
+};
+
+// UTF-8 when the bytes are valid UTF-8, else GB18030 (what GBK files are read as).
+TextCodec textCodec(QByteArrayView bytes);
+// One line decoded; a null QString when it holds a NUL or bytes the codec cannot read.
+QString decodeLine(QByteArrayView line, TextCodec codec);
+
+// Calls f(lineNumber, line) for each line, ended by CR LF, CR or LF; a UTF-8 byte-order
+// mark is dropped. Stops when f returns false.
+template <typename F> void forEachLine(QByteArrayView bytes, F f)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    qint64 number = 0;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        if (!f(++number, bytes.sliced(start, end - start)))
+            return;
+        if (end < n && bytes[end] == '\r' && end + 1 < n && bytes[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
+} // namespace morvane::formula::detail
