@@ -1,8 +1,11 @@
 #include "replaybars.h"
 
-#include <QDir>
-#include <QFile>
+#include "barfiles.h"
+#include "builtin.h"
+
 #include <QFileInfo>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -10,7 +13,7 @@ namespace morvane {
 
 namespace {
 
-QString problemText(const formula::BarsRead &read)
+QString problemText(const formula::BarsFileRead &read)
 {
     using formula::BarsProblem;
     QString what;
@@ -19,6 +22,14 @@ QString problemText(const formula::BarsRead &read)
         return {};
     case BarsProblem::Empty:
         return u"没有行情数据"_s;
+    case BarsProblem::Encoding:
+        return u"不是可识别编码的文本"_s;
+    case BarsProblem::TooLarge:
+        return u"文件太大，未读取"_s;
+    case BarsProblem::UnknownLayout:
+        return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
+    case BarsProblem::Unreadable:
+        return u"无法读取（%1）"_s.arg(read.error);
     case BarsProblem::ColumnCount:
         what = u"列数不对（应为日期、开、高、低、收，可带成交量、成交额）"_s;
         break;
@@ -34,24 +45,33 @@ QString problemText(const formula::BarsRead &read)
     case BarsProblem::DateOrder:
         what = u"日期没有递增"_s;
         break;
-    case BarsProblem::Encoding:
-        return u"不是文本文件"_s;
+    case BarsProblem::Truncated:
+        what = u"记录不完整"_s;
+        break;
     }
-    return read.column > 0 ? u"第 %1 行第 %2 列：%3"_s.arg(read.line).arg(read.column).arg(what)
-                           : u"第 %1 行：%2"_s.arg(read.line).arg(what);
+    const QString unit = read.kind == formula::BarsFileKind::Day ? u"条记录"_s : u"行"_s;
+    return read.field > 0
+               ? u"第 %1 %2第 %3 列：%4"_s.arg(read.record).arg(unit).arg(read.field).arg(what)
+               : u"第 %1 %2：%3"_s.arg(read.record).arg(unit, what);
 }
 
 } // namespace
 
 QStringList builtinBarsNames()
 {
-    return {u"模拟行情"_s};
+    QStringList names;
+    for (const formula::Security &s : formula::builtinSecurities())
+        names << s.code + u' ' + s.name;
+    return names;
 }
 
 BarsSource builtinBarsSource(int index)
 {
-    Q_UNUSED(index);
-    return {formula::builtinBars(), u"模拟行情"_s, {}, {}};
+    std::vector<formula::Security> all = formula::builtinSecurities();
+    if (all.empty())
+        return {formula::builtinBars(), u"模拟行情"_s, {}, {}};
+    formula::Security &s = all[std::size_t(std::clamp(index, 0, int(all.size()) - 1))];
+    return {std::move(s.bars), u"模拟行情"_s, {}, {}};
 }
 
 BarsSource readBarsSource(const QString &path, qint64 maxBytes)
@@ -59,22 +79,8 @@ BarsSource readBarsSource(const QString &path, qint64 maxBytes)
     BarsSource source;
     source.path = path;
     source.origin = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        source.error = u"%1：无法打开（%2）"_s.arg(source.origin, file.errorString());
-        return source;
-    }
-    if (file.size() > maxBytes) {
-        source.error = u"%1：文件太大（超过 %2 MB）"_s.arg(source.origin).arg(maxBytes >> 20);
-        return source;
-    }
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (qint64(bytes.size()) > maxBytes) {
-        source.error = u"%1：文件太大（超过 %2 MB）"_s.arg(source.origin).arg(maxBytes >> 20);
-        return source;
-    }
-    formula::BarsRead read = formula::readBarsCsv(bytes);
-    if (read.problem != formula::BarsProblem::None) {
+    formula::BarsFileRead read = formula::readBarsFile(path, maxBytes);
+    if (!read.ok()) {
         source.error = source.origin + u"："_s + problemText(read);
         return source;
     }
@@ -84,12 +90,7 @@ BarsSource readBarsSource(const QString &path, qint64 maxBytes)
 
 QStringList barsFilesInFolder(const QString &folder)
 {
-    const QDir dir(folder);
-    QStringList files;
-    for (const QString &name :
-         dir.entryList({u"*.csv"_s, u"*.txt"_s, u"*.CSV"_s, u"*.TXT"_s}, QDir::Files, QDir::Name))
-        files << dir.filePath(name);
-    return files;
+    return formula::barsFilesIn(folder);
 }
 
 } // namespace morvane

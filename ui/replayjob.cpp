@@ -218,7 +218,10 @@ ReplayJob::ReplayJob(QObject *parent) : QObject(parent) {}
 
 ReplayJob::~ReplayJob()
 {
-    cancel();
+    // No signal now: the view that listens is being destroyed.
+    if (m_cancel)
+        m_cancel->store(true);
+    m_running = false;
     for (QThread *thread : findChildren<QThread *>(Qt::FindDirectChildrenOnly)) {
         thread->quit();
         thread->wait();

@@ -78,7 +78,7 @@ using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
 std::shared_ptr<const ReplayModel>
 computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
               const QMap<QString, double> &params, const std::atomic_bool *cancel = nullptr,
-              const ReplayProgress &progress = {}, std::size_t diffBudget = 16u << 20);
+              const ReplayProgress &progress = {}, std::size_t diffBudget = 4u << 20);
 
 // The worker of one run; lives in its own thread.
 class ReplayWorker : public QObject

@@ -104,7 +104,18 @@ ReplayView::ReplayView(ReplayServices services, QWidget *parent)
         m_chart->update();
         emit cancelled();
     });
-    setSource(builtinBarsSource());
+    showBuiltinList();
+    setSource(builtinBarsSource(0));
+}
+
+// The built-in securities to pick from, the first one chosen.
+void ReplayView::showBuiltinList()
+{
+    m_folderFiles.clear();
+    m_files->clear();
+    m_files->addItems(builtinBarsNames());
+    m_files->setCurrentIndex(0);
+    m_files->setVisible(m_files->count() > 1);
 }
 
 void ReplayView::createLayout()
@@ -206,6 +217,11 @@ void ReplayView::createLayout()
     connect(folder, &QPushButton::clicked, this, &ReplayView::chooseFolder);
     connect(m_recompute, &QPushButton::clicked, this, &ReplayView::recompute);
     connect(m_files, &QComboBox::activated, this, [this](int index) {
+        if (m_folderFiles.isEmpty()) {
+            setSource(builtinBarsSource(index));
+            recompute();
+            return;
+        }
         if (index < 0 || index >= m_folderFiles.size())
             return;
         BarsSource source = readBarsSource(m_folderFiles[index]);
@@ -250,23 +266,22 @@ void ReplayView::setSource(BarsSource source)
         text += u"\n%1 根K线，%2 至 %3"_s.arg(bars.size())
                     .arg(isoDate(bars.dates.front()), isoDate(bars.dates.back()));
     if (m_source.path.isEmpty())
-        text += u"\n随机生成的行情，日期不是真实交易日。"_s;
+        text += u"\n%1：随机生成的行情，日期不是真实交易日。"_s.arg(m_files->currentText());
     m_originLabel->setText(text);
     m_originLabel->setToolTip(m_source.path);
 }
 
 void ReplayView::useBuiltinBars()
 {
-    m_files->setVisible(false);
-    m_folderFiles.clear();
-    setSource(builtinBarsSource());
+    showBuiltinList();
+    setSource(builtinBarsSource(0));
     recompute();
 }
 
 void ReplayView::chooseFile()
 {
-    const QString path =
-        m_services.openFile(this, u"选择行情文件"_s, u"行情文件 (*.csv *.txt);;所有文件 (*)"_s);
+    const QString path = m_services.openFile(this, u"选择行情文件"_s,
+                                             u"行情文件 (*.day *.csv *.txt);;所有文件 (*)"_s);
     if (path.isEmpty())
         return;
     BarsSource source = readBarsSource(path);
@@ -298,7 +313,7 @@ void ReplayView::chooseFolder()
         m_folderFiles = files;
         m_files->clear();
         for (const QString &f : files)
-            m_files->addItem(QFileInfo(f).fileName());
+            m_files->addItem(QDir(folder).relativeFilePath(f));
         m_files->setCurrentIndex(i);
         m_files->setVisible(true);
         setSource(std::move(source));

@@ -79,6 +79,7 @@ signals:
 private:
     void createLayout();
     void setSource(BarsSource source);
+    void showBuiltinList();
     void showModel(std::shared_ptr<const ReplayModel> model);
     void showParameters();
     void showCut(int cut);

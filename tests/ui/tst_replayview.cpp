@@ -1,3 +1,4 @@
+#include "builtin.h"
 #include "fmfunctioncheck.h"
 #include "parser.h"
 #include "replaychart.h"
@@ -7,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDataStream>
 #include <QDoubleSpinBox>
 #include <QPainter>
 #include <QProgressBar>
@@ -43,6 +45,23 @@ QByteArray csv(const formula::Bars &bars)
                QByteArray::number(bars.low[i], 'f', 4) + ',' +
                QByteArray::number(bars.close[i], 'f', 4) + ',' +
                QByteArray::number(bars.volume[i], 'f', 0) + '\n';
+    return out;
+}
+
+// The charting software's daily file: 32-byte little-endian records, prices in cents.
+QByteArray dayFile(const formula::Bars &bars)
+{
+    QByteArray out;
+    QDataStream stream(&out, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    for (std::size_t i = 0; i < bars.dates.size(); ++i) {
+        const QDate d = bars.dates[i];
+        stream << quint32(d.year() * 10000 + d.month() * 100 + d.day());
+        for (const double price : {bars.open[i], bars.high[i], bars.low[i], bars.close[i]})
+            stream << quint32(std::lround(price * 100));
+        stream << float(bars.amount[i]) << quint32(bars.volume[i]) << quint32(0);
+    }
     return out;
 }
 
@@ -286,7 +305,7 @@ void TestReplayView::cancelStopsAndANewRunFinishes()
 
     view.useBuiltinBars();
     QTRY_COMPARE_WITH_TIMEOUT(computed.size(), 1, computeTimeout);
-    QCOMPARE(view.model()->bars.size(), formula::builtinBars().size());
+    QCOMPARE(view.model()->bars.size(), formula::builtinSecurities().front().bars.size());
     QCOMPARE(cancelled.size(), 1);
 }
 
@@ -304,10 +323,12 @@ void TestReplayView::barsFromAFileOrFolder()
     QTemporaryDir dir;
     writeBytes(dir.filePath(u"good.csv"_s), csv(formula::builtinBars(80, 7)));
     writeBytes(dir.filePath(u"bad.csv"_s), "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
+    writeBytes(dir.filePath(u"sh600000.day"_s), dayFile(formula::builtinBars(70, 5)));
     QDir().mkpath(dir.filePath(u"folder"_s));
-    writeBytes(dir.filePath(u"folder/a.csv"_s), "not,bars\n");
+    writeBytes(dir.filePath(u"folder/a.csv"_s),
+               "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
     writeBytes(dir.filePath(u"folder/b.csv"_s), csv(formula::builtinBars(50, 9)));
-    writeBytes(dir.filePath(u"folder/c.txt"_s), csv(formula::builtinBars(60, 11)));
+    writeBytes(dir.filePath(u"folder/c.csv"_s), csv(formula::builtinBars(60, 11)));
     QDir().mkpath(dir.filePath(u"empty"_s));
 
     Seams seams;
@@ -334,6 +355,12 @@ void TestReplayView::barsFromAFileOrFolder()
     QCOMPARE(view.origin(), u"good.csv"_s);
     QCOMPARE(view.model()->bars.size(), qsizetype(80));
 
+    seams.fileAnswers << dir.filePath(u"sh600000.day"_s);
+    view.chooseFile();
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"sh600000.day"_s);
+    QCOMPARE(view.model()->bars.size(), qsizetype(70));
+
     seams.folderAnswers << dir.filePath(u"empty"_s) << dir.filePath(u"folder"_s);
     view.chooseFolder();
     QCOMPARE(seams.warnings.size(), 2);
@@ -346,12 +373,15 @@ void TestReplayView::barsFromAFileOrFolder()
     view.filesBox()->setCurrentIndex(2);
     emit view.filesBox()->activated(2);
     QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.model()->bars.size() == 60, computeTimeout);
-    QCOMPARE(view.origin(), u"c.txt"_s);
+    QCOMPARE(view.origin(), u"c.csv"_s);
 
     view.useBuiltinBars();
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
     QCOMPARE(view.origin(), u"模拟行情"_s);
-    QVERIFY(view.filesBox()->isHidden());
+    QCOMPARE(view.filesBox()->count(), int(formula::builtinSecurities().size()));
+    emit view.filesBox()->activated(3); // another built-in security
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.model()->bars.dates, formula::builtinSecurities()[3].bars.dates);
 }
 
 void TestReplayView::openedFromTheWindow()
