@@ -120,7 +120,7 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
     replay->setObjectName(u"btnReplay"_s);
     replay->setText(u"回放"_s);
     replay->setToolTip(u"在行情上回放公式，看它是否改写历史（Ctrl+R）"_s);
-    replay->setGeometry(291, 2, 50, 20);
+    replay->setGeometry(228, 2, 50, 20);
     connect(replay, &QToolButton::clicked, this, [this] { openReplayView(); });
 }
 

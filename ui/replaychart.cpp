@@ -110,6 +110,12 @@ void ReplayChart::setModel(std::shared_ptr<const ReplayModel> model)
     update();
 }
 
+void ReplayChart::setMessage(const QString &text)
+{
+    m_message = text;
+    update();
+}
+
 void ReplayChart::setCut(qsizetype cut)
 {
     if (!m_model || m_model->bars.size() == 0)
@@ -200,7 +206,7 @@ void ReplayChart::paintEvent(QPaintEvent *)
     const QFontMetrics metrics(font);
     if (!m_model || m_model->bars.size() == 0 || m_snapshot.cut < 0) {
         p.setPen(skin::headingGrey);
-        p.drawText(rect(), Qt::AlignCenter, m_model ? u"没有行情数据"_s : u"正在计算……"_s);
+        p.drawText(rect(), Qt::AlignCenter, m_model ? u"没有行情数据"_s : m_message);
         return;
     }
     const ReplayModel &model = *m_model;

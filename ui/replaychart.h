@@ -18,6 +18,8 @@ public:
     explicit ReplayChart(QWidget *parent = nullptr);
 
     void setModel(std::shared_ptr<const ReplayModel> model);
+    // What the chart says while it has no model: computing, cancelled.
+    void setMessage(const QString &text);
     const ReplayModel *model() const { return m_model.get(); }
 
     qsizetype cut() const { return m_snapshot.cut; }
@@ -58,6 +60,7 @@ private:
 
     std::shared_ptr<const ReplayModel> m_model;
     ReplaySnapshot m_snapshot;
+    QString m_message;
     bool m_liveTrace = false;
     qsizetype m_span = 150; // candles about 5 px wide in the usual window
 };

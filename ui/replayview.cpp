@@ -101,7 +101,7 @@ ReplayView::ReplayView(ReplayServices services, QWidget *parent)
         m_progress->setVisible(false);
         m_cancel->setVisible(false);
         setStatus(u"已取消。点“重新计算”再算一次。"_s);
-        m_chart->update();
+        m_chart->setMessage(u"已取消"_s);
         emit cancelled();
     });
     showBuiltinList();
@@ -266,7 +266,7 @@ void ReplayView::setSource(BarsSource source)
         text += u"\n%1 根K线，%2 至 %3"_s.arg(bars.size())
                     .arg(isoDate(bars.dates.front()), isoDate(bars.dates.back()));
     if (m_source.path.isEmpty())
-        text += u"\n%1：随机生成的行情，日期不是真实交易日。"_s.arg(m_files->currentText());
+        text += u"\n%1：随机生成，日期不是真实交易日。"_s.arg(m_files->currentText());
     m_originLabel->setText(text);
     m_originLabel->setToolTip(m_source.path);
 }
@@ -329,6 +329,7 @@ void ReplayView::recompute()
         m_params[it.key()] = it.value()->value();
     m_model.reset();
     m_chart->setModel(nullptr);
+    m_chart->setMessage(u"正在计算……"_s);
     m_verdicts->clear();
     m_slider->setEnabled(false);
     m_progress->setRange(0, 0);
