@@ -1,4 +1,5 @@
-// The replay: a 50-statement formula on the 1,000 built-in bars, about 300 cut points.
+// The evaluator and the replay: a 50-statement formula on the built-in bars (1,000 or 10,000),
+// evaluated once, and replayed at every cut point.
 #include "parser.h"
 #include "replay.h"
 
@@ -10,8 +11,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Ten statements of everyday indicator code, five times over with fresh names.
-QString formula()
+// Ten statements of everyday indicator code, five times over with fresh names. With
+// wholeHistory, two of them read every bar so far (N = 0) and one a per-bar N.
+QString formula(bool wholeHistory = false)
 {
     static const char16_t *const block[] = {
         u"MA5%1:=MA(C,5);",
@@ -25,17 +27,38 @@ QString formula()
         u"X%1:IF(K%1>80 AND E%1>0,1,0);",
         u"DRAWTEXT(CROSS(K%1,50),L,'B');",
     };
+    static const char16_t *const whole[] = {
+        u"N%1:COUNT(C>O,0)+SUM(V,0)/MA(V,20);",
+        u"X%1:IF(K%1>80 AND E%1>0,HHV(H,0)-LLV(L,0),STD(C,0));",
+    };
     QString text;
     for (int copy = 0; copy < 5; ++copy)
-        for (const char16_t *line : block)
+        for (std::size_t k = 0; k < std::size(block); ++k) {
+            const char16_t *line = block[k];
+            if (wholeHistory && (k == 7 || k == 8))
+                line = whole[k - 7];
             text += QString::fromUtf16(line).arg(copy) + u'\n';
+        }
     return text;
+}
+
+void evaluateFormula(benchmark::State &state)
+{
+    const morvane::formula::Program program = morvane::formula::parse(formula(true));
+    const morvane::formula::Bars bars = morvane::formula::builtinBars(int(state.range(0)));
+    const morvane::formula::Evaluator evaluator(program);
+    for (auto _ : state) {
+        const auto ev = evaluator.run(bars);
+        benchmark::DoNotOptimize(ev.outputs.data());
+    }
+    state.counters["statements"] = double(program.statements.size());
 }
 
 void replayFormula(benchmark::State &state)
 {
-    const morvane::formula::Program program = morvane::formula::parse(formula());
-    const morvane::formula::Bars bars = morvane::formula::builtinBars(1000);
+    const bool whole = state.range(0) > 1000;
+    const morvane::formula::Program program = morvane::formula::parse(formula(whole));
+    const morvane::formula::Bars bars = morvane::formula::builtinBars(int(state.range(0)));
     std::size_t cuts = 0;
     for (auto _ : state) {
         const auto report = morvane::formula::replay(program, bars, {});
@@ -48,5 +71,6 @@ void replayFormula(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(replayFormula)->Unit(benchmark::kMillisecond);
+BENCHMARK(evaluateFormula)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(replayFormula)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 #include "checkcommand.h"
 
+#include "evalmode.h"
 #include "functionlist.h"
 #include "options.h"
 #include "plainmode.h"
@@ -7,6 +8,7 @@
 #include "replayoutput.h"
 
 #include <QDir>
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -31,7 +33,16 @@ bool loadList(const QString &explicitList, QStringList *entries, QString *error)
         *entries = builtinFunctionNames();
         return true;
     }
-    if (!readFunctionListFile(path, entries, error)) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = path + u": "_s + file.errorString();
+        return false;
+    }
+    if (!readFunctionList(file, entries, error)) {
+        // The reader says only the bound when the list is over it.
+        if (*error == QString::number(kMaxListFileBytes))
+            *error = u"函数列表大于 %1 MiB（%2 字节）的上限，未使用"_s.arg(kMaxListFileBytes >> 20)
+                         .arg(kMaxListFileBytes);
         *error = path + u": "_s + *error;
         return false;
     }
@@ -68,10 +79,13 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
         break;
     }
 
+    if (options.eval) {
+        stdOut.flush();
+        return runEvalCommand(options.inputs.front(), options.bars, options.params, in, out, err);
+    }
     if (options.replay) {
         stdOut.flush();
-        return runReplayCommand(options.inputs, options.bars, options.params, options.json, in, out,
-                                err);
+        return runReplayCommand(options, in, out, err);
     }
 
     QStringList entries;

@@ -1,6 +1,13 @@
 #include "commandio.h"
 
+#include <QDateTime>
 #include <QFile>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -16,7 +23,7 @@ QIODevice *openInput(const QString &name, QIODevice &in, std::unique_ptr<QFile> 
     if (!(*file)->open(QIODevice::ReadOnly)) {
         *error = (*file)->errorString();
         if (name.contains(QChar::ReplacementCharacter))
-            *error += u" (the name is not valid UTF-8, which file names must be here)"_s;
+            *error += u"（文件名不是有效的 UTF-8，此处的文件名须为 UTF-8）"_s;
         return nullptr;
     }
     return file->get();
@@ -45,4 +52,45 @@ QString prefixLines(const QString &text, const QString &prefix)
         result += prefix + line + u'\n';
     return result;
 }
+QString tooLargeText()
+{
+    return u"大于 %1 MiB，超出输入的上限，未读取"_s.arg(kMaxInput >> 20);
+}
+
+bool isTerminal(QIODevice &device)
+{
+    auto *file = qobject_cast<QFile *>(&device);
+    if (!file || file->handle() < 0)
+        return false;
+#ifdef Q_OS_WIN
+    return _isatty(file->handle()) != 0;
+#else
+    return isatty(file->handle()) != 0;
+#endif
+}
+
+ProgressBar::ProgressBar(QIODevice &device, QString what)
+    : m_device(device), m_what(std::move(what))
+{
+}
+
+ProgressBar::~ProgressBar()
+{
+    if (m_drawn)
+        m_device.write("\r\x1b[K");
+}
+
+void ProgressBar::show(qint64 done, qint64 total)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (total <= 0 || (done < total && m_last >= 0 && now - m_last < 100))
+        return;
+    m_last = now;
+    constexpr qint64 width = 30;
+    const qint64 filled = width * done / total;
+    const QString bar = QString(qsizetype(filled), u'#') + QString(qsizetype(width - filled), u'-');
+    m_device.write((u"\r%1 [%2] %3/%4"_s.arg(m_what, bar).arg(done).arg(total)).toUtf8());
+    m_drawn = true;
+}
+
 } // namespace morvane

@@ -64,5 +64,26 @@ QIODevice *openInput(const QString &name, QIODevice &in, std::unique_ptr<QFile> 
 InputStatus readWhole(QIODevice &source, QByteArray *bytes, QString *error);
 // Each line of text with the prefix before it.
 QString prefixLines(const QString &text, const QString &prefix);
+// What an input over kMaxInput says, for every mode alike.
+QString tooLargeText();
+// The device is a terminal a person watches (progress is drawn only there).
+bool isTerminal(QIODevice &device);
+
+// A progress bar on a terminal, redrawn at most ten times a second, wiped when done.
+class ProgressBar
+{
+public:
+    ProgressBar(QIODevice &device, QString what);
+    ~ProgressBar();
+    ProgressBar(const ProgressBar &) = delete;
+    ProgressBar &operator=(const ProgressBar &) = delete;
+    void show(qint64 done, qint64 total);
+
+private:
+    QIODevice &m_device;
+    QString m_what;
+    qint64 m_last = -1;
+    bool m_drawn = false;
+};
 
 } // namespace morvane

@@ -14,7 +14,8 @@ struct Options
     bool json = false;
     bool precise = false; // the formula read as a program
     bool replay = false;  // the formula run on bars
-    QString bars;         // --replay: a CSV export; empty: the built-in history
+    bool eval = false;    // the formula's outputs at every bar, as CSV
+    QString bars;         // --replay, --eval: a CSV export; empty: the built-in history
     QMap<QString, double> params;
     QStringList inputs; // "-" is standard input
 };

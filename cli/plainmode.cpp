@@ -120,8 +120,7 @@ int runPlain(const Options &options, const QStringList &entries, QIODevice &in, 
             anyFailed = true;
             continue;
         case InputStatus::TooLarge:
-            fail(name + u": larger than "_s + QString::number(kMaxInput >> 20) +
-                 u" MiB, too large for a formula"_s);
+            fail(name + u": "_s + tooLargeText());
             anyFailed = true;
             continue;
         }

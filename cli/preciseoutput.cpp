@@ -75,11 +75,7 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         const InputStatus status =
             source ? readWhole(*source, &bytes, &error) : InputStatus::ReadFailed;
         if (status != InputStatus::Ok) {
-            fail(name + u": "_s +
-                 (status == InputStatus::TooLarge
-                      ? u"larger than "_s + QString::number(kMaxInput >> 20) +
-                            u" MiB, too large for a formula"_s
-                      : error));
+            fail(name + u": "_s + (status == InputStatus::TooLarge ? tooLargeText() : error));
             anyFailed = true;
             continue;
         }

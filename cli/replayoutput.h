@@ -1,5 +1,6 @@
 #pragma once
 
+#include "barfiles.h"
 #include "replay.h"
 
 #include <QJsonObject>
@@ -10,21 +11,33 @@ class QIODevice;
 
 namespace morvane {
 
+struct Options;
+
+// Exit statuses of --replay.
+enum ReplayStatus
+{
+    kReplayStable = 0,    // every output checked, none rewrites history
+    kReplayRewrites = 1,  // an output rewrites history
+    kReplayFailed = 2,    // the replay could not run
+    kReplayUnchecked = 3, // some outputs could not be checked, none rewrites history
+};
+
 // One line per output (stable, or rewrites history with the figures), then what could
-// not be evaluated, then the parameters assumed.
-QStringList replayLines(const formula::ReplayReport &report);
+// not be evaluated, then the parameters assumed. `source` stands beside the dates:
+// "模拟行情" for the built-in bars, else the file.
+QStringList replayLines(const formula::ReplayReport &report, const QString &source = {});
 
 // The same as data; NaN values are null.
 QJsonObject replayJson(const formula::ReplayReport &report);
 
 // What a bars file's problem says, with its line: "prices.csv:12: 日期无法识别".
 QString barsProblemText(const QString &file, const formula::BarsRead &read);
+// The same for any bars file, with its record or line: "sh600000.day：第 7 条记录：…".
+QString barsFileProblemText(const QString &file, const formula::BarsFileRead &read);
 
-// morvane-check --replay: runs each formula on the bars (barsFile, else the built-in
-// history) and reports which outputs rewrite history. "-" reads standard input.
-// Returns 0 when no output rewrites history, 1 when one does, 2 when a replay could not run.
-int runReplayCommand(const QStringList &files, const QString &barsFile,
-                     const QMap<QString, double> &params, bool json, QIODevice &in, QIODevice &out,
-                     QIODevice &err);
+// morvane-check --replay: runs each formula on the bars (a file, every file of a folder,
+// else the built-in securities) and reports which outputs rewrite history. "-" reads
+// standard input. Returns a ReplayStatus.
+int runReplayCommand(const Options &options, QIODevice &in, QIODevice &out, QIODevice &err);
 
 } // namespace morvane

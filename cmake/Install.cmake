@@ -22,18 +22,22 @@ if(UNIX AND NOT APPLE)
   endforeach()
 
   # The manual pages come from each program's own --help and --version.
+  # Compressed with gzip -9n (no name, no time stamp), as Debian policy wants them.
   find_program(MORVANE_HELP2MAN help2man)
-  if(MORVANE_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+  find_program(MORVANE_GZIP gzip)
+  if(MORVANE_HELP2MAN AND MORVANE_GZIP AND NOT CMAKE_CROSSCOMPILING)
     set(man_morvane "tell whether an indicator formula uses future functions")
     set(man_morvane-check "check indicator formula files for future functions")
     set(pages)
     foreach(program morvane morvane-check)
-      set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+      set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
       add_custom_command(OUTPUT ${page}
         # UTF-8 whatever the builder's locale: the help has Chinese in it.
         COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
                 ${MORVANE_HELP2MAN} --no-info --locale=C.UTF-8 --name=${man_${program}}
-                --include=${packaging}/${program}.h2m --output=${page} $<TARGET_FILE:${program}>
+                --include=${packaging}/${program}.h2m --output=${CMAKE_BINARY_DIR}/man/${program}.1
+                $<TARGET_FILE:${program}>
+        COMMAND ${MORVANE_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${program}.1
         DEPENDS ${program} ${packaging}/${program}.h2m
         COMMENT "Manual page of ${program}"
         VERBATIM)
@@ -44,6 +48,18 @@ if(UNIX AND NOT APPLE)
   else()
     message(STATUS "help2man not found: no manual pages (scripts/install-deps installs it)")
   endif()
+
+  # The copyright and the changelog, where Debian looks for them.
+  configure_file(${packaging}/changelog.in ${generated}/changelog @ONLY)
+  if(MORVANE_GZIP)
+    add_custom_command(OUTPUT ${generated}/changelog.gz
+      COMMAND ${MORVANE_GZIP} -9nc ${generated}/changelog > ${generated}/changelog.gz
+      DEPENDS ${generated}/changelog
+      VERBATIM)
+    add_custom_target(changelog ALL DEPENDS ${generated}/changelog.gz)
+    install(FILES ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/morvane)
+  endif()
+  install(FILES ${packaging}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/morvane)
 
   include(cmake/Package.cmake)
 endif()

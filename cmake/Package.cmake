@@ -5,10 +5,12 @@ set(CPACK_PACKAGE_NAME morvane)
 set(CPACK_PACKAGE_VENDOR Kavrin)
 set(CPACK_PACKAGE_CONTACT "Kavrin <morvane@morvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tells whether an indicator formula uses future functions")
+# Short lines: Debian wants the long description within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Morvane checks stock-chart indicator formulas (Tongdaxin style) for future functions
-(未来函数), functions whose value at a bar depends on later bars, in a window and on the
-command line (morvane-check).")
+    "Morvane checks stock-chart indicator formulas (Tongdaxin style) for
+future functions (未来函数): functions whose value at a bar depends on
+later bars. It works in a window and on the command line (morvane-check),
+and can replay a formula on bars to show an output rewriting its history.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -61,9 +61,12 @@ bool looksLikeDayRecord(QByteArrayView r)
 QStringList firstLines(QByteArrayView head, int wanted)
 {
     QStringList lines;
-    const detail::TextCodec codec = detail::textCodec(head);
+    // A head cut inside a character would not read as UTF-8: only whole lines decide.
+    if (const qsizetype end = std::max(head.lastIndexOf('\n'), head.lastIndexOf('\r')); end > 0)
+        head = head.first(end);
+    detail::LineDecoder decode(detail::textCodec(head));
     detail::forEachLine(head, [&](qint64, QByteArrayView raw) {
-        const QString text = detail::decodeLine(raw, codec).trimmed();
+        const QString text = decode(raw).trimmed();
         if (!text.isEmpty())
             lines << text;
         return lines.size() < wanted;
@@ -139,7 +142,7 @@ BarsFileRead readExport(const QByteArray &bytes)
 {
     BarsFileRead r;
     r.kind = BarsFileKind::Export;
-    const detail::TextCodec codec = detail::textCodec(bytes);
+    detail::LineDecoder decode(detail::textCodec(bytes));
     // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
     std::array<qsizetype, 7> at = {-1, -1, -1, -1, -1, -1, -1};
     qsizetype width = 0;
@@ -159,7 +162,7 @@ BarsFileRead readExport(const QByteArray &bytes)
         return line.split(u' ', Qt::SkipEmptyParts);
     };
     detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
-        const QString text = detail::decodeLine(raw, codec);
+        const QString text = decode(raw);
         if (text.isNull())
             return stop(BarsProblem::Encoding, lineNo, 0);
         const QString line = text.trimmed();
@@ -171,8 +174,6 @@ BarsFileRead readExport(const QByteArray &bytes)
         if (seen == 1 && !isExportColumns(line)) {
             // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
             const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
-            if (!isExportTitle(line))
-                return stop(BarsProblem::UnknownLayout, lineNo, 0);
             if (!words.isEmpty() && words[0].size() <= 12 &&
                 std::all_of(words[0].begin(), words[0].end(), [](QChar c) { return c.isDigit(); }))
                 r.code = words[0];

@@ -90,15 +90,19 @@ TextCodec textCodec(QByteArrayView bytes)
     return bytes.isValidUtf8() ? TextCodec::Utf8 : TextCodec::Gb18030;
 }
 
-QString decodeLine(QByteArrayView line, TextCodec codec)
+LineDecoder::LineDecoder(TextCodec codec)
+    : m_codec(codec), m_gb("GB18030", QStringDecoder::Flag::Stateless)
+{
+}
+
+QString LineDecoder::operator()(QByteArrayView line)
 {
     if (line.contains('\0'))
         return {};
-    if (codec == TextCodec::Utf8)
+    if (m_codec == TextCodec::Utf8)
         return QString::fromUtf8(line);
-    QStringDecoder gb("GB18030", QStringDecoder::Flag::Stateless);
-    QString text = gb.decode(line);
-    if (gb.hasError() || text.contains(QChar::ReplacementCharacter))
+    QString text = m_gb.decode(line);
+    if (text.contains(QChar::ReplacementCharacter))
         return {};
     return text;
 }
@@ -245,7 +249,7 @@ BarsRead readBarsCsv(const QByteArray &bytes)
         r.bars = {};
         return false;
     };
-    const detail::TextCodec codec = detail::textCodec(bytes);
+    detail::LineDecoder decode(detail::textCodec(bytes));
     bool first = true;
     // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
     // Positional unless a header names the prices.
@@ -255,7 +259,7 @@ BarsRead readBarsCsv(const QByteArray &bytes)
     std::vector<std::pair<qsizetype, QString>> extras; // named extra columns
     qsizetype positional = 7;                          // fields before them
     detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
-        const QString text = detail::decodeLine(raw, codec);
+        const QString text = decode(raw);
         if (text.isNull())
             return fail(BarsProblem::Encoding, lineNo, 0);
         if (text.trimmed().isEmpty())

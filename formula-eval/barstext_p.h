@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QDate>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringView>
 
 namespace morvane::formula::detail {
@@ -30,8 +31,18 @@ enum class TextCodec
 
 // UTF-8 when the bytes are valid UTF-8, else GB18030 (what GBK files are read as).
 TextCodec textCodec(QByteArrayView bytes);
-// One line decoded; a null QString when it holds a NUL or bytes the codec cannot read.
-QString decodeLine(QByteArrayView line, TextCodec codec);
+// Decodes line after line with one converter: opening one per line costs more than the line.
+class LineDecoder
+{
+public:
+    explicit LineDecoder(TextCodec codec);
+    // One line; a null QString when it holds a NUL or bytes the codec cannot read.
+    QString operator()(QByteArrayView line);
+
+private:
+    TextCodec m_codec;
+    QStringDecoder m_gb;
+};
 
 // Calls f(lineNumber, line) for each line, ended by CR LF, CR or LF; a UTF-8 byte-order
 // mark is dropped. Stops when f returns false.

@@ -148,14 +148,11 @@ public:
 
     const Value &statement(int j)
     {
+        if (!m_memo[Sz(j)])
+            prepare(j);
         std::optional<Value> &slot = m_memo[Sz(j)];
-        if (!slot) {
-            slot.emplace(); // a self-reference reads as empty, not as a loop
-            slot->missing << u"?"_s;
-            const Statement &s = m_ev.program().statements[Sz(j)];
-            Value v = s.value ? expr(*s.value, j, false) : missingValue(u"?"_s);
-            *slot = std::move(v);
-        }
+        if (!slot)
+            evaluateStatement(j);
         return *slot;
     }
 
@@ -191,6 +188,38 @@ public:
 
 private:
     Sz size() const { return Sz(m_bars.size()); }
+
+    void evaluateStatement(int j)
+    {
+        std::optional<Value> &slot = m_memo[Sz(j)];
+        slot.emplace(); // a self-reference reads as empty, not as a loop
+        slot->missing << u"?"_s;
+        const Statement &s = m_ev.program().statements[Sz(j)];
+        Value v = s.value ? expr(*s.value, j, false) : missingValue(u"?"_s);
+        *m_memo[Sz(j)] = std::move(v);
+    }
+
+    // Evaluates what statement root reads, deepest first, with a stack of our own: by the
+    // time a statement runs, every variable it names is ready and costs no recursion.
+    void prepare(int root)
+    {
+        std::vector<std::pair<int, bool>> stack{{root, false}};
+        while (!stack.empty()) {
+            const auto [j, expanded] = stack.back();
+            stack.pop_back();
+            if (m_memo[Sz(j)])
+                continue;
+            if (expanded) {
+                if (j != root)
+                    evaluateStatement(j);
+                continue;
+            }
+            stack.push_back({j, true});
+            for (int d : m_ev.dependencies(j))
+                if (!m_memo[Sz(d)])
+                    stack.push_back({d, false});
+        }
+    }
 
     std::vector<Value> drawingArgs(const Expr &call, int stmt, QStringList *missing)
     {
@@ -392,6 +421,7 @@ private:
             sub->bars = aggregate(m_bars, period, &sub->index);
             sub->run = std::make_unique<Run>(m_ev, sub->bars, m_params, m_periods);
         }
+        sub->run->m_depth = m_depth; // one bound across the periods' runs
         Value p = sub->run->expr(e, stmt, true);
         if (!p.ok() || p.isText)
             return p;
@@ -404,6 +434,17 @@ private:
 
 public:
     Value expr(const Expr &e, int stmt, bool ignorePeriod)
+    {
+        if (m_depth >= kMaxEvalDepth)
+            return missingValue(QString::fromUtf16(kTooDeep));
+        ++m_depth;
+        Value v = exprAt(e, stmt, ignorePeriod);
+        --m_depth;
+        return v;
+    }
+
+private:
+    Value exprAt(const Expr &e, int stmt, bool ignorePeriod)
     {
         if (!ignorePeriod && !e.period.isEmpty() &&
             (e.kind == ExprKind::Name || e.kind == ExprKind::Call))
@@ -451,6 +492,7 @@ private:
     std::set<QString> &m_periods;
     std::vector<std::optional<Value>> m_memo;
     std::map<QString, std::unique_ptr<Sub>> m_sub;
+    int m_depth = 0;
 };
 
 } // namespace
@@ -473,6 +515,27 @@ Evaluator::Evaluator(const Program &program, EvalOptions options)
         const Statement &s = program.statements[j];
         if (s.kind != StatementKind::Expression && !s.name.isEmpty())
             m_definitions[s.name].push_back(int(j));
+    }
+    m_dependencies.resize(program.statements.size());
+    std::vector<const Expr *> stack;
+    for (Sz j = 0; j < program.statements.size(); ++j) {
+        if (program.statements[j].value)
+            stack.push_back(program.statements[j].value.get());
+        while (!stack.empty()) {
+            const Expr *e = stack.back();
+            stack.pop_back();
+            if (!e->period.isEmpty() && (e->kind == ExprKind::Name || e->kind == ExprKind::Call))
+                continue; // read on the longer period's bars, by a run of its own
+            if (e->kind == ExprKind::Name) {
+                const int def = definition(e->text, int(j));
+                const Expr *v = def >= 0 ? program.statements[Sz(def)].value.get() : nullptr;
+                if (v && !(v->kind == ExprKind::Call && v->text.isEmpty()))
+                    m_dependencies[j].push_back(def);
+            }
+            for (const ExprPtr &a : e->args)
+                if (a)
+                    stack.push_back(a.get());
+        }
     }
 }
 

@@ -58,6 +58,13 @@ std::optional<int> periodKey(const QString &period, const QDate &date);
 // The value an undeclared parameter gets: the conventional MACD ones, else 5.
 double defaultParameter(const QString &name);
 
+// Statements are evaluated in the order of their dependencies, without recursion, so a chain
+// of any number of variables costs no stack; what still recurses is one expression, whose
+// depth the parser bounds. Past this depth (reachable only through nested #PERIOD calls) a
+// node is not evaluated and its output lists kTooDeep as missing.
+inline constexpr int kMaxEvalDepth = 2500;
+inline constexpr char16_t kTooDeep[] = u"#DEPTH";
+
 // Compiles the name table once, then evaluates the program on any bars.
 class Evaluator
 {
@@ -69,11 +76,14 @@ public:
     const EvalOptions &options() const { return m_options; }
     // The statement that defines name as seen from statement `before`, or -1.
     int definition(const QString &name, int before) const;
+    // The earlier statements that statement j reads on its own bars (not through #PERIOD).
+    const std::vector<int> &dependencies(int j) const { return m_dependencies[std::size_t(j)]; }
 
 private:
     const Program &m_program;
     EvalOptions m_options;
     QHash<QString, std::vector<int>> m_definitions;
+    std::vector<std::vector<int>> m_dependencies;
 };
 
 inline Evaluation evaluate(const Program &program, const Bars &bars, EvalOptions options = {})

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 
 namespace morvane::formula {
 
@@ -35,18 +34,55 @@ std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
                                  const QStringList &periods, qsizetype statements)
 {
     const qsizetype n = bars.size();
-    std::set<qsizetype> cuts;
-    const qsizetype tail = std::max<qsizetype>(0, n - 1 - options.denseTail);
+    if (n < 2)
+        return {};
+    const qsizetype baseStride = options.stride > 0 ? options.stride : statements <= 20 ? 1 : 10;
+    std::vector<qsizetype> periodEnds; // before the tail: the tail holds every bar anyway
+    auto periodEndsBefore = [&](qsizetype limit) {
+        periodEnds.clear();
+        for (qsizetype t = 0; t + 1 < n && t < limit; ++t)
+            for (const QString &p : periods)
+                if (periodKey(p, bars.dates[Sz(t)]) != periodKey(p, bars.dates[Sz(t + 1)])) {
+                    periodEnds.push_back(t);
+                    break;
+                }
+    };
+    // The rule: the dense tail, every stride-th bar before it, every period end.
+    const qsizetype fullTail = std::max<qsizetype>(0, n - 1 - options.denseTail);
+    periodEndsBefore(fullTail);
+    std::vector<qsizetype> cuts;
+    for (qsizetype t = 0, e = 0; t < n - 1; ++t) {
+        const bool periodEnd = e < qsizetype(periodEnds.size()) && periodEnds[Sz(e)] == t;
+        e += periodEnd ? 1 : 0;
+        if (t >= fullTail || (t + 1) % baseStride == 0 || periodEnd)
+            cuts.push_back(t);
+    }
+    // The bound: each cut evaluates its whole history again. Past it, the tail shrinks to half
+    // the cuts, the period ends are sampled evenly to half the rest, the remainder spread
+    // evenly over the bars before the tail.
+    const qint64 byBudget = options.barBudget / n;
+    const qsizetype allowed = std::min<qsizetype>(
+        n - 1, std::max<qsizetype>(
+                   {1, options.minCuts, qsizetype(std::min<qint64>(options.maxCuts, byBudget))}));
+    if (qsizetype(cuts.size()) <= allowed)
+        return cuts;
+    const qsizetype dense = std::min<qsizetype>({options.denseTail, n - 1, allowed / 2});
+    const qsizetype tail = n - 1 - dense;
+    periodEndsBefore(tail);
+    const qsizetype rest = std::max<qsizetype>(1, allowed - dense);
+    const qsizetype ends = qsizetype(periodEnds.size());
+    const qsizetype taken = std::min(ends, rest / 2);
+    const qsizetype spread = std::min(tail, rest - taken);
+    cuts.clear();
+    for (qsizetype i = 0; i < taken; ++i) // evenly over the period ends
+        cuts.push_back(periodEnds[Sz(i * ends / taken)]);
+    for (qsizetype k = 1; k <= spread; ++k) // evenly over the bars before the tail
+        cuts.push_back(k * tail / spread - 1);
     for (qsizetype t = tail; t < n - 1; ++t)
-        cuts.insert(t);
-    const qsizetype stride = options.stride > 0 ? options.stride : statements <= 20 ? 1 : 10;
-    for (qsizetype t = stride - 1; t < tail; t += stride)
-        cuts.insert(t);
-    for (const QString &p : periods)
-        for (qsizetype t = 0; t + 1 < n; ++t)
-            if (periodKey(p, bars.dates[Sz(t)]) != periodKey(p, bars.dates[Sz(t + 1)]))
-                cuts.insert(t);
-    return {cuts.begin(), cuts.end()};
+        cuts.push_back(t);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    return cuts;
 }
 
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
@@ -71,7 +107,13 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
         return report;
     report.cuts = cutPoints(bars, options, full.periods, qsizetype(program.statements.size()));
 
-    for (const qsizetype cut : report.cuts) {
+    const qsizetype total = qsizetype(report.cuts.size());
+    for (qsizetype done = 0; done < total; ++done) {
+        if (options.progress && !options.progress(done, total)) {
+            report.cancelled = true;
+            break;
+        }
+        const qsizetype cut = report.cuts[Sz(done)];
         const Bars head = bars.head(cut + 1);
         const Evaluation part = evaluator.run(head);
         for (Sz k = 0; k < report.outputs.size(); ++k) {
@@ -107,6 +149,8 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
             o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
         }
     }
+    if (options.progress && !report.cancelled)
+        options.progress(total, total);
     return report;
 }
 

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace morvane::formula {
@@ -20,6 +21,15 @@ struct ReplayOptions
     // or fewer), so that a rare signal early in the history is not stepped over; else 10.
     int stride = 0;
     double tolerance = 1e-9; // relative, with an absolute floor of the same size
+    // The cost bound: at most maxCuts cuts, and no more than about barBudget bars evaluated
+    // over all cuts (each cut runs its whole history again), yet always minCuts when there
+    // are that many bars. The tail, the strided bars and the period ends share what is left.
+    int maxCuts = 1000;
+    qint64 barBudget = qint64(16) << 20;
+    int minCuts = 16;
+    // Called after each cut with the cuts done and their number; false stops the replay
+    // (ReplayReport::cancelled). May be empty.
+    std::function<bool(qsizetype done, qsizetype total)> progress;
 };
 
 // One value of the past that changed once later bars arrived.
@@ -55,13 +65,16 @@ struct ReplayReport
     std::vector<ParamUse> params;
     QStringList missing; // everything not evaluated, across outputs
     QStringList periods;
+    bool cancelled = false; // progress said stop: the cuts after it were not run
 
     bool anyRewrites() const;
     bool allChecked() const;
 };
 
 // Cut points: every bar of the dense tail, every stride-th before it, and the last day of
-// each period bar for the given periods ("#WEEK"…). Never the newest bar itself.
+// each period bar for the given periods ("#WEEK"…). Never the newest bar itself. Past the
+// cost bound of the options the tail shortens, the stride widens and the period ends thin
+// out evenly, so the cost stays linear in the bars.
 std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
                                  const QStringList &periods, qsizetype statements = 0);
 

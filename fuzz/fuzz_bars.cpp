@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    static const char *const names[] = {"sh600000.day", "sz159915.day", "600000.txt",
-                                        "bars.csv",     "-",            "x.tsv"};
+    static const char *const names[] = {
+        "sh600000.day", "sz159915.day", "600000.txt", "bars.csv", "-", "x.tsv"};
     const QString name = QString::fromLatin1(names[data[0] % 6]);
     const QByteArray bytes(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const BarsFileRead r = readBarsBytes(bytes, name);

@@ -6,14 +6,34 @@ namespace morvane::formula {
 
 namespace {
 
-// EMA(X,N) = (2·X + (N−1)·previous)/(N+1)
+bool valueAt(const Args &a, Sz k, Sz i)
+{
+    return !std::isnan(a[k].v[i]);
+}
+
+// EMA(X,N) = (2·X + (N−1)·previous)/(N+1), from X's first value
 Series ema(const Args &a, const Bars &)
 {
-    return recursive(a[0].v, [&](double prev, double x, Sz i) {
-        const double n = a[1].v[i];
-        return (2 * x + (n - 1) * prev) / (n + 1);
-    });
+    return recursiveWhen(
+        a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+        [&](double prev, double x, Sz i) {
+            const double n = a[1].v[i];
+            return (2 * x + (n - 1) * prev) / (n + 1);
+        });
 }
+
+// Sums of X and of bar·X, so any window's plain or weighted sum costs two reads; empty bars
+// add nothing there and are counted apart.
+struct WindowSums
+{
+    explicit WindowSums(const Series &x)
+        : sum(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; }),
+          weighted(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; }),
+          nans(nanCounts(x))
+    {
+    }
+    Prefix sum, weighted, nans;
+};
 
 } // namespace
 
@@ -25,45 +45,81 @@ std::span<const FunctionEntry> averageFunctions()
         // MA(X,N) = (X + X₋₁ + … + X₋ₙ₊₁)/N, empty for the first N−1 bars
         {"MA", 2, 2,
          [](const Args &a, const Bars &) {
+             const WindowSums w(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 double s = 0;
-                 for (Sz k = from; k <= i; ++k)
-                     s += a[0].v[k];
-                 return s / double(i - from + 1);
+                 return w.nans.sum(from, i) > 0
+                            ? kNaN
+                            : double(w.sum.sum(from, i) / static_cast<long double>(i - from + 1));
              });
          }},
         {"EMA", 2, 2, ema},
         {"EXPMA", 2, 2, ema},
+        // EXPMEMA(X,N) = EMA seeded with MA(X,N) on the N-th bar of X instead of X's first value,
+        // empty before it (chosen: N as it stands on that bar)
+        {"EXPMEMA", 2, 2,
+         [](const Args &a, const Bars &) {
+             const Series &x = a[0].v;
+             const Sz size = x.size();
+             const WindowSums w(x);
+             Series out = empty(size);
+             double prev = kNaN;
+             Sz run = 0; // bars with a value in a row
+             for (Sz i = 0; i < size; ++i) {
+                 const double n = countAt(a[1], i);
+                 if (std::isnan(x[i]) || std::isnan(n) || n < 1) {
+                     if (std::isnan(prev))
+                         run = 0;
+                     continue;
+                 }
+                 if (std::isnan(prev)) {
+                     if (double(++run) < n)
+                         continue;
+                     prev = double(w.sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
+                 } else {
+                     prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
+                 }
+                 out[i] = prev;
+             }
+             return out;
+         }},
         // SMA(X,N,M) = (M·X + (N−M)·previous)/N
         {"SMA", 3, 3,
          [](const Args &a, const Bars &) {
-             return recursive(a[0].v, [&](double prev, double x, Sz i) {
-                 const double n = a[1].v[i], m = a[2].v[i];
-                 return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
-             });
+             return recursiveWhen(
+                 a[0].v, [&](Sz i) { return valueAt(a, 1, i) && valueAt(a, 2, i); },
+                 [&](double prev, double x, Sz i) {
+                     const double n = a[1].v[i], m = a[2].v[i];
+                     return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
+                 });
          }},
         // MEMA(X,N) = SMA(X,N,1)
         {"MEMA", 2, 2,
          [](const Args &a, const Bars &) {
-             return recursive(a[0].v, [&](double prev, double x, Sz i) {
-                 const double n = a[1].v[i];
-                 return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
-             });
+             return recursiveWhen(
+                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+                 [&](double prev, double x, Sz i) {
+                     const double n = a[1].v[i];
+                     return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
+                 });
          }},
-        // DMA(X,A) = A·X + (1−A)·previous, A per bar
+        // DMA(X,A) = A·X + (1−A)·previous, A per bar. It starts at X on the first bar where X
+        // and A both have values; a bar where either is empty shows nothing and does not
+        // restart it.
         {"DMA", 2, 2,
          [](const Args &a, const Bars &) {
-             return recursive(a[0].v, [&](double prev, double x, Sz i) {
-                 const double w = a[1].v[i];
-                 return w * x + (1 - w) * prev;
-             });
+             return recursiveWhen(
+                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+                 [&](double prev, double x, Sz i) {
+                     const double w = a[1].v[i];
+                     return w * x + (1 - w) * prev;
+                 });
          }},
         // AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
         {"AMA", 2, 2,
          [](const Args &a, const Bars &) {
-             return recursive(a[0].v, [&](double prev, double x, Sz i) {
-                 return prev + a[1].v[i] * (x - prev);
-             });
+             return recursiveWhen(
+                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+                 [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); });
          }},
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
         {"TMA", 3, 3,
@@ -82,14 +138,15 @@ std::span<const FunctionEntry> averageFunctions()
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
+             const WindowSums w(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 double s = 0, w = 0;
-                 for (Sz k = from; k <= i; ++k) {
-                     const double weight = double(k - from + 1);
-                     s += weight * a[0].v[k];
-                     w += weight;
-                 }
-                 return s / w;
+                 if (w.nans.sum(from, i) > 0)
+                     return kNaN;
+                 const auto len = static_cast<long double>(i - from + 1);
+                 const long double s =
+                     w.weighted.sum(from, i) -
+                     static_cast<long double>(Index(from) - 1) * w.sum.sum(from, i);
+                 return double(s / (len * (len + 1) / 2));
              });
          }},
         // XMA(X,N) = MA centred on the bar (N/2 bars each side); near the newest bar the
@@ -97,18 +154,19 @@ std::span<const FunctionEntry> averageFunctions()
         {"XMA", 2, 2,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
+             const WindowSums w(a[0].v);
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double n = countAt(a[1], i);
                  if (std::isnan(n) || n < 1)
                      continue;
                  const Index half = Index(n) / 2;
-                 const Index from = std::max<Index>(0, Index(i) - half);
-                 const Index to = std::min<Index>(Index(size) - 1, Index(i) + half);
-                 double s = 0;
-                 for (Index k = from; k <= to; ++k)
-                     s += a[0].v[Sz(k)];
-                 out[i] = s / double(to - from + 1);
+                 const Index from = std::max<Index>(0, Index(i) - std::min<Index>(half, Index(i)));
+                 const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
+                 if (w.nans.sum(Sz(from), Sz(to)) > 0)
+                     continue;
+                 out[i] =
+                     double(w.sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
              }
              return out;
          }},

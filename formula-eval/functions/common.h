@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <span>
@@ -55,11 +56,23 @@ inline Series empty(Sz n)
     return Series(n, kNaN);
 }
 
-// A count argument at one bar: NaN stays NaN, else truncated like the charting software.
+// Counts beyond this are "more bars than any history has": exact in a double and far from
+// int64's ends, so index arithmetic on a clamped count never overflows.
+inline constexpr double kMaxCount = 1e15;
+
+// The one conversion of a count argument (N, M, an offset) to whole bars, shared by every
+// function: NaN stays NaN, the fraction is cut off like the charting software does, and
+// anything beyond ±kMaxCount, infinities included, is clamped there.
+inline double safeCount(double x)
+{
+    if (std::isnan(x))
+        return kNaN;
+    return std::clamp(std::trunc(x), -kMaxCount, kMaxCount);
+}
+
 inline double countAt(const Value &n, Sz i)
 {
-    const double x = n.v[i];
-    return std::isnan(x) ? kNaN : std::trunc(x);
+    return safeCount(n.v[i]);
 }
 
 // Window [from, i] for N at bar i; N = 0 means from the first bar. Partial windows at the
@@ -86,6 +99,158 @@ template <typename F> Series windowed(const Value &x, const Value &n, bool parti
             out[i] = f(Sz(from), i);
     }
     return out;
+}
+
+// Running sums over the bars, so that any window's sum costs two reads whatever N is.
+// Infinite and NaN values are counted apart (and only when there are any), so one of them
+// spoils the windows that hold it and no other.
+class Prefix
+{
+public:
+    Prefix() = default;
+    template <typename F> Prefix(Sz size, F valueAt)
+    {
+        m_s.reserve(size + 1);
+        m_s.push_back(0.0);
+        for (Sz k = 0; k < size; ++k) {
+            const double v = valueAt(k);
+            if (std::isfinite(v)) {
+                m_s.push_back(m_s.back() + v);
+                continue;
+            }
+            if (m_special.empty())
+                m_special.assign(3 * (size + 1), 0);
+            m_s.push_back(m_s.back());
+            const Sz kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
+            m_special[3 * (k + 1) + kind] = 1;
+        }
+        for (Sz k = 1; k < m_special.size() / 3; ++k)
+            for (Sz kind = 0; kind < 3; ++kind)
+                m_special[3 * k + kind] += m_special[3 * (k - 1) + kind];
+    }
+    // Sum over bars [from, to].
+    double sum(Sz from, Sz to) const
+    {
+        if (!m_special.empty()) {
+            auto count = [&](Sz kind) {
+                return m_special[3 * (to + 1) + kind] - m_special[3 * from + kind];
+            };
+            const Sz nans = count(0), up = count(1), down = count(2);
+            if (nans > 0 || (up > 0 && down > 0))
+                return kNaN;
+            if (up > 0 || down > 0)
+                return up > 0 ? std::numeric_limits<double>::infinity()
+                              : -std::numeric_limits<double>::infinity();
+        }
+        return m_s[to + 1] - m_s[from];
+    }
+
+private:
+    std::vector<double> m_s;
+    std::vector<Sz> m_special; // running counts of NaN, +inf, −inf, three a bar
+};
+
+// Bars of x that are empty, counted.
+inline Prefix nanCounts(const Series &x)
+{
+    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 1.0 : 0.0; });
+}
+
+// Bars where x holds, counted.
+inline Prefix trueCounts(const Series &x)
+{
+    return Prefix(x.size(), [&](Sz k) { return isTrue(x[k]) ? 1.0 : 0.0; });
+}
+
+// The bar of the highest (or lowest) value over [from, to], the latest of equal ones; NaN
+// never wins. A monotonic queue when the windows only move forward (a constant N, or 0),
+// else a sparse table: both n log n at worst, whatever N does.
+class RangeExtreme
+{
+public:
+    RangeExtreme(const Series &x, bool highest) : m_x(x), m_highest(highest) {}
+
+    // The answers for the given windows (from < 0: none, giving -1).
+    std::vector<Index> query(const std::vector<Index> &starts) const
+    {
+        const Sz size = m_x.size();
+        std::vector<Index> out(size, -1);
+        bool forward = true;
+        Index last = 0;
+        for (Sz i = 0; i < size; ++i) {
+            if (starts[i] < 0)
+                continue;
+            forward = forward && starts[i] >= last;
+            last = starts[i];
+        }
+        if (forward) {
+            std::vector<Sz> queue;
+            queue.reserve(size);
+            Sz head = 0;
+            for (Sz i = 0; i < size; ++i) {
+                while (queue.size() > head && !better(queue.back(), i))
+                    queue.pop_back();
+                queue.push_back(i);
+                if (starts[i] < 0)
+                    continue;
+                while (queue[head] < Sz(starts[i]))
+                    ++head;
+                out[i] = Index(queue[head]);
+            }
+            return out;
+        }
+        // Bar numbers as 32 bits: the table is n log n of them.
+        using Bar = std::uint32_t;
+        std::vector<std::vector<Bar>> table(1, std::vector<Bar>(size));
+        for (Sz i = 0; i < size; ++i)
+            table[0][i] = Bar(i);
+        for (Sz w = 1; 2 * w <= size; w *= 2) {
+            const std::vector<Bar> &prev = table.back();
+            std::vector<Bar> next(size - 2 * w + 1);
+            for (Sz i = 0; i < next.size(); ++i)
+                next[i] = Bar(pick(prev[i], prev[i + w]));
+            table.push_back(std::move(next));
+        }
+        for (Sz i = 0; i < size; ++i) {
+            if (starts[i] < 0)
+                continue;
+            const Sz from = Sz(starts[i]), len = i - from + 1;
+            Sz level = 0;
+            while ((Sz(2) << level) <= len)
+                ++level;
+            out[i] = Index(pick(table[level][from], table[level][i + 1 - (Sz(1) << level)]));
+        }
+        return out;
+    }
+
+private:
+    // a (earlier) stays ahead of b (later) only when strictly better.
+    bool better(Sz a, Sz b) const
+    {
+        const double x = m_x[a], y = m_x[b];
+        if (std::isnan(y))
+            return true;
+        if (std::isnan(x))
+            return false;
+        return m_highest ? x > y : x < y;
+    }
+    Sz pick(Sz a, Sz b) const
+    {
+        const Sz early = std::min(a, b), late = std::max(a, b);
+        return better(early, late) ? early : late;
+    }
+
+    const Series &m_x;
+    bool m_highest;
+};
+
+// Each bar's window start for count argument n (see windowStart).
+inline std::vector<Index> windowStarts(const Value &n, Sz size, bool partial)
+{
+    std::vector<Index> starts(size);
+    for (Sz i = 0; i < size; ++i)
+        starts[i] = windowStart(countAt(n, i), i, partial);
+    return starts;
 }
 
 inline bool anyNaN(const Series &s, Sz from, Sz to)
@@ -118,18 +283,28 @@ template <typename F> Series elementwise(const Args &a, F f)
     return map(a, f).v;
 }
 
-// Recursive averages start at the first value X has.
-template <typename F> Series recursive(const Series &x, F step)
+// Recursive averages start at the first bar where X and every parameter have values; a bar
+// where one is empty shows nothing and the recursion goes on from the value before it.
+template <typename Ready, typename F> Series recursiveWhen(const Series &x, Ready ready, F step)
 {
     Series out = empty(x.size());
     double prev = kNaN;
     for (Sz i = 0; i < x.size(); ++i) {
-        if (std::isnan(x[i]))
+        if (std::isnan(x[i]) || !ready(i))
             continue;
-        prev = std::isnan(prev) ? x[i] : step(prev, x[i], i);
+        const double next = std::isnan(prev) ? x[i] : step(prev, x[i], i);
+        if (std::isnan(next))
+            continue;
+        prev = next;
         out[i] = prev;
     }
     return out;
+}
+
+template <typename F> Series recursive(const Series &x, F step)
+{
+    return recursiveWhen(
+        x, [](Sz) { return true; }, step);
 }
 
 } // namespace morvane::formula

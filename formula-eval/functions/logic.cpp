@@ -6,20 +6,26 @@ namespace morvane::formula {
 
 namespace {
 
+// Whether cond holds on every bar of [i − n + 1, i], for n from count argument at bar i (n
+// bars must exist, from bar `earliest` on); one running count serves any N.
+template <typename Cond> Series holdsOver(Sz size, const Value &count, Sz earliest, Cond cond)
+{
+    const Prefix holds(size, [&](Sz k) { return k >= earliest && cond(k) ? 1.0 : 0.0; });
+    Series out(size, 0.0);
+    for (Sz i = 0; i < size; ++i) {
+        const double n = countAt(count, i);
+        if (std::isnan(n) || n < 1 || double(i) + 1 < n + double(earliest))
+            continue;
+        out[i] = holds.sum(i + 1 - Sz(n), i) == n ? 1 : 0;
+    }
+    return out;
+}
+
 // UPNDAY(X,M) = X rose on each of the last M bars; DOWNNDAY: fell
 Series nday(const Args &a, int sign)
 {
-    Series out(a[0].v.size(), 0.0);
-    for (Sz i = 0; i < out.size(); ++i) {
-        const double m = countAt(a[1], i);
-        if (std::isnan(m) || double(i) < m)
-            continue;
-        bool all = true;
-        for (Sz k = i + 1 - Sz(m); all && k <= i; ++k)
-            all = sign * (a[0].v[k] - a[0].v[k - 1]) > 0;
-        out[i] = all ? 1 : 0;
-    }
-    return out;
+    return holdsOver(a[0].v.size(), a[1], 1,
+                     [&](Sz k) { return sign * (a[0].v[k] - a[0].v[k - 1]) > 0; });
 }
 
 // IF(C,A,B) = A where C holds, else B
@@ -49,15 +55,15 @@ std::span<const FunctionEntry> logicFunctions()
         // LONGCROSS(A,B,N) = A below B for the N bars before, above it now
         {"LONGCROSS", 3, 3,
          [](const Args &a, const Bars &) {
-             Series out(a[0].v.size(), 0.0);
-             for (Sz i = 1; i < out.size(); ++i) {
+             const Sz size = a[0].v.size();
+             const Prefix below(size,
+                                [&](Sz k) { return arg(a, 0, k) < arg(a, 1, k) ? 1.0 : 0.0; });
+             Series out(size, 0.0);
+             for (Sz i = 1; i < size; ++i) {
                  const double n = countAt(a[2], i);
-                 if (std::isnan(n) || double(i) < n || !(arg(a, 0, i) > arg(a, 1, i)))
+                 if (std::isnan(n) || n < 0 || double(i) < n || !(arg(a, 0, i) > arg(a, 1, i)))
                      continue;
-                 bool below = true;
-                 for (Sz k = i - Sz(n); below && k < i; ++k)
-                     below = arg(a, 0, k) < arg(a, 1, k);
-                 out[i] = below ? 1 : 0;
+                 out[i] = n == 0 || below.sum(i - Sz(n), i - 1) == n ? 1 : 0;
              }
              return out;
          }},
@@ -66,21 +72,21 @@ std::span<const FunctionEntry> logicFunctions()
         // NDAY(X,Y,N) = X above Y on each of the last N bars
         {"NDAY", 3, 3,
          [](const Args &a, const Bars &) {
-             Series out(a[0].v.size(), 0.0);
-             for (Sz i = 0; i < out.size(); ++i) {
-                 const double n = countAt(a[2], i);
-                 if (std::isnan(n) || n < 1 || double(i) + 1 < n)
-                     continue;
-                 bool all = true;
-                 for (Sz k = i + 1 - Sz(n); all && k <= i; ++k)
-                     all = arg(a, 0, k) > arg(a, 1, k);
-                 out[i] = all ? 1 : 0;
-             }
-             return out;
+             return holdsOver(a[0].v.size(), a[2], 0,
+                              [&](Sz k) { return arg(a, 0, k) > arg(a, 1, k); });
          }},
         {"IF", 3, 3, iff, true},
         {"IFF", 3, 3, iff, true},
         {"IIF", 3, 3, iff, true},
+        // IFN(C,A,B) = IF(C,B,A): "若X不为0则返回B,否则返回A"
+        {"IFN", 3, 3,
+         [](const Args &a, const Bars &) {
+             return elementwise(a, [&](Sz i) {
+                 const double c = arg(a, 0, i);
+                 return std::isnan(c) ? kNaN : c != 0 ? arg(a, 2, i) : arg(a, 1, i);
+             });
+         },
+         true},
         // NOT(X) = 1 where X is 0
         {"NOT", 1, 1,
          [](const Args &a, const Bars &) {

@@ -31,6 +31,8 @@ std::span<const FunctionEntry> mathFunctions()
 {
     static const FunctionEntry table[] = {
         MORVANE_UNARY("ABS", std::abs(x)),
+        // ROUND(X) = X to the nearest whole number, halves away from zero (chosen)
+        MORVANE_UNARY("ROUND", std::round(x)),
         MORVANE_UNARY("SQRT", x >= 0 ? std::sqrt(x) : kNaN),
         MORVANE_UNARY("LN", x > 0 ? std::log(x) : kNaN),
         // LOG(X) = base-10 logarithm
@@ -54,7 +56,8 @@ std::span<const FunctionEntry> mathFunctions()
         MORVANE_UNARY("ATAN", std::atan(x)),
         MORVANE_BINARY("MAX", std::isnan(x) || std::isnan(y) ? kNaN : std::max(x, y)),
         MORVANE_BINARY("MIN", std::isnan(x) || std::isnan(y) ? kNaN : std::min(x, y)),
-        // MOD(A,B) = remainder, 0 for B=0
+        // MOD(A,B) = remainder with A's sign (chosen: MOD(-7,3) = -1), 0 for B=0 (chosen, as
+        // division by zero)
         MORVANE_BINARY("MOD", y != 0 ? std::fmod(x, y) : 0.0),
         MORVANE_BINARY("POW", std::pow(x, y)),
         MORVANE_BINARY("ROUND2", std::round(x * std::pow(10.0, y)) / std::pow(10.0, y)),

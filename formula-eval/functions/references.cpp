@@ -6,16 +6,26 @@ namespace morvane::formula {
 
 namespace {
 
-// REF(X,A) = X A bars ago (A may vary per bar; a negative A reads later bars)
-Series ref(const Args &a, const Bars &)
+// REF(X,A) = X A bars ago. The help: "平滑处理:当引用不到数据时进行的操作.此函数中,平滑时使用
+// 上一个周期的引用值", so where A reaches before the first bar REF repeats its previous value;
+// REFV, "未作平滑处理", is empty there. Chosen: only a constant negative A reads later bars
+// (REF(C,-1) as REFX(C,1)); a per-bar A that turns negative is out of reach like one before
+// the first bar, which keeps the help's "REF(CLOSE,BARSCOUNT(C)-1)表示第二根K线的收盘价" free
+// of look-ahead on the first bar.
+Series ref(const Args &a, bool smoothed)
 {
     const Sz size = a[0].v.size();
+    const bool forward = a[1].constant;
     Series out = empty(size);
     for (Sz i = 0; i < size; ++i) {
         const double k = countAt(a[1], i);
+        if (std::isnan(k))
+            continue;
         const double j = double(i) - k;
-        if (!std::isnan(j) && j >= 0 && j < double(size))
+        if (j >= 0 && (j <= double(i) || (forward && j < double(size))))
             out[i] = a[0].v[Sz(j)];
+        else if (smoothed && i > 0 && !(forward && j > double(i)))
+            out[i] = out[i - 1];
     }
     return out;
 }
@@ -33,15 +43,31 @@ Series refx(const Args &a, const Bars &)
     return out;
 }
 
+// TOPRANGE/LOWRANGE: bars back to the last one at or beyond the current value (all bars
+// before when there is none); empty where X is.
+Series range(const Series &x, bool top)
+{
+    Series out = empty(x.size());
+    std::vector<Sz> stack; // bars whose values beat every later one, nearest last
+    for (Sz i = 0; i < x.size(); ++i) {
+        if (std::isnan(x[i]))
+            continue;
+        while (!stack.empty() && (top ? x[stack.back()] < x[i] : x[stack.back()] > x[i]))
+            stack.pop_back();
+        out[i] = double(stack.empty() ? i : i - stack.back() - 1);
+        stack.push_back(i);
+    }
+    return out;
+}
+
 } // namespace
 
 // Bars before and after: REF and its kin, bars since, the newest bar's value.
 std::span<const FunctionEntry> referenceFunctions()
 {
     static const FunctionEntry table[] = {
-        {"REF", 2, 2, ref},
-        // REFV(X,A) = REF without smoothing: same values on a chart
-        {"REFV", 2, 2, ref},
+        {"REF", 2, 2, [](const Args &a, const Bars &) { return ref(a, true); }},
+        {"REFV", 2, 2, [](const Args &a, const Bars &) { return ref(a, false); }},
         {"REFX", 2, 2, refx},
         // REFXV(X,A) = REFX, and where no later bar exists yet, the previous bar's value
         {"REFXV", 2, 2,
@@ -87,7 +113,8 @@ std::span<const FunctionEntry> referenceFunctions()
                  out[i] = isTrue(a[0].v[i]) ? (i > 0 ? out[i - 1] : 0) + 1 : 0;
              return out;
          }},
-        // BARSCOUNT(X) = bars since X first had a value, this one included
+        // BARSCOUNT(X): "第一个有效数据到当前的间隔周期数", 0 on the first bar with a value, as
+        // the help's "REF(CLOSE,BARSCOUNT(C)-1)表示第二根K线的收盘价" needs
         {"BARSCOUNT", 1, 1,
          [](const Args &a, const Bars &) {
              Series out = empty(a[0].v.size());
@@ -95,7 +122,7 @@ std::span<const FunctionEntry> referenceFunctions()
              for (Sz i = 0; i < out.size(); ++i) {
                  if (std::isnan(first) && !std::isnan(a[0].v[i]))
                      first = double(i);
-                 out[i] = double(i) - first + 1;
+                 out[i] = double(i) - first;
              }
              return out;
          }},
@@ -136,20 +163,47 @@ std::span<const FunctionEntry> referenceFunctions()
              }
              return out;
          }},
-        // BACKSET(X,N) = 1 on this bar and the N−1 before it wherever X holds
+        // BACKSET(X,N) = 1 on this bar and the N−1 before it wherever X holds: one sweep from
+        // the newest bar, carrying the farthest bar any later signal reaches back to
         {"BACKSET", 2, 2,
          [](const Args &a, const Bars &) {
-             Series out(a[0].v.size(), 0.0);
-             for (Sz i = 0; i < out.size(); ++i) {
+             const Sz size = a[0].v.size();
+             Series out(size, 0.0);
+             Index reach = Index(size);
+             for (Sz i = size; i-- > 0;) {
                  const double n = countAt(a[1], i);
-                 if (!isTrue(a[0].v[i]) || std::isnan(n) || n < 1)
-                     continue;
-                 const Index from = std::max<Index>(0, Index(i) - Index(n) + 1);
-                 for (Index k = from; k <= Index(i); ++k)
-                     out[Sz(k)] = 1;
+                 if (isTrue(a[0].v[i]) && !std::isnan(n) && n >= 1)
+                     reach = std::min(reach, std::max<Index>(0, Index(i) - Index(n) + 1));
+                 if (reach <= Index(i))
+                     out[i] = 1;
              }
              return out;
          }},
+        // VALUEWHEN(COND,X) = X where COND holds, else the value before: "当COND条件成立时,
+        // 取X的当前值,否则取VALUEWHEN的上个值"; empty before COND first holds
+        {"VALUEWHEN", 2, 2,
+         [](const Args &a, const Bars &) {
+             Series out = empty(a[0].v.size());
+             for (Sz i = 0; i < out.size(); ++i)
+                 out[i] = isTrue(a[0].v[i]) ? a[1].v[i] : i > 0 ? out[i - 1] : kNaN;
+             return out;
+         }},
+        // BARSSINCEN(X,N) = bars since X first held within the last N bars, empty when it did
+        // not; the first bar holding at or after each bar is found once for all windows
+        {"BARSSINCEN", 2, 2,
+         [](const Args &a, const Bars &) {
+             const Sz size = a[0].v.size();
+             std::vector<Sz> next(size + 1, size);
+             for (Sz k = size; k-- > 0;)
+                 next[k] = isTrue(a[0].v[k]) ? k : next[k + 1];
+             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
+                 return next[from] <= i ? double(i - next[from]) : kNaN;
+             });
+         }},
+        // TOPRANGE(X) = for how many bars before this one X stayed below its value now;
+        // LOWRANGE(X): above. A stack of the bars still in the running makes it one pass.
+        {"TOPRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, true); }},
+        {"LOWRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, false); }},
 
         // CONST(X) = X's value on the newest bar, on every bar
         {"CONST", 1, 1,

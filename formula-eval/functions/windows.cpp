@@ -6,136 +6,167 @@ namespace morvane::formula {
 
 namespace {
 
+// HHV/LLV: the extreme of a partial window, empty when the window holds an empty bar.
+Series extreme(const Args &a, bool highest)
+{
+    const Sz size = a[0].v.size();
+    const std::vector<Index> starts = windowStarts(a[1], size, true);
+    const std::vector<Index> best = RangeExtreme(a[0].v, highest).query(starts);
+    const Prefix nans = nanCounts(a[0].v);
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i)
+        if (best[i] >= 0 && nans.sum(Sz(starts[i]), i) == 0)
+            out[i] = a[0].v[Sz(best[i])];
+    return out;
+}
+
+// HHVBARS/LLVBARS: bars since the extreme (its latest bar when several are equal).
+Series extremeBars(const Args &a, bool highest)
+{
+    const Sz size = a[0].v.size();
+    const std::vector<Index> best =
+        RangeExtreme(a[0].v, highest).query(windowStarts(a[1], size, true));
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i)
+        if (best[i] >= 0 && !std::isnan(a[0].v[Sz(best[i])]))
+            out[i] = double(Index(i) - best[i]);
+    return out;
+}
+
+// How many bars of a partial window X holds on; the window's length beside it.
+template <typename F> Series counted(const Args &a, bool partial, F f)
+{
+    const Sz size = a[0].v.size();
+    const Prefix holds = trueCounts(a[0].v);
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i) {
+        const Index from = windowStart(countAt(a[1], i), i, partial);
+        out[i] = f(from < 0 ? -1.0 : double(holds.sum(Sz(from), i)),
+                   from < 0 ? 0.0 : double(Index(i) - from + 1));
+    }
+    return out;
+}
+
 } // namespace
 
 // Windows and counts over the last N bars (HHV, LLV, SUM, COUNT, EXIST: N = 0 means every
-// bar so far; windows are partial over the first bars).
+// bar so far; windows are partial over the first bars). Each costs the same for any N.
 std::span<const FunctionEntry> windowFunctions()
 {
     static const FunctionEntry table[] = {
 
-        // far; windows are partial over the first bars)
         // HHV(X,N) = highest X of the last N bars
-        {"HHV", 2, 2,
-         [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 return anyNaN(a[0].v, from, i) ? kNaN
-                                                : *std::max_element(a[0].v.begin() + Index(from),
-                                                                    a[0].v.begin() + Index(i) + 1);
-             });
-         }},
+        {"HHV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, true); }},
         // LLV(X,N) = lowest X of the last N bars
-        {"LLV", 2, 2,
-         [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 return anyNaN(a[0].v, from, i) ? kNaN
-                                                : *std::min_element(a[0].v.begin() + Index(from),
-                                                                    a[0].v.begin() + Index(i) + 1);
-             });
-         }},
+        {"LLV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, false); }},
         // HHVBARS(X,N) = bars since the highest X of the last N bars (its latest bar)
-        {"HHVBARS", 2, 2,
-         [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 Sz best = i;
-                 for (Sz k = i + 1; k-- > from;)
-                     if (a[0].v[k] > a[0].v[best])
-                         best = k;
-                 return double(i - best);
-             });
-         }},
+        {"HHVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, true); }},
         // LLVBARS(X,N) = bars since the lowest X of the last N bars
-        {"LLVBARS", 2, 2,
-         [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 Sz best = i;
-                 for (Sz k = i + 1; k-- > from;)
-                     if (a[0].v[k] < a[0].v[best])
-                         best = k;
-                 return double(i - best);
-             });
-         }},
-        // SUM(X,N) = X summed over the last N bars
+        {"LLVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, false); }},
+        // SUM(X,N) = X summed over the last N bars, empty bars counting nothing
         {"SUM", 2, 2,
          [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 double s = 0;
-                 for (Sz k = from; k <= i; ++k)
-                     if (!std::isnan(a[0].v[k]))
-                         s += a[0].v[k];
-                 return s;
+             const Prefix sums(a[0].v.size(), [&](Sz k) {
+                 const double x = a[0].v[k];
+                 return std::isnan(x) ? 0.0 : x;
              });
+             return windowed(a[0], a[1], true,
+                             [&](Sz from, Sz i) { return double(sums.sum(from, i)); });
          }},
         // COUNT(X,N) = bars of the last N where X holds
         {"COUNT", 2, 2,
          [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 double c = 0;
-                 for (Sz k = from; k <= i; ++k)
-                     c += isTrue(a[0].v[k]) ? 1 : 0;
-                 return c;
-             });
+             return counted(a, true, [](double c, double) { return c < 0 ? kNaN : c; });
          }},
         // EVERY(X,N) = X held on each of the last N bars (0 before N bars exist)
         {"EVERY", 2, 2,
          [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             Series out = empty(size);
-             for (Sz i = 0; i < size; ++i) {
-                 const Index from = windowStart(countAt(a[1], i), i, false);
-                 bool all = from >= 0;
-                 for (Sz k = Sz(std::max<Index>(from, 0)); all && k <= i; ++k)
-                     all = isTrue(a[0].v[k]);
-                 out[i] = all ? 1 : 0;
-             }
-             return out;
+             return counted(a, false,
+                            [](double c, double len) { return c >= 0 && c == len ? 1.0 : 0.0; });
          }},
         // EXIST(X,N) = X held on one of the last N bars
         {"EXIST", 2, 2,
          [](const Args &a, const Bars &) {
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 for (Sz k = from; k <= i; ++k)
-                     if (isTrue(a[0].v[k]))
-                         return 1.0;
-                 return 0.0;
+             return counted(a, true, [](double c, double) {
+                 return c < 0 ? kNaN : c > 0 ? 1.0 : 0.0;
              });
          }},
-        // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from the first bar)
+        // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from the first bar).
+        // It looks back only: a negative A or B reads no bar, and the bar has no value.
         {"LAST", 3, 3,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
+             const Prefix holds = trueCounts(a[0].v);
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double fa = countAt(a[1], i), fb = countAt(a[2], i);
-                 if (std::isnan(fa) || std::isnan(fb))
+                 if (std::isnan(fa) || std::isnan(fb) || fa < 0 || fb < 0)
                      continue;
                  const Index from = fa == 0 ? 0 : Index(i) - Index(fa);
                  const Index to = Index(i) - Index(fb);
                  if (from < 0 || to < from)
                      continue;
-                 bool all = true;
-                 for (Index k = from; all && k <= to; ++k)
-                     all = isTrue(a[0].v[Sz(k)]);
-                 out[i] = all ? 1 : 0;
+                 out[i] = holds.sum(Sz(from), Sz(to)) == double(to - from + 1) ? 1 : 0;
              }
              return out;
          }},
         // SUMBARS(X,A) = bars back until X summed from here reaches A
         {"SUMBARS", 2, 2,
          [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             for (Sz i = 0; i < out.size(); ++i) {
-                 double s = 0;
+             const Series &x = a[0].v;
+             const Sz size = x.size();
+             Series out = empty(size);
+             const Prefix sums(size, [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; });
+             const bool growing = std::none_of(x.begin(), x.end(), [](double v) { return v < 0; });
+             for (Sz i = 0; i < size; ++i) {
+                 const double target = a[1].v[i];
+                 if (std::isnan(target))
+                     continue;
+                 if (growing) {
+                     // The sum from k to i only grows as k moves back: the latest k that
+                     // reaches the target, by bisection.
+                     if (double(sums.sum(0, i)) < target)
+                         continue;
+                     Sz lo = 0, hi = i;
+                     while (lo < hi) {
+                         const Sz mid = lo + (hi - lo + 1) / 2;
+                         if (double(sums.sum(mid, i)) >= target)
+                             lo = mid;
+                         else
+                             hi = mid - 1;
+                     }
+                     out[i] = double(i - lo + 1);
+                     continue;
+                 }
                  for (Sz k = i + 1; k-- > 0;) {
-                     if (!std::isnan(a[0].v[k]))
-                         s += a[0].v[k];
-                     if (s >= a[1].v[i]) {
+                     if (double(sums.sum(k, i)) >= target) {
                          out[i] = double(i - k + 1);
                          break;
                      }
                  }
              }
              return out;
+         }},
+        // MULAR(X,N) = X multiplied over the last N bars (N = 0: every bar so far), through
+        // sums of logarithms, zeros and signs so that any N costs the same
+        {"MULAR", 2, 2,
+         [](const Args &a, const Bars &) {
+             const Series &x = a[0].v;
+             const Sz size = x.size();
+             const Prefix logs(size, [&](Sz k) {
+                 return std::isnan(x[k]) || x[k] == 0 ? 0.0 : std::log(std::abs(x[k]));
+             });
+             const Prefix zeros(size, [&](Sz k) { return x[k] == 0 ? 1.0 : 0.0; });
+             const Prefix negatives(size, [&](Sz k) { return x[k] < 0 ? 1.0 : 0.0; });
+             const Prefix nans = nanCounts(x);
+             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
+                 if (nans.sum(from, i) > 0)
+                     return kNaN;
+                 if (zeros.sum(from, i) > 0)
+                     return 0.0;
+                 const double m = double(std::exp(logs.sum(from, i)));
+                 return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
+             });
          }},
 
     };

@@ -35,13 +35,15 @@ std::vector<Turn> zigTurns(const Series &x, double pct)
             if (v < x[lo])
                 lo = i;
             if (v >= x[lo] * up) {
-                turns.push_back({start, lo != start ? x[start] > x[lo] : false});
+                turns.push_back({start, lo != start});
                 if (lo != start)
                     turns.push_back({lo, false});
                 dir = 1;
                 ext = i;
             } else if (v <= x[hi] * down) {
-                turns.push_back({start, hi != start ? x[start] < x[hi] : true});
+                // Down first: the start is a peak only when nothing rose above it; after a
+                // rise to hi, the start was the trough before that peak.
+                turns.push_back({start, hi == start});
                 if (hi != start)
                     turns.push_back({hi, true});
                 dir = -1;

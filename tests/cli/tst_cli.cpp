@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include "testfiles.h"
 
 using namespace Qt::StringLiterals;
@@ -69,6 +71,10 @@ private slots:
     void preciseJson();
     void replay_data();
     void replay();
+    void replayFaults_data();
+    void replayFaults();
+    void replayJsonChecked();
+    void replayFolder();
     void options_data();
     void options();
     void faults_data();
@@ -346,14 +352,14 @@ void TestCli::replay_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("outContains");
     QTest::newRow("stable") << QStringList{u"--replay"_s} << QByteArray("MA5:MA(C,5);") << 0
-                            << u"MA5: 稳定"_s;
+                            << u"MA5：稳定"_s;
     QTest::newRow("zig") << QStringList{u"--replay"_s} << QByteArray("Z:ZIG(3,5);") << 1
-                         << u"Z: 改写历史"_s;
+                         << u"Z：改写历史"_s;
     // N stands for a parameter: assumed 5 it reads three bars ahead, given as 8 none.
     QTest::newRow("parameter assumed")
         << QStringList{u"--replay"_s} << QByteArray("M:REF(C,N-8);") << 1 << u"N=5"_s;
     QTest::newRow("parameter given") << QStringList{u"--replay"_s, u"--param"_s, u"n=8"_s}
-                                     << QByteArray("M:REF(C,N-8);") << 0 << u"M: 稳定"_s;
+                                     << QByteArray("M:REF(C,N-8);") << 0 << u"M：稳定"_s;
     QTest::newRow("bars missing") << QStringList{u"--replay"_s, u"--bars"_s, u"no-such.csv"_s}
                                   << QByteArray("M:C;") << 2 << QString();
 }
@@ -367,6 +373,148 @@ void TestCli::replay()
     const Run r = run(args, formula);
     QVERIFY2(r.out.contains(outContains), qPrintable(r.out));
     QCOMPARE(r.status, status);
+}
+
+// Each row failed on the old code: an unbounded read, a refusal missing, a silent success.
+void TestCli::replayFaults_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outContains");
+    QTest::addColumn<QString>("errContains");
+
+    writeBytes(path(u"m.txt"_s), "M:MA(C,5);");
+    writeBytes(path(u"bars.csv"_s), "2024-01-02,10,11,9,10.5\n2024-01-03,10.5,11,10,10.8\n"
+                                    "2024-01-04,10.8,11.2,10.1,11\n");
+    {
+        QFile list(path(u"big-list.txt"_s));
+        if (list.open(QIODevice::WriteOnly))
+            list.write(QByteArray(5 << 20, 'A'));
+    }
+    const QStringList replay{u"--replay"_s};
+    const QString big = u"256 MiB"_s;
+    QTest::newRow("endless formula")
+        << QStringList{u"--replay"_s, u"/dev/zero"_s} << QByteArray() << 2 << QString() << big;
+    QTest::newRow("endless bars") << QStringList{u"--replay"_s, u"--bars"_s, u"/dev/zero"_s,
+                                                 u"m.txt"_s}
+                                  << QByteArray() << 2 << QString() << big;
+    for (const char *value : {"nan", "inf", "-inf", "NaN"})
+        QTest::newRow(qPrintable(u"param "_s + QLatin1StringView(value)))
+            << QStringList{u"--replay"_s, u"--param"_s, u"N="_s + QLatin1StringView(value)}
+            << QByteArray("A:PEAK(C,N,1);") << 2 << QString() << u"--param"_s;
+    QTest::newRow("bars and formula both on standard input")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"-"_s} << QByteArray("2024-01-02,1,1,1,1\n")
+        << 2 << QString() << u"标准输入"_s;
+    QTest::newRow("bars named empty") << QStringList{u"--replay"_s, u"--bars"_s, QString()}
+                                      << QByteArray("M:C;") << 2 << QString() << u"--bars"_s;
+    QTest::newRow("list over its bound") << QStringList{u"--list"_s, u"big-list.txt"_s, u"m.txt"_s}
+                                         << QByteArray() << 2 << QString() << u"4 MiB"_s;
+    QTest::newRow("parameter the formula never uses")
+        << QStringList{u"--replay"_s, u"--param"_s, u"X=3"_s, u"m.txt"_s} << QByteArray() << 0
+        << u"M：稳定"_s << u"没有用到参数 X"_s;
+    QTest::newRow("file name not UTF-8")
+        << QStringList{u"--replay"_s, QString::fromLocal8Bit("bad\xff.txt")} << QByteArray() << 2
+        << QString() << u"UTF-8"_s;
+    // Nothing checked is no success.
+    QTest::newRow("plug-in") << replay << QByteArray("W:TDXDLL1(1,C,0,0);") << 3 << u"W：无法检验"_s
+                             << QString();
+    QTest::newRow("unknown function")
+        << replay << QByteArray("A:FOO(C,5);") << 3 << u"A：无法检验"_s << QString();
+    QTest::newRow("unclosed call")
+        << replay << QByteArray("A:MA(C,5") << 3 << u"语法问题"_s << QString();
+    QTest::newRow("one checked, one not")
+        << replay << QByteArray("A:MA(C,5);B:FOO(C);") << 3 << u"A：稳定"_s << QString();
+    QTest::newRow("rewrites beats unchecked")
+        << replay << QByteArray("A:ZIG(3,5);B:FOO(C);") << 1 << u"A：改写历史"_s << QString();
+    // The words: the newest bar's own value, the simulated bars, the file.
+    QTest::newRow("newest bar rewritten")
+        << replay << QByteArray("A:REF(C,-1);") << 1 << u"当根即被改写"_s << QString();
+    QTest::newRow("simulated bars named")
+        << replay << QByteArray("A:ZIG(3,5);") << 1 << u"（模拟行情）"_s << QString();
+    QTest::newRow("bars file named")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"bars.csv"_s} << QByteArray("A:REF(C,-1);") << 1
+        << u"（bars.csv）"_s << QString();
+}
+
+void TestCli::replayFaults()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(int, status);
+    QFETCH(QString, outContains);
+    QFETCH(QString, errContains);
+    const Run r = run(args, input, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QVERIFY2(r.out.contains(outContains), qPrintable(r.out));
+    QVERIFY2(r.err.contains(errContains), qPrintable(r.err));
+    QVERIFY2(!r.out.contains(u"最远回溯 0 根"_s), qPrintable(r.out));
+    QCOMPARE(r.status, status);
+}
+
+// Every output says whether it was checked, and why not.
+void TestCli::replayJsonChecked()
+{
+    const Run r = run({u"--replay"_s, u"--json"_s}, "A:MA(C,5);W:TDXDLL1(1,C,0,0);");
+    QCOMPARE(r.status, 3);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
+    QCOMPARE(o[u"checked"_s].toBool(true), false);
+    const QJsonArray outputs = o[u"outputs"_s].toArray();
+    QCOMPARE(outputs.size(), 2);
+    QCOMPARE(outputs[0].toObject()[u"checked"_s].toBool(), true);
+    QVERIFY(!outputs[0].toObject().contains(u"why"_s));
+    QCOMPARE(outputs[1].toObject()[u"checked"_s].toBool(true), false);
+    QVERIFY(outputs[1].toObject()[u"why"_s].toString().contains(u"TDXDLL1"_s));
+}
+
+// A folder: every security, the aggregate per output with its worst example, a refused file
+// named with its record and counted.
+void TestCli::replayFolder()
+{
+    QDir(m_dir.path()).mkpath(u"vipdoc/sz/lday"_s);
+    auto day = [](int bars, quint32 seed) {
+        QByteArray bytes;
+        QDate d(2020, 1, 2);
+        double price = 1000 + seed % 100;
+        for (int i = 0; i < bars; ++i, d = d.addDays(d.dayOfWeek() == 5 ? 3 : 1)) {
+            seed = seed * 1103515245u + 12345u;
+            price = std::max(100.0, price + double(int(seed >> 16) % 41 - 20));
+            const auto p = quint32(price);
+            const quint32 record[8] = {quint32(d.year() * 10000 + d.month() * 100 + d.day()),
+                                       p,
+                                       p + 15,
+                                       p - 15,
+                                       p + 5,
+                                       0,
+                                       1000,
+                                       0};
+            bytes.append(reinterpret_cast<const char *>(record), sizeof record);
+        }
+        return bytes;
+    };
+    const QString folder = path(u"vipdoc"_s);
+    for (int k = 0; k < 5; ++k)
+        writeBytes(path(u"vipdoc/sz/lday/sz00000%1.day"_s.arg(k)), day(300, quint32(k + 1)));
+    writeBytes(path(u"vipdoc/sz/lday/sz000009.day"_s), day(10, 9).left(100)); // cut short
+
+    const Run ma = run({u"--replay"_s, u"--bars"_s, folder}, "M:MA(C,5);");
+    QCOMPARE(ma.status, 3); // a file could not be read: not everything was checked
+    QVERIFY2(ma.err.contains(u"sz000009.day：第 4 条记录"_s), qPrintable(ma.err));
+    const Run zig = run({u"--replay"_s, u"--bars"_s, folder}, "Z:ZIG(3,5);M:MA(C,5);");
+    QCOMPARE(zig.status, 1);
+    QVERIFY2(zig.out.contains(u"5 个证券，另有 1 个文件无法读取"_s), qPrintable(zig.out));
+    QVERIFY2(zig.out.contains(u"Z：改写历史——在 5/5 个证券上；最严重 "_s), qPrintable(zig.out));
+    QVERIFY2(zig.out.contains(u"M：稳定"_s), qPrintable(zig.out));
+    QVERIFY2(zig.err.contains(u"sz000009.day"_s), qPrintable(zig.err));
+
+    QVERIFY(QFile::remove(path(u"vipdoc/sz/lday/sz000009.day"_s)));
+    const Run json = run({u"--replay"_s, u"--json"_s, u"--bars"_s, folder}, "Z:ZIG(3,5);");
+    QCOMPARE(json.status, 1);
+    const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject();
+    QCOMPARE(o[u"securities"_s].toInt(), 5);
+    const QJsonObject z = o[u"outputs"_s].toArray().at(0).toObject();
+    QCOMPARE(z[u"securitiesRewritten"_s].toInt(), 5);
+    QVERIFY(z[u"worst"_s].toObject()[u"source"_s].toString().endsWith(u".day"_s));
+    QCOMPARE(run({u"--replay"_s, u"--bars"_s, folder}, "M:MA(C,5);").status, 0);
 }
 
 void TestCli::options()
@@ -405,9 +553,9 @@ void TestCli::faults_data()
         << QStringList{u"--positions"_s, u"a%1b%2.txt"_s} << QByteArray() << 1
         << u"a%1b%2.txt:1:1: 发现未来函数 PEAK\n"_s << QString();
     QTest::newRow("sparse giant") << QStringList{u"giant.txt"_s} << QByteArray() << 2 << QString()
-                                  << u"too large"_s;
+                                  << u"256 MiB"_s;
     QTest::newRow("endless device")
-        << QStringList{u"/dev/zero"_s} << QByteArray() << 2 << QString() << u"too large"_s;
+        << QStringList{u"/dev/zero"_s} << QByteArray() << 2 << QString() << u"256 MiB"_s;
     QTest::newRow("list named empty") << QStringList{u"--list"_s, QString(), u"hits.txt"_s}
                                       << QByteArray() << 2 << QString() << u"--list"_s;
     QTest::newRow("list and formula from standard input")

@@ -88,8 +88,8 @@ void TestBarsFiles::read_data()
     auto row = [](const char *tag, const QString &name, const QByteArray &bytes,
                   BarsProblem problem, int record, int field, int bars, double lastClose = 0,
                   int skipped = 0) {
-        QTest::newRow(tag) << name << bytes << int(problem) << record << field << bars
-                           << lastClose << skipped;
+        QTest::newRow(tag) << name << bytes << int(problem) << record << field << bars << lastClose
+                           << skipped;
     };
     const QString day = u"sh600000.day"_s;
     // .day: 32-byte records, prices in cents (stocks) or tenths of a cent (funds).
@@ -114,8 +114,8 @@ void TestBarsFiles::read_data()
         BarsProblem::BadNumber, 1, 6, 0);
     row("day negative amount", day, dayRecord(20240102, 1000, 1100, 950, 1050, -1.0f),
         BarsProblem::BadPrices, 1, 6, 0);
-    row("day blank record skipped", day, d1 + QByteArray(32, '\0') + d2, BarsProblem::None, 0, 0,
-        2, 10.10, 1);
+    row("day blank record skipped", day, d1 + QByteArray(32, '\0') + d2, BarsProblem::None, 0, 0, 2,
+        10.10, 1);
     row("day empty", day, QByteArray(), BarsProblem::Empty, 0, 0, 0);
     row("day only blank records", day, QByteArray(64, '\0'), BarsProblem::Empty, 0, 0, 0, 0, 2);
     row("day by content on standard input", u"-"_s, d1 + d2, BarsProblem::None, 0, 0, 2, 10.10);
@@ -134,6 +134,9 @@ void TestBarsFiles::read_data()
         exportFile(u"2024/01/02  10.00  11.00  9.50  10.50  1000  10500.00\r\n"_s,
                    u"日期  开盘  最高  最低  收盘  成交量  成交额\r\n"_s),
         BarsProblem::None, 0, 0, 1, 10.5);
+    row("export with a bare title", txt,
+        gbk(u"000001 平安银行\r\n日期\t开盘\t最高\t最低\t收盘\r\n2024/01/02\t10\t11\t9.5\t10.5\r\n"_s),
+        BarsProblem::None, 0, 0, 1, 10.5);
     row("export without volume", txt,
         exportFile(u"2024/01/02\t10.00\t11.00\t9.50\t10.50\r\n"_s,
                    u"日期\t开盘\t最高\t最低\t收盘\r\n"_s),
@@ -142,9 +145,8 @@ void TestBarsFiles::read_data()
         exportFile(u"2024/01/02\t0935\t10\t11\t9.5\t10.5\t1\t1\r\n"_s,
                    u"日期\t时间\t开盘\t最高\t最低\t收盘\t成交量\t成交额\r\n"_s),
         BarsProblem::UnknownLayout, 2, 2, 0);
-    row("export without close", txt,
-        exportFile(QString(), u"日期\t开盘\t最高\t最低\t成交量\r\n"_s), BarsProblem::UnknownLayout,
-        2, 0, 0);
+    row("export without close", txt, exportFile(QString(), u"日期\t开盘\t最高\t最低\t成交量\r\n"_s),
+        BarsProblem::UnknownLayout, 2, 0, 0);
     row("export bad number", txt,
         exportFile(r1 + u"2024/01/03\t10.50\t-\t10.00\t10.10\t900\t9300.00\r\n"_s),
         BarsProblem::BadNumber, 4, 3, 0);
@@ -164,10 +166,9 @@ void TestBarsFiles::read_data()
         "\"date\",\"open\",\"high\",\"low\",\"close\",\"vol\"\n"
         "\"2024-01-02\",\"1\",\"2\",\"0.5\",\"1.5\",\"1,234,000\"\n",
         BarsProblem::None, 0, 0, 1, 1.5);
-    row("csv quote inside a quoted header", csv,
-        "\"da\"\"te\",o,h,l,c\n2024-01-02,1,2,0.5,1.5\n", BarsProblem::None, 0, 0, 1, 1.5);
-    row("csv unclosed quote", csv, "2024-01-02,\"1,2,0.5,1.5\n", BarsProblem::ColumnCount, 1, 2,
-        0);
+    row("csv quote inside a quoted header", csv, "\"da\"\"te\",o,h,l,c\n2024-01-02,1,2,0.5,1.5\n",
+        BarsProblem::None, 0, 0, 1, 1.5);
+    row("csv unclosed quote", csv, "2024-01-02,\"1,2,0.5,1.5\n", BarsProblem::ColumnCount, 1, 2, 0);
     row("csv quoted decimal comma", csv, "2024-01-02,\"1,5\",2,0.5,1.5\n", BarsProblem::BadNumber,
         1, 2, 0);
     row("csv GBK header", csv,
@@ -180,8 +181,7 @@ void TestBarsFiles::read_data()
     row("csv close above high", csv, "2024-01-02,1,2,0.5,1.5\n2024-01-03,1,2,0.5,2.5\n",
         BarsProblem::BadPrices, 2, 5, 0);
     row("csv open above high", csv, "2024-01-02,3,2,0.5,1.5\n", BarsProblem::BadPrices, 1, 2, 0);
-    row("csv negative volume", csv, "2024-01-02,1,2,0.5,1.5,-1\n", BarsProblem::BadPrices, 1, 6,
-        0);
+    row("csv negative volume", csv, "2024-01-02,1,2,0.5,1.5,-1\n", BarsProblem::BadPrices, 1, 6, 0);
     row("csv neither UTF-8 nor GBK", csv, "2024-01-02,1,2,0.5,1.5\n\xff\xff,1\n",
         BarsProblem::Encoding, 2, 0, 0);
     row("csv NUL", csv, QByteArray("2024-01-02,1,2,0.5,1.5\n2024-01-03,1,2,0.5\0,1.5\n", 47),
@@ -209,8 +209,8 @@ void TestBarsFiles::read()
     if (bars > 0)
         QCOMPARE(r.bars.close.back(), lastClose);
     // Every column as long as the dates.
-    for (const auto *column : {&r.bars.open, &r.bars.high, &r.bars.low, &r.bars.close,
-                               &r.bars.volume, &r.bars.amount})
+    for (const auto *column :
+         {&r.bars.open, &r.bars.high, &r.bars.low, &r.bars.close, &r.bars.volume, &r.bars.amount})
         QCOMPARE(qsizetype(column->size()), r.bars.size());
 }
 
@@ -223,8 +223,8 @@ void TestBarsFiles::exportNames()
     QCOMPARE(r.name, u"浦发银行"_s);
     QCOMPARE(r.bars.volume.front(), 1000.0);
     QCOMPARE(r.bars.amount.front(), 10500.0);
-    const BarsFileRead day =
-        readBarsBytes(dayRecord(20240102, 1000, 1100, 950, 1050), u"/v/vipdoc/sz/lday/sz000001.day"_s);
+    const BarsFileRead day = readBarsBytes(dayRecord(20240102, 1000, 1100, 950, 1050),
+                                           u"/v/vipdoc/sz/lday/sz000001.day"_s);
     QCOMPARE(day.kind, BarsFileKind::Day);
     QCOMPARE(day.code, u"sz000001"_s);
     QCOMPARE(day.priceDivisor, 100);
@@ -237,7 +237,8 @@ void TestBarsFiles::kind_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<int>("kind");
-    QTest::newRow(".day") << u"a/SH600000.DAY"_s << QByteArray("anything") << int(BarsFileKind::Day);
+    QTest::newRow(".day") << u"a/SH600000.DAY"_s << QByteArray("anything")
+                          << int(BarsFileKind::Day);
     QTest::newRow("csv") << u"a.csv"_s << QByteArray("2024-01-02,1,2,0.5,1.5\n")
                          << int(BarsFileKind::Csv);
     QTest::newRow("export title") << u"a.txt"_s << gbk(u"000001 平安银行 日线 不复权\r\n"_s)
@@ -250,8 +251,8 @@ void TestBarsFiles::kind_data()
         << int(BarsFileKind::Csv);
     QTest::newRow("binary .txt") << u"a.txt"_s << QByteArray("\x01\x00\x02", 3)
                                  << int(BarsFileKind::Unknown);
-    QTest::newRow("other extension") << u"a.xls"_s << QByteArray("2024-01-02,1,2,0.5,1.5\n")
-                                     << int(BarsFileKind::Unknown);
+    QTest::newRow("other extension")
+        << u"a.xls"_s << QByteArray("2024-01-02,1,2,0.5,1.5\n") << int(BarsFileKind::Unknown);
 }
 
 void TestBarsFiles::kind()

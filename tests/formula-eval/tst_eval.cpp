@@ -1,8 +1,12 @@
 // The evaluator against values worked out by hand on small series, and the bars reader.
 #include "bars.h"
 #include "eval.h"
+#include "evalmode.h"
 #include "parser.h"
+#include "replay.h"
 
+#include <QBuffer>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <cmath>
@@ -54,6 +58,32 @@ QString show(const Series &s)
     return parts.join(u' ');
 }
 
+void columns()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QList<double>>("close");
+    QTest::addColumn<QList<double>>("expected");
+}
+
+// The last output of the formula on the closes, against the expected values.
+void checkRow()
+{
+    QFETCH(QString, formula);
+    QFETCH(QList<double>, close);
+    QFETCH(QList<double>, expected);
+    const Program program = parse(formula);
+    QVERIFY(program.notes.empty());
+    const Evaluation ev = evaluate(program, barsOf(close));
+    QVERIFY(!ev.outputs.empty());
+    const OutputLine &out = ev.outputs.back();
+    QVERIFY2(out.ok(), qPrintable(out.missing.join(u',')));
+    QVERIFY2(sameSeries(out.channels.front(), expected), qPrintable(show(out.channels.front())));
+}
+
+using L = QList<double>;
+// The seven closes whose first ZIG move at 5 % is down, after a rise to 10.3.
+const L seven{10, 10.3, 9.5, 9.0, 10, 9.4, 9.6};
+
 } // namespace
 
 class TestEval : public QObject
@@ -63,6 +93,24 @@ class TestEval : public QObject
 private slots:
     void functions_data();
     void functions();
+    void references_data();
+    void references() { checkRow(); }
+    void averages_data();
+    void averages() { checkRow(); }
+    void windows_data();
+    void windows() { checkRow(); }
+    void statistics_data();
+    void statistics() { checkRow(); }
+    void logicAndMath_data();
+    void logicAndMath() { checkRow(); }
+    void zigzag_data();
+    void zigzag() { checkRow(); }
+    void oddArguments_data();
+    void oddArguments() { checkRow(); }
+    void wholeHistoryAtScale();
+    void longChainOfVariables();
+    void evalCommand();
+    void dmiWithExpmemaReplays();
     void unknownNamesAndParameters();
     void csv_data();
     void csv();
@@ -87,7 +135,7 @@ void TestEval::functions_data()
     QTest::newRow("REFX") << u"REFX(C,1)"_s << L{1, 2, 3} << L{2, 3, n};
     QTest::newRow("REFXV") << u"REFXV(C,1)"_s << L{1, 2, 3} << L{2, 3, 3};
     QTest::newRow("HHV") << u"HHV(C,2)"_s << L{1, 3, 2, 1} << L{1, 3, 3, 2};
-    QTest::newRow("HHV per-bar N") << u"HHV(C,BARSCOUNT(C))"_s << L{2, 1, 3, 2} << L{2, 2, 3, 3};
+    QTest::newRow("HHV per-bar N") << u"HHV(C,BARSCOUNT(C))"_s << L{2, 1, 3, 2} << L{2, 1, 3, 3};
     QTest::newRow("LLV all") << u"LLV(C,0)"_s << L{3, 1, 2} << L{3, 1, 1};
     QTest::newRow("HHVBARS") << u"HHVBARS(C,3)"_s << L{1, 3, 2, 1} << L{0, 0, 1, 2};
     QTest::newRow("LLVBARS") << u"LLVBARS(C,0)"_s << L{3, 1, 2} << L{0, 0, 1};
@@ -157,6 +205,274 @@ void TestEval::functions()
     const OutputLine &out = ev.outputs.back();
     QVERIFY2(out.ok(), qPrintable(out.missing.join(u',')));
     QVERIFY2(sameSeries(out.channels.front(), expected), qPrintable(show(out.channels.front())));
+}
+
+// Worked out by hand from each function's definition. REF's smoothing: a reference before
+// the first bar repeats the value before; REFV leaves it empty.
+void TestEval::references_data()
+{
+    columns();
+    QTest::newRow("REF smoothed") << u"REF(C,IF(C>2,5,1))"_s << L{1, 2, 3, 4} << L{n, 1, 1, 1};
+    QTest::newRow("REFV not smoothed")
+        << u"REFV(C,IF(C>2,5,1))"_s << L{1, 2, 3, 4} << L{n, 1, n, n};
+    // The help's own example: the second bar's close, without reading ahead on the first.
+    QTest::newRow("REF BARSCOUNT-1")
+        << u"REF(C,BARSCOUNT(C)-1)"_s << L{5, 6, 7, 8} << L{n, 6, 6, 6};
+    QTest::newRow("BARSCOUNT from 0") << u"BARSCOUNT(MA(C,2))"_s << L{1, 2, 3} << L{n, 0, 1};
+    QTest::newRow("VALUEWHEN") << u"VALUEWHEN(C>2,C)"_s << L{1, 3, 2, 4} << L{n, 3, 3, 4};
+    QTest::newRow("BARSSINCEN") << u"BARSSINCEN(C>2,3)"_s << L{1, 3, 2, 4, 1, 1}
+                                << L{n, 0, 1, 2, 1, 2};
+    QTest::newRow("TOPRANGE") << u"TOPRANGE(C)"_s << L{3, 1, 2, 5, 4} << L{0, 0, 1, 3, 0};
+    QTest::newRow("LOWRANGE") << u"LOWRANGE(C)"_s << L{3, 1, 2, 5, 4} << L{0, 1, 0, 0, 1};
+    QTest::newRow("BACKSET per-bar N")
+        << u"BACKSET(C>2,C)"_s << L{1, 1, 1, 4, 1} << L{1, 1, 1, 1, 0};
+    QTest::newRow("BACKSET overlapping")
+        << u"BACKSET(C>2,2)"_s << L{1, 1, 3, 3, 1, 1, 3} << L{0, 1, 1, 1, 0, 1, 1};
+    QTest::newRow("REF empty input") << u"REF(MA(C,2),1)"_s << L{1, 3, 5} << L{n, n, 2};
+}
+
+void TestEval::averages_data()
+{
+    columns();
+    // A weight empty for three bars: the recursion starts where both have values, whatever
+    // the parity of the warm-up.
+    QTest::newRow("DMA warm-up") << u"DMA(C,MA(C,4)/MA(C,4)*0.5)"_s << L{2, 4, 6, 8, 10}
+                                 << L{n, n, n, 8, 9};
+    QTest::newRow("DMA empty step") << u"DMA(C,IF(C=5,DRAWNULL,0.5))"_s << L{2, 5, 6} << L{2, n, 4};
+    QTest::newRow("DMA empty X") << u"DMA(MA(C,2),0.5)"_s << L{2, 4, 6} << L{n, 3, 4};
+    QTest::newRow("EXPMEMA") << u"EXPMEMA(C,3)"_s << L{1, 2, 3, 4, 5} << L{n, n, 2, 3, 4};
+    QTest::newRow("EXPMEMA empty input")
+        << u"EXPMEMA(MA(C,2),2)"_s << L{1, 3, 5, 7} << L{n, n, 3, 5};
+    QTest::newRow("EMA empty N") << u"EMA(C,IF(C=2,DRAWNULL,3))"_s << L{1, 2, 3} << L{1, n, 2};
+    QTest::newRow("MA all") << u"MA(C,0)"_s << L{1, 2, 3} << L{1, 1.5, 2};
+    QTest::newRow("MA empty input") << u"MA(MA(C,2),2)"_s << L{1, 3, 5, 7} << L{n, n, 3, 5};
+    QTest::newRow("WMA per-bar N") << u"WMA(C,IF(C>2,2,1))"_s << L{1, 2, 4} << L{1, 2, 10.0 / 3};
+    QTest::newRow("XMA") << u"XMA(C,5)"_s << L{1, 2, 3, 4, 5} << L{2, 2.5, 3, 3.5, 4};
+    QTest::newRow("SMA empty M") << u"SMA(C,2,IF(C=2,DRAWNULL,1))"_s << L{4, 2, 8} << L{4, n, 6};
+}
+
+void TestEval::windows_data()
+{
+    columns();
+    QTest::newRow("SUM all, empty bars") << u"SUM(MA(C,2),0)"_s << L{1, 3, 5} << L{0, 2, 6};
+    QTest::newRow("HHV all") << u"HHV(C,0)"_s << L{3, 1, 4, 1} << L{3, 3, 4, 4};
+    QTest::newRow("HHV empty input") << u"HHV(MA(C,2),2)"_s << L{1, 3, 5} << L{n, n, 4};
+    QTest::newRow("HHVBARS equal, latest") << u"HHVBARS(C,0)"_s << L{1, 3, 3, 2} << L{0, 0, 0, 1};
+    // Windows that move back and forth: N per bar.
+    QTest::newRow("HHV per-bar N")
+        << u"HHV(C,IF(C>2,1,3))"_s << L{5, 1, 4, 1, 2} << L{5, 5, 4, 4, 4};
+    QTest::newRow("LLV per-bar N")
+        << u"LLV(C,IF(C>2,1,3))"_s << L{5, 1, 4, 1, 2} << L{5, 1, 4, 1, 1};
+    QTest::newRow("LLVBARS per-bar N")
+        << u"LLVBARS(C,IF(C>2,1,3))"_s << L{5, 1, 4, 1, 2} << L{0, 0, 0, 0, 1};
+    QTest::newRow("COUNT all") << u"COUNT(C>1,0)"_s << L{2, 1, 2} << L{1, 1, 2};
+    QTest::newRow("EXIST all") << u"EXIST(C>5,0)"_s << L{2, 1, 2} << L{0, 0, 0};
+    QTest::newRow("EVERY all") << u"EVERY(C>1,0)"_s << L{2, 1, 2} << L{1, 0, 0};
+    QTest::newRow("LAST") << u"LAST(C>1,3,1)"_s << L{2, 2, 2, 1, 2} << L{n, n, n, 1, 0};
+    QTest::newRow("LAST from the first bar") << u"LAST(C>1,0,0)"_s << L{2, 2, 1} << L{1, 1, 0};
+    QTest::newRow("MULAR") << u"MULAR(C,2)"_s << L{2, -3, 4} << L{2, -6, -12};
+    QTest::newRow("MULAR all, zero") << u"MULAR(C,0)"_s << L{2, -3, 0, 4} << L{2, -6, 0, 0};
+    QTest::newRow("SUMBARS") << u"SUMBARS(C,5)"_s << L{1, 2, 3, 4} << L{n, n, 2, 2};
+    QTest::newRow("SUMBARS negative") << u"SUMBARS(C-2,3)"_s << L{5, 1, 4, 6} << L{1, n, 3, 1};
+}
+
+void TestEval::statistics_data()
+{
+    columns();
+    QTest::newRow("STD all") << u"STD(C,0)"_s << L{1, 3} << L{n, std::sqrt(2.0)};
+    QTest::newRow("VAR constant") << u"VAR(C,3)"_s << L{7.1, 7.1, 7.1} << L{n, n, 0};
+    QTest::newRow("AVEDEV sliding")
+        << u"AVEDEV(C,3)"_s << L{5, 1, 1, 5, 1} << L{n, n, 16.0 / 9, 16.0 / 9, 16.0 / 9};
+    QTest::newRow("AVEDEV per-bar N")
+        << u"AVEDEV(C,IF(C>4,1,3))"_s << L{5, 1, 1, 5, 1} << L{0, n, 16.0 / 9, 0, 16.0 / 9};
+    QTest::newRow("AVEDEV all") << u"AVEDEV(C,0)"_s << L{1, 2, 6} << L{0, 0.5, 2};
+    QTest::newRow("AVEDEV empty input") << u"AVEDEV(MA(C,2),2)"_s << L{1, 3, 7} << L{n, n, 1.5};
+    QTest::newRow("SLOPE all") << u"SLOPE(C,0)"_s << L{1, 2, 4} << L{n, 1, 1.5};
+    QTest::newRow("FORCAST per-bar N") << u"FORCAST(C,IF(C>3,2,3))"_s << L{1, 2, 4} << L{n, n, 4};
+    QTest::newRow("COVAR") << u"COVAR(C,C*2,2)"_s << L{1, 3} << L{n, 2};
+    QTest::newRow("RELATE") << u"RELATE(C,C*2,2)"_s << L{1, 3} << L{n, 1};
+    // High and low one above and below the close. With S=50 % the plain step would enter
+    // the two bars before; Wilder's rule holds it at their lows, and the turn comes on the
+    // last bar.
+    QTest::newRow("SAR no bars") << u"SAR(2,10,20)"_s << L{} << L{};
+    QTest::newRow("SAR Wilder") << u"SAR(2,50,100)"_s << L{10, 11, 12, 13, 14, 15, 14.5, 14}
+                                << L{n, 9, 9, 10, 11, 12, 13, 16};
+}
+
+void TestEval::logicAndMath_data()
+{
+    columns();
+    QTest::newRow("ROUND") << u"ROUND(C)"_s << L{2.5, -2.5, 2.4} << L{3, -3, 2};
+    QTest::newRow("MOD negative") << u"MOD(C,3)"_s << L{-7} << L{-1};
+    QTest::newRow("LN 0") << u"LN(C-C)"_s << L{1} << L{n};
+    QTest::newRow("IFN") << u"IFN(C>1,1,2)"_s << L{1, 2} << L{1, 2};
+    QTest::newRow("NDAY per-bar N")
+        << u"NDAY(C,1,IF(C>3,3,1))"_s << L{2, 0.5, 4, 4} << L{1, 0, 0, 0};
+    QTest::newRow("UPNDAY") << u"UPNDAY(C,2)"_s << L{1, 2, 3, 2} << L{0, 0, 1, 0};
+    QTest::newRow("LONGCROSS") << u"LONGCROSS(C,2,2)"_s << L{1, 1, 3, 1, 3} << L{0, 0, 1, 0, 0};
+}
+
+// The seven closes: turns at a trough on bar 0, a peak on 1, a trough on 3, a peak on 4 and a
+// trough on 5 that the line's end has not confirmed.
+void TestEval::zigzag_data()
+{
+    columns();
+    QTest::newRow("ZIG down first") << u"ZIG(3,5)"_s << seven << L{10, 10.3, 9.65, 9, 10, 9.4, 9.6};
+    QTest::newRow("PEAK 1") << u"PEAK(3,5,1)"_s << seven << L{n, 10.3, 10.3, 10.3, 10, 10, 10};
+    QTest::newRow("PEAK 2") << u"PEAK(3,5,2)"_s << seven << L{n, n, n, n, 10.3, 10.3, 10.3};
+    QTest::newRow("PEAKBARS 1") << u"PEAKBARS(3,5,1)"_s << seven << L{n, 0, 1, 2, 0, 1, 2};
+    QTest::newRow("TROUGH 1") << u"TROUGH(3,5,1)"_s << seven << L{10, 10, 10, 9, 9, 9.4, 9.4};
+    QTest::newRow("TROUGHBARS 1") << u"TROUGHBARS(3,5,1)"_s << seven << L{0, 1, 2, 0, 1, 0, 1};
+    QTest::newRow("PEAK up first")
+        << u"PEAK(3,5,1)"_s << L{10, 9.7, 10.5, 9.9} << L{10, 10, 10.5, 10.5};
+    QTest::newRow("PEAK down from the start")
+        << u"PEAKBARS(3,5,1)"_s << L{10, 9.4, 9.9, 9.3} << L{0, 1, 0, 1};
+}
+
+// Counts of any size, NaN and infinities, offsets that point nowhere: a value or empty,
+// never a crash or an overflow.
+void TestEval::oddArguments_data()
+{
+    columns();
+    const L two{1, 2};
+    QTest::newRow("LAST negative") << u"LAST(C>0,-1000,-1000)"_s << L{1, 2, 3} << L{n, n, n};
+    QTest::newRow("LAST -1") << u"LAST(C>0,-1,-1)"_s << L{1, 2, 3} << L{n, n, n};
+    QTest::newRow("LAST huge") << u"LAST(C>0,1E300,0)"_s << two << L{n, n};
+    QTest::newRow("LAST 9.3e18") << u"LAST(C>0,0,9.3E18)"_s << two << L{n, n};
+    QTest::newRow("HHV 1e300") << u"HHV(C,1E300)"_s << two << L{1, 2};
+    QTest::newRow("HHVBARS 9.3e18") << u"HHVBARS(C,9.3E18)"_s << two << L{0, 0};
+    QTest::newRow("SUM infinite") << u"SUM(C,POW(10,400))"_s << two << L{1, 3};
+    QTest::newRow("SUM -inf") << u"SUM(C,-POW(10,400))"_s << two << L{n, n};
+    QTest::newRow("SUM NaN") << u"SUM(C,SQRT(-1))"_s << two << L{n, n};
+    QTest::newRow("MA 9.3e18") << u"MA(C,9.3E18)"_s << two << L{n, n};
+    QTest::newRow("STD 1e300") << u"STD(C,1E300)"_s << two << L{n, n};
+    QTest::newRow("REF 1e300") << u"REF(C,1E300)"_s << two << L{n, n};
+    QTest::newRow("REF -inf") << u"REF(C,-POW(10,400))"_s << two << L{n, n};
+    QTest::newRow("REFX 9.3e18") << u"REFX(C,9.3E18)"_s << two << L{n, n};
+    QTest::newRow("BACKSET infinite") << u"BACKSET(C>1,POW(10,400))"_s << two << L{1, 1};
+    QTest::newRow("BACKSET 9.3e18") << u"BACKSET(C>1,9.3E18)"_s << two << L{1, 1};
+    QTest::newRow("FILTER infinite") << u"FILTER(C>0,POW(10,400))"_s << two << L{1, 0};
+    QTest::newRow("UPNDAY 1e300") << u"UPNDAY(C,1E300)"_s << two << L{0, 0};
+    QTest::newRow("NDAY -9.3e18") << u"NDAY(C,0,-9.3E18)"_s << two << L{0, 0};
+    QTest::newRow("LONGCROSS 1e300") << u"LONGCROSS(C,0,1E300)"_s << two << L{0, 0};
+    QTest::newRow("EXPMEMA infinite") << u"EXPMEMA(C,POW(10,400))"_s << two << L{n, n};
+    QTest::newRow("XMA 9.3e18") << u"XMA(C,9.3E18)"_s << two << L{1.5, 1.5};
+    QTest::newRow("BARSSINCEN 1e300") << u"BARSSINCEN(C>1,1E300)"_s << two << L{n, 0};
+    QTest::newRow("MULAR 9.3e18") << u"MULAR(C,9.3E18)"_s << two << L{1, 2};
+    QTest::newRow("PEAK 1e300") << u"PEAK(3,5,1E300)"_s << two << L{n, n};
+    // An infinite value spoils the windows that hold it, not the later ones.
+    QTest::newRow("SUM past an infinity")
+        << u"SUM(IF(C=1,POW(10,400),C),2)"_s << L{1, 2, 3, 4} << L{qInf(), qInf(), 5, 7};
+    QTest::newRow("MA past an infinity")
+        << u"MA(IF(C=1,-POW(10,400),C),2)"_s << L{1, 2, 3, 4} << L{n, -qInf(), 2.5, 3.5};
+    QTest::newRow("STD past an infinity") << u"STD(IF(C=1,POW(10,400),C),2)"_s << L{1, 2, 4, 6}
+                                          << L{n, n, std::sqrt(2.0), std::sqrt(2.0)};
+    QTest::newRow("SUMBARS infinite") << u"SUMBARS(C,POW(10,400))"_s << two << L{n, n};
+}
+
+// Whole-history windows over a million bars: each bar costs the same as with a short N.
+// A rescan from the first bar at every bar would need hours here.
+void TestEval::wholeHistoryAtScale()
+{
+    QList<double> close(1'000'000);
+    for (qsizetype i = 0; i < close.size(); ++i)
+        close[i] = double(1 + i % 7);
+    const Bars bars = barsOf(close);
+    const Evaluation ev =
+        evaluate(parse(u"A:SUM(C,0); B:HHV(C,0); D:LLV(C,0); E:COUNT(C>6,0); F:EXIST(C>7,0); "
+                       "G:MA(C,0); H:STD(C,0); I:AVEDEV(C,0); J:SLOPE(C,0); K:LLVBARS(C,0);"_s),
+                 bars);
+    QCOMPARE(ev.outputs.size(), 10u);
+    for (const OutputLine &o : ev.outputs)
+        QVERIFY2(o.ok(), qPrintable(o.name));
+    const auto last = std::size_t(close.size() - 1);
+    double sum = 0;
+    for (double c : close)
+        sum += c;
+    QCOMPARE(ev.outputs[0].channels[0][last], sum);
+    QCOMPARE(ev.outputs[1].channels[0][last], 7.0);
+    QCOMPARE(ev.outputs[2].channels[0][last], 1.0);
+    QCOMPARE(ev.outputs[3].channels[0][last], double(close.count(7.0)));
+    QCOMPARE(ev.outputs[4].channels[0][last], 0.0);
+    QVERIFY(std::abs(ev.outputs[5].channels[0][last] - sum / double(close.size())) < 1e-9);
+    QCOMPARE(ev.outputs[9].channels[0][last], double(last % 7)); // the latest 1
+}
+
+// Six thousand variables in a chain: each statement waits for the one before, which must
+// not cost a stack frame per statement.
+void TestEval::longChainOfVariables()
+{
+    QString text = u"V0:=C;\n"_s;
+    const int count = 6000;
+    for (int k = 1; k < count; ++k)
+        text += u"V%1:=V%2+1;\n"_s.arg(k).arg(k - 1);
+    text += u"OUT:V%1;"_s.arg(count - 1);
+    const Program program = parse(text);
+    QVERIFY(program.notes.empty());
+    const Evaluation ev = evaluate(program, barsOf({1, 2}));
+    QCOMPARE(ev.outputs.size(), 1u);
+    QVERIFY(ev.outputs[0].ok());
+    QCOMPARE(ev.outputs[0].channels[0][1], 2.0 + count - 1);
+}
+
+// morvane-check --eval on the seven closes: the turns as CSV, empty where there is none.
+void TestEval::evalCommand()
+{
+    QTemporaryFile csv;
+    QVERIFY(csv.open());
+    csv.write("date,open,high,low,close\n");
+    QDate day(2024, 1, 1);
+    for (double c : seven) {
+        csv.write(u"%1,%2,%2,%2,%2\n"_s.arg(day.toString(Qt::ISODate)).arg(c).toUtf8());
+        day = day.addDays(1);
+    }
+    csv.close();
+    QBuffer in, out, err;
+    in.setData("P1:PEAK(3,5,1);P2:PEAK(3,5,2);PB:PEAKBARS(3,5,1);T1:TROUGH(3,5,1);"
+               "W:WINNER(C);");
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(err.open(QIODevice::WriteOnly));
+    const int status = morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, in, out, err);
+    QCOMPARE(status, 1); // WINNER needs the share capital the CSV does not carry
+    QCOMPARE(out.data(), QByteArray("date,P1,P2,PB,T1\n"
+                                    "2024-01-01,,,,10\n"
+                                    "2024-01-02,10.3,,0,10\n"
+                                    "2024-01-03,10.3,,1,10\n"
+                                    "2024-01-04,10.3,,2,9\n"
+                                    "2024-01-05,10,10.3,0,9\n"
+                                    "2024-01-06,10,10.3,1,9.4\n"
+                                    "2024-01-07,10,10.3,2,9.4\n"));
+    QVERIFY(QString::fromUtf8(err.data()).contains(u"W: 无法计算 (缺 CAPITAL)"_s));
+
+    QBuffer none, out2, err2;
+    none.setData("A:NOSUCH(C);");
+    QVERIFY(none.open(QIODevice::ReadOnly));
+    QVERIFY(out2.open(QIODevice::WriteOnly));
+    QVERIFY(err2.open(QIODevice::WriteOnly));
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, none, out2, err2), 2);
+    QVERIFY(out2.data().isEmpty());
+    QVERIFY(QString::fromUtf8(err2.data()).contains(u"NOSUCH"_s));
+}
+
+// DMI as charts write it with EXPMEMA: every output evaluated, none rewrites its past.
+void TestEval::dmiWithExpmemaReplays()
+{
+    const Program program =
+        parse(u"N:=(2,100,14); MM:=(1,100,6);\n"
+              "MTR:=EXPMEMA(MAX(MAX(HIGH-LOW,ABS(HIGH-REF(CLOSE,1))),ABS(REF(CLOSE,1)-LOW)),N);\n"
+              "HD:=HIGH-REF(HIGH,1); LD:=REF(LOW,1)-LOW;\n"
+              "DMP:=EXPMEMA(IF(HD>0&&HD>LD,HD,0),N); DMM:=EXPMEMA(IF(LD>0&&LD>HD,LD,0),N);\n"
+              "PDI:DMP*100/MTR; MDI:DMM*100/MTR;\n"
+              "ADX:EXPMEMA(ABS(MDI-PDI)/(MDI+PDI)*100,MM); ADXR:EXPMEMA(ADX,MM);"_s);
+    QVERIFY(program.notes.empty());
+    const ReplayReport report = replay(program, morvane::formula::builtinBars(300), {});
+    QVERIFY2(report.allChecked(), qPrintable(report.missing.join(u',')));
+    QCOMPARE(report.outputs.size(), 4u);
+    QVERIFY(!report.anyRewrites());
+    // ADX has values once the averages have warmed up.
+    const Series &adx = report.outputs[2].line.channels[0];
+    QVERIFY(std::isnan(adx[0]) && !std::isnan(adx.back()));
 }
 
 void TestEval::unknownNamesAndParameters()

@@ -1,4 +1,5 @@
 // The replay against known answers, the command's output, and the corpus figures.
+#include "options.h"
 #include "parser.h"
 #include "replay.h"
 #include "replayoutput.h"
@@ -12,7 +13,9 @@
 #include <QMap>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 using namespace Qt::StringLiterals;
 using namespace morvane::formula;
@@ -35,6 +38,9 @@ private slots:
     void knownAnswers_data();
     void knownAnswers();
     void rewriteFigures();
+    void cutBounds_data();
+    void cutBounds();
+    void progressAndCancel();
     void command_data();
     void command();
     void corpus();
@@ -132,19 +138,89 @@ void TestReplay::rewriteFigures()
     QVERIFY(chips.params[1].assumed && chips.params[1].value == 5.0);
 }
 
+// The cut rule as the README states it, and the bound past it: the cuts a history of any
+// length costs stay linear in its bars.
+void TestReplay::cutBounds_data()
+{
+    QTest::addColumn<qsizetype>("count");
+    QTest::addColumn<qsizetype>("statements");
+    QTest::addColumn<QStringList>("periods");
+    QTest::addColumn<qsizetype>("exactly"); // -1: only the bound
+    QTest::newRow("short formula: every bar")
+        << qsizetype(1000) << qsizetype(3) << QStringList() << qsizetype(999);
+    // The last 200 bars, then every 10th before them.
+    QTest::newRow("long formula: every 10th")
+        << qsizetype(1000) << qsizetype(50) << QStringList() << qsizetype(200 + 79);
+    QTest::newRow("40,000 bars") << qsizetype(40000) << qsizetype(3) << QStringList()
+                                 << qsizetype(-1);
+    QTest::newRow("100,000 bars, weeks")
+        << qsizetype(100000) << qsizetype(3) << QStringList{u"#WEEK"_s} << qsizetype(-1);
+    QTest::newRow("3,000,000 bars")
+        << qsizetype(3000000) << qsizetype(3) << QStringList{u"#MONTH"_s} << qsizetype(-1);
+}
+
+void TestReplay::cutBounds()
+{
+    QFETCH(qsizetype, count);
+    QFETCH(qsizetype, statements);
+    QFETCH(QStringList, periods);
+    QFETCH(qsizetype, exactly);
+    Bars b; // the cut rule reads only the dates
+    b.dates.reserve(std::size_t(count));
+    for (QDate d(1900, 1, 1); b.size() < count; d = d.addDays(1))
+        b.dates.push_back(d);
+    const ReplayOptions options;
+    const std::vector<qsizetype> cuts = cutPoints(b, options, periods, statements);
+    QVERIFY(std::is_sorted(cuts.begin(), cuts.end()));
+    QVERIFY(std::adjacent_find(cuts.begin(), cuts.end()) == cuts.end());
+    QVERIFY(!cuts.empty() && cuts.front() >= 0 && cuts.back() == count - 2);
+    if (exactly >= 0) {
+        QCOMPARE(qsizetype(cuts.size()), exactly);
+        return;
+    }
+    QVERIFY(qsizetype(cuts.size()) <= options.maxCuts);
+    // A spread cut and a period end may fall on one bar.
+    QVERIFY(qsizetype(cuts.size()) >= options.minCuts - 2);
+    const qint64 evaluated = std::accumulate(cuts.begin(), cuts.end(), qint64(0),
+                                             [](qint64 sum, qsizetype c) { return sum + c + 1; });
+    QVERIFY2(evaluated <= std::max(options.barBudget, qint64(options.minCuts) * count),
+             qPrintable(QString::number(evaluated)));
+    // Cuts reach back over the whole history, not just its end.
+    QVERIFY(cuts.front() < count / 10);
+}
+
+void TestReplay::progressAndCancel()
+{
+    const Program program = parse(u"A:ZIG(3,5);"_s);
+    ReplayOptions options;
+    qsizetype calls = 0, lastTotal = 0;
+    options.progress = [&](qsizetype done, qsizetype total) {
+        ++calls;
+        lastTotal = total;
+        return done < 3;
+    };
+    const ReplayReport report = replay(program, bars(), options);
+    QVERIFY(report.cancelled);
+    QCOMPARE(calls, 4);
+    QCOMPARE(lastTotal, qsizetype(report.cuts.size()));
+    QVERIFY(report.outputs[0].cutsRewritten <= 3);
+    options.progress = [&](qsizetype, qsizetype) { return true; };
+    QVERIFY(!replay(program, bars(), options).cancelled);
+}
+
 void TestReplay::command_data()
 {
     QTest::addColumn<QString>("formula");
     QTest::addColumn<QByteArray>("barsCsv"); // empty: the built-in bars
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("saying");
-    QTest::newRow("stable") << u"MA5:MA(C,N);"_s << QByteArray() << 0 << u"参数假设: N=5"_s;
-    QTest::newRow("rewrites") << u"Z:ZIG(3,5);"_s << QByteArray() << 1 << u"Z: 改写历史"_s;
-    QTest::newRow("plug-in") << u"W:TDXDLL1(1,C,0,0);"_s << QByteArray() << 0
-                             << u"无法计算: TDXDLL1"_s;
+    QTest::newRow("stable") << u"MA5:MA(C,N);"_s << QByteArray() << 0 << u"参数假设：N=5"_s;
+    QTest::newRow("rewrites") << u"Z:ZIG(3,5);"_s << QByteArray() << 1 << u"Z：改写历史"_s;
+    QTest::newRow("plug-in") << u"W:TDXDLL1(1,C,0,0);"_s << QByteArray() << 3
+                             << u"无法计算：TDXDLL1"_s;
     QTest::newRow("bad bars") << u"A:C;"_s
                               << QByteArray("2024-01-02,1,2,0.5,1\n2024-01-01,1,2,1,1\n") << 2
-                              << u"bars.csv:2:"_s;
+                              << u"bars.csv：第 2 行"_s;
 }
 
 void TestReplay::command()
@@ -163,8 +239,10 @@ void TestReplay::command()
     in.setData(formula.toUtf8());
     QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
             err.open(QIODevice::WriteOnly));
-    const int got = morvane::runReplayCommand({u"-"_s}, barsCsv.isEmpty() ? QString() : barsPath,
-                                              {}, false, in, out, err);
+    morvane::Options options;
+    options.inputs = QStringList{u"-"_s};
+    options.bars = barsCsv.isEmpty() ? QString() : barsPath;
+    const int got = morvane::runReplayCommand(options, in, out, err);
     QCOMPARE(got, status);
     const QString said = QString::fromUtf8(out.data() + err.data());
     QVERIFY2(said.contains(saying), qPrintable(said));
