@@ -7,12 +7,15 @@
 #include "morvane_config.h"
 #include "noticedecision.h"
 #include "noticefetch.h"
+#include "replayview.h"
 
 #include <QDir>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
@@ -115,6 +118,25 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
     connectFormulaOpening(this, static_cast<CodeEditor *>(txtCode), m_services,
                           [this] { btnReturn_Click(); });
     showList();
+    // The replay view: Ctrl+R anywhere, or the button in the free strip above the report.
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this, this, [this] { openReplayView(); });
+    auto *replay = new QToolButton(PanelInfo);
+    replay->setObjectName(u"btnReplay"_s);
+    replay->setText(u"回放"_s);
+    replay->setToolTip(u"在行情上回放公式，看它是否改写历史（Ctrl+R）"_s);
+    replay->setGeometry(228, 2, 50, 20);
+    connect(replay, &QToolButton::clicked, this, [this] { openReplayView(); });
+}
+
+ReplayView *fmFunctionCheck::openReplayView()
+{
+    if (!m_replayView)
+        m_replayView = new ReplayView(replayServices, this);
+    m_replayView->setFormula(txtCode->toPlainText());
+    m_replayView->show();
+    m_replayView->raise();
+    m_replayView->activateWindow();
+    return m_replayView;
 }
 
 void fmFunctionCheck::createLayout()

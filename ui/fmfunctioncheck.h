@@ -2,6 +2,7 @@
 
 #include "functionlist.h"
 #include "functionmatcher.h"
+#include "replayview.h"
 #include "services.h"
 #include "skinwidgets.h"
 
@@ -9,6 +10,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPoint>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -52,6 +54,7 @@ public:
     SkinPanel *PanelInfo = nullptr;
     SkinPanel *panelAbout = nullptr;
     CommonDialog CommonDialog1;
+    ReplayServices replayServices = ReplayServices::system(); // the replay view's dialogs
 
     // Code page
     QPlainTextEdit *txtCode = nullptr;
@@ -91,6 +94,8 @@ public slots:
     void lbMsg_Click();
     void lbad_Click();
     void lblink_Click();
+    // The code's replay as a chart, in a window of its own (Ctrl+R).
+    ReplayView *openReplayView();
 
 private slots:
     // Pointer movement: window moves, hover frames, link colours, the hand cursor.
@@ -130,6 +135,7 @@ private:
     QPoint m_dragOffset;
     bool m_systemMove = false;
     NoticeFetch *m_noticeFetch = nullptr; // a child; deleted once answered or closed
+    QPointer<ReplayView> m_replayView;
 };
 
 } // namespace morvane

@@ -1,0 +1,430 @@
+#include "builtin.h"
+#include "fmfunctioncheck.h"
+#include "parser.h"
+#include "replaychart.h"
+#include "replayview.h"
+#include "testfiles.h"
+#include "windowfixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDataStream>
+#include <QDoubleSpinBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <set>
+
+using namespace morvane;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int computeTimeout = 120000;
+
+bool same(double a, double b)
+{
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
+    return std::abs(a - b) <= 1e-9 * std::max({1.0, std::abs(a), std::abs(b)});
+}
+
+QByteArray csv(const formula::Bars &bars)
+{
+    QByteArray out = "date,open,high,low,close,volume\n";
+    for (std::size_t i = 0; i < bars.dates.size(); ++i)
+        out += bars.dates[i].toString(Qt::ISODate).toLatin1() + ',' +
+               QByteArray::number(bars.open[i], 'f', 4) + ',' +
+               QByteArray::number(bars.high[i], 'f', 4) + ',' +
+               QByteArray::number(bars.low[i], 'f', 4) + ',' +
+               QByteArray::number(bars.close[i], 'f', 4) + ',' +
+               QByteArray::number(bars.volume[i], 'f', 0) + '\n';
+    return out;
+}
+
+// The charting software's daily file: 32-byte little-endian records, prices in cents.
+QByteArray dayFile(const formula::Bars &bars)
+{
+    QByteArray out;
+    QDataStream stream(&out, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    for (std::size_t i = 0; i < bars.dates.size(); ++i) {
+        const QDate d = bars.dates[i];
+        stream << quint32(d.year() * 10000 + d.month() * 100 + d.day());
+        for (const double price : {bars.open[i], bars.high[i], bars.low[i], bars.close[i]})
+            stream << quint32(std::lround(price * 100));
+        stream << float(bars.amount[i]) << quint32(bars.volume[i]) << quint32(0);
+    }
+    return out;
+}
+
+// The view's dialogs answered from lists; messages recorded.
+struct Seams
+{
+    QStringList fileAnswers, folderAnswers, warnings;
+    int dialogs = 0;
+
+    ReplayServices services()
+    {
+        ReplayServices s;
+        s.openFile = [this](QWidget *, const QString &, const QString &) {
+            ++dialogs;
+            return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+        };
+        s.openFolder = [this](QWidget *, const QString &) {
+            ++dialogs;
+            return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+        };
+        s.warn = [this](QWidget *, const QString &text) { warnings << text; };
+        return s;
+    }
+};
+
+void saveGrab(QWidget *w, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("MORVANE_GRABS_DIR");
+    if (dir.isEmpty())
+        return;
+    w->grab().save(dir + u'/' + name + u".png"_s);
+    // The same at twice the scale, as a high-density screen draws it.
+    QPixmap twice(w->size() * 2);
+    twice.setDevicePixelRatio(2);
+    twice.fill(Qt::white);
+    w->render(&twice);
+    twice.save(dir + u'/' + name + u"@2x.png"_s);
+}
+
+} // namespace
+
+class TestReplayView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void snapshotsAreTheShorterHistories_data();
+    void snapshotsAreTheShorterHistories();
+    void zigLineRedrawsAsTheCutMoves();
+    void cleanFormulaMarksNothing();
+    void verdicts_data();
+    void verdicts();
+    void parametersFromDeclarations();
+    void cancelStopsAndANewRunFinishes();
+    void closingWhileComputing();
+    void barsFromAFileOrFolder();
+    void openedFromTheWindow();
+};
+
+// What the chart draws at a cut is the formula run on the bars up to it, whether the
+// differences were stored or the cut is evaluated again past the memory budget.
+void TestReplayView::snapshotsAreTheShorterHistories_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::newRow("zig") << u"A:ZIG(3,10);"_s;
+    QTest::newRow("ma") << u"A:MA(C,5);"_s;
+    QTest::newRow("peak and a reference") << u"P:=PEAK(3,8,1);A:REF(P,1);B:C-P;"_s;
+    QTest::newRow("drawing on a zig turn")
+        << u"Z:=ZIG(3,6);DRAWTEXT(Z>REF(Z,1) AND REF(Z,1)<REF(Z,2),L,'B');"_s;
+    QTest::newRow("backset") << u"A:BACKSET(C>REF(C,1)*1.05,3);"_s;
+}
+
+void TestReplayView::snapshotsAreTheShorterHistories()
+{
+    QFETCH(QString, formula);
+    const formula::Bars bars = formula::builtinBars(160);
+    const auto stored = computeReplay(formula, bars, u"模拟行情"_s, {});
+    const auto lazy = computeReplay(formula, bars, u"模拟行情"_s, {}, nullptr, {}, 0);
+    QVERIFY(stored && lazy);
+    const formula::Program program = formula::parse(formula);
+    for (const qsizetype cut : {qsizetype(0), qsizetype(40), qsizetype(97), qsizetype(158)}) {
+        const formula::Evaluation then = formula::evaluate(program, bars.head(cut + 1));
+        for (const auto *model : {stored.get(), lazy.get()}) {
+            const ReplaySnapshot s = model->snapshot(cut);
+            QCOMPARE(s.cut, cut);
+            std::set<qsizetype> differs;
+            for (std::size_t k = 0; k < model->outputs.size(); ++k)
+                for (std::size_t c = 0; c < model->outputs[k].today.size(); ++c)
+                    for (std::size_t i = 0; i <= std::size_t(cut); ++i) {
+                        const double expected = then.outputs[k].channels[c][i];
+                        QVERIFY2(
+                            same(s.values[k][c][i], expected),
+                            qPrintable(u"output %1 bar %2 at cut %3"_s.arg(k).arg(i).arg(cut)));
+                        if (!same(expected, model->outputs[k].today[c][i]))
+                            differs.insert(qsizetype(i));
+                        if (i == std::size_t(cut))
+                            QVERIFY(same(model->outputs[k].live[c][i], expected));
+                    }
+            QCOMPARE(std::vector<qsizetype>(differs.begin(), differs.end()), s.marked);
+        }
+    }
+    // The verdict agrees with the replay of the command line.
+    const formula::ReplayReport report = formula::replay(program, bars, {});
+    for (std::size_t k = 0; k < stored->outputs.size(); ++k)
+        QCOMPARE(stored->outputs[k].rewrites(), report.outputs[k].rewrites());
+}
+
+void TestReplayView::zigLineRedrawsAsTheCutMoves()
+{
+    Seams seams;
+    ReplayView view(seams.services());
+    view.resize(1100, 620);
+    view.show();
+    view.setFormula(u"A:ZIG(3,10);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"模拟行情"_s);
+    ReplayChart *chart = view.chart();
+    const qsizetype n = view.model()->bars.size();
+    QCOMPARE(chart->cut(), n - 1);
+    const qsizetype bar = n - 60;
+    const double today = chart->drawnValue(0, bar);
+    QVERIFY(std::isfinite(today));
+
+    // Somewhere after the bar, the line drawn then ran elsewhere through it.
+    qsizetype changedAt = -1;
+    for (qsizetype cut = bar; cut < n - 1 && changedAt < 0; ++cut) {
+        view.slider()->setValue(int(cut));
+        QCOMPARE(chart->cut(), cut);
+        if (!same(chart->drawnValue(0, bar), today))
+            changedAt = cut;
+    }
+    QVERIFY(changedAt >= 0);
+    QVERIFY(
+        std::binary_search(chart->snapshot().marked.begin(), chart->snapshot().marked.end(), bar));
+    QVERIFY(std::isnan(chart->drawnValue(0, changedAt + 1))); // nothing past the cut
+
+    // The arrow keys step the cut.
+    view.slider()->setFocus();
+    QTest::keyClick(view.slider(), Qt::Key_Right);
+    QCOMPARE(chart->cut(), changedAt + 1);
+    QTest::keyClick(view.slider(), Qt::Key_Left);
+    QCOMPARE(chart->cut(), changedAt);
+    // The grab at the cut of the last 200 that rewrites the most bars.
+    qsizetype widest = n - 2;
+    std::size_t most = 0;
+    for (qsizetype cut = n - 200; cut < n - 1; ++cut)
+        if (const std::size_t marked = view.model()->snapshot(cut).marked.size(); marked > most) {
+            most = marked;
+            widest = cut;
+        }
+    view.slider()->setValue(int(widest));
+    saveGrab(&view, u"replay-zig"_s);
+    view.liveTraceBox()->setChecked(true);
+    QVERIFY(chart->liveTrace());
+    view.slider()->setValue(int(n - 1));
+    saveGrab(&view, u"replay-zig-live"_s);
+    QVERIFY(view.verdicts().value(0).startsWith(u"A：改写历史"_s));
+}
+
+void TestReplayView::cleanFormulaMarksNothing()
+{
+    Seams seams;
+    ReplayView view(seams.services());
+    view.resize(1100, 620);
+    view.show();
+    view.setFormula(u"A:MA(C,5);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    const ReplayModel &model = *view.model();
+    QVERIFY(model.diffs.empty());
+    for (int cut = 0; cut < view.slider()->maximum(); cut += 37) {
+        view.slider()->setValue(cut);
+        QVERIFY(view.chart()->snapshot().marked.empty());
+    }
+    view.slider()->setValue(700);
+    saveGrab(&view, u"replay-ma"_s);
+    QVERIFY(view.verdicts().value(0).startsWith(u"A：稳定"_s));
+}
+
+void TestReplayView::verdicts_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("zig") << u"A:ZIG(3,10);"_s << u"A：改写历史——"_s;
+    QTest::newRow("ma") << u"A:MA(C,5);"_s << u"A：稳定——"_s;
+    QTest::newRow("unknown function") << u"A:FOO(C,5);"_s << u"A：无法检验——不会计算 FOO"_s;
+    QTest::newRow("newest bar only") << u"A:C+REF(C,-1)*0;"_s << u"A：改写历史——"_s;
+}
+
+void TestReplayView::verdicts()
+{
+    QFETCH(QString, formula);
+    QFETCH(QString, verdict);
+    const auto model = computeReplay(formula, formula::builtinBars(120), u"模拟行情"_s, {});
+    QVERIFY(model && !model->outputs.empty());
+    const QString text = replayVerdict(model->outputs[0], *model);
+    QVERIFY2(text.startsWith(verdict), qPrintable(text));
+    if (model->outputs[0].rewrites() && model->outputs[0].farthestBack == 0)
+        QVERIFY2(text.contains(u"当根即被改写"_s), qPrintable(text));
+}
+
+void TestReplayView::parametersFromDeclarations()
+{
+    Seams seams;
+    ReplayView view(seams.services());
+    view.setFormula(u"N:=(1,100,20);A:MA(C,N);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QDoubleSpinBox *box = view.parameterBox(u"N"_s);
+    QVERIFY(box);
+    QCOMPARE(box->value(), 20.0);
+    box->setValue(5);
+    QSignalSpy computed(&view, &ReplayView::computed);
+    emit box->editingFinished();
+    QTRY_COMPARE_WITH_TIMEOUT(computed.size(), 1, computeTimeout);
+    const ReplayModel &model = *view.model();
+    const formula::Evaluation ma5 = formula::evaluate(formula::parse(u"A:MA(C,5);"_s), model.bars);
+    QVERIFY(same(model.outputs[0].today[0][100], ma5.outputs[0].channels[0][100]));
+    QCOMPARE(view.parameterBox(u"N"_s)->value(), 5.0); // kept across the run
+
+    view.setFormula(u"M:=(1,100,30);A:MA(C,M);"_s); // a new formula: its own declarations
+    QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.parameterBox(u"M"_s), computeTimeout);
+    QCOMPARE(view.parameterBox(u"M"_s)->value(), 30.0);
+    QVERIFY(!view.parameterBox(u"N"_s));
+}
+
+void TestReplayView::cancelStopsAndANewRunFinishes()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"long.csv"_s);
+    writeBytes(path, csv(formula::builtinBars(6000)));
+    Seams seams;
+    seams.fileAnswers << path;
+    ReplayView view(seams.services());
+    view.show();
+    view.setFormula(u"A:ZIG(3,10);B:MA(C,20);C1:PEAK(3,5,1);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QSignalSpy cancelled(&view, &ReplayView::cancelled);
+    QSignalSpy computed(&view, &ReplayView::computed);
+    view.chooseFile();
+    QCOMPARE(view.origin(), u"long.csv"_s);
+    QVERIFY(view.isComputing());
+    QVERIFY(view.cancelButton()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(view.progressBar()->value() > 0, computeTimeout);
+    QTest::mouseClick(view.cancelButton(), Qt::LeftButton);
+    QCOMPARE(cancelled.size(), 1);
+    QVERIFY(!view.isComputing());
+    QVERIFY(!view.model());
+    QVERIFY(!view.cancelButton()->isVisible());
+    QTest::qWait(300); // the cancelled run delivers nothing
+    QCOMPARE(computed.size(), 0);
+
+    view.useBuiltinBars();
+    QTRY_COMPARE_WITH_TIMEOUT(computed.size(), 1, computeTimeout);
+    QCOMPARE(view.model()->bars.size(), formula::builtinSecurities().front().bars.size());
+    QCOMPARE(cancelled.size(), 1);
+}
+
+void TestReplayView::closingWhileComputing()
+{
+    Seams seams;
+    auto view = std::make_unique<ReplayView>(seams.services());
+    view->setFormula(u"A:ZIG(3,10);"_s);
+    QVERIFY(view->isComputing());
+    view.reset(); // waits for the worker to stop at its next cut
+}
+
+void TestReplayView::barsFromAFileOrFolder()
+{
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(u"good.csv"_s), csv(formula::builtinBars(80, 7)));
+    writeBytes(dir.filePath(u"bad.csv"_s), "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
+    writeBytes(dir.filePath(u"sh600000.day"_s), dayFile(formula::builtinBars(70, 5)));
+    QDir().mkpath(dir.filePath(u"folder"_s));
+    writeBytes(dir.filePath(u"folder/a.csv"_s),
+               "2024-01-02,10,11,9,10.5\n2024-01-01,10,11,9,10.5\n");
+    writeBytes(dir.filePath(u"folder/b.csv"_s), csv(formula::builtinBars(50, 9)));
+    writeBytes(dir.filePath(u"folder/c.csv"_s), csv(formula::builtinBars(60, 11)));
+    QDir().mkpath(dir.filePath(u"empty"_s));
+
+    Seams seams;
+    ReplayView view(seams.services());
+    view.setFormula(u"A:MA(C,5);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+
+    seams.fileAnswers << QString(); // cancelled: nothing changes
+    view.chooseFile();
+    QCOMPARE(seams.dialogs, 1);
+    QCOMPARE(view.origin(), u"模拟行情"_s);
+    QVERIFY(!view.isComputing());
+
+    seams.fileAnswers << dir.filePath(u"bad.csv"_s);
+    view.chooseFile();
+    QCOMPARE(seams.warnings.size(), 1);
+    QVERIFY2(seams.warnings[0].contains(u"bad.csv"_s) && seams.warnings[0].contains(u"第 2 行"_s),
+             qPrintable(seams.warnings[0]));
+    QCOMPARE(view.origin(), u"模拟行情"_s);
+
+    seams.fileAnswers << dir.filePath(u"good.csv"_s);
+    view.chooseFile();
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"good.csv"_s);
+    QCOMPARE(view.model()->bars.size(), qsizetype(80));
+
+    seams.fileAnswers << dir.filePath(u"sh600000.day"_s);
+    view.chooseFile();
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"sh600000.day"_s);
+    QCOMPARE(view.model()->bars.size(), qsizetype(70));
+
+    seams.folderAnswers << dir.filePath(u"empty"_s) << dir.filePath(u"folder"_s);
+    view.chooseFolder();
+    QCOMPARE(seams.warnings.size(), 2);
+    view.chooseFolder(); // a.csv does not read: b.csv is shown, every file offered
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"b.csv"_s);
+    QCOMPARE(view.model()->bars.size(), qsizetype(50));
+    QCOMPARE(view.filesBox()->count(), 3);
+    QCOMPARE(view.filesBox()->currentText(), u"b.csv"_s);
+    view.filesBox()->setCurrentIndex(2);
+    emit view.filesBox()->activated(2);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.model()->bars.size() == 60, computeTimeout);
+    QCOMPARE(view.origin(), u"c.csv"_s);
+
+    view.useBuiltinBars();
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.origin(), u"模拟行情"_s);
+    QCOMPARE(view.filesBox()->count(), int(formula::builtinSecurities().size()));
+    emit view.filesBox()->activated(3); // another built-in security
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QCOMPARE(view.model()->bars.dates, formula::builtinSecurities()[3].bars.dates);
+}
+
+void TestReplayView::openedFromTheWindow()
+{
+    WindowFixture fx;
+    auto window = fx.makeWindow();
+    Seams seams;
+    window->replayServices = seams.services();
+    window->Form_Load();
+    window->show();
+    window->txtCode->setPlainText(u"A:ZIG(3,10);"_s);
+    window->btnCheck_Click();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto *button = window->PanelInfo->findChild<QWidget *>(u"btnReplay"_s);
+    QVERIFY(button && button->isVisible());
+    for (QWidget *control :
+         {static_cast<QWidget *>(window->Label5), static_cast<QWidget *>(window->txtResult),
+          static_cast<QWidget *>(window->btnReturn), static_cast<QWidget *>(window->lbad)})
+        QVERIFY2(!button->geometry().intersects(control->geometry()),
+                 qPrintable(control->objectName()));
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    auto *view = window->findChild<ReplayView *>();
+    QVERIFY(view);
+    QTRY_VERIFY_WITH_TIMEOUT(view->isVisible(), 2000);
+    QCOMPARE(view->formula(), u"A:ZIG(3,10);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view->model(), computeTimeout);
+
+    window->txtCode->setPlainText(u"A:MA(C,5);"_s);
+    QCOMPARE(window->openReplayView(), view); // one view, the new formula
+    QCOMPARE(view->formula(), u"A:MA(C,5);"_s);
+    view->chooseFile();
+    QCOMPARE(seams.dialogs, 1); // the window's seam reached the view
+}
+
+QTEST_MAIN(TestReplayView)
+#include "tst_replayview.moc"

@@ -1,0 +1,96 @@
+#include "replaybars.h"
+
+#include "barfiles.h"
+#include "builtin.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+namespace {
+
+QString problemText(const formula::BarsFileRead &read)
+{
+    using formula::BarsProblem;
+    QString what;
+    switch (read.problem) {
+    case BarsProblem::None:
+        return {};
+    case BarsProblem::Empty:
+        return u"没有行情数据"_s;
+    case BarsProblem::Encoding:
+        return u"不是可识别编码的文本"_s;
+    case BarsProblem::TooLarge:
+        return u"文件太大，未读取"_s;
+    case BarsProblem::UnknownLayout:
+        return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
+    case BarsProblem::Unreadable:
+        return u"无法读取（%1）"_s.arg(read.error);
+    case BarsProblem::ColumnCount:
+        what = u"列数不对（应为日期、开、高、低、收，可带成交量、成交额）"_s;
+        break;
+    case BarsProblem::BadDate:
+        what = u"日期无法识别"_s;
+        break;
+    case BarsProblem::BadNumber:
+        what = u"数字无法识别"_s;
+        break;
+    case BarsProblem::BadPrices:
+        what = u"价格不合理"_s;
+        break;
+    case BarsProblem::DateOrder:
+        what = u"日期没有递增"_s;
+        break;
+    case BarsProblem::Truncated:
+        what = u"记录不完整"_s;
+        break;
+    }
+    const QString unit = read.kind == formula::BarsFileKind::Day ? u"条记录"_s : u"行"_s;
+    return read.field > 0
+               ? u"第 %1 %2第 %3 列：%4"_s.arg(read.record).arg(unit).arg(read.field).arg(what)
+               : u"第 %1 %2：%3"_s.arg(read.record).arg(unit, what);
+}
+
+} // namespace
+
+QStringList builtinBarsNames()
+{
+    QStringList names;
+    for (const formula::Security &s : formula::builtinSecurities())
+        names << s.code + u' ' + s.name;
+    return names;
+}
+
+BarsSource builtinBarsSource(int index)
+{
+    std::vector<formula::Security> all = formula::builtinSecurities();
+    if (all.empty())
+        return {formula::builtinBars(), u"模拟行情"_s, {}, {}};
+    formula::Security &s = all[std::size_t(std::clamp(index, 0, int(all.size()) - 1))];
+    return {std::move(s.bars), u"模拟行情"_s, {}, {}};
+}
+
+BarsSource readBarsSource(const QString &path, qint64 maxBytes)
+{
+    BarsSource source;
+    source.path = path;
+    source.origin = QFileInfo(path).fileName();
+    formula::BarsFileRead read = formula::readBarsFile(path, maxBytes);
+    if (!read.ok()) {
+        source.error = source.origin + u"："_s + problemText(read);
+        return source;
+    }
+    source.bars = std::move(read.bars);
+    return source;
+}
+
+QStringList barsFilesInFolder(const QString &folder)
+{
+    return formula::barsFilesIn(folder);
+}
+
+} // namespace morvane

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "bars.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace morvane {
+
+// Bars for the replay view and where they came from. The one place that knows the readers.
+struct BarsSource
+{
+    formula::Bars bars;
+    QString origin; // "模拟行情" or the file's name
+    QString path;   // empty for built-in bars
+    QString error;  // why the file could not be used; bars empty then
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The built-in securities the view offers, by name.
+QStringList builtinBarsNames();
+BarsSource builtinBarsSource(int index = 0);
+
+// A file of bars, at most maxBytes long.
+BarsSource readBarsSource(const QString &path, qint64 maxBytes = 64 << 20);
+
+// The files of a folder the readers may take, sorted by name.
+QStringList barsFilesInFolder(const QString &folder);
+
+} // namespace morvane

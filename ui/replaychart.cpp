@@ -1,0 +1,460 @@
+#include "replaychart.h"
+
+#include "skinwidgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVarLengthArray>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+namespace {
+
+using Sz = std::size_t;
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr int legendHeight = 20;
+constexpr int axisWidth = 62;
+constexpr int dateHeight = 20;
+constexpr int paneGap = 8;
+
+const QColor upRed = skin::reportRed;
+const QColor downGreen = skin::green;
+const QColor gridGrey = skin::contentGrey;
+const QColor markOrange{skin::driftOrange.red(), skin::driftOrange.green(),
+                        skin::driftOrange.blue(), 48};
+
+struct Range
+{
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
+
+    void add(double x)
+    {
+        if (std::isfinite(x)) {
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+        }
+    }
+    bool empty() const { return lo > hi; }
+    // Room above and below, and some height for a flat line.
+    void settle()
+    {
+        if (empty()) {
+            lo = 0;
+            hi = 1;
+        }
+        const double pad = hi > lo ? (hi - lo) * 0.06 : std::max(1.0, std::abs(hi) * 0.05);
+        lo -= pad;
+        hi += pad;
+    }
+};
+
+double niceStep(double span, int lines)
+{
+    const double raw = span / std::max(1, lines);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double f : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (f * magnitude >= raw)
+            return f * magnitude;
+    return 10 * magnitude;
+}
+
+QString tickText(double v, double step)
+{
+    const int decimals = std::clamp(int(std::ceil(-std::log10(step))), 0, 6);
+    return QString::number(v, 'f', decimals);
+}
+
+} // namespace
+
+struct ReplayChart::Pane
+{
+    QRect rect;
+    Range range;
+
+    double y(double v) const
+    {
+        return rect.top() + (range.hi - v) / (range.hi - range.lo) * rect.height();
+    }
+    int pixelY(double v) const { return int(std::lround(y(v))); }
+};
+
+ReplayChart::ReplayChart(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+QColor ReplayChart::outputColor(int output)
+{
+    static const QColor colors[] = {skin::linkBlue,         skin::driftOrange, skin::quotedText,
+                                    skin::lastBarUnderline, skin::darkGrey,    skin::linkHover};
+    return colors[Sz(output) % std::size(colors)];
+}
+
+void ReplayChart::setModel(std::shared_ptr<const ReplayModel> model)
+{
+    m_model = std::move(model);
+    m_snapshot = {};
+    if (m_model && m_model->bars.size() > 0)
+        m_snapshot = m_model->snapshot(m_model->bars.size() - 1);
+    update();
+}
+
+void ReplayChart::setMessage(const QString &text)
+{
+    m_message = text;
+    update();
+}
+
+void ReplayChart::setCut(qsizetype cut)
+{
+    if (!m_model || m_model->bars.size() == 0)
+        return;
+    cut = std::clamp<qsizetype>(cut, 0, m_model->bars.size() - 1);
+    if (cut == m_snapshot.cut)
+        return;
+    m_snapshot = m_model->snapshot(cut);
+    update();
+}
+
+void ReplayChart::setLiveTrace(bool on)
+{
+    m_liveTrace = on;
+    update();
+}
+
+void ReplayChart::setSpan(qsizetype bars)
+{
+    bars = std::max<qsizetype>(bars, 20);
+    if (bars == m_span)
+        return;
+    m_span = bars;
+    emit spanChanged(m_span);
+    update();
+}
+
+double ReplayChart::drawnValue(int output, qsizetype bar, int channel) const
+{
+    if (output < 0 || Sz(output) >= m_snapshot.values.size())
+        return nan;
+    const auto &channels = m_snapshot.values[Sz(output)];
+    if (channel < 0 || Sz(channel) >= channels.size() || bar < 0 ||
+        Sz(bar) >= channels[Sz(channel)].size())
+        return nan;
+    return channels[Sz(channel)][Sz(bar)];
+}
+
+// The window of bars shown: the cut near its right edge, a little room after it, never past
+// the newest bar; all bars when they fit the span.
+qsizetype ReplayChart::firstVisible() const
+{
+    if (!m_model)
+        return 0;
+    const qsizetype n = m_model->bars.size();
+    if (m_span >= n)
+        return 0;
+    const qsizetype room = m_snapshot.cut < n - 1 ? std::max<qsizetype>(1, m_span / 10) : 0;
+    const qsizetype last = std::min(n - 1, m_snapshot.cut + room);
+    return std::max<qsizetype>(0, last - m_span + 1);
+}
+
+qsizetype ReplayChart::lastVisible() const
+{
+    if (!m_model)
+        return -1;
+    return std::min(m_model->bars.size(), firstVisible() + m_span) - 1;
+}
+
+bool ReplayChart::hasLowerPane() const
+{
+    return m_model && std::any_of(m_model->outputs.begin(), m_model->outputs.end(),
+                                  [](const ReplayOutput &o) { return !o.pricePane; });
+}
+
+double ReplayChart::barWidth() const
+{
+    const int plotWidth = std::max(1, width() - axisWidth);
+    return double(plotWidth) / double(std::max<qsizetype>(1, lastVisible() - firstVisible() + 1));
+}
+
+int ReplayChart::barX(qsizetype bar) const
+{
+    return int(std::floor((double(bar - firstVisible()) + 0.5) * barWidth()));
+}
+
+qsizetype ReplayChart::barAt(double x) const
+{
+    return firstVisible() + qsizetype(std::floor(x / barWidth()));
+}
+
+void ReplayChart::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), skin::white);
+    const QFont font = skin::font(12);
+    p.setFont(font);
+    const QFontMetrics metrics(font);
+    if (!m_model || m_model->bars.size() == 0 || m_snapshot.cut < 0) {
+        p.setPen(skin::headingGrey);
+        p.drawText(rect(), Qt::AlignCenter, m_model ? u"没有行情数据"_s : m_message);
+        return;
+    }
+    const ReplayModel &model = *m_model;
+    const formula::Bars &bars = model.bars;
+    const qsizetype first = firstVisible(), cut = m_snapshot.cut;
+    const qsizetype last = std::min(lastVisible(), cut); // nothing is drawn past the cut
+    const double bw = barWidth();
+    const int plotRight = width() - axisWidth;
+    const int plotBottom = height() - dateHeight;
+
+    // Panes and their value ranges over what is drawn.
+    Pane price, lower;
+    const bool twoPanes = hasLowerPane();
+    const int plotHeight = plotBottom - legendHeight;
+    const int priceHeight = twoPanes ? plotHeight * 68 / 100 : plotHeight;
+    price.rect = QRect(0, legendHeight, plotRight, priceHeight);
+    lower.rect = QRect(0, legendHeight + priceHeight + paneGap, plotRight,
+                       plotHeight - priceHeight - paneGap);
+    for (qsizetype i = first; i <= last; ++i) {
+        price.range.add(bars.low[Sz(i)]);
+        price.range.add(bars.high[Sz(i)]);
+    }
+    for (Sz k = 0; k < model.outputs.size(); ++k) {
+        const ReplayOutput &o = model.outputs[k];
+        Pane &pane = o.pricePane ? price : lower;
+        for (Sz c = 0; c < o.today.size(); ++c)
+            for (qsizetype i = first; i <= last; ++i) {
+                pane.range.add(o.today[c][Sz(i)]);
+                pane.range.add(m_snapshot.values[k][c][Sz(i)]);
+                if (m_liveTrace)
+                    pane.range.add(o.live[c][Sz(i)]);
+            }
+    }
+    price.range.settle();
+    lower.range.settle();
+    std::vector<Pane *> panes{&price};
+    if (twoPanes)
+        panes.push_back(&lower);
+
+    // Grid and the value axis: 1-px lines on pixel centres.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (Pane *pane : panes) {
+        const double step = niceStep(pane->range.hi - pane->range.lo, pane->rect.height() / 60);
+        for (double v = std::ceil(pane->range.lo / step) * step; v <= pane->range.hi; v += step) {
+            const double y = pane->pixelY(v) + 0.5;
+            if (y < pane->rect.top() + 6 || y > pane->rect.bottom() - 2)
+                continue;
+            p.setPen(QPen(gridGrey, 1));
+            p.drawLine(QPointF(0, y), QPointF(plotRight, y));
+            p.setPen(skin::headingGrey);
+            p.drawText(QRect(plotRight + 4, int(y) - 8, axisWidth - 6, 16),
+                       Qt::AlignLeft | Qt::AlignVCenter, tickText(v, step));
+        }
+        p.setPen(QPen(skin::headingGrey, 1));
+        p.drawLine(QPointF(plotRight + 0.5, pane->rect.top()),
+                   QPointF(plotRight + 0.5, pane->rect.bottom() + 1));
+    }
+
+    // Bars whose value then differs from today's: a tinted column across the panes.
+    for (const qsizetype bar : m_snapshot.marked) {
+        if (bar < first || bar > last)
+            continue;
+        const int x0 = int(std::floor(double(bar - first) * bw));
+        const int x1 = std::max(x0 + 1, int(std::floor(double(bar - first + 1) * bw)));
+        for (Pane *pane : panes)
+            p.fillRect(QRect(x0, pane->rect.top(), x1 - x0, pane->rect.height()), markOrange);
+        p.fillRect(QRect(x0, price.rect.bottom() - 3, x1 - x0, 4), skin::driftOrange);
+    }
+
+    // Candles: red hollow up, green solid down; wicks alone when bars are narrow.
+    {
+        const int body = bw >= 3 ? std::max(1, int(bw * 0.7)) | 1 : 1;
+        QVarLengthArray<QLineF, 1024> upWicks, downWicks;
+        for (qsizetype i = first; i <= last; ++i) {
+            const Sz s = Sz(i);
+            const bool up = bars.close[s] >= bars.open[s];
+            const double x = barX(i) + 0.5;
+            const int top = price.pixelY(std::max(bars.open[s], bars.close[s]));
+            const int bottom = price.pixelY(std::min(bars.open[s], bars.close[s]));
+            const int high = price.pixelY(bars.high[s]), low = price.pixelY(bars.low[s]);
+            auto &wicks = up ? upWicks : downWicks;
+            if (body == 1) {
+                wicks.append(QLineF(x, high, x, std::max(low, high + 1)));
+                continue;
+            }
+            wicks.append(QLineF(x, high, x, top));
+            wicks.append(QLineF(x, bottom + 1, x, std::max(low, bottom + 1)));
+            const int left = barX(i) - body / 2;
+            if (up) {
+                p.setPen(QPen(upRed, 1));
+                p.setBrush(skin::white);
+                p.drawRect(QRectF(left + 0.5, top + 0.5, body - 1, std::max(0, bottom - top)));
+            } else {
+                p.fillRect(QRect(left, top, body, std::max(1, bottom - top + 1)), downGreen);
+            }
+        }
+        p.setPen(QPen(upRed, 1));
+        p.drawLines(upWicks.constData(), int(upWicks.size()));
+        p.setPen(QPen(downGreen, 1));
+        p.drawLines(downWicks.constData(), int(downWicks.size()));
+        p.setBrush(Qt::NoBrush);
+    }
+
+    // Outputs: today's line thin, the line as computed then bold over it, the live trace
+    // dotted. A drawing is a mark per bar where it draws.
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const auto drawSeries = [&](const Pane &pane, const formula::Series &s, bool drawing,
+                                const QPen &pen) {
+        p.setPen(pen);
+        if (drawing) {
+            p.setBrush(pen.color());
+            const double r = std::clamp(bw * 0.35, 1.5, 3.5);
+            for (qsizetype i = first; i <= last; ++i)
+                if (std::isfinite(s[Sz(i)]))
+                    p.drawEllipse(QPointF(barX(i) + 0.5, pane.y(s[Sz(i)])), r, r);
+            p.setBrush(Qt::NoBrush);
+            return;
+        }
+        QPolygonF run;
+        run.reserve(last - first + 1);
+        const auto flush = [&] {
+            if (run.size() > 1)
+                p.drawPolyline(run);
+            else if (run.size() == 1)
+                p.drawPoint(run.front());
+            run.clear();
+        };
+        // Several bars to a pixel column: the column's lowest and highest point stand for
+        // them, in their order, so the line keeps its extent at a fraction of the points.
+        int column = std::numeric_limits<int>::min();
+        double lo = 0, hi = 0;
+        bool loFirst = true;
+        const auto endColumn = [&] {
+            if (column == std::numeric_limits<int>::min())
+                return;
+            const double x = column + 0.5;
+            run.append(QPointF(x, loFirst ? lo : hi));
+            if (lo != hi)
+                run.append(QPointF(x, loFirst ? hi : lo));
+            column = std::numeric_limits<int>::min();
+        };
+        for (qsizetype i = first; i <= last; ++i) {
+            if (!std::isfinite(s[Sz(i)])) {
+                endColumn();
+                flush();
+                continue;
+            }
+            const int at = barX(i);
+            const double y = pane.y(s[Sz(i)]);
+            if (at != column) {
+                endColumn();
+                column = at;
+                lo = hi = y;
+                loFirst = true;
+                continue;
+            }
+            if (y < lo) {
+                lo = y;
+                loFirst = false;
+            } else if (y > hi) {
+                hi = y;
+                loFirst = true;
+            }
+        }
+        endColumn();
+        flush();
+    };
+    for (Sz k = 0; k < model.outputs.size(); ++k) {
+        const ReplayOutput &o = model.outputs[k];
+        const Pane &pane = o.pricePane ? price : lower;
+        const QColor color = outputColor(int(k));
+        QColor faded = color;
+        faded.setAlpha(170);
+        p.save();
+        p.setClipRect(pane.rect);
+        for (Sz c = 0; c < o.today.size(); ++c) {
+            drawSeries(pane, o.today[c], o.drawing, QPen(faded, 1, Qt::DashLine));
+            drawSeries(pane, m_liveTrace ? o.live[c] : m_snapshot.values[k][c], o.drawing,
+                       QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        }
+        p.restore();
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+
+    // The cut: a line through the panes and its date under them.
+    const double cutX = barX(cut) + 0.5;
+    if (cut < bars.size() - 1) {
+        p.setPen(QPen(skin::linkBlue, 1, Qt::DashLine));
+        p.drawLine(QPointF(cutX, legendHeight), QPointF(cutX, plotBottom));
+    }
+    p.setPen(QPen(skin::headingGrey, 1));
+    p.drawLine(QPointF(0, plotBottom + 0.5), QPointF(plotRight, plotBottom + 0.5));
+    const auto dateText = [&](qsizetype bar) {
+        return bars.dates[Sz(bar)].toString(u"yyyy-MM-dd"_s);
+    };
+    const int dateWidth = metrics.horizontalAdvance(u"0000-00-00"_s) + 8;
+    const int cutLeft = std::clamp(int(cutX) - dateWidth / 2, 0, width() - dateWidth);
+    const QRect cutDate(cutLeft, plotBottom + 2, dateWidth, dateHeight - 3);
+    p.setPen(skin::headingGrey);
+    const qsizetype stepBars = std::max<qsizetype>(1, qsizetype(dateWidth * 1.6 / bw));
+    for (qsizetype i = first; i <= last; i += stepBars) {
+        const int x = std::clamp(barX(i) - dateWidth / 2, 0, width() - dateWidth);
+        const QRect r(x, plotBottom + 2, dateWidth, dateHeight - 3);
+        if (!r.intersects(cutDate.adjusted(-6, 0, 6, 0)))
+            p.drawText(r, Qt::AlignCenter, dateText(i));
+    }
+    p.fillRect(cutDate, skin::linkBlue);
+    p.setPen(skin::white);
+    p.drawText(cutDate, Qt::AlignCenter, dateText(cut));
+
+    // The legend.
+    int x = 4;
+    const int textY = legendHeight / 2;
+    for (Sz k = 0; k < model.outputs.size(); ++k) {
+        const QColor color = outputColor(int(k));
+        p.fillRect(QRect(x, textY - 1, 14, 2), color);
+        x += 18;
+        p.setPen(color);
+        const QString label = model.outputs[k].label;
+        p.drawText(QRect(x, 0, metrics.horizontalAdvance(label) + 2, legendHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, label);
+        x += metrics.horizontalAdvance(label) + 12;
+    }
+    p.setPen(skin::headingGrey);
+    const QString key = m_liveTrace ? u"虚线：今日所见　粗线：实时轨迹"_s
+                                    : u"虚线：今日所见　粗线：截至当时　橙色：被改写的K线"_s;
+    p.drawText(QRect(x, 0, std::max(0, plotRight - x), legendHeight),
+               Qt::AlignRight | Qt::AlignVCenter, key);
+}
+
+void ReplayChart::wheelEvent(QWheelEvent *event)
+{
+    const int steps = event->angleDelta().y() / 120;
+    if (steps == 0 || !m_model)
+        return;
+    const qsizetype n = std::max<qsizetype>(20, m_model->bars.size());
+    qsizetype span = m_span;
+    for (int i = 0; i < std::abs(steps); ++i)
+        span = steps > 0 ? span * 4 / 5 : span * 5 / 4 + 1;
+    setSpan(std::min(span, n));
+    event->accept();
+}
+
+void ReplayChart::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && m_model && event->position().x() < width() - axisWidth)
+        emit cutRequested(
+            std::clamp<qsizetype>(barAt(event->position().x()), 0, m_model->bars.size() - 1));
+}
+
+} // namespace morvane

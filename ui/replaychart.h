@@ -1,0 +1,68 @@
+#pragma once
+
+#include "replayjob.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <memory>
+
+namespace morvane {
+
+// The replay drawn: candles up to the cut, each output as computed then over the line as
+// drawn today, the bars where they differ marked; optionally the live trace.
+class ReplayChart : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ReplayChart(QWidget *parent = nullptr);
+
+    void setModel(std::shared_ptr<const ReplayModel> model);
+    // What the chart says while it has no model: computing, cancelled.
+    void setMessage(const QString &text);
+    const ReplayModel *model() const { return m_model.get(); }
+
+    qsizetype cut() const { return m_snapshot.cut; }
+    void setCut(qsizetype cut);
+    bool liveTrace() const { return m_liveTrace; }
+    void setLiveTrace(bool on);
+    // How many bars the chart spans; the wheel changes it.
+    qsizetype span() const { return m_span; }
+    void setSpan(qsizetype bars);
+
+    // What is drawn, for tests and the benchmark: the output's value at bar as computed at
+    // the cut (NaN past the cut or where nothing is drawn), and the marked bars.
+    const ReplaySnapshot &snapshot() const { return m_snapshot; }
+    double drawnValue(int output, qsizetype bar, int channel = 0) const;
+    qsizetype firstVisible() const;
+    qsizetype lastVisible() const;
+
+    static QColor outputColor(int output);
+
+    QSize sizeHint() const override { return {760, 480}; }
+    QSize minimumSizeHint() const override { return {320, 200}; }
+
+signals:
+    void cutRequested(qsizetype bar); // a click on a bar
+    void spanChanged(qsizetype bars);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    struct Pane;
+    bool hasLowerPane() const;
+    double barWidth() const;
+    int barX(qsizetype bar) const; // the pixel column of a bar's centre
+    qsizetype barAt(double x) const;
+
+    std::shared_ptr<const ReplayModel> m_model;
+    ReplaySnapshot m_snapshot;
+    QString m_message;
+    bool m_liveTrace = false;
+    qsizetype m_span = 150; // candles about 5 px wide in the usual window
+};
+
+} // namespace morvane

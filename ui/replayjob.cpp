@@ -1,0 +1,273 @@
+#include "replayjob.h"
+
+#include "parser.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+namespace {
+
+using Sz = std::size_t;
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// As the replay compares: relative, with an absolute floor; two gaps are equal.
+bool same(double a, double b)
+{
+    const double tolerance = formula::ReplayOptions{}.tolerance;
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
+    return std::abs(a - b) <= tolerance * std::max({1.0, std::abs(a), std::abs(b)});
+}
+
+QString outputLabel(const formula::OutputLine &line)
+{
+    if (!line.name.isEmpty())
+        return line.name;
+    const QString where = u"%1:%2"_s.arg(line.pos.line).arg(line.pos.column);
+    return line.drawing.isEmpty() ? u"输出 "_s + where : line.drawing + u' ' + where;
+}
+
+// A line whose values stay near the prices shares their axis; an oscillator gets its own.
+bool nearPrices(const ReplayOutput &o, const formula::Bars &bars)
+{
+    if (bars.size() == 0)
+        return true;
+    const double low = *std::min_element(bars.low.begin(), bars.low.end());
+    const double high = *std::max_element(bars.high.begin(), bars.high.end());
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (const formula::Series &s : o.today)
+        for (const double x : s)
+            if (std::isfinite(x)) {
+                lo = std::min(lo, x);
+                hi = std::max(hi, x);
+            }
+    if (lo > hi)
+        return true;
+    const double margin = (high - low) * 0.5;
+    return lo >= low - margin && hi <= high + margin;
+}
+
+} // namespace
+
+bool ReplayModel::anyRewrites() const
+{
+    return std::any_of(outputs.begin(), outputs.end(),
+                       [](const ReplayOutput &o) { return o.rewrites(); });
+}
+
+ReplaySnapshot ReplayModel::snapshot(qsizetype cut) const
+{
+    ReplaySnapshot s;
+    const qsizetype n = bars.size();
+    if (n == 0)
+        return s;
+    s.cut = std::clamp<qsizetype>(cut, 0, n - 1);
+    const Sz count = Sz(s.cut + 1);
+    s.values.resize(outputs.size());
+    for (Sz k = 0; k < outputs.size(); ++k)
+        for (const formula::Series &today : outputs[k].today)
+            s.values[k].emplace_back(today.begin(),
+                                     today.begin() + std::ptrdiff_t(std::min(count, today.size())));
+    if (s.cut == n - 1)
+        return s;
+    const Sz t = Sz(s.cut);
+    if (stored.size() > t && stored[t]) {
+        for (Sz d = diffStart[t]; d < diffStart[t + 1]; ++d) {
+            const ReplayDiff &diff = diffs[d];
+            s.values[Sz(diff.output)][Sz(diff.channel)][Sz(diff.bar)] = diff.then;
+            s.marked.push_back(diff.bar);
+        }
+    } else if (program) {
+        const formula::Evaluation part =
+            formula::Evaluator(*program, options).run(bars.head(s.cut + 1));
+        for (Sz k = 0; k < outputs.size() && k < part.outputs.size(); ++k) {
+            const formula::OutputLine &now = part.outputs[k];
+            if (!outputs[k].checked || !now.ok() || now.channels.size() != s.values[k].size())
+                continue;
+            for (Sz c = 0; c < now.channels.size(); ++c)
+                for (Sz i = 0; i < count && i < now.channels[c].size(); ++i)
+                    if (!same(now.channels[c][i], s.values[k][c][i])) {
+                        s.values[k][c][i] = now.channels[c][i];
+                        s.marked.push_back(qsizetype(i));
+                    }
+        }
+    }
+    std::sort(s.marked.begin(), s.marked.end());
+    s.marked.erase(std::unique(s.marked.begin(), s.marked.end()), s.marked.end());
+    return s;
+}
+
+std::shared_ptr<const ReplayModel>
+computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
+              const QMap<QString, double> &params, const std::atomic_bool *cancel,
+              const ReplayProgress &progress, std::size_t diffBudget)
+{
+    auto model = std::make_shared<ReplayModel>();
+    auto program = std::make_shared<const formula::Program>(formula::parse(formulaText));
+    model->program = program;
+    model->options.params = params;
+    model->bars = std::move(bars);
+    model->origin = origin;
+    const formula::Bars &all = model->bars;
+    const qsizetype n = all.size();
+    const formula::Evaluator evaluator(*program, model->options);
+    formula::Evaluation full = evaluator.run(all);
+    model->params = std::move(full.params);
+    for (formula::OutputLine &line : full.outputs) {
+        ReplayOutput o;
+        o.label = outputLabel(line);
+        o.drawing = !line.drawing.isEmpty();
+        o.checked = line.ok() && n > 0;
+        o.missing = line.missing;
+        o.today = std::move(line.channels);
+        o.live = o.today;
+        if (o.checked)
+            for (formula::Series &s : o.live)
+                std::fill(s.begin(), s.begin() + std::ptrdiff_t(std::min(Sz(n - 1), s.size())),
+                          nan);
+        o.pricePane = nearPrices(o, all);
+        model->outputs.push_back(std::move(o));
+    }
+    model->cuts = std::max<qsizetype>(0, n - 1);
+    model->diffStart.reserve(Sz(model->cuts) + 1);
+    model->stored.reserve(Sz(model->cuts));
+    model->diffStart.push_back(0);
+
+    for (qsizetype cut = 0; cut < model->cuts; ++cut) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return nullptr;
+        const bool keep = model->diffs.size() < diffBudget;
+        const formula::Evaluation part = evaluator.run(all.head(cut + 1));
+        const Sz t = Sz(cut);
+        for (Sz k = 0; k < model->outputs.size() && k < part.outputs.size(); ++k) {
+            ReplayOutput &o = model->outputs[k];
+            const formula::OutputLine &now = part.outputs[k];
+            if (!o.checked || !now.ok() || now.channels.size() != o.today.size())
+                continue;
+            bool changed = false;
+            formula::Rewrite oldest;
+            for (Sz c = 0; c < now.channels.size(); ++c) {
+                const formula::Series &before = now.channels[c], &after = o.today[c];
+                if (before.size() <= t || after.size() <= t)
+                    continue;
+                o.live[c][t] = before[t];
+                for (Sz i = 0; i <= t; ++i) {
+                    if (same(before[i], after[i]))
+                        continue;
+                    if (keep)
+                        model->diffs.push_back(
+                            {std::int32_t(i), std::int16_t(k), std::int16_t(c), before[i]});
+                    if (!changed || qsizetype(i) < oldest.bar) {
+                        oldest.bar = qsizetype(i);
+                        oldest.channel = int(c);
+                        oldest.before = before[i];
+                        oldest.after = after[i];
+                    }
+                    changed = true;
+                }
+            }
+            if (!changed)
+                continue;
+            oldest.date = all.dates[Sz(oldest.bar)];
+            oldest.cut = cut;
+            oldest.cutDate = all.dates[t];
+            if (o.cutsRewritten == 0)
+                o.first = oldest;
+            ++o.cutsRewritten;
+            o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
+        }
+        model->stored.push_back(keep);
+        model->diffStart.push_back(model->diffs.size());
+        if (progress)
+            progress(cut + 1, model->cuts);
+    }
+    return model;
+}
+
+ReplayWorker::ReplayWorker(Input input, std::shared_ptr<std::atomic_bool> cancel)
+    : m_input(std::move(input)), m_cancel(std::move(cancel))
+{
+}
+
+void ReplayWorker::run()
+{
+    QElapsedTimer since;
+    since.start();
+    const auto report = [this, &since](qsizetype done, qsizetype total) {
+        // A signal per cut would flood the window's queue on long histories.
+        if (done == total || since.elapsed() >= 40) {
+            since.restart();
+            emit progressed(done, total);
+        }
+    };
+    auto model = computeReplay(m_input.formula, std::move(m_input.bars), m_input.origin,
+                               m_input.params, m_cancel.get(), report);
+    emit done(std::move(model));
+    QThread::currentThread()->quit();
+}
+
+ReplayJob::ReplayJob(QObject *parent) : QObject(parent) {}
+
+ReplayJob::~ReplayJob()
+{
+    // No signal now: the view that listens is being destroyed.
+    if (m_cancel)
+        m_cancel->store(true);
+    m_running = false;
+    for (QThread *thread : findChildren<QThread *>(Qt::FindDirectChildrenOnly)) {
+        thread->quit();
+        thread->wait();
+    }
+}
+
+void ReplayJob::start(ReplayWorker::Input input)
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    m_cancel = std::make_shared<std::atomic_bool>(false);
+    const quint64 generation = ++m_generation;
+    m_running = true;
+
+    auto *thread = new QThread(this);
+    auto *worker = new ReplayWorker(std::move(input), m_cancel);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &ReplayWorker::run);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(worker, &ReplayWorker::progressed, this, [this, generation](qint64 done, qint64 total) {
+        if (generation == m_generation && m_running)
+            emit progress(done, total);
+    });
+    connect(worker, &ReplayWorker::done, this,
+            [this, generation](std::shared_ptr<const ReplayModel> model) {
+                if (generation != m_generation || !m_running)
+                    return;
+                m_running = false;
+                if (model)
+                    emit finished(std::move(model));
+                else
+                    emit cancelled();
+            });
+    thread->start();
+}
+
+void ReplayJob::cancel()
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    if (m_running) {
+        // The window answers at once; the thread stops at its next cut and cleans up.
+        m_running = false;
+        emit cancelled();
+    }
+}
+
+} // namespace morvane

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "bars.h"
+#include "eval.h"
+#include "replay.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace morvane {
+
+// One output of the formula across every cut point.
+struct ReplayOutput
+{
+    QString label; // its name, else the drawing or "输出" and where it stands
+    bool drawing = false;
+    bool checked = false;
+    QStringList missing;
+    std::vector<formula::Series> today; // per channel, with the whole history
+    std::vector<formula::Series> live;  // per channel: at each bar, its value when it was newest
+    bool pricePane = true;              // drawn over the candles, else in the pane below
+    int cutsRewritten = 0;
+    qsizetype farthestBack = 0;
+    formula::Rewrite first;
+
+    bool rewrites() const { return cutsRewritten > 0; }
+};
+
+// A past value that differed at one cut from the value drawn today.
+struct ReplayDiff
+{
+    std::int32_t bar = 0;
+    std::int16_t output = 0;
+    std::int16_t channel = 0;
+    double then = 0;
+};
+
+// What the chart draws at one cut: every output as computed on the bars up to it.
+struct ReplaySnapshot
+{
+    qsizetype cut = -1;
+    std::vector<std::vector<formula::Series>> values; // [output][channel], bars 0..cut
+    std::vector<qsizetype> marked;                    // bars where a value differs from today
+};
+
+// Everything the view needs, computed once per formula, bars and parameters.
+struct ReplayModel
+{
+    formula::Bars bars;
+    QString origin;
+    std::vector<ReplayOutput> outputs;
+    std::vector<formula::ParamUse> params;
+    qsizetype cuts = 0; // every bar but the newest is a cut point
+    // Differences per cut, flat: cut t owns diffs[diffStart[t] .. diffStart[t + 1]). A cut
+    // past the memory budget stores none and is evaluated again when shown.
+    std::vector<std::size_t> diffStart;
+    std::vector<ReplayDiff> diffs;
+    std::vector<bool> stored;
+    std::shared_ptr<const formula::Program> program;
+    formula::EvalOptions options;
+
+    bool anyRewrites() const;
+    // The chart's data at cut (the newest bar gives today's lines).
+    ReplaySnapshot snapshot(qsizetype cut) const;
+};
+
+using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
+
+// The model, evaluating the formula on bars.head(t + 1) for every bar t; null when cancelled.
+std::shared_ptr<const ReplayModel>
+computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
+              const QMap<QString, double> &params, const std::atomic_bool *cancel = nullptr,
+              const ReplayProgress &progress = {}, std::size_t diffBudget = 4u << 20);
+
+// The worker of one run; lives in its own thread.
+class ReplayWorker : public QObject
+{
+    Q_OBJECT
+public:
+    struct Input
+    {
+        QString formula;
+        formula::Bars bars;
+        QString origin;
+        QMap<QString, double> params;
+    };
+    ReplayWorker(Input input, std::shared_ptr<std::atomic_bool> cancel);
+
+public slots:
+    void run();
+
+signals:
+    void progressed(qint64 done, qint64 total);
+    void done(std::shared_ptr<const ReplayModel> model); // null: cancelled
+
+private:
+    Input m_input;
+    std::shared_ptr<std::atomic_bool> m_cancel;
+};
+
+// Runs the replay off the caller's thread; a new start cancels the run before it.
+class ReplayJob : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReplayJob(QObject *parent = nullptr);
+    ~ReplayJob() override;
+
+    void start(ReplayWorker::Input input);
+    void cancel();
+    bool isRunning() const { return m_running; }
+
+signals:
+    void progress(qint64 done, qint64 total);
+    void finished(std::shared_ptr<const ReplayModel> model);
+    void cancelled();
+
+private:
+    std::shared_ptr<std::atomic_bool> m_cancel;
+    quint64 m_generation = 0;
+    bool m_running = false;
+};
+
+} // namespace morvane

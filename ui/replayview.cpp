@@ -1,0 +1,431 @@
+#include "replayview.h"
+
+#include "replaychart.h"
+#include "skinwidgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane {
+
+namespace {
+
+QString number(double x)
+{
+    return std::isnan(x) ? u"空"_s : QString::number(x, 'g', 10);
+}
+
+QString isoDate(const QDate &d)
+{
+    return d.toString(Qt::ISODate);
+}
+
+QLabel *heading(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(skin::font(12, true));
+    return label;
+}
+
+} // namespace
+
+ReplayServices ReplayServices::system()
+{
+    ReplayServices s;
+    s.openFile = [](QWidget *parent, const QString &caption, const QString &filter) {
+        return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+    };
+    s.openFolder = [](QWidget *parent, const QString &caption) {
+        return QFileDialog::getExistingDirectory(parent, caption);
+    };
+    s.warn = [](QWidget *parent, const QString &text) {
+        QMessageBox::warning(parent, u"Morvane"_s, text);
+    };
+    return s;
+}
+
+QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
+{
+    if (!o.checked)
+        return o.missing.isEmpty()
+                   ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
+                   : u"%1：无法检验——不会计算 %2"_s.arg(o.label, o.missing.join(u"、"_s));
+    if (model.cuts == 0)
+        return u"%1：无法检验——只有一根K线，没有截断点"_s.arg(o.label);
+    if (!o.rewrites())
+        return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
+    const formula::Rewrite &f = o.first;
+    const QString reach =
+        o.farthestBack == 0 ? u"当根即被改写"_s : u"最远回溯 %1 根"_s.arg(o.farthestBack);
+    return u"%1：改写历史——%2/%3 个截断点，%4；首例 %5：截至 %6 时为 %7，之后为 %8"_s.arg(o.label)
+        .arg(o.cutsRewritten)
+        .arg(model.cuts)
+        .arg(reach, isoDate(f.date), isoDate(f.cutDate), number(f.before), number(f.after));
+}
+
+ReplayView::ReplayView(ReplayServices services, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_services(std::move(services)), m_job(new ReplayJob(this))
+{
+    setWindowTitle(u"回放 — Morvane"_s);
+    setObjectName(u"ReplayView"_s);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, skin::contentGrey);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    createLayout();
+    resize(1100, 620);
+
+    connect(m_job, &ReplayJob::progress, this, [this](qint64 done, qint64 total) {
+        m_progress->setRange(0, int(total));
+        m_progress->setValue(int(done));
+    });
+    connect(m_job, &ReplayJob::finished, this, &ReplayView::showModel);
+    connect(m_job, &ReplayJob::cancelled, this, [this] {
+        m_progress->setVisible(false);
+        m_cancel->setVisible(false);
+        setStatus(u"已取消。点“重新计算”再算一次。"_s);
+        m_chart->setMessage(u"已取消"_s);
+        emit cancelled();
+    });
+    showBuiltinList();
+    setSource(builtinBarsSource(0));
+}
+
+// The built-in securities to pick from, the first one chosen.
+void ReplayView::showBuiltinList()
+{
+    m_folderFiles.clear();
+    m_files->clear();
+    m_files->addItems(builtinBarsNames());
+    m_files->setCurrentIndex(0);
+    m_files->setVisible(m_files->count() > 1);
+}
+
+void ReplayView::createLayout()
+{
+    auto *root = new QHBoxLayout(this);
+    root->setContentsMargins(8, 8, 8, 8);
+    root->setSpacing(10);
+
+    auto *left = new QVBoxLayout;
+    left->setSpacing(6);
+    m_chart = new ReplayChart(this);
+    left->addWidget(m_chart, 1);
+
+    auto *cutRow = new QHBoxLayout;
+    m_slider = new QSlider(Qt::Horizontal, this);
+    m_slider->setObjectName(u"cutSlider"_s);
+    m_slider->setToolTip(u"截断点：只看这一天以前的行情，以及公式当时算出的线（←→ 键逐根移动）"_s);
+    m_slider->setFocusPolicy(Qt::StrongFocus);
+    m_slider->setPageStep(20);
+    cutRow->addWidget(m_slider, 1);
+    m_cutLabel = new QLabel(this);
+    // As wide as its longest text, so that the slider keeps its length.
+    m_cutLabel->setMinimumWidth(m_cutLabel->fontMetrics().horizontalAdvance(
+                                    u"截至 0000-00-00（模拟行情）：第 00000/00000 根"_s) +
+                                8);
+    cutRow->addWidget(m_cutLabel);
+    m_liveTrace = new QCheckBox(u"实时轨迹"_s, this);
+    m_liveTrace->setToolTip(
+        u"每根K线处画它当时作为最新一根时公式给出的值——盘中实际看到的线，对照今日回头画出的线"_s);
+    cutRow->addWidget(m_liveTrace);
+    left->addLayout(cutRow);
+
+    auto *statusRow = new QHBoxLayout;
+    m_status = new QLabel(this);
+    m_status->setStyleSheet(u"color: %1"_s.arg(skin::headingGrey.name()));
+    statusRow->addWidget(m_status, 1);
+    m_progress = new QProgressBar(this);
+    m_progress->setMaximumWidth(320);
+    m_progress->setFormat(u"计算截断点 %v/%m"_s);
+    m_progress->setVisible(false);
+    statusRow->addWidget(m_progress);
+    m_cancel = new QPushButton(u"取消"_s, this);
+    m_cancel->setVisible(false);
+    statusRow->addWidget(m_cancel);
+    left->addLayout(statusRow);
+    root->addLayout(left, 1);
+
+    auto *side = new QVBoxLayout;
+    side->setSpacing(6);
+    auto *sideWidget = new QWidget(this);
+    sideWidget->setFixedWidth(300);
+    sideWidget->setLayout(side);
+    side->setContentsMargins(0, 0, 0, 0);
+
+    side->addWidget(heading(u"行情"_s, sideWidget));
+    m_originLabel = new QLabel(sideWidget);
+    m_originLabel->setWordWrap(true);
+    side->addWidget(m_originLabel);
+    auto *barsRow = new QHBoxLayout;
+    auto *builtin = new QPushButton(u"内置行情"_s, sideWidget);
+    auto *file = new QPushButton(u"文件…"_s, sideWidget);
+    auto *folder = new QPushButton(u"文件夹…"_s, sideWidget);
+    builtin->setObjectName(u"builtinBars"_s);
+    file->setObjectName(u"barsFile"_s);
+    folder->setObjectName(u"barsFolder"_s);
+    barsRow->addWidget(builtin);
+    barsRow->addWidget(file);
+    barsRow->addWidget(folder);
+    side->addLayout(barsRow);
+    m_files = new QComboBox(sideWidget);
+    m_files->setVisible(false);
+    side->addWidget(m_files);
+
+    side->addSpacing(6);
+    side->addWidget(heading(u"参数"_s, sideWidget));
+    m_paramPanel = new QWidget(sideWidget);
+    m_paramForm = new QFormLayout(m_paramPanel);
+    m_paramForm->setContentsMargins(0, 0, 0, 0);
+    side->addWidget(m_paramPanel);
+    m_recompute = new QPushButton(u"重新计算"_s, sideWidget);
+    m_recompute->setObjectName(u"recompute"_s);
+    side->addWidget(m_recompute);
+
+    side->addSpacing(6);
+    side->addWidget(heading(u"结论"_s, sideWidget));
+    m_verdicts = new QListWidget(sideWidget);
+    m_verdicts->setWordWrap(true);
+    m_verdicts->setFont(skin::font(12));
+    side->addWidget(m_verdicts, 1);
+    root->addWidget(sideWidget);
+
+    connect(m_slider, &QSlider::valueChanged, this, &ReplayView::showCut);
+    connect(m_chart, &ReplayChart::cutRequested, this,
+            [this](qsizetype bar) { m_slider->setValue(int(bar)); });
+    connect(m_liveTrace, &QCheckBox::toggled, m_chart, &ReplayChart::setLiveTrace);
+    connect(m_cancel, &QPushButton::clicked, this, &ReplayView::cancel);
+    connect(builtin, &QPushButton::clicked, this, &ReplayView::useBuiltinBars);
+    connect(file, &QPushButton::clicked, this, &ReplayView::chooseFile);
+    connect(folder, &QPushButton::clicked, this, &ReplayView::chooseFolder);
+    connect(m_recompute, &QPushButton::clicked, this, &ReplayView::recompute);
+    connect(m_files, &QComboBox::activated, this, [this](int index) {
+        if (m_folderFiles.isEmpty()) {
+            setSource(builtinBarsSource(index));
+            recompute();
+            return;
+        }
+        if (index < 0 || index >= m_folderFiles.size())
+            return;
+        BarsSource source = readBarsSource(m_folderFiles[index]);
+        if (!source.ok()) {
+            m_services.warn(this, source.error);
+            return;
+        }
+        setSource(std::move(source));
+        recompute();
+    });
+}
+
+bool ReplayView::isComputing() const
+{
+    return m_job->isRunning();
+}
+
+QStringList ReplayView::verdicts() const
+{
+    QStringList lines;
+    for (int i = 0; i < m_verdicts->count(); ++i)
+        lines << m_verdicts->item(i)->text();
+    return lines;
+}
+
+void ReplayView::setFormula(const QString &text)
+{
+    m_formula = text;
+    m_params.clear();
+    while (m_paramForm->rowCount() > 0)
+        m_paramForm->removeRow(0);
+    m_paramBoxes.clear();
+    recompute();
+}
+
+void ReplayView::setSource(BarsSource source)
+{
+    m_source = std::move(source);
+    const formula::Bars &bars = m_source.bars;
+    QString text = m_source.origin;
+    if (bars.size() > 0)
+        text += u"\n%1 根K线，%2 至 %3"_s.arg(bars.size())
+                    .arg(isoDate(bars.dates.front()), isoDate(bars.dates.back()));
+    if (m_source.path.isEmpty())
+        text += u"\n%1：随机生成，日期不是真实交易日。"_s.arg(m_files->currentText());
+    m_originLabel->setText(text);
+    m_originLabel->setToolTip(m_source.path);
+}
+
+void ReplayView::useBuiltinBars()
+{
+    showBuiltinList();
+    setSource(builtinBarsSource(0));
+    recompute();
+}
+
+void ReplayView::chooseFile()
+{
+    const QString path = m_services.openFile(this, u"选择行情文件"_s,
+                                             u"行情文件 (*.day *.csv *.txt);;所有文件 (*)"_s);
+    if (path.isEmpty())
+        return;
+    BarsSource source = readBarsSource(path);
+    if (!source.ok()) {
+        m_services.warn(this, source.error);
+        return;
+    }
+    m_files->setVisible(false);
+    m_folderFiles.clear();
+    setSource(std::move(source));
+    recompute();
+}
+
+void ReplayView::chooseFolder()
+{
+    const QString folder = m_services.openFolder(this, u"选择行情文件夹"_s);
+    if (folder.isEmpty())
+        return;
+    const QStringList files = barsFilesInFolder(folder);
+    if (files.isEmpty()) {
+        m_services.warn(this, u"%1 里没有行情文件。"_s.arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
+    // The first file that reads; the others stay in the list to pick from.
+    for (int i = 0; i < files.size(); ++i) {
+        BarsSource source = readBarsSource(files[i]);
+        if (!source.ok())
+            continue;
+        m_folderFiles = files;
+        m_files->clear();
+        for (const QString &f : files)
+            m_files->addItem(QDir(folder).relativeFilePath(f));
+        m_files->setCurrentIndex(i);
+        m_files->setVisible(true);
+        setSource(std::move(source));
+        recompute();
+        return;
+    }
+    m_services.warn(this, u"%1 里的行情文件都无法读取。"_s.arg(QDir::toNativeSeparators(folder)));
+}
+
+void ReplayView::recompute()
+{
+    for (auto it = m_paramBoxes.cbegin(); it != m_paramBoxes.cend(); ++it)
+        m_params[it.key()] = it.value()->value();
+    m_model.reset();
+    m_chart->setModel(nullptr);
+    m_chart->setMessage(u"正在计算……"_s);
+    m_verdicts->clear();
+    m_slider->setEnabled(false);
+    m_progress->setRange(0, 0);
+    m_progress->setVisible(true);
+    m_cancel->setVisible(true);
+    setStatus(u"正在计算……"_s);
+    m_job->start({m_formula, m_source.bars, m_source.origin, m_params});
+}
+
+void ReplayView::cancel()
+{
+    m_job->cancel();
+}
+
+void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
+{
+    m_model = std::move(model);
+    m_progress->setVisible(false);
+    m_cancel->setVisible(false);
+    const qsizetype n = m_model->bars.size();
+    m_chart->setModel(m_model);
+    {
+        const QSignalBlocker block(m_slider);
+        m_slider->setRange(0, int(std::max<qsizetype>(0, n - 1)));
+        m_slider->setValue(m_slider->maximum());
+    }
+    m_slider->setEnabled(n > 1);
+    showCut(m_slider->value());
+
+    m_verdicts->clear();
+    for (const ReplayOutput &o : m_model->outputs) {
+        auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
+        item->setForeground(!o.checked     ? skin::driftOrange
+                            : o.rewrites() ? skin::reportRed
+                                           : skin::reportGreen);
+    }
+    if (m_model->outputs.empty())
+        new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
+    showParameters();
+    setStatus(m_model->anyRewrites() ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
+                                     : u"拖动滑块看公式在每个截断点当时算出的线。"_s);
+    m_slider->setFocus();
+    emit computed();
+}
+
+void ReplayView::showParameters()
+{
+    QStringList names;
+    for (const formula::ParamUse &p : m_model->params)
+        names << p.name;
+    if (!names.isEmpty() && names == m_paramBoxes.keys())
+        return; // the same parameters: the user's values stay as they are
+    while (m_paramForm->rowCount() > 0)
+        m_paramForm->removeRow(0);
+    m_paramBoxes.clear();
+    for (const formula::ParamUse &p : m_model->params) {
+        auto *box = new QDoubleSpinBox(m_paramPanel);
+        box->setObjectName(p.name);
+        box->setRange(-1e9, 1e9);
+        box->setDecimals(4);
+        box->setValue(p.value);
+        QString label = p.name;
+        if (!p.meaning.isEmpty())
+            label += u"（%1）"_s.arg(p.meaning);
+        if (p.assumed)
+            box->setToolTip(u"公式没有声明，按默认值 %1 计算"_s.arg(number(p.value)));
+        connect(box, &QDoubleSpinBox::editingFinished, this, [this, box] {
+            if (m_model && !isComputing() &&
+                m_params.value(box->objectName(), box->value() + 1) != box->value())
+                recompute();
+        });
+        m_paramForm->addRow(label, box);
+        m_paramBoxes.insert(p.name, box);
+    }
+    if (m_model->params.empty())
+        m_paramForm->addRow(new QLabel(u"公式没有参数。"_s, m_paramPanel));
+}
+
+void ReplayView::showCut(int cut)
+{
+    m_chart->setCut(cut);
+    if (!m_model || m_model->bars.size() == 0) {
+        m_cutLabel->clear();
+        return;
+    }
+    const qsizetype n = m_model->bars.size();
+    const QString when = isoDate(m_model->bars.dates[std::size_t(cut)]);
+    const QString simulated = m_source.path.isEmpty() ? u"（模拟行情）"_s : QString();
+    m_cutLabel->setText(cut == n - 1
+                            ? u"今日 %1%2：全部 %3 根"_s.arg(when, simulated).arg(n)
+                            : u"截至 %1%2：第 %3/%4 根"_s.arg(when, simulated).arg(cut + 1).arg(n));
+}
+
+void ReplayView::setStatus(const QString &text)
+{
+    m_status->setText(text);
+}
+
+} // namespace morvane

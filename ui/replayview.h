@@ -1,0 +1,112 @@
+#pragma once
+
+#include "replaybars.h"
+#include "replayjob.h"
+
+#include <QMap>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QFormLayout;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+
+namespace morvane {
+
+class ReplayChart;
+
+// What the replay view asks of the outside world; tests replace each of them.
+struct ReplayServices
+{
+    // A file to read bars from, "" when the user cancels.
+    std::function<QString(QWidget *parent, const QString &caption, const QString &filter)> openFile;
+    // A folder of bar files, "" when the user cancels.
+    std::function<QString(QWidget *parent, const QString &caption)> openFolder;
+    std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
+
+    static ReplayServices system();
+};
+
+// An output's verdict in a line: "改写历史", "稳定" or "无法检验", and why.
+QString replayVerdict(const ReplayOutput &output, const ReplayModel &model);
+
+// The replay as a chart: a cut slider over the bars, the outputs then and today, the live
+// trace; beside it the verdicts, the bars' origin, the parameters and the choice of bars.
+class ReplayView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ReplayView(ReplayServices services = ReplayServices::system(),
+                        QWidget *parent = nullptr);
+
+    // A new formula: its parameters start from their declarations.
+    void setFormula(const QString &text);
+    const QString &formula() const { return m_formula; }
+
+    const ReplayModel *model() const { return m_model.get(); }
+    bool isComputing() const;
+    QString origin() const { return m_source.origin; }
+    QStringList verdicts() const;
+    QDoubleSpinBox *parameterBox(const QString &name) const { return m_paramBoxes.value(name); }
+
+    ReplayChart *chart() const { return m_chart; }
+    QSlider *slider() const { return m_slider; }
+    QCheckBox *liveTraceBox() const { return m_liveTrace; }
+    QPushButton *cancelButton() const { return m_cancel; }
+    QProgressBar *progressBar() const { return m_progress; }
+    QComboBox *filesBox() const { return m_files; }
+
+public slots:
+    void useBuiltinBars();
+    void chooseFile();
+    void chooseFolder();
+    void recompute();
+    void cancel();
+
+signals:
+    void computed(); // a model is shown
+    void cancelled();
+
+private:
+    void createLayout();
+    void setSource(BarsSource source);
+    void showBuiltinList();
+    void showModel(std::shared_ptr<const ReplayModel> model);
+    void showParameters();
+    void showCut(int cut);
+    void setStatus(const QString &text);
+
+    ReplayServices m_services;
+    ReplayJob *m_job = nullptr;
+    QString m_formula;
+    BarsSource m_source;
+    QStringList m_folderFiles;
+    QMap<QString, double> m_params; // the values the user set
+    std::shared_ptr<const ReplayModel> m_model;
+    QMap<QString, QDoubleSpinBox *> m_paramBoxes;
+
+    ReplayChart *m_chart = nullptr;
+    QSlider *m_slider = nullptr;
+    QLabel *m_cutLabel = nullptr;
+    QCheckBox *m_liveTrace = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QLabel *m_status = nullptr;
+    QLabel *m_originLabel = nullptr;
+    QComboBox *m_files = nullptr;
+    QWidget *m_paramPanel = nullptr;
+    QFormLayout *m_paramForm = nullptr;
+    QPushButton *m_recompute = nullptr;
+    QListWidget *m_verdicts = nullptr;
+};
+
+} // namespace morvane
