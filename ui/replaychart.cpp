@@ -1,5 +1,6 @@
 #include "replaychart.h"
 
+#include "reportstyle.h"
 #include "skinwidgets.h"
 
 #include <QMouseEvent>
@@ -28,8 +29,8 @@ constexpr int paneGap = 8;
 const QColor upRed = skin::reportRed;
 const QColor downGreen = skin::green;
 const QColor gridGrey = skin::contentGrey;
-const QColor markOrange{skin::driftOrange.red(), skin::driftOrange.green(),
-                        skin::driftOrange.blue(), 48};
+const QColor markOrange{skin::reportDrift.red(), skin::reportDrift.green(),
+                        skin::reportDrift.blue(), 48};
 
 struct Range
 {
@@ -96,8 +97,8 @@ ReplayChart::ReplayChart(QWidget *parent) : QWidget(parent)
 
 QColor ReplayChart::outputColor(int output)
 {
-    static const QColor colors[] = {skin::linkBlue,         skin::driftOrange, skin::quotedText,
-                                    skin::lastBarUnderline, skin::darkGrey,    skin::linkHover};
+    static const QColor colors[] = {skin::linkBlue,      skin::reportDrift, skin::quotedText,
+                                    skin::reportWarning, skin::darkGrey,    skin::linkHover};
     return colors[Sz(output) % std::size(colors)];
 }
 
@@ -273,7 +274,7 @@ void ReplayChart::paintEvent(QPaintEvent *)
         const int x1 = std::max(x0 + 1, int(std::floor(double(bar - first + 1) * bw)));
         for (Pane *pane : panes)
             p.fillRect(QRect(x0, pane->rect.top(), x1 - x0, pane->rect.height()), markOrange);
-        p.fillRect(QRect(x0, price.rect.bottom() - 3, x1 - x0, 4), skin::driftOrange);
+        p.fillRect(QRect(x0, price.rect.bottom() - 3, x1 - x0, 4), skin::reportDrift);
     }
 
     // Candles: red hollow up, green solid down; wicks alone when bars are narrow.

@@ -1,6 +1,7 @@
 #include "replayview.h"
 
 #include "replaychart.h"
+#include "reportstyle.h"
 #include "skinwidgets.h"
 
 #include <QCheckBox>
@@ -362,7 +363,7 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     m_verdicts->clear();
     for (const ReplayOutput &o : m_model->outputs) {
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked     ? skin::driftOrange
+        item->setForeground(!o.checked     ? skin::reportDrift
                             : o.rewrites() ? skin::reportRed
                                            : skin::reportGreen);
     }
