@@ -125,7 +125,7 @@ int runPlain(const Options &options, const QStringList &entries, QIODevice &in, 
             continue;
         }
         if (scan.replaced)
-            fail(name + u": some bytes could not be decoded and were replaced"_s);
+            fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
         const CheckReport report = reportFor(entries, scan.found, clock);
         anyFound = anyFound || report.found;
 

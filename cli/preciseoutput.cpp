@@ -2,6 +2,7 @@
 
 #include "check.h"
 #include "encoding.h"
+#include "functions.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -14,15 +15,37 @@ using namespace Qt::StringLiterals;
 
 namespace morvane {
 
+QString classWordChinese(formula::NameClass cls)
+{
+    switch (cls) {
+    case formula::NameClass::Future:
+        return u"未来"_s;
+    case formula::NameClass::Drift:
+        return u"漂移"_s;
+    case formula::NameClass::LastBar:
+        return u"末根提示"_s;
+    case formula::NameClass::Unsure:
+        return u"偏移可能为负"_s;
+    case formula::NameClass::Unchecked:
+        return u"未检查"_s;
+    case formula::NameClass::Listed:
+        break;
+    }
+    return u"列表"_s;
+}
+
 QString preciseReportLines(const formula::PreciseResult &result)
 {
-    if (result.found.empty())
-        return QString::fromUtf16(kNothingFound) + u'\n';
     QString lines;
+    if (result.found.empty())
+        lines = QString::fromUtf16(kNothingFound) + u'\n';
     for (const formula::FoundName &f : result.found) {
-        lines += QString::fromUtf16(kHitPrefix) + f.name + u"  "_s + formula::classWord(f.cls) +
+        lines += QString::fromUtf16(kHitPrefix) + f.name + u"  "_s + classWordChinese(f.cls) +
                  u"  "_s + f.reason + u'\n';
     }
+    // What cannot be settled here: " 偏移可能为负 REF  …", " 未检查 TDXDLL1  …".
+    for (const formula::FoundName &d : result.doubts)
+        lines += u' ' + classWordChinese(d.cls) + u' ' + d.name + u"  "_s + d.reason + u'\n';
     return lines;
 }
 
@@ -82,8 +105,9 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         const DecodedText decoded = decodeUserTextDetailed(bytes);
         bytes.clear();
         if (decoded.replaced)
-            fail(name + u": some bytes could not be decoded and were replaced"_s);
-        const formula::PreciseResult result = formula::preciseCheck(decoded.text, entries);
+            fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
+        const formula::PreciseResult result =
+            formula::preciseCheck(decoded.text, entries, formula::knowsFunction);
         anyFound = anyFound || preciseFound(result);
         if (options.json) {
             objects.append(preciseJson(name, result));
