@@ -25,7 +25,8 @@ if(UNIX AND NOT APPLE)
   # Compressed with gzip -9n (no name, no time stamp), as Debian policy wants them.
   find_program(MORVANE_HELP2MAN help2man)
   find_program(MORVANE_GZIP gzip)
-  if(MORVANE_HELP2MAN AND MORVANE_GZIP AND NOT CMAKE_CROSSCOMPILING)
+  find_program(MORVANE_PERL perl)
+  if(MORVANE_HELP2MAN AND MORVANE_GZIP AND MORVANE_PERL AND NOT CMAKE_CROSSCOMPILING)
     set(man_morvane "tell whether an indicator formula uses future functions")
     set(man_morvane-check "check indicator formula files for future functions")
     set(pages)
@@ -37,8 +38,10 @@ if(UNIX AND NOT APPLE)
                 ${MORVANE_HELP2MAN} --no-info --locale=C.UTF-8 --name=${man_${program}}
                 --include=${packaging}/${program}.h2m --output=${CMAKE_BINARY_DIR}/man/${program}.1
                 $<TARGET_FILE:${program}>
+        COMMAND ${MORVANE_PERL} ${PROJECT_SOURCE_DIR}/cmake/man-cjk-breaks.pl
+                ${CMAKE_BINARY_DIR}/man/${program}.1
         COMMAND ${MORVANE_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${program}.1
-        DEPENDS ${program} ${packaging}/${program}.h2m
+        DEPENDS ${program} ${packaging}/${program}.h2m ${PROJECT_SOURCE_DIR}/cmake/man-cjk-breaks.pl
         COMMENT "Manual page of ${program}"
         VERBATIM)
       list(APPEND pages ${page})

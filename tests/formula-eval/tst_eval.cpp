@@ -6,6 +6,7 @@
 #include "replay.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -418,7 +419,7 @@ void TestEval::longChainOfVariables()
 // morvane-check --eval on the seven closes: the turns as CSV, empty where there is none.
 void TestEval::evalCommand()
 {
-    QTemporaryFile csv;
+    QTemporaryFile csv(QDir::tempPath() + u"/morvane-XXXXXX.csv"_s);
     QVERIFY(csv.open());
     csv.write("date,open,high,low,close\n");
     QDate day(2024, 1, 1);
