@@ -33,26 +33,28 @@ def cells(rows):
     return pen.glyph()
 
 
-def capital_i(width, stem):
+def capital_i(width, stem, serif):
     """Ten rows from the cap height down to the baseline, the stem in column `stem` of a cell
-    `width` wide."""
-    bar = "." * (stem - 1) + "###" + "." * (width - stem - 2)
+    `width` wide, the serifs reaching `serif` columns either side of it."""
+    bar = "." * (stem - serif) + "#" * (2 * serif + 1) + "." * (width - stem - serif - 1)
     mid = "." * stem + "#" + "." * (width - stem - 1)
     return [bar] + [mid] * 8 + [bar]
 
 
 # Pixel size: the UMing cell there (half-width advance, rows above and below the baseline)
-# and the stem's column: the middle of the cell. At 13 px the strike advances 7 pixels where
-# the outlines advance 6.5, and Qt's paths round the difference apart, so a cell's I may land
-# a pixel either way; the middle keeps both sides within a pixel of each other.
-SIZES = {12: (6, 11, 1, 2), 13: (7, 11, 2, 3)}
+# the stem's column: the middle of the cell, and the serifs' reach. At 13 px the strike advances
+# 7 pixels where the outlines advance 6.5, and Qt's paths round the difference apart, so a
+# cell's I may land a pixel either way; the middle keeps both sides within a pixel of each
+# other. There the neighbours stand 0 to 1 pixel apart, so the serifs reach 2 columns: with
+# 1, the 7-pixel cell reads as a space beside A, F or P ("DYNA INFO").
+SIZES = {12: (6, 11, 1, 2, 1), 13: (7, 11, 2, 3, 2)}
 
 
 def build(path, size):
-    width, above, below, stem = SIZES[size]
+    width, above, below, stem, serif = SIZES[size]
     UNITS = size * PX
     ASCENT, DESCENT = above * PX, below * PX
-    CAPITAL_I = capital_i(width, stem)
+    CAPITAL_I = capital_i(width, stem, serif)
     fb = FontBuilder(UNITS, isTTF=True)
     names = [".notdef", "I"]
     fb.setupGlyphOrder(names)

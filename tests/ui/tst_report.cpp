@@ -485,6 +485,7 @@ void TestReport::grabs()
     w->txtCode->setPlainText(u"{ 信号已避开 BACKSET 未来函数 }\nN:=5;\nA:ZIG(3,N);\n"
                              "B:FINANCE(7)/10000;\nDRAWLINE(C>O,H,C<O,L,0);\nX:REF(C,-N);\n"
                              "Y:MA(C,5;\nW:WINNER(C);\nZ:TDXDLL1(1,C,O,H);"_s);
+    QTest::qWait(600); // the pause after typing that colours REF(C,-N)
     QVERIFY(w->grab().save(dir + u"/window-code-19.png"_s));
     w->btnCheck_Click();
     QVERIFY(w->grab().save(dir + u"/window-result-19.png"_s));
