@@ -167,6 +167,11 @@ void TestReport::whyRows_data()
         << u"A:PEAKBARS(3,5,1);"_s
         << QStringList{u" 发现未来函数 PEAKBARS"_s, u" 不算 PEAK：只是 PEAKBARS 的一部分"_s}
         << QStringList{u" 发现未来函数 PEAK\n"_s} << true;
+    // A line of the report per list entry: a name of 100,000 letters was shown whole in each.
+    QTest::newRow("a name inside a very long one")
+        << u"A:PEAK"_s + QString(200, u'X') + u";"_s
+        << QStringList{u" 不算 PEAK：只是 PEAK"_s + QString(36, u'X') + u"… 的一部分"_s}
+        << QStringList() << false;
     QTest::newRow("a variable of the formula's own")
         << u"COST:=MA(C,5);A:COST>C;"_s << QStringList{u" 不算 COST：是公式自己定义的变量"_s}
         << QStringList() << false;
@@ -464,16 +469,27 @@ void TestReport::longLinesWrap()
 void TestReport::pasteStaysResponsive_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("120,000 unclosed REF(") << u"REF("_s.repeated(120000);
-    QTest::newRow("100,000 nested REF(C,") << u"REF(C,"_s.repeated(100000) + u"-1"_s;
-    QTest::newRow("unclosed comment") << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(40000);
+    QTest::addColumn<QByteArray>("list"); // added to the list before the paste
+    QTest::newRow("120,000 unclosed REF(") << u"REF("_s.repeated(120000) << QByteArray();
+    QTest::newRow("100,000 nested REF(C,")
+        << u"REF(C,"_s.repeated(100000) + u"-1"_s << QByteArray();
+    QTest::newRow("unclosed comment")
+        << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(40000) << QByteArray();
     // A space ends each of Qt's pieces of a line: 150,000 pieces, all drawn at every paint.
-    QTest::newRow("unclosed comment of 1 MB") << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(75000);
-    QTest::newRow("unclosed quote") << u"A:\""_s + u"ZIG REF(C,-1) "_s.repeated(40000);
+    QTest::newRow("unclosed comment of 1 MB")
+        << u"{"_s + u"ZIG REF(C,-1) "_s.repeated(75000) << QByteArray();
+    QTest::newRow("unclosed quote")
+        << u"A:\""_s + u"ZIG REF(C,-1) "_s.repeated(40000) << QByteArray();
     QString chain = u"V0:=C;\n"_s;
     for (int i = 1; i < 6000; ++i)
         chain += u"V%1:=V%2+1;\n"_s.arg(i).arg(i - 1);
-    QTest::newRow("6,000 chained variables") << chain + u"X:V5999;"_s;
+    QTest::newRow("6,000 chained variables") << chain + u"X:V5999;"_s << QByteArray();
+    // The user's list in 检测: nested entries hit thousands of times at each place.
+    QByteArray prefixes;
+    for (int k = 1; k <= 2000; ++k)
+        prefixes += QByteArray(k, 'A') + "\r\n";
+    QTest::newRow("2,000 nested list entries")
+        << u"X:"_s + QString(100000, u'A') + u";"_s << prefixes;
 }
 
 // A hostile paste, then 检测: the event loop never stops for long. The scans this guards
@@ -484,6 +500,7 @@ void TestReport::pasteStaysResponsive_data()
 void TestReport::pasteStaysResponsive()
 {
     QFETCH(QString, text);
+    QFETCH(QByteArray, list);
 #if defined(__SANITIZE_ADDRESS__)
     constexpr qint64 kBoundMs = 20000;
 #else
@@ -492,6 +509,13 @@ void TestReport::pasteStaysResponsive()
     WindowFixture fx;
     auto w = fx.makeWindow();
     w->Form_Load();
+    if (!list.isEmpty()) {
+        QFile file(fx.listPath());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(list);
+        file.close();
+        w->btnLoadList_Click();
+    }
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
     QElapsedTimer clock;
