@@ -90,9 +90,36 @@ QString reachText(qsizetype back)
     return back == 0 ? u"当根即被改写（截断点当天的值事后改变）"_s : u"最远回溯 %1 根"_s.arg(back);
 }
 
+// The evaluator's nesting bound is no name that is missing: it is told as what it means.
+QString missingWord(const QString &what)
+{
+    return what == QStringView(kTooDeep) ? u"公式嵌套超过 %1 层"_s.arg(kMaxEvalDepth) : what;
+}
+
+QString missingList(const QStringList &missing)
+{
+    QStringList words;
+    for (const QString &m : missing)
+        words << missingWord(m);
+    return words.join(u"、"_s);
+}
+
+// "缺 FOO、WINNER", "公式嵌套超过 2500 层", or both.
+QString whyMissing(const QStringList &missing)
+{
+    QStringList names = missing;
+    const bool deep = names.removeAll(QString::fromUtf16(kTooDeep)) > 0;
+    QStringList parts;
+    if (!names.isEmpty())
+        parts << u"缺 "_s + names.join(u"、"_s);
+    if (deep)
+        parts << missingWord(QString::fromUtf16(kTooDeep));
+    return parts.join(u"；"_s);
+}
+
 QString whyUnchecked(const OutputLine &line)
 {
-    return u"缺 "_s + line.missing.join(u"、"_s);
+    return whyMissing(line.missing);
 }
 
 } // namespace
@@ -114,7 +141,7 @@ QStringList replayLines(const ReplayReport &report, const QString &source)
         }
     }
     if (!report.missing.isEmpty())
-        lines << u"无法计算："_s + report.missing.join(u"、"_s);
+        lines << u"无法计算："_s + missingList(report.missing);
     QStringList assumed;
     for (const ParamUse &p : report.params)
         if (p.assumed)
@@ -374,12 +401,12 @@ QStringList aggregateLines(const FormulaRun &run, const Universe &u)
                          .arg(t.worstCuts)
                          .arg(reachText(w.farthestBack), exampleText(w.first, t.worstSource));
         } else if (t.checkedOn == 0) {
-            lines << u"%1：无法检验（缺 %2）"_s.arg(name, t.missing.join(u"、"_s));
+            lines << u"%1：无法检验（%2）"_s.arg(name, whyMissing(t.missing));
         } else if (t.checkedOn < run.replayed) {
-            lines << u"%1：在 %2/%3 个证券上稳定，其余无法检验（缺 %4）"_s.arg(name)
+            lines << u"%1：在 %2/%3 个证券上稳定，其余无法检验（%4）"_s.arg(name)
                          .arg(t.checkedOn)
                          .arg(run.replayed)
-                         .arg(t.missing.join(u"、"_s));
+                         .arg(whyMissing(t.missing));
         } else {
             lines << u"%1：稳定（%2 个证券，每个至多 %3 个截断点）"_s.arg(name)
                          .arg(run.replayed)
@@ -387,7 +414,7 @@ QStringList aggregateLines(const FormulaRun &run, const Universe &u)
         }
     }
     if (!run.missing.isEmpty())
-        lines << u"无法计算："_s + run.missing.join(u"、"_s);
+        lines << u"无法计算："_s + missingList(run.missing);
     QStringList assumed;
     for (const ParamUse &p : run.params)
         if (p.assumed)

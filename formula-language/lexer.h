@@ -56,7 +56,8 @@ std::vector<Token> lex(QStringView text);
 
 // Lexes one line of a larger text (as a syntax highlighter sees it), starting in `start`;
 // appends the tokens to `out` (offsets from the line's start, line 1) and returns the state
-// at the line's end. The text may also hold line ends: then it is lexed as a whole.
+// at the line's end. The text may also hold line ends: then it is lexed as a whole. A null
+// `out` asks for the state alone.
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out);
 
 // The general form: positions of the tokens count from `origin`.

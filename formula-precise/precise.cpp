@@ -63,12 +63,24 @@ public:
             }
             node(n).pattern = static_cast<int32_t>(p);
             m_lengths.push_back(patterns[p].size());
+            m_patternNode.push_back(n);
         }
         link();
+        m_skip.resize(m_nodes.size());
+        for (size_t k = 0; k < m_skip.size(); ++k)
+            m_skip[k] = static_cast<int32_t>(k);
     }
 
-    // onHit(pattern, start) for every occurrence of every pattern, by end position.
-    template <typename F> void run(QStringView upper, F &&onHit) const
+    // A pattern whose further hits need not be told one by one: onRetired counts them.
+    void retire(int32_t pattern)
+    {
+        const int32_t n = m_patternNode[static_cast<size_t>(pattern)];
+        m_skip[static_cast<size_t>(n)] = node(n).outLink;
+    }
+
+    // onHit(pattern, start) for every occurrence of every pattern not retired, by end
+    // position; then onRetired(end, count) for the occurrences of retired ones ending there.
+    template <typename F, typename G> void run(QStringView upper, F &&onHit, G &&onRetired)
     {
         int32_t state = 0;
         for (qsizetype i = 0; i < upper.size(); ++i) {
@@ -83,11 +95,17 @@ public:
                 }
                 state = std::max(next, 0);
             }
-            for (int32_t n = node(state).pattern >= 0 ? state : node(state).outLink; n >= 0;
-                 n = node(n).outLink) {
+            // Nested list entries (A, AA, AAA…) end thousands of hits at each place; those
+            // of retired patterns are skipped, and counted all at once.
+            int32_t told = 0;
+            for (int32_t n = live(node(state).pattern >= 0 ? state : node(state).outLink); n >= 0;
+                 n = live(node(n).outLink)) {
                 const int32_t p = node(n).pattern;
+                ++told;
                 onHit(p, i + 1 - m_lengths[static_cast<size_t>(p)]);
             }
+            if (told < node(state).outCount)
+                onRetired(i + 1, node(state).outCount - told);
         }
     }
 
@@ -100,7 +118,22 @@ private:
         int32_t fail = 0;
         int32_t pattern = -1;
         int32_t outLink = -1; // the next node along the failure links that ends a pattern
+        int32_t outCount = 0; // patterns ending here: this node's and along the failure links
     };
+
+    // The first pattern node from `n` along the output links that is not retired.
+    int32_t live(int32_t n)
+    {
+        int32_t r = n;
+        while (r >= 0 && m_skip[static_cast<size_t>(r)] != r)
+            r = m_skip[static_cast<size_t>(r)];
+        while (n >= 0 && m_skip[static_cast<size_t>(n)] != n) {
+            const int32_t next = m_skip[static_cast<size_t>(n)];
+            m_skip[static_cast<size_t>(n)] = r;
+            n = next;
+        }
+        return r;
+    }
 
     Node &node(int32_t n) { return m_nodes[static_cast<size_t>(n)]; }
     const Node &node(int32_t n) const { return m_nodes[static_cast<size_t>(n)]; }
@@ -147,11 +180,14 @@ private:
             Node &v = node(queue[k]);
             const Node &f = node(v.fail);
             v.outLink = f.pattern >= 0 ? v.fail : f.outLink;
+            v.outCount = (v.pattern >= 0 ? 1 : 0) + f.outCount;
         }
     }
 
     std::vector<Node> m_nodes;
     std::vector<qsizetype> m_lengths;
+    std::vector<int32_t> m_patternNode;
+    std::vector<int32_t> m_skip; // by node: itself, or past it when retired
 };
 
 enum class PatternKind
@@ -262,16 +298,28 @@ public:
         m_doubtIndex.assign(m_patterns.size(), -1);
         m_definedAt.assign(m_patterns.size(), -1);
         m_ignoredKept.assign(m_patterns.size(), 0);
+        m_toldAt.assign(m_patterns.size(), -1);
 
         std::vector<QString> texts;
         texts.reserve(m_patterns.size());
-        for (const Pattern &p : m_patterns)
-            texts.push_back(p.text);
+        for (size_t id = 0; id < m_patterns.size(); ++id) {
+            texts.push_back(m_patterns[id].text);
+            if (retirable(id))
+                m_wholeNames.insert(m_patterns[id].text, id);
+        }
         // Each hit is settled as it comes, by its end: nothing grows with the number of hits
         // but the occurrences kept. Each pattern's hits still come in text order.
-        Matcher(texts).run(upperText(m_text), [&](int32_t p, qsizetype start) {
-            classify(static_cast<size_t>(p), start);
-        });
+        Matcher matcher(texts);
+        m_matcher = &matcher;
+        const QString upper = upperText(m_text);
+        matcher.run(
+            upper,
+            [&](int32_t p, qsizetype start) {
+                m_toldAt[static_cast<size_t>(p)] = start;
+                classify(static_cast<size_t>(p), start);
+            },
+            [&](qsizetype end, int32_t count) { settleRetired(upper, end, count); });
+        m_matcher = nullptr;
         addOpaque(offsets.opaque);
         byFirstUse(m_result.found);
         byFirstUse(m_result.doubts);
@@ -480,6 +528,36 @@ private:
         const Pattern &p = m_patterns[id];
         const NameOccurrence w = place(start, p.text.size());
         m_result.ignored.push_back({p.name.name, w.line, w.column, w.offset, w.length, why});
+        if (m_ignoredKept[id] == kMaxIgnoredPerName && retirable(id))
+            m_matcher->retire(static_cast<int32_t>(id));
+        if (static_cast<qsizetype>(m_result.ignored.size()) == kMaxIgnored) {
+            for (size_t other = 0; other < m_patterns.size(); ++other) {
+                if (retirable(other) && m_ignoredKept[other] < kMaxIgnoredPerName)
+                    m_matcher->retire(static_cast<int32_t>(other));
+            }
+        }
+    }
+
+    // A plain name of the list or knowledge base: past its bound, every hit but one that is
+    // the whole name token is ignored and only counted, so the matcher may stop telling them.
+    bool retirable(size_t id) const
+    {
+        return m_patterns[id].kind == PatternKind::Name && !m_patterns[id].name.negativeOffsetOnly;
+    }
+
+    // `count` hits of retired patterns end at `end`: one may be a whole name token, which
+    // counts or is a variable as ever; the others are ignored, and counted.
+    void settleRetired(const QString &upper, qsizetype end, qsizetype count)
+    {
+        const Token &t = m_tokens[tokenAt(end - 1)];
+        if (t.kind == TokenKind::Name && t.end() == end) {
+            const auto it = m_wholeNames.constFind(upper.sliced(t.offset, t.length));
+            if (it != m_wholeNames.constEnd() && m_toldAt[*it] != t.offset) {
+                classify(*it, t.offset);
+                --count;
+            }
+        }
+        m_result.ignoredOmitted += count;
     }
 
     const QString &m_text;
@@ -496,6 +574,9 @@ private:
     std::vector<qsizetype> m_foundIndex;  // by pattern: its index in found, or -1
     std::vector<qsizetype> m_doubtIndex;  // by pattern: its index in doubts, or -1
     std::vector<qsizetype> m_ignoredKept; // by pattern
+    std::vector<qsizetype> m_toldAt;      // by pattern: start of its last hit told one by one
+    QHash<QString, size_t> m_wholeNames;  // the retirable patterns by their text
+    Matcher *m_matcher = nullptr;         // while the text is matched
     PreciseResult m_result;
 };
 

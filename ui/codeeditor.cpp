@@ -11,6 +11,8 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +34,22 @@ namespace {
 
 const QColor kGutterBack{237, 238, 240};
 const QColor kGutterText{128, 128, 128};
+constexpr int kLongLine = 4096; // past it a line keeps its glyphs: a few lines at most
+
+// The longest line of `text` once inserted into `block`, whose text joins its first and last.
+qsizetype longestLine(QStringView text, const QTextBlock &block)
+{
+    qsizetype longest = 0;
+    qsizetype start = 0;
+    for (qsizetype k = 0; k <= text.size(); ++k) {
+        if (k == text.size() || text[k] == u'\n' || text[k] == u'\r' ||
+            text[k] == QChar::ParagraphSeparator) {
+            longest = std::max(longest, k - start);
+            start = k + 1;
+        }
+    }
+    return longest + (block.isValid() ? block.length() - 1 : 0);
+}
 
 QString localFile(const QMimeData *source)
 {
@@ -57,6 +75,7 @@ CodeEditor::CodeEditor(QWidget *parent)
         else
             m_gutter->update(0, rect.y(), m_gutter->width(), rect.height());
     });
+    connect(document(), &QTextDocument::contentsChange, this, &CodeEditor::followLongLines);
     updateGutterWidth();
 }
 
@@ -99,8 +118,55 @@ void CodeEditor::paintGutter(QPaintEvent *event)
     }
 }
 
+// Qt shapes a line again for each layout, caret and paint unless its glyphs are kept, and
+// draws every piece of it on each paint: a pasted line of 1 MB with a space every few letters
+// stood the window still for a second at each caret blink. Long lines keep their glyphs; a
+// line too long to scroll sideways is wrapped, so that only the rows in view are drawn.
+void CodeEditor::followLongLines(int from, int, int added)
+{
+    bool tooLong = false;
+    const QTextBlock last = document()->findBlock(from + added);
+    for (QTextBlock b = document()->findBlock(from); b.isValid(); b = b.next()) {
+        if (b.length() > kLongLine && !b.layout()->cacheEnabled())
+            b.layout()->setCacheEnabled(true);
+        tooLong = tooLong || b.length() > kWrapLineCharacters;
+        if (b == last)
+            break;
+    }
+    // Typed, undone or replaced: the mode is set after the edit, never inside it.
+    if (tooLong != (lineWrapMode() != NoWrap) && !m_wrapCheckPending) {
+        m_wrapCheckPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_wrapCheckPending = false;
+                bool any = false;
+                for (QTextBlock b = document()->firstBlock(); b.isValid() && !any; b = b.next())
+                    any = b.length() > kWrapLineCharacters;
+                setWrapped(any);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void CodeEditor::setWrapped(bool wrapped)
+{
+    // Anywhere: Qt looks for a word boundary afresh for each row of a line that has none.
+    setWordWrapMode(wrapped ? QTextOption::WrapAnywhere
+                            : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setLineWrapMode(wrapped ? WidgetWidth : NoWrap);
+}
+
+// Decided before the text goes in, so that the long line is laid out once.
+void CodeEditor::prepareFor(QStringView text, const QTextBlock &at)
+{
+    if (lineWrapMode() == NoWrap && longestLine(text, at) > kWrapLineCharacters)
+        setWrapped(true);
+}
+
 void CodeEditor::replaceText(const QString &text)
 {
+    prepareFor(text, QTextBlock());
     QTextCursor cursor(document());
     cursor.beginEditBlock();
     cursor.select(QTextCursor::Document);
@@ -116,9 +182,11 @@ bool CodeEditor::canInsertFromMimeData(const QMimeData *source) const
 void CodeEditor::insertFromMimeData(const QMimeData *source)
 {
     const QString path = localFile(source);
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        if (source && source->hasText())
+            prepareFor(source->text(), textCursor().block());
         QPlainTextEdit::insertFromMimeData(source);
-    else
+    } else
         emit fileDropped(path);
 }
 

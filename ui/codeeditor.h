@@ -3,6 +3,7 @@
 #include "services.h"
 
 #include <QPlainTextEdit>
+#include <QTextBlock>
 
 namespace morvane {
 
@@ -30,11 +31,18 @@ protected:
 
 private:
     friend class LineNumberGutter;
+    void followLongLines(int from, int removed, int added);
+    void setWrapped(bool wrapped);
+    void prepareFor(QStringView text, const QTextBlock &at);
     void paintGutter(QPaintEvent *event);
     void updateGutterWidth();
 
     QWidget *m_gutter;
+    bool m_wrapCheckPending = false;
 };
+
+// A line longer than this is wrapped in the code box rather than scrolled sideways.
+inline constexpr int kWrapLineCharacters = 64 * 1024;
 
 // Largest formula file the window opens, as the command line reads.
 inline constexpr qint64 kMaxFormulaFileBytes = 256 * 1024 * 1024;

@@ -84,13 +84,14 @@ void FormulaHighlighter::highlightBlock(const QString &text)
     const int previous = previousBlockState();
     const auto start = previous < 0 ? LexState::Normal : static_cast<LexState>(previous);
     ++m_highlighted;
-    std::vector<formula::Token> tokens;
-    const LexState end = formula::lexLine(text, start, &tokens);
     if (text.size() > kMaxLineCharacters) {
-        // Thousands of coloured pieces on one line would cost the layout more than the lexing.
-        setCurrentBlockState(static_cast<int>(end));
+        // Thousands of coloured pieces on one line would cost the layout more than the lexing;
+        // the tokens themselves, hundreds of thousands of them, are not even kept.
+        setCurrentBlockState(static_cast<int>(formula::lexLine(text, start, nullptr)));
         return;
     }
+    std::vector<formula::Token> tokens;
+    const LexState end = formula::lexLine(text, start, &tokens);
     // One pass over the line for REF(X,-1), however many calls it opens.
     const std::vector<size_t> literal = formula::negativeOffsetTokens(text, tokens);
     const qsizetype base = currentBlock().position();

@@ -33,6 +33,19 @@ QString number(double x)
     return std::isnan(x) ? u"空"_s : QString::number(x, 'g', 10);
 }
 
+// The evaluator's nesting bound is no function that is missing: it is told as what it means.
+QString whyNotComputed(const QStringList &missing)
+{
+    QStringList names = missing;
+    const bool deep = names.removeAll(QString::fromUtf16(formula::kTooDeep)) > 0;
+    QStringList parts;
+    if (!names.isEmpty())
+        parts << u"不会计算 "_s + names.join(u"、"_s);
+    if (deep)
+        parts << u"公式嵌套超过 %1 层"_s.arg(formula::kMaxEvalDepth);
+    return parts.join(u"；"_s);
+}
+
 QString isoDate(const QDate &d)
 {
     return d.toString(Qt::ISODate);
@@ -65,9 +78,8 @@ ReplayServices ReplayServices::system()
 QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 {
     if (!o.checked)
-        return o.missing.isEmpty()
-                   ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
-                   : u"%1：无法检验——不会计算 %2"_s.arg(o.label, o.missing.join(u"、"_s));
+        return o.missing.isEmpty() ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
+                                   : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
         return u"%1：无法检验——只有一根K线，没有截断点"_s.arg(o.label);
     if (!o.rewrites())

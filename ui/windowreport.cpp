@@ -4,7 +4,9 @@
 #include "lexer.h"
 #include "skinwidgets.h"
 
+#include <QHash>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -47,18 +49,37 @@ QString place(int line, int column)
 }
 
 // The whole name around a piece of the formula: what PEAK stood inside when it did not count.
-QString enclosingName(const QString &text, qsizetype offset, qsizetype length)
+// The places come in text order, mostly many in one name: the last name found is kept. A
+// name of thousands of letters is shown by its start.
+class EnclosingName
 {
-    qsizetype begin = offset;
-    qsizetype end = offset + length;
-    while (begin > 0 && formula::isNameChar(text[begin - 1].unicode()))
-        --begin;
-    while (end < text.size() && formula::isNameChar(text[end].unicode()))
-        ++end;
-    return text.sliced(begin, end - begin).toUpper();
-}
+public:
+    explicit EnclosingName(const QString &text) : m_text(text) {}
 
-QString ignoreWords(const QString &formula, const formula::IgnoredName &i)
+    const QString &around(qsizetype offset, qsizetype length)
+    {
+        if (offset >= m_begin && offset + length <= m_end)
+            return m_name;
+        m_begin = offset;
+        m_end = offset + length;
+        while (m_begin > 0 && formula::isNameChar(m_text[m_begin - 1].unicode()))
+            --m_begin;
+        while (m_end < m_text.size() && formula::isNameChar(m_text[m_end].unicode()))
+            ++m_end;
+        constexpr qsizetype kShown = 40;
+        m_name = m_end - m_begin > kShown ? m_text.sliced(m_begin, kShown).toUpper() + u"…"_s
+                                          : m_text.sliced(m_begin, m_end - m_begin).toUpper();
+        return m_name;
+    }
+
+private:
+    const QString &m_text;
+    qsizetype m_begin = 0;
+    qsizetype m_end = -1;
+    QString m_name;
+};
+
+QString ignoreWords(EnclosingName &enclosing, const formula::IgnoredName &i)
 {
     switch (i.why) {
     case formula::IgnoreWhy::Comment:
@@ -66,7 +87,7 @@ QString ignoreWords(const QString &formula, const formula::IgnoredName &i)
     case formula::IgnoreWhy::Text:
         return u"只出现在引号内的文字中"_s;
     case formula::IgnoreWhy::Identifier:
-        return u"只是 %1 的一部分"_s.arg(enclosingName(formula, i.offset, i.length));
+        return u"只是 %1 的一部分"_s.arg(enclosing.around(i.offset, i.length));
     case formula::IgnoreWhy::Defined:
         break;
     }
@@ -77,26 +98,33 @@ QString ignoreWords(const QString &formula, const formula::IgnoredName &i)
 void addNotCounted(WindowReport &report, const QString &formula,
                    const formula::PreciseResult &precise, const QStringList &plainHits)
 {
-    QStringList done;
+    // Thousands of list entries against a hundred thousand kept places: each name's own.
+    QSet<QString> counted;
+    for (const formula::FoundName &f : precise.found)
+        counted.insert(f.name);
+    QHash<QString, std::vector<const formula::IgnoredName *>> ignoredByName;
+    for (const formula::IgnoredName &i : precise.ignored)
+        ignoredByName[i.name].push_back(&i);
+    EnclosingName enclosing(formula);
+    QSet<QString> done;
     for (const QString &entry : plainHits) {
         const QString upper = entry.toUpper();
         if (done.contains(upper))
             continue;
-        done << upper;
-        const bool counts =
-            std::any_of(precise.found.begin(), precise.found.end(),
-                        [&](const formula::FoundName &f) { return f.name == upper; });
-        if (counts)
+        done.insert(upper);
+        if (counted.contains(upper))
             continue;
         ReportLine line{ReportLineKind::NotCounted, {}, upper, false, {}, {}};
         QStringList why;
-        for (const formula::IgnoredName &i : precise.ignored) {
-            if (i.name != upper)
-                continue;
-            line.places.push_back({i.offset, i.length});
-            const QString words = ignoreWords(formula, i);
-            if (!why.contains(words) && why.size() < 3)
-                why << words;
+        if (const auto it = ignoredByName.constFind(upper); it != ignoredByName.constEnd()) {
+            for (const formula::IgnoredName *i : *it) {
+                line.places.push_back({i->offset, i->length});
+                if (why.size() < 3) {
+                    const QString words = ignoreWords(enclosing, *i);
+                    if (!why.contains(words))
+                        why << words;
+                }
+            }
         }
         if (why.isEmpty()) {
             const formula::KnownName *known = formula::knownName(upper);
@@ -266,6 +294,8 @@ void showWindowReport(QPlainTextEdit *box, const WindowReport &report)
     box->setPalette(pal);
     box->clear();
     QTextCursor cursor(box->document());
+    // One edit: Qt lays the lines out once, not once for each of a list's thousands of lines.
+    cursor.beginEditBlock();
     for (size_t i = 0; i < report.lines.size(); ++i) {
         const ReportLine &line = report.lines[i];
         QTextCharFormat format;
@@ -274,6 +304,7 @@ void showWindowReport(QPlainTextEdit *box, const WindowReport &report)
             cursor.insertBlock();
         cursor.insertText(line.text, format);
     }
+    cursor.endEditBlock();
     box->moveCursor(QTextCursor::Start);
 }
 

@@ -446,6 +446,13 @@ void TestCli::replayFaults_data()
     QTest::newRow("bars file named")
         << QStringList{u"--replay"_s, u"--bars"_s, u"bars.csv"_s} << QByteArray("A:REF(C,-1);") << 1
         << u"（bars.csv）"_s << QString();
+    // A thousand weekly steps nest past the evaluator's bound: said in words, not as its code.
+    QByteArray deep = "V0:=C;";
+    for (int i = 1; i < 1000; ++i)
+        deep += "V" + QByteArray::number(i) + ":=V" + QByteArray::number(i - 1) + "#WEEK+1;";
+    QTest::newRow("nested past the bound")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"bars.csv"_s} << deep + "X:V999;Y:C;" << 3
+        << u"X：无法检验（公式嵌套超过 2500 层）"_s << QString();
 }
 
 void TestCli::replayFaults()
@@ -459,6 +466,7 @@ void TestCli::replayFaults()
     QVERIFY2(r.out.contains(outContains), qPrintable(r.out));
     QVERIFY2(r.err.contains(errContains), qPrintable(r.err));
     QVERIFY2(!r.out.contains(u"最远回溯 0 根"_s), qPrintable(r.out));
+    QVERIFY2(!r.out.contains(u'#'), qPrintable(r.out)); // no code such as #DEPTH
     QCOMPARE(r.status, status);
 }
 

@@ -270,6 +270,8 @@ void TestLexer::lineEndState()
     std::vector<Token> tokens;
     QCOMPARE(int(lexLine(line, static_cast<LexState>(start), &tokens)), end);
     expectTiling(line, tokens);
+    // The highlighter's long lines: the state alone, no tokens kept.
+    QCOMPARE(int(lexLine(line, static_cast<LexState>(start), nullptr)), end);
 }
 
 QTEST_APPLESS_MAIN(TestLexer)

@@ -244,17 +244,25 @@ void TestReplayView::verdicts_data()
 {
     QTest::addColumn<QString>("formula");
     QTest::addColumn<QString>("verdict");
-    QTest::newRow("zig") << u"A:ZIG(3,10);"_s << u"A：改写历史——"_s;
-    QTest::newRow("ma") << u"A:MA(C,5);"_s << u"A：稳定——"_s;
-    QTest::newRow("unknown function") << u"A:FOO(C,5);"_s << u"A：无法检验——不会计算 FOO"_s;
-    QTest::newRow("newest bar only") << u"A:C+REF(C,-1)*0;"_s << u"A：改写历史——"_s;
+    QTest::addColumn<int>("bars");
+    QTest::newRow("zig") << u"A:ZIG(3,10);"_s << u"A：改写历史——"_s << 120;
+    QTest::newRow("ma") << u"A:MA(C,5);"_s << u"A：稳定——"_s << 120;
+    QTest::newRow("unknown function") << u"A:FOO(C,5);"_s << u"A：无法检验——不会计算 FOO"_s << 120;
+    QTest::newRow("newest bar only") << u"A:C+REF(C,-1)*0;"_s << u"A：改写历史——"_s << 120;
+    // Past the evaluator's bound: the bound in words, not its code; few bars keep it quick.
+    QString deep = u"V0:=C;"_s;
+    for (int i = 1; i < 1000; ++i)
+        deep += u"V%1:=V%2#WEEK+1;"_s.arg(i).arg(i - 1);
+    QTest::newRow("nested past the bound")
+        << deep + u"A:V999;"_s << u"A：无法检验——公式嵌套超过 2500 层"_s << 3;
 }
 
 void TestReplayView::verdicts()
 {
     QFETCH(QString, formula);
     QFETCH(QString, verdict);
-    const auto model = computeReplay(formula, formula::builtinBars(120), u"模拟行情"_s, {});
+    QFETCH(int, bars);
+    const auto model = computeReplay(formula, formula::builtinBars(bars), u"模拟行情"_s, {});
     QVERIFY(model && !model->outputs.empty());
     const QString text = replayVerdict(model->outputs[0], *model);
     QVERIFY2(text.startsWith(verdict), qPrintable(text));
