@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -134,16 +135,51 @@ void merge(QStringList &into, const QStringList &from)
             into << m;
 }
 
+Value head(const Value &v, Sz count)
+{
+    Value out;
+    out.constant = v.constant;
+    out.causal = v.causal;
+    out.isText = v.isText;
+    out.text = v.text;
+    out.missing = v.missing;
+    out.v.assign(v.v.begin(), v.v.begin() + std::ptrdiff_t(std::min(count, v.v.size())));
+    return out;
+}
+
+} // namespace
+
+// What the whole history's run leaves for the runs on its heads: the causal values that a
+// node which is not causal reads (a head takes them truncated), and which statements are
+// causal throughout.
+struct HeadEvaluator::Trace
+{
+    std::unordered_map<const Expr *, Value> kept;
+    std::vector<bool> causalStatement;
+};
+
+namespace {
+
 // One evaluation over one set of bars; statements are evaluated when first needed, so a
-// variable no output uses costs nothing and cannot fail anything.
+// variable no output uses costs nothing and cannot fail anything. With `record`, it notes
+// what a head of these bars may take from it; with `reuse`, it is such a head and takes it.
 class Run
 {
 public:
+    using Trace = HeadEvaluator::Trace;
+
     Run(const Evaluator &ev, const Bars &bars, std::map<QString, ParamUse> &params,
-        std::set<QString> &periods)
+        std::set<QString> &periods, Trace *record = nullptr, const Trace *reuse = nullptr)
         : m_ev(ev), m_bars(bars), m_params(params), m_periods(periods),
-          m_memo(ev.program().statements.size())
+          m_memo(ev.program().statements.size()), m_record(record), m_reuse(reuse)
     {
+    }
+
+    // Whether statement j was evaluated and is causal.
+    bool causalStatement(int j) const
+    {
+        const std::optional<Value> &slot = m_memo[Sz(j)];
+        return slot && slot->ok() && slot->causal;
     }
 
     const Value &statement(int j)
@@ -156,8 +192,11 @@ public:
         return *slot;
     }
 
-    OutputLine output(int j)
+    OutputLine output(int j, bool *causal = nullptr)
     {
+        bool ignored = false;
+        bool &isCausal = causal ? *causal : ignored;
+        isCausal = false;
         const Statement &s = m_ev.program().statements[Sz(j)];
         OutputLine line;
         line.statement = j;
@@ -172,10 +211,13 @@ public:
                 const CallResult r = drawingChannels(root->text, args, &line.channels);
                 if (r != CallResult::Done)
                     line.missing << root->text + u'/' + QString::number(args.size());
+                else
+                    isCausal = settle(*root, args, causalCall(root->text, args));
             }
             return line;
         }
         const Value &v = statement(j);
+        isCausal = v.ok() && v.causal;
         line.missing = v.missing;
         if (v.ok()) {
             if (v.isText)
@@ -216,7 +258,7 @@ private:
             }
             stack.push_back({j, true});
             for (int d : m_ev.dependencies(j))
-                if (!m_memo[Sz(d)])
+                if (!m_memo[Sz(d)] && !(m_reuse && m_reuse->causalStatement[Sz(d)]))
                     stack.push_back({d, false});
         }
     }
@@ -246,8 +288,10 @@ private:
             return statement(def);
         }
         Value v;
-        if (namedSeries(n, m_bars, &v))
+        if (namedSeries(n, m_bars, &v)) {
+            v.causal = v.ok() && causalSeries(n);
             return v;
+        }
         if (n.startsWith(u"COLOR"))
             return constantValue(0, m_bars.size());
         if (const Fact *f = stockFact(n, false))
@@ -313,6 +357,7 @@ private:
             std::vector<Series> channels;
             if (drawingChannels(e.text, args, &channels) == CallResult::Done && !channels.empty()) {
                 out.v = std::move(channels.front());
+                out.causal = settle(e, args, causalCall(e.text, args));
                 return out;
             }
             return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -324,6 +369,7 @@ private:
                 return missingValue(e.text); // a text argument: another indicator, a stock code
         switch (callFunction(e.text, args, m_bars, &out)) {
         case CallResult::Done:
+            out.causal = settle(e, args, causalCall(e.text, args));
             return out;
         case CallResult::BadArity:
             return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -337,6 +383,37 @@ private:
         return missingValue(e.text);
     }
 
+    // Whether call e is causal: the function is (`own`) and every argument it read. When it
+    // is not, the whole history's run keeps the causal arguments for the heads.
+    bool settle(const Expr &e, const std::vector<Value> &args, bool own)
+    {
+        bool causal = own;
+        for (const Value &a : args)
+            causal = causal && a.causal;
+        if (!causal && m_record)
+            for (Sz k = 0; k < args.size() && k < e.args.size(); ++k)
+                if (args[k].causal && args[k].ok() && e.args[k] &&
+                    (!isDrawingCall(e.text) || drawingArgumentUsed(e.text, qsizetype(k))))
+                    m_record->kept.try_emplace(e.args[k].get(), args[k]);
+        return causal;
+    }
+
+    bool settle(const Expr &e, std::initializer_list<const Value *> operands)
+    {
+        bool causal = true;
+        for (const Value *a : operands)
+            causal = causal && a->causal;
+        if (!causal && m_record) {
+            Sz k = 0;
+            for (const Value *a : operands) {
+                if (a->causal && a->ok())
+                    m_record->kept.try_emplace(e.args[k].get(), *a);
+                ++k;
+            }
+        }
+        return causal;
+    }
+
     Value binary(const Expr &e, int stmt)
     {
         Value a = expr(*e.args[0], stmt, false);
@@ -348,9 +425,11 @@ private:
         if (a.isText || b.isText)
             return missingValue(u"'"_s + (a.isText ? a.text : b.text) + u"'"_s);
         const QString &op = e.text;
+        const bool causal = settle(e, {&a, &b});
         auto apply = [&](auto f) {
             Value out;
             out.constant = a.constant && b.constant;
+            out.causal = causal;
             out.v.resize(a.v.size());
             for (Sz i = 0; i < out.v.size(); ++i) {
                 const double x = a.v[i], y = b.v[i];
@@ -423,6 +502,7 @@ private:
         }
         sub->run->m_depth = m_depth; // one bound across the periods' runs
         Value p = sub->run->expr(e, stmt, true);
+        p.causal = false; // the newest period bar is still forming
         if (!p.ok() || p.isText)
             return p;
         Value out;
@@ -435,6 +515,11 @@ private:
 public:
     Value expr(const Expr &e, int stmt, bool ignorePeriod)
     {
+        if (m_reuse) {
+            const auto kept = m_reuse->kept.find(&e);
+            if (kept != m_reuse->kept.end())
+                return head(kept->second, size());
+        }
         if (m_depth >= kMaxEvalDepth)
             return missingValue(QString::fromUtf16(kTooDeep));
         ++m_depth;
@@ -457,6 +542,7 @@ private:
                 return missingValue(u'"' + e.text + e.period + u'"');
             Value v;
             v.isText = true;
+            v.causal = true;
             v.text = e.text;
             return v;
         }
@@ -493,6 +579,8 @@ private:
     std::vector<std::optional<Value>> m_memo;
     std::map<QString, std::unique_ptr<Sub>> m_sub;
     int m_depth = 0;
+    Trace *m_record;
+    const Trace *m_reuse;
 };
 
 } // namespace
@@ -561,6 +649,65 @@ Evaluation Evaluator::run(const Bars &bars) const
         ev.params.push_back(use);
     for (const QString &p : periods)
         ev.periods << p;
+    return ev;
+}
+
+} // namespace morvane::formula
+
+namespace morvane::formula {
+
+HeadEvaluator::HeadEvaluator(const Evaluator &evaluator, const Bars &bars)
+    : m_evaluator(evaluator), m_bars(bars), m_trace(std::make_unique<Trace>())
+{
+    std::map<QString, ParamUse> params;
+    std::set<QString> periods;
+    const Program &program = evaluator.program();
+    Run run(evaluator, bars, params, periods, m_trace.get());
+    for (Sz j = 0; j < program.statements.size(); ++j) {
+        if (program.statements[j].kind == StatementKind::Variable)
+            continue;
+        bool causal = false;
+        m_full.outputs.push_back(run.output(int(j), &causal));
+        m_causal.push_back(causal);
+    }
+    for (auto &[name, use] : params)
+        m_full.params.push_back(use);
+    for (const QString &p : periods)
+        m_full.periods << p;
+    m_trace->causalStatement.resize(program.statements.size());
+    for (Sz j = 0; j < program.statements.size(); ++j)
+        m_trace->causalStatement[j] = run.causalStatement(int(j));
+}
+
+HeadEvaluator::~HeadEvaluator() = default;
+
+Evaluation HeadEvaluator::head(qsizetype count, bool causalToo) const
+{
+    // The head's own run, only when an output needs one.
+    std::optional<Bars> bars;
+    std::map<QString, ParamUse> params;
+    std::set<QString> periods;
+    std::optional<Run> run;
+    Evaluation ev;
+    for (Sz k = 0; k < m_full.outputs.size(); ++k) {
+        const OutputLine &full = m_full.outputs[k];
+        if (!m_causal[k]) {
+            if (!run)
+                run.emplace(m_evaluator, bars.emplace(m_bars.head(count)), params, periods, nullptr,
+                            m_trace.get());
+            ev.outputs.push_back(run->output(int(full.statement)));
+            continue;
+        }
+        OutputLine line = full;
+        line.channels.clear();
+        if (causalToo)
+            for (const Series &c : full.channels)
+                line.channels.emplace_back(
+                    c.begin(), c.begin() + std::ptrdiff_t(std::min(c.size(), Sz(count))));
+        ev.outputs.push_back(std::move(line));
+    }
+    ev.params = m_full.params;
+    ev.periods = m_full.periods;
     return ev;
 }
 

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 #include <vector>
@@ -84,6 +85,35 @@ private:
     EvalOptions m_options;
     QHash<QString, std::vector<int>> m_definitions;
     std::vector<std::vector<int>> m_dependencies;
+};
+
+// The whole history's evaluation, kept for evaluating its heads (bars.head(count), the
+// replay's cuts) cheaply: whatever reads no later bar (Value::causal) is taken from it,
+// truncated, instead of computed again; only the rest runs on the head. The evaluator and the
+// bars must outlive it.
+class HeadEvaluator
+{
+public:
+    HeadEvaluator(const Evaluator &evaluator, const Bars &bars);
+    ~HeadEvaluator();
+    HeadEvaluator(const HeadEvaluator &) = delete;
+    HeadEvaluator &operator=(const HeadEvaluator &) = delete;
+
+    const Evaluation &full() const { return m_full; }
+    // Whether output k reads no later bar anywhere: on every head it is the head of full().
+    bool causal(std::size_t k) const { return m_causal[k]; }
+    // As Evaluator::run(bars.head(count)) gives it. The causal outputs are the full ones cut
+    // to count bars, or, without causalToo, left without channels (a caller that knows them).
+    Evaluation head(qsizetype count, bool causalToo = true) const;
+
+    struct Trace;
+
+private:
+    const Evaluator &m_evaluator;
+    const Bars &m_bars;
+    std::unique_ptr<Trace> m_trace;
+    Evaluation m_full;
+    std::vector<bool> m_causal;
 };
 
 inline Evaluation evaluate(const Program &program, const Bars &bars, EvalOptions options = {})

@@ -51,9 +51,10 @@ std::span<const FunctionEntry> averageFunctions()
                                                 : double(w.sum.wideSum(from, i) /
                                                          static_cast<long double>(i - from + 1));
              });
-         }},
-        {"EMA", 2, 2, ema},
-        {"EXPMA", 2, 2, ema},
+         },
+         Causal::Yes},
+        {"EMA", 2, 2, ema, Causal::Yes},
+        {"EXPMA", 2, 2, ema, Causal::Yes},
         // EXPMEMA(X,N) = EMA seeded with MA(X,N) on the N-th bar of X instead of X's first value,
         // empty before it (chosen: N as it stands on that bar)
         {"EXPMEMA", 2, 2,
@@ -81,7 +82,8 @@ std::span<const FunctionEntry> averageFunctions()
                  out[i] = prev;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // SMA(X,N,M) = (M·X + (N−M)·previous)/N
         {"SMA", 3, 3,
          [](const Args &a, const Bars &) {
@@ -91,7 +93,8 @@ std::span<const FunctionEntry> averageFunctions()
                      const double n = a[1].v[i], m = a[2].v[i];
                      return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
                  });
-         }},
+         },
+         Causal::Yes},
         // MEMA(X,N) = SMA(X,N,1)
         {"MEMA", 2, 2,
          [](const Args &a, const Bars &) {
@@ -101,7 +104,8 @@ std::span<const FunctionEntry> averageFunctions()
                      const double n = a[1].v[i];
                      return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
                  });
-         }},
+         },
+         Causal::Yes},
         // DMA(X,A) = A·X + (1−A)·previous, A per bar. It starts at X on the first bar where X
         // and A both have values; a bar where either is empty shows nothing and does not
         // restart it.
@@ -113,14 +117,16 @@ std::span<const FunctionEntry> averageFunctions()
                      const double w = a[1].v[i];
                      return w * x + (1 - w) * prev;
                  });
-         }},
+         },
+         Causal::Yes},
         // AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
         {"AMA", 2, 2,
          [](const Args &a, const Bars &) {
              return recursiveWhen(
                  a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
                  [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); });
-         }},
+         },
+         Causal::Yes},
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
         {"TMA", 3, 3,
          [](const Args &a, const Bars &) {
@@ -134,7 +140,8 @@ std::span<const FunctionEntry> averageFunctions()
                  out[i] = prev;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
@@ -148,7 +155,8 @@ std::span<const FunctionEntry> averageFunctions()
                      static_cast<long double>(Index(from) - 1) * w.sum.sum(from, i);
                  return double(s / (len * (len + 1) / 2));
              });
-         }},
+         },
+         Causal::Yes},
         // XMA(X,N) = MA centred on the bar (N/2 bars each side); near the newest bar the
         // window shrinks to the bars there are, so it is redrawn as bars arrive
         {"XMA", 2, 2,

@@ -21,12 +21,25 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 using Args = std::vector<Value>;
 using Fn = Series (*)(const Args &, const Bars &);
 
+// Whether a function's value at a bar reads only that bar and the ones before, so that on the
+// first k bars it gives exactly the first k values of the whole history (the replay then takes
+// them instead of computing them again). Bit for bit, not nearly: a function whose rounding
+// depends on the later bars is not causal. When in doubt, No.
+enum class Causal : unsigned char
+{
+    No,
+    Yes,
+    PastOffset, // REF, REFV: unless the offset is a constant below 0
+    FixedArgs   // SAR: when every argument is constant (it reads them on the newest bar)
+};
+
 struct FunctionEntry
 {
     const char *name;
     int minArgs;
     int maxArgs;
     Fn fn;
+    Causal causal = Causal::No;
     bool elementwise = false; // constant arguments give a constant result
 };
 
@@ -45,6 +58,10 @@ std::optional<CallResult> callMarketFunction(const QString &name, std::vector<Va
                                              const Bars &bars, Value *out);
 
 double dateNumber(const QDate &d);
+
+// Drawings whose channels are their arguments bar by bar; DRAWLINE joins its ends across
+// bars, so it is not counted among them.
+bool causalDrawing(const QString &name);
 
 inline bool isTrue(double x)
 {
@@ -151,7 +168,9 @@ public:
                 return up > 0 ? std::numeric_limits<long double>::infinity()
                               : -std::numeric_limits<long double>::infinity();
         }
-        if (!m_wide.empty())
+        // Only where the plain sums overflowed: a window before that gives the same bits
+        // whatever later bars do, as the replay's shorter histories need.
+        if (!m_wide.empty() && !std::isfinite(m_s[to + 1]))
             return m_wide[to + 1] - m_wide[from];
         return m_s[to + 1] - m_s[from];
     }

@@ -189,16 +189,20 @@ Series covariance(const Args &a, bool correlate)
 std::span<const FunctionEntry> statisticsFunctions()
 {
     static const FunctionEntry table[] = {
-        {"STD", 2, 2, [](const Args &a, const Bars &) { return stat(a, 0); }},
-        {"STDP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 1); }},
-        {"VAR", 2, 2, [](const Args &a, const Bars &) { return stat(a, 2); }},
-        {"VARP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 3); }},
+        {"STD", 2, 2, [](const Args &a, const Bars &) { return stat(a, 0); }, Causal::Yes},
+        {"STDP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 1); }, Causal::Yes},
+        {"VAR", 2, 2, [](const Args &a, const Bars &) { return stat(a, 2); }, Causal::Yes},
+        {"VARP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 3); }, Causal::Yes},
         {"AVEDEV", 2, 2, [](const Args &a, const Bars &) { return avedev(a); }},
-        {"DEVSQ", 2, 2, [](const Args &a, const Bars &) { return stat(a, 5); }},
-        {"COVAR", 3, 3, [](const Args &a, const Bars &) { return covariance(a, false); }},
-        {"RELATE", 3, 3, [](const Args &a, const Bars &) { return covariance(a, true); }},
-        {"SLOPE", 2, 2, [](const Args &a, const Bars &) { return regression(a, false); }},
-        {"FORCAST", 2, 2, [](const Args &a, const Bars &) { return regression(a, true); }},
+        {"DEVSQ", 2, 2, [](const Args &a, const Bars &) { return stat(a, 5); }, Causal::Yes},
+        {"COVAR", 3, 3, [](const Args &a, const Bars &) { return covariance(a, false); },
+         Causal::Yes},
+        {"RELATE", 3, 3, [](const Args &a, const Bars &) { return covariance(a, true); },
+         Causal::Yes},
+        {"SLOPE", 2, 2, [](const Args &a, const Bars &) { return regression(a, false); },
+         Causal::Yes},
+        {"FORCAST", 2, 2, [](const Args &a, const Bars &) { return regression(a, true); },
+         Causal::Yes},
 
         // SAR(N,S,M) = Wilder's parabolic stop: the acceleration starts at S% and grows by
         // S% at each new extreme up to M%; it starts after N bars, rising when the close
@@ -242,7 +246,8 @@ std::span<const FunctionEntry> statisticsFunctions()
                  out[i] = sar;
              }
              return out;
-         }},
+         },
+         Causal::FixedArgs},
 
     };
     return table;

@@ -56,13 +56,15 @@ std::span<const FunctionEntry> windowFunctions()
     static const FunctionEntry table[] = {
 
         // HHV(X,N) = highest X of the last N bars
-        {"HHV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, true); }},
+        {"HHV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, true); }, Causal::Yes},
         // LLV(X,N) = lowest X of the last N bars
-        {"LLV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, false); }},
+        {"LLV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, false); }, Causal::Yes},
         // HHVBARS(X,N) = bars since the highest X of the last N bars (its latest bar)
-        {"HHVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, true); }},
+        {"HHVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, true); },
+         Causal::Yes},
         // LLVBARS(X,N) = bars since the lowest X of the last N bars
-        {"LLVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, false); }},
+        {"LLVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, false); },
+         Causal::Yes},
         // SUM(X,N) = X summed over the last N bars, empty bars counting nothing
         {"SUM", 2, 2,
          [](const Args &a, const Bars &) {
@@ -72,25 +74,29 @@ std::span<const FunctionEntry> windowFunctions()
              });
              return windowed(a[0], a[1], true,
                              [&](Sz from, Sz i) { return double(sums.sum(from, i)); });
-         }},
+         },
+         Causal::Yes},
         // COUNT(X,N) = bars of the last N where X holds
         {"COUNT", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, true, [](double c, double) { return c < 0 ? kNaN : c; });
-         }},
+         },
+         Causal::Yes},
         // EVERY(X,N) = X held on each of the last N bars (0 before N bars exist)
         {"EVERY", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, false,
                             [](double c, double len) { return c >= 0 && c == len ? 1.0 : 0.0; });
-         }},
+         },
+         Causal::Yes},
         // EXIST(X,N) = X held on one of the last N bars
         {"EXIST", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, true, [](double c, double) {
                  return c < 0 ? kNaN : c > 0 ? 1.0 : 0.0;
              });
-         }},
+         },
+         Causal::Yes},
         // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from the first bar).
         // It looks back only: a negative A or B reads no bar, and the bar has no value.
         {"LAST", 3, 3,
@@ -109,7 +115,8 @@ std::span<const FunctionEntry> windowFunctions()
                  out[i] = holds.sum(Sz(from), Sz(to)) == double(to - from + 1) ? 1 : 0;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // SUMBARS(X,A) = bars back until X summed from here reaches A
         {"SUMBARS", 2, 2,
          [](const Args &a, const Bars &) {
@@ -146,7 +153,8 @@ std::span<const FunctionEntry> windowFunctions()
                  }
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // MULAR(X,N) = X multiplied over the last N bars (N = 0: every bar so far), through
         // sums of logarithms, zeros and signs so that any N costs the same
         {"MULAR", 2, 2,
@@ -167,7 +175,8 @@ std::span<const FunctionEntry> windowFunctions()
                  const double m = double(std::exp(logs.sum(from, i)));
                  return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
              });
-         }},
+         },
+         Causal::Yes},
 
     };
     return table;
