@@ -22,18 +22,17 @@ Series ema(const Args &a, const Bars &)
         });
 }
 
-// Sums of X and of bar·X, so any window's plain or weighted sum costs two reads; empty bars
-// add nothing there and are counted apart.
-struct WindowSums
+// Sums of X (and of bar·X), so any window's plain or weighted sum costs two reads; empty bars
+// add nothing there.
+Prefix sums(const Series &x)
 {
-    explicit WindowSums(const Series &x)
-        : sum(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; }),
-          weighted(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; }),
-          nans(nanCounts(x))
-    {
-    }
-    Prefix sum, weighted, nans;
-};
+    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; });
+}
+
+Prefix weightedSums(const Series &x)
+{
+    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; });
+}
 
 } // namespace
 
@@ -45,11 +44,12 @@ std::span<const FunctionEntry> averageFunctions()
         // MA(X,N) = (X + X₋₁ + … + X₋ₙ₊₁)/N, empty for the first N−1 bars
         {"MA", 2, 2,
          [](const Args &a, const Bars &) {
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v);
+             EmptyBars gaps(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 return w.nans.sum(from, i) > 0 ? kNaN
-                                                : double(w.sum.wideSum(from, i) /
-                                                         static_cast<long double>(i - from + 1));
+                 return gaps.any(from, i)
+                            ? kNaN
+                            : double(sum.wideSum(from, i) / static_cast<long double>(i - from + 1));
              });
          },
          Causal::Yes},
@@ -61,7 +61,7 @@ std::span<const FunctionEntry> averageFunctions()
          [](const Args &a, const Bars &) {
              const Series &x = a[0].v;
              const Sz size = x.size();
-             const WindowSums w(x);
+             const Prefix sum = sums(x);
              Series out = empty(size);
              double prev = kNaN;
              Sz run = 0; // bars with a value in a row
@@ -75,7 +75,7 @@ std::span<const FunctionEntry> averageFunctions()
                  if (std::isnan(prev)) {
                      if (double(++run) < n)
                          continue;
-                     prev = double(w.sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
+                     prev = double(sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
                  } else {
                      prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
                  }
@@ -145,14 +145,14 @@ std::span<const FunctionEntry> averageFunctions()
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v), weighted = weightedSums(a[0].v);
+             EmptyBars gaps(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 if (w.nans.sum(from, i) > 0)
+                 if (gaps.any(from, i))
                      return kNaN;
                  const auto len = static_cast<long double>(i - from + 1);
-                 const long double s =
-                     w.weighted.sum(from, i) -
-                     static_cast<long double>(Index(from) - 1) * w.sum.sum(from, i);
+                 const long double s = weighted.sum(from, i) -
+                                       static_cast<long double>(Index(from) - 1) * sum.sum(from, i);
                  return double(s / (len * (len + 1) / 2));
              });
          },
@@ -162,7 +162,7 @@ std::span<const FunctionEntry> averageFunctions()
         {"XMA", 2, 2,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v), nans = nanCounts(a[0].v);
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double n = countAt(a[1], i);
@@ -171,10 +171,10 @@ std::span<const FunctionEntry> averageFunctions()
                  const Index half = Index(n) / 2;
                  const Index from = std::max<Index>(0, Index(i) - std::min<Index>(half, Index(i)));
                  const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
-                 if (w.nans.sum(Sz(from), Sz(to)) > 0)
+                 if (nans.sum(Sz(from), Sz(to)) > 0)
                      continue;
                  out[i] =
-                     double(w.sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
+                     double(sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
              }
              return out;
          }},

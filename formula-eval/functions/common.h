@@ -125,19 +125,19 @@ class Prefix
 {
 public:
     Prefix() = default;
-    template <typename F> Prefix(Sz size, F valueAt)
+    template <typename F> Prefix(Sz size, F valueAt) : m_s(size + 1)
     {
-        m_s.reserve(size + 1);
-        m_s.push_back(0.0);
+        double *s = m_s.data();
+        s[0] = 0.0;
         for (Sz k = 0; k < size; ++k) {
             const double v = valueAt(k);
             if (std::isfinite(v)) {
-                m_s.push_back(m_s.back() + v);
+                s[k + 1] = s[k] + v;
                 continue;
             }
             if (m_special.empty())
                 m_special.assign(3 * (size + 1), 0);
-            m_s.push_back(m_s.back());
+            s[k + 1] = s[k];
             const Sz kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
             m_special[3 * (k + 1) + kind] = 1;
         }
@@ -152,8 +152,14 @@ public:
             }
         }
     }
-    // Sum over bars [from, to].
-    double sum(Sz from, Sz to) const { return double(wideSum(from, to)); }
+    // Sum over bars [from, to]. Without infinities and overflow, the plain difference: the
+    // same bits as through wideSum, without its long double.
+    double sum(Sz from, Sz to) const
+    {
+        if (m_special.empty() && m_wide.empty())
+            return m_s[to + 1] - m_s[from];
+        return double(wideSum(from, to));
+    }
     // The same before it is rounded to a double: a mean of values near a double's limit.
     long double wideSum(Sz from, Sz to) const
     {
@@ -179,6 +185,26 @@ private:
     std::vector<double> m_s;
     std::vector<long double> m_wide;
     std::vector<Sz> m_special; // running counts of NaN, +inf, −inf, three a bar
+};
+
+// Whether the window [from, i] holds an empty bar of x, asked for bars i that never go back:
+// the latest empty bar so far answers, with no table.
+class EmptyBars
+{
+public:
+    explicit EmptyBars(const Series &x) : m_x(x) {}
+    bool any(Sz from, Sz i)
+    {
+        for (; m_next <= i; ++m_next)
+            if (std::isnan(m_x[m_next]))
+                m_last = Index(m_next);
+        return m_last >= Index(from);
+    }
+
+private:
+    const Series &m_x;
+    Sz m_next = 0;
+    Index m_last = -1;
 };
 
 // Bars of x that are empty, counted.

@@ -104,12 +104,12 @@ Series stat(const Args &a, int kind)
 {
     const Series &x = a[0].v;
     const double p = pivot(x);
-    const Prefix nans = nanCounts(x);
+    EmptyBars gaps(x);
     const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
     const Prefix squares(x.size(),
                          [&](Sz k) { return std::isnan(x[k]) ? 0.0 : (x[k] - p) * (x[k] - p); });
     return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-        if (nans.sum(from, i) > 0)
+        if (gaps.any(from, i))
             return kNaN;
         const auto n = static_cast<long double>(i - from + 1);
         const long double s = sums.sum(from, i);
@@ -138,13 +138,13 @@ Series regression(const Args &a, bool forecast)
 {
     const Series &x = a[0].v;
     const double p = pivot(x);
-    const Prefix nans = nanCounts(x);
+    EmptyBars gaps(x);
     const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
     const Prefix weighted(x.size(),
                           [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * (x[k] - p); });
     return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
         const auto n = static_cast<long double>(i - from + 1);
-        if (n < 2 || nans.sum(from, i) > 0)
+        if (gaps.any(from, i) || n < 2)
             return kNaN;
         // Positions 0…n−1 within the window.
         const long double sx = n * (n - 1) / 2, sxx = (n - 1) * n * (2 * n - 1) / 6;

@@ -6,16 +6,48 @@ namespace morvane::formula {
 
 namespace {
 
+// HHV/LLV with one N for every bar (the usual case): a window with an empty bar has no
+// value, so only the values matter, and one queue of the bars still in the running serves.
+Series fixedExtreme(const Series &x, double count, bool highest)
+{
+    const Sz size = x.size();
+    Series out = empty(size);
+    if (std::isnan(count) || count < 0)
+        return out;
+    std::vector<Sz> queue(size);
+    Sz head = 0, tail = 0;
+    Index lastEmpty = -1;
+    for (Sz i = 0; i < size; ++i) {
+        const double v = x[i];
+        if (std::isnan(v)) {
+            lastEmpty = Index(i);
+            head = tail = 0;
+            continue;
+        }
+        while (tail > head && (highest ? x[queue[tail - 1]] <= v : x[queue[tail - 1]] >= v))
+            --tail;
+        queue[tail++] = i;
+        const Index from = windowStart(count, i, true);
+        while (Index(queue[head]) < from)
+            ++head;
+        if (lastEmpty < from)
+            out[i] = x[queue[head]];
+    }
+    return out;
+}
+
 // HHV/LLV: the extreme of a partial window, empty when the window holds an empty bar.
 Series extreme(const Args &a, bool highest)
 {
+    if (a[1].constant && !a[1].v.empty())
+        return fixedExtreme(a[0].v, countAt(a[1], 0), highest);
     const Sz size = a[0].v.size();
     const std::vector<Index> starts = windowStarts(a[1], size, true);
     const std::vector<Index> best = RangeExtreme(a[0].v, highest).query(starts);
-    const Prefix nans = nanCounts(a[0].v);
+    EmptyBars gaps(a[0].v);
     Series out = empty(size);
     for (Sz i = 0; i < size; ++i)
-        if (best[i] >= 0 && nans.sum(Sz(starts[i]), i) == 0)
+        if (best[i] >= 0 && !gaps.any(Sz(starts[i]), i))
             out[i] = a[0].v[Sz(best[i])];
     return out;
 }
