@@ -1,5 +1,9 @@
 #include "eval.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -90,6 +94,30 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
 {
     Bars out;
     index->clear();
+    // How each extra column folds, decided once rather than by name at every day.
+    enum class Fold
+    {
+        High,
+        Low,
+        Sum,
+        First,
+        Newest // closes and latest-data values
+    };
+    struct Column
+    {
+        const std::vector<double> *in;
+        std::vector<double> *out;
+        Fold fold;
+    };
+    std::vector<Column> columns;
+    for (const auto &[name, values] : days.extra) {
+        const Fold fold = name == u"INDEXH"                        ? Fold::High
+                          : name == u"INDEXL"                      ? Fold::Low
+                          : name == u"INDEXV" || name == u"INDEXA" ? Fold::Sum
+                          : name == u"INDEXO"                      ? Fold::First
+                                                                   : Fold::Newest;
+        columns.push_back({&values, &out.extra[name], fold});
+    }
     std::optional<int> key;
     for (Sz i = 0; i < days.dates.size(); ++i) {
         const std::optional<int> k = periodKey(period, days.dates[i]);
@@ -102,8 +130,8 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
             out.close.push_back(days.close[i]);
             out.volume.push_back(days.volume[i]);
             out.amount.push_back(days.amount[i]);
-            for (const auto &[name, values] : days.extra)
-                out.extra[name].push_back(values[i]);
+            for (const Column &c : columns)
+                c.out->push_back((*c.in)[i]);
         } else {
             out.dates.back() = days.dates[i];
             out.high.back() = std::max(out.high.back(), days.high[i]);
@@ -111,16 +139,25 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
             out.close.back() = days.close[i];
             out.volume.back() += days.volume[i];
             out.amount.back() += days.amount[i];
-            for (const auto &[name, values] : days.extra) {
-                double &v = out.extra[name].back();
-                if (name == u"INDEXH")
-                    v = std::max(v, values[i]);
-                else if (name == u"INDEXL")
-                    v = std::min(v, values[i]);
-                else if (name == u"INDEXV" || name == u"INDEXA")
-                    v += values[i];
-                else if (name != u"INDEXO")
-                    v = values[i]; // the newest: closes and latest-data values
+            for (const Column &c : columns) {
+                double &v = c.out->back();
+                const double x = (*c.in)[i];
+                switch (c.fold) {
+                case Fold::High:
+                    v = std::max(v, x);
+                    break;
+                case Fold::Low:
+                    v = std::min(v, x);
+                    break;
+                case Fold::Sum:
+                    v += x;
+                    break;
+                case Fold::First:
+                    break;
+                case Fold::Newest:
+                    v = x;
+                    break;
+                }
             }
         }
         index->push_back(out.dates.size() - 1);
@@ -426,15 +463,15 @@ private:
             return missingValue(u"'"_s + (a.isText ? a.text : b.text) + u"'"_s);
         const QString &op = e.text;
         const bool causal = settle(e, {&a, &b});
-        auto apply = [&](auto f) {
+        auto apply = [&](auto f) { // into a's series: no allocation per operator
             Value out;
             out.constant = a.constant && b.constant;
             out.causal = causal;
-            out.v.resize(a.v.size());
-            for (Sz i = 0; i < out.v.size(); ++i) {
-                const double x = a.v[i], y = b.v[i];
-                out.v[i] = std::isnan(x) || std::isnan(y) ? kNaN : f(x, y);
-            }
+            out.v = std::move(a.v);
+            double *x = out.v.data();
+            const double *y = b.v.data();
+            for (Sz i = 0; i < out.v.size(); ++i)
+                x[i] = std::isnan(x[i]) || std::isnan(y[i]) ? kNaN : f(x[i], y[i]);
             return out;
         };
         auto flag = [](bool t) { return t ? 1.0 : 0.0; };
@@ -520,11 +557,27 @@ public:
             if (kept != m_reuse->kept.end())
                 return head(kept->second, size());
         }
+        // A repeated call or operator is computed once; the copies wait for its other
+        // occurrences, the last one takes the value itself.
+        const int shared = e.period.isEmpty() ? m_ev.repeated(&e) : -1;
+        if (shared >= 0) {
+            Shared &slot = m_shared[shared];
+            if (slot.left > 0) {
+                if (--slot.left > 0)
+                    return slot.value;
+                return std::move(slot.value);
+            }
+        }
         if (m_depth >= kMaxEvalDepth)
             return missingValue(QString::fromUtf16(kTooDeep));
         ++m_depth;
         Value v = exprAt(e, stmt, ignorePeriod);
         --m_depth;
+        if (shared >= 0 && v.ok()) { // a missing one is found again: the depth may differ
+            Shared &slot = m_shared[shared];
+            slot.left = m_ev.occurrences(shared) - 1;
+            slot.value = v;
+        }
         return v;
     }
 
@@ -577,7 +630,14 @@ private:
     std::map<QString, ParamUse> &m_params;
     std::set<QString> &m_periods;
     std::vector<std::optional<Value>> m_memo;
+    struct Shared
+    {
+        Value value;
+        int left = 0; // occurrences still to come
+    };
+
     std::map<QString, std::unique_ptr<Sub>> m_sub;
+    std::unordered_map<int, Shared> m_shared;
     int m_depth = 0;
     Trace *m_record;
     const Trace *m_reuse;
@@ -599,6 +659,13 @@ double defaultParameter(const QString &name)
 Evaluator::Evaluator(const Program &program, EvalOptions options)
     : m_program(program), m_options(std::move(options))
 {
+#ifdef __GLIBC__
+    // Every node makes series of 8 bytes a bar and frees them again. glibc gives a free top
+    // of the heap past 128 KiB back to the system, and the next node faults it in anew:
+    // on 10,000 bars that cost more than the arithmetic (bench_replay). Keep up to 32 MiB.
+    static const bool heapKept = mallopt(M_TRIM_THRESHOLD, 32 << 20) != 0;
+    Q_UNUSED(heapKept);
+#endif
     for (Sz j = 0; j < program.statements.size(); ++j) {
         const Statement &s = program.statements[j];
         if (s.kind != StatementKind::Expression && !s.name.isEmpty())
@@ -624,6 +691,60 @@ Evaluator::Evaluator(const Program &program, EvalOptions options)
                 if (a)
                     stack.push_back(a.get());
         }
+    }
+    numberRepeated();
+}
+
+// Hash-consing: each node's key is its kind, text, number and period, what a name resolves
+// to and its children's keys; nodes with one key compute one value on any bars.
+void Evaluator::numberRepeated()
+{
+    QHash<QString, int> keys;
+    std::unordered_map<const Expr *, int> key;
+    std::vector<int> count;
+    std::vector<std::pair<const Expr *, int>> found; // worth sharing: calls and operators
+    for (Sz j = 0; j < m_program.statements.size(); ++j) {
+        const Expr *root = m_program.statements[j].value.get();
+        if (!root)
+            continue;
+        std::vector<std::pair<const Expr *, bool>> stack{{root, false}};
+        while (!stack.empty()) { // children first, without recursion
+            const auto [e, expanded] = stack.back();
+            stack.pop_back();
+            if (!expanded) {
+                stack.push_back({e, true});
+                for (const ExprPtr &a : e->args)
+                    if (a)
+                        stack.push_back({a.get(), false});
+                continue;
+            }
+            QString k = QString::number(int(e->kind)) + u'|' + e->text + u'|' + e->period + u'|' +
+                        QString::number(e->number, 'g', 17) + (e->doubleQuoted ? u'"' : u' ');
+            if (e->kind == ExprKind::Name)
+                k += u'@' + QString::number(definition(e->text, int(j)));
+            for (const ExprPtr &a : e->args)
+                k += u',' + (a ? QString::number(key[a.get()]) : u"-"_s);
+            const auto known = keys.constFind(k);
+            const int id = known != keys.constEnd() ? *known : int(count.size());
+            if (known == keys.constEnd()) {
+                keys.insert(k, id);
+                count.push_back(0);
+            }
+            ++count[Sz(id)];
+            key[e] = id;
+            if (e->kind == ExprKind::Call || e->kind == ExprKind::Unary ||
+                e->kind == ExprKind::Binary)
+                found.emplace_back(e, id);
+        }
+    }
+    std::unordered_map<int, int> renumbered;
+    for (const auto &[e, k] : found) {
+        if (count[Sz(k)] < 2)
+            continue;
+        const auto [it, added] = renumbered.try_emplace(k, int(m_occurrences.size()));
+        if (added)
+            m_occurrences.push_back(count[Sz(k)]);
+        m_repeated[e] = it->second;
     }
 }
 
@@ -698,8 +819,12 @@ Evaluation HeadEvaluator::head(qsizetype count, bool causalToo) const
             ev.outputs.push_back(run->output(int(full.statement)));
             continue;
         }
-        OutputLine line = full;
-        line.channels.clear();
+        OutputLine line;
+        line.statement = full.statement;
+        line.name = full.name;
+        line.drawing = full.drawing;
+        line.pos = full.pos;
+        line.missing = full.missing;
         if (causalToo)
             for (const Series &c : full.channels)
                 line.channels.emplace_back(

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include <vector>
 
@@ -79,12 +80,24 @@ public:
     int definition(const QString &name, int before) const;
     // The earlier statements that statement j reads on its own bars (not through #PERIOD).
     const std::vector<int> &dependencies(int j) const { return m_dependencies[std::size_t(j)]; }
+    // A call or operator written more than once with the same meaning (MA(C,5) in two
+    // statements): its number among them, and how often it occurs. -1 for any other node.
+    int repeated(const Expr *e) const
+    {
+        const auto it = m_repeated.find(e);
+        return it == m_repeated.end() ? -1 : it->second;
+    }
+    int occurrences(int repeated) const { return m_occurrences[std::size_t(repeated)]; }
 
 private:
+    void numberRepeated();
+
     const Program &m_program;
     EvalOptions m_options;
     QHash<QString, std::vector<int>> m_definitions;
     std::vector<std::vector<int>> m_dependencies;
+    std::unordered_map<const Expr *, int> m_repeated;
+    std::vector<int> m_occurrences;
 };
 
 // The whole history's evaluation, kept for evaluating its heads (bars.head(count), the
