@@ -88,9 +88,19 @@ std::optional<int> periodKey(const QString &period, const QDate &d)
 
 namespace {
 
-// Bars of a longer period as they stand with the days there are: the newest one is still
-// forming. index maps each day to its period bar.
-Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
+// Each day's period key; a head's keys are the first ones of the whole history's.
+std::vector<int> periodKeys(const Bars &days, const QString &period)
+{
+    std::vector<int> keys(days.dates.size());
+    for (Sz i = 0; i < keys.size(); ++i)
+        keys[i] = periodKey(period, days.dates[i]).value_or(std::numeric_limits<int>::min());
+    return keys;
+}
+
+// Bars of a longer period as they stand with days [from, to): the newest one is still
+// forming. index maps each of those days to its period bar.
+Bars aggregate(const Bars &days, const std::vector<int> &keys, Sz from, Sz to,
+               std::vector<Sz> *index)
 {
     Bars out;
     index->clear();
@@ -119,9 +129,9 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
         columns.push_back({&values, &out.extra[name], fold});
     }
     std::optional<int> key;
-    for (Sz i = 0; i < days.dates.size(); ++i) {
-        const std::optional<int> k = periodKey(period, days.dates[i]);
-        if (!key || k != key) {
+    for (Sz i = from; i < to; ++i) {
+        const int k = keys[i];
+        if (!key || k != *key) {
             key = k;
             out.dates.push_back(days.dates[i]);
             out.open.push_back(days.open[i]);
@@ -193,6 +203,14 @@ struct HeadEvaluator::Trace
 {
     std::unordered_map<const Expr *, Value> kept;
     std::vector<bool> causalStatement;
+    // "#WEEK"…: each day's key, and the period bars of the whole history with each day's bar.
+    struct Period
+    {
+        std::vector<int> keys;
+        Bars bars;
+        std::vector<std::size_t> index;
+    };
+    std::map<QString, Period> periods;
 };
 
 namespace {
@@ -521,6 +539,30 @@ private:
         return a;
     }
 
+    // A head's period bars: the whole history's that its days complete, then the one its
+    // newest day is in, folded from its days so far.
+    void headOfPeriods(const Trace::Period &full, Bars *bars, std::vector<Sz> *index) const
+    {
+        const Sz n = size(), last = full.index[n - 1];
+        Sz start = n - 1;
+        while (start > 0 && full.index[start - 1] == last)
+            --start;
+        *bars = full.bars.head(qsizetype(last));
+        std::vector<Sz> ignored;
+        const Bars forming = aggregate(m_bars, full.keys, start, n, &ignored);
+        Bars &b = *bars;
+        b.dates.push_back(forming.dates.front());
+        b.open.push_back(forming.open.front());
+        b.high.push_back(forming.high.front());
+        b.low.push_back(forming.low.front());
+        b.close.push_back(forming.close.front());
+        b.volume.push_back(forming.volume.front());
+        b.amount.push_back(forming.amount.front());
+        for (const auto &[name, values] : forming.extra)
+            b.extra[name].push_back(values.front());
+        index->assign(full.index.begin(), full.index.begin() + std::ptrdiff_t(n));
+    }
+
     // NAME#WEEK, CALL(...)#MONTH: evaluated on the longer period's bars, each day reading
     // its period as it stands with the days there are.
     Value inPeriod(const Expr &e, int stmt)
@@ -534,7 +576,21 @@ private:
         auto &sub = m_sub[period];
         if (!sub) {
             sub = std::make_unique<Sub>();
-            sub->bars = aggregate(m_bars, period, &sub->index);
+            const Trace::Period *full = nullptr;
+            if (m_reuse && size() > 0) {
+                const auto known = m_reuse->periods.find(period);
+                if (known != m_reuse->periods.end() && known->second.index.size() >= size())
+                    full = &known->second;
+            }
+            if (full) {
+                headOfPeriods(*full, &sub->bars, &sub->index);
+            } else {
+                const std::vector<int> keys = periodKeys(m_bars, period);
+                sub->bars = aggregate(m_bars, keys, 0, size(), &sub->index);
+                if (m_record)
+                    m_record->periods.try_emplace(period,
+                                                  Trace::Period{keys, sub->bars, sub->index});
+            }
             sub->run = std::make_unique<Run>(m_ev, sub->bars, m_params, m_periods);
         }
         sub->run->m_depth = m_depth; // one bound across the periods' runs
