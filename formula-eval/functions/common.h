@@ -110,6 +110,15 @@ template <typename F> Series windowed(const Value &x, const Value &n, bool parti
 {
     const Sz size = x.v.size();
     Series out = empty(size);
+    if (n.constant && !n.v.empty()) { // one N for every bar: converted once
+        const double count = countAt(n, 0);
+        for (Sz i = 0; i < size; ++i) {
+            const Index from = windowStart(count, i, partial);
+            if (from >= 0)
+                out[i] = f(Sz(from), i);
+        }
+        return out;
+    }
     for (Sz i = 0; i < size; ++i) {
         const Index from = windowStart(countAt(n, i), i, partial);
         if (from >= 0)
