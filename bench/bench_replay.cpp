@@ -3,6 +3,7 @@
 #include "parser.h"
 #include "replay.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <benchmark/benchmark.h>
@@ -12,8 +13,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Ten statements of everyday indicator code, five times over with fresh names. With
-// wholeHistory, two of them read every bar so far (N = 0) and one a per-bar N.
-QString formula(bool wholeHistory = false)
+// wholeHistory, two of them read every bar so far (N = 0) and one a per-bar N. The copies
+// repeat each other's calls, which the evaluator computes once; with distinct, each copy's
+// numbers but 0 grow by the copy's number, so that no call repeats across copies.
+QString formula(bool wholeHistory = false, bool distinct = false)
 {
     static const char16_t *const block[] = {
         u"MA5%1:=MA(C,5);",
@@ -37,14 +40,33 @@ QString formula(bool wholeHistory = false)
             const char16_t *line = block[k];
             if (wholeHistory && (k == 7 || k == 8))
                 line = whole[k - 7];
-            text += QString::fromUtf16(line).arg(copy) + u'\n';
+            QString statement = QString::fromUtf16(line).arg(copy);
+            if (distinct && copy > 0) {
+                static const QRegularExpression number(u"\\b\\d+\\b"_s);
+                QString grown;
+                qsizetype at = 0;
+                for (auto it = number.globalMatch(statement); it.hasNext();) {
+                    const QRegularExpressionMatch m = it.next();
+                    const int n = m.captured().toInt();
+                    grown += statement.mid(at, m.capturedStart() - at) +
+                             QString::number(n == 0 ? 0 : n + copy);
+                    at = m.capturedEnd();
+                }
+                statement = grown + statement.mid(at);
+            }
+            text += statement + u'\n';
         }
     return text;
 }
 
+// What the replay computes again at each cut: a ZIG, a PEAK, a negative REF, a week.
+const char16_t kLookAhead[] =
+    u"Z:ZIG(3,5);\nP:PEAK(1,5,1)-MA(C,20);\nF:REF(C,-1)+MA(C,5);\nW:MA(C,5)#WEEK;\n";
+
 void evaluateFormula(benchmark::State &state)
 {
-    const morvane::formula::Program program = morvane::formula::parse(formula(true));
+    const morvane::formula::Program program =
+        morvane::formula::parse(formula(true, state.range(1) != 0));
     const morvane::formula::Bars bars = morvane::formula::builtinBars(int(state.range(0)));
     const morvane::formula::Evaluator evaluator(program);
     for (auto _ : state) {
@@ -54,10 +76,12 @@ void evaluateFormula(benchmark::State &state)
     state.counters["statements"] = double(program.statements.size());
 }
 
+// range(1): 1 adds the look-ahead statements.
 void replayFormula(benchmark::State &state)
 {
     const bool whole = state.range(0) > 1000;
-    const morvane::formula::Program program = morvane::formula::parse(formula(whole));
+    const morvane::formula::Program program = morvane::formula::parse(
+        formula(whole) + (state.range(1) != 0 ? QString::fromUtf16(kLookAhead) : QString()));
     const morvane::formula::Bars bars = morvane::formula::builtinBars(int(state.range(0)));
     std::size_t cuts = 0;
     for (auto _ : state) {
@@ -71,6 +95,16 @@ void replayFormula(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(evaluateFormula)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(replayFormula)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(evaluateFormula)
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->ArgNames({"bars", "distinct"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(replayFormula)
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({1000, 1})
+    ->Args({10000, 1})
+    ->ArgNames({"bars", "lookahead"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

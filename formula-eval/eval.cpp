@@ -1,5 +1,9 @@
 #include "eval.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -83,16 +88,50 @@ std::optional<int> periodKey(const QString &period, const QDate &d)
 
 namespace {
 
-// Bars of a longer period as they stand with the days there are: the newest one is still
-// forming. index maps each day to its period bar.
-Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
+// Each day's period key; a head's keys are the first ones of the whole history's.
+std::vector<int> periodKeys(const Bars &days, const QString &period)
+{
+    std::vector<int> keys(days.dates.size());
+    for (Sz i = 0; i < keys.size(); ++i)
+        keys[i] = periodKey(period, days.dates[i]).value_or(std::numeric_limits<int>::min());
+    return keys;
+}
+
+// Bars of a longer period as they stand with days [from, to): the newest one is still
+// forming. index maps each of those days to its period bar.
+Bars aggregate(const Bars &days, const std::vector<int> &keys, Sz from, Sz to,
+               std::vector<Sz> *index)
 {
     Bars out;
     index->clear();
+    // How each extra column folds, decided once rather than by name at every day.
+    enum class Fold
+    {
+        High,
+        Low,
+        Sum,
+        First,
+        Newest // closes and latest-data values
+    };
+    struct Column
+    {
+        const std::vector<double> *in;
+        std::vector<double> *out;
+        Fold fold;
+    };
+    std::vector<Column> columns;
+    for (const auto &[name, values] : days.extra) {
+        const Fold fold = name == u"INDEXH"                        ? Fold::High
+                          : name == u"INDEXL"                      ? Fold::Low
+                          : name == u"INDEXV" || name == u"INDEXA" ? Fold::Sum
+                          : name == u"INDEXO"                      ? Fold::First
+                                                                   : Fold::Newest;
+        columns.push_back({&values, &out.extra[name], fold});
+    }
     std::optional<int> key;
-    for (Sz i = 0; i < days.dates.size(); ++i) {
-        const std::optional<int> k = periodKey(period, days.dates[i]);
-        if (!key || k != key) {
+    for (Sz i = from; i < to; ++i) {
+        const int k = keys[i];
+        if (!key || k != *key) {
             key = k;
             out.dates.push_back(days.dates[i]);
             out.open.push_back(days.open[i]);
@@ -101,8 +140,8 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
             out.close.push_back(days.close[i]);
             out.volume.push_back(days.volume[i]);
             out.amount.push_back(days.amount[i]);
-            for (const auto &[name, values] : days.extra)
-                out.extra[name].push_back(values[i]);
+            for (const Column &c : columns)
+                c.out->push_back((*c.in)[i]);
         } else {
             out.dates.back() = days.dates[i];
             out.high.back() = std::max(out.high.back(), days.high[i]);
@@ -110,16 +149,25 @@ Bars aggregate(const Bars &days, const QString &period, std::vector<Sz> *index)
             out.close.back() = days.close[i];
             out.volume.back() += days.volume[i];
             out.amount.back() += days.amount[i];
-            for (const auto &[name, values] : days.extra) {
-                double &v = out.extra[name].back();
-                if (name == u"INDEXH")
-                    v = std::max(v, values[i]);
-                else if (name == u"INDEXL")
-                    v = std::min(v, values[i]);
-                else if (name == u"INDEXV" || name == u"INDEXA")
-                    v += values[i];
-                else if (name != u"INDEXO")
-                    v = values[i]; // the newest: closes and latest-data values
+            for (const Column &c : columns) {
+                double &v = c.out->back();
+                const double x = (*c.in)[i];
+                switch (c.fold) {
+                case Fold::High:
+                    v = std::max(v, x);
+                    break;
+                case Fold::Low:
+                    v = std::min(v, x);
+                    break;
+                case Fold::Sum:
+                    v += x;
+                    break;
+                case Fold::First:
+                    break;
+                case Fold::Newest:
+                    v = x;
+                    break;
+                }
             }
         }
         index->push_back(out.dates.size() - 1);
@@ -134,16 +182,59 @@ void merge(QStringList &into, const QStringList &from)
             into << m;
 }
 
+Value head(const Value &v, Sz count)
+{
+    Value out;
+    out.constant = v.constant;
+    out.causal = v.causal;
+    out.isText = v.isText;
+    out.text = v.text;
+    out.missing = v.missing;
+    out.v.assign(v.v.begin(), v.v.begin() + std::ptrdiff_t(std::min(count, v.v.size())));
+    return out;
+}
+
+} // namespace
+
+// What the whole history's run leaves for the runs on its heads: the causal values that a
+// node which is not causal reads (a head takes them truncated), and which statements are
+// causal throughout.
+struct HeadEvaluator::Trace
+{
+    std::unordered_map<const Expr *, Value> kept;
+    std::vector<bool> causalStatement;
+    // "#WEEK"…: each day's key, and the period bars of the whole history with each day's bar.
+    struct Period
+    {
+        std::vector<int> keys;
+        Bars bars;
+        std::vector<std::size_t> index;
+    };
+    std::map<QString, Period> periods;
+};
+
+namespace {
+
 // One evaluation over one set of bars; statements are evaluated when first needed, so a
-// variable no output uses costs nothing and cannot fail anything.
+// variable no output uses costs nothing and cannot fail anything. With `record`, it notes
+// what a head of these bars may take from it; with `reuse`, it is such a head and takes it.
 class Run
 {
 public:
+    using Trace = HeadEvaluator::Trace;
+
     Run(const Evaluator &ev, const Bars &bars, std::map<QString, ParamUse> &params,
-        std::set<QString> &periods)
+        std::set<QString> &periods, Trace *record = nullptr, const Trace *reuse = nullptr)
         : m_ev(ev), m_bars(bars), m_params(params), m_periods(periods),
-          m_memo(ev.program().statements.size())
+          m_memo(ev.program().statements.size()), m_record(record), m_reuse(reuse)
     {
+    }
+
+    // Whether statement j was evaluated and is causal.
+    bool causalStatement(int j) const
+    {
+        const std::optional<Value> &slot = m_memo[Sz(j)];
+        return slot && slot->ok() && slot->causal;
     }
 
     const Value &statement(int j)
@@ -156,8 +247,11 @@ public:
         return *slot;
     }
 
-    OutputLine output(int j)
+    OutputLine output(int j, bool *causal = nullptr)
     {
+        bool ignored = false;
+        bool &isCausal = causal ? *causal : ignored;
+        isCausal = false;
         const Statement &s = m_ev.program().statements[Sz(j)];
         OutputLine line;
         line.statement = j;
@@ -172,10 +266,13 @@ public:
                 const CallResult r = drawingChannels(root->text, args, &line.channels);
                 if (r != CallResult::Done)
                     line.missing << root->text + u'/' + QString::number(args.size());
+                else
+                    isCausal = settle(*root, args, causalCall(root->text, args));
             }
             return line;
         }
         const Value &v = statement(j);
+        isCausal = v.ok() && v.causal;
         line.missing = v.missing;
         if (v.ok()) {
             if (v.isText)
@@ -216,7 +313,7 @@ private:
             }
             stack.push_back({j, true});
             for (int d : m_ev.dependencies(j))
-                if (!m_memo[Sz(d)])
+                if (!m_memo[Sz(d)] && !(m_reuse && m_reuse->causalStatement[Sz(d)]))
                     stack.push_back({d, false});
         }
     }
@@ -246,8 +343,10 @@ private:
             return statement(def);
         }
         Value v;
-        if (namedSeries(n, m_bars, &v))
+        if (namedSeries(n, m_bars, &v)) {
+            v.causal = v.ok() && causalSeries(n);
             return v;
+        }
         if (n.startsWith(u"COLOR"))
             return constantValue(0, m_bars.size());
         if (const Fact *f = stockFact(n, false))
@@ -313,6 +412,7 @@ private:
             std::vector<Series> channels;
             if (drawingChannels(e.text, args, &channels) == CallResult::Done && !channels.empty()) {
                 out.v = std::move(channels.front());
+                out.causal = settle(e, args, causalCall(e.text, args));
                 return out;
             }
             return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -324,6 +424,7 @@ private:
                 return missingValue(e.text); // a text argument: another indicator, a stock code
         switch (callFunction(e.text, args, m_bars, &out)) {
         case CallResult::Done:
+            out.causal = settle(e, args, causalCall(e.text, args));
             return out;
         case CallResult::BadArity:
             return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -337,6 +438,37 @@ private:
         return missingValue(e.text);
     }
 
+    // Whether call e is causal: the function is (`own`) and every argument it read. When it
+    // is not, the whole history's run keeps the causal arguments for the heads.
+    bool settle(const Expr &e, const std::vector<Value> &args, bool own)
+    {
+        bool causal = own;
+        for (const Value &a : args)
+            causal = causal && a.causal;
+        if (!causal && m_record)
+            for (Sz k = 0; k < args.size() && k < e.args.size(); ++k)
+                if (args[k].causal && args[k].ok() && e.args[k] &&
+                    (!isDrawingCall(e.text) || drawingArgumentUsed(e.text, qsizetype(k))))
+                    m_record->kept.try_emplace(e.args[k].get(), args[k]);
+        return causal;
+    }
+
+    bool settle(const Expr &e, std::initializer_list<const Value *> operands)
+    {
+        bool causal = true;
+        for (const Value *a : operands)
+            causal = causal && a->causal;
+        if (!causal && m_record) {
+            Sz k = 0;
+            for (const Value *a : operands) {
+                if (a->causal && a->ok())
+                    m_record->kept.try_emplace(e.args[k].get(), *a);
+                ++k;
+            }
+        }
+        return causal;
+    }
+
     Value binary(const Expr &e, int stmt)
     {
         Value a = expr(*e.args[0], stmt, false);
@@ -348,14 +480,16 @@ private:
         if (a.isText || b.isText)
             return missingValue(u"'"_s + (a.isText ? a.text : b.text) + u"'"_s);
         const QString &op = e.text;
-        auto apply = [&](auto f) {
+        const bool causal = settle(e, {&a, &b});
+        auto apply = [&](auto f) { // into a's series: no allocation per operator
             Value out;
             out.constant = a.constant && b.constant;
-            out.v.resize(a.v.size());
-            for (Sz i = 0; i < out.v.size(); ++i) {
-                const double x = a.v[i], y = b.v[i];
-                out.v[i] = std::isnan(x) || std::isnan(y) ? kNaN : f(x, y);
-            }
+            out.causal = causal;
+            out.v = std::move(a.v);
+            double *x = out.v.data();
+            const double *y = b.v.data();
+            for (Sz i = 0; i < out.v.size(); ++i)
+                x[i] = std::isnan(x[i]) || std::isnan(y[i]) ? kNaN : f(x[i], y[i]);
             return out;
         };
         auto flag = [](bool t) { return t ? 1.0 : 0.0; };
@@ -405,6 +539,30 @@ private:
         return a;
     }
 
+    // A head's period bars: the whole history's that its days complete, then the one its
+    // newest day is in, folded from its days so far.
+    void headOfPeriods(const Trace::Period &full, Bars *bars, std::vector<Sz> *index) const
+    {
+        const Sz n = size(), last = full.index[n - 1];
+        Sz start = n - 1;
+        while (start > 0 && full.index[start - 1] == last)
+            --start;
+        *bars = full.bars.head(qsizetype(last));
+        std::vector<Sz> ignored;
+        const Bars forming = aggregate(m_bars, full.keys, start, n, &ignored);
+        Bars &b = *bars;
+        b.dates.push_back(forming.dates.front());
+        b.open.push_back(forming.open.front());
+        b.high.push_back(forming.high.front());
+        b.low.push_back(forming.low.front());
+        b.close.push_back(forming.close.front());
+        b.volume.push_back(forming.volume.front());
+        b.amount.push_back(forming.amount.front());
+        for (const auto &[name, values] : forming.extra)
+            b.extra[name].push_back(values.front());
+        index->assign(full.index.begin(), full.index.begin() + std::ptrdiff_t(n));
+    }
+
     // NAME#WEEK, CALL(...)#MONTH: evaluated on the longer period's bars, each day reading
     // its period as it stands with the days there are.
     Value inPeriod(const Expr &e, int stmt)
@@ -418,11 +576,26 @@ private:
         auto &sub = m_sub[period];
         if (!sub) {
             sub = std::make_unique<Sub>();
-            sub->bars = aggregate(m_bars, period, &sub->index);
+            const Trace::Period *full = nullptr;
+            if (m_reuse && size() > 0) {
+                const auto known = m_reuse->periods.find(period);
+                if (known != m_reuse->periods.end() && known->second.index.size() >= size())
+                    full = &known->second;
+            }
+            if (full) {
+                headOfPeriods(*full, &sub->bars, &sub->index);
+            } else {
+                const std::vector<int> keys = periodKeys(m_bars, period);
+                sub->bars = aggregate(m_bars, keys, 0, size(), &sub->index);
+                if (m_record)
+                    m_record->periods.try_emplace(period,
+                                                  Trace::Period{keys, sub->bars, sub->index});
+            }
             sub->run = std::make_unique<Run>(m_ev, sub->bars, m_params, m_periods);
         }
         sub->run->m_depth = m_depth; // one bound across the periods' runs
         Value p = sub->run->expr(e, stmt, true);
+        p.causal = false; // the newest period bar is still forming
         if (!p.ok() || p.isText)
             return p;
         Value out;
@@ -435,11 +608,32 @@ private:
 public:
     Value expr(const Expr &e, int stmt, bool ignorePeriod)
     {
+        if (m_reuse) {
+            const auto kept = m_reuse->kept.find(&e);
+            if (kept != m_reuse->kept.end())
+                return head(kept->second, size());
+        }
+        // A repeated call or operator is computed once; the copies wait for its other
+        // occurrences, the last one takes the value itself.
+        const int shared = e.period.isEmpty() ? m_ev.repeated(&e) : -1;
+        if (shared >= 0) {
+            Shared &slot = m_shared[shared];
+            if (slot.left > 0) {
+                if (--slot.left > 0)
+                    return slot.value;
+                return std::move(slot.value);
+            }
+        }
         if (m_depth >= kMaxEvalDepth)
             return missingValue(QString::fromUtf16(kTooDeep));
         ++m_depth;
         Value v = exprAt(e, stmt, ignorePeriod);
         --m_depth;
+        if (shared >= 0 && v.ok()) { // a missing one is found again: the depth may differ
+            Shared &slot = m_shared[shared];
+            slot.left = m_ev.occurrences(shared) - 1;
+            slot.value = v;
+        }
         return v;
     }
 
@@ -457,6 +651,7 @@ private:
                 return missingValue(u'"' + e.text + e.period + u'"');
             Value v;
             v.isText = true;
+            v.causal = true;
             v.text = e.text;
             return v;
         }
@@ -491,8 +686,17 @@ private:
     std::map<QString, ParamUse> &m_params;
     std::set<QString> &m_periods;
     std::vector<std::optional<Value>> m_memo;
+    struct Shared
+    {
+        Value value;
+        int left = 0; // occurrences still to come
+    };
+
     std::map<QString, std::unique_ptr<Sub>> m_sub;
+    std::unordered_map<int, Shared> m_shared;
     int m_depth = 0;
+    Trace *m_record;
+    const Trace *m_reuse;
 };
 
 } // namespace
@@ -511,6 +715,13 @@ double defaultParameter(const QString &name)
 Evaluator::Evaluator(const Program &program, EvalOptions options)
     : m_program(program), m_options(std::move(options))
 {
+#ifdef __GLIBC__
+    // Every node makes series of 8 bytes a bar and frees them again. glibc gives a free top
+    // of the heap past 128 KiB back to the system, and the next node faults it in anew:
+    // on 10,000 bars that cost more than the arithmetic (bench_replay). Keep up to 32 MiB.
+    static const bool heapKept = mallopt(M_TRIM_THRESHOLD, 32 << 20) != 0;
+    Q_UNUSED(heapKept);
+#endif
     for (Sz j = 0; j < program.statements.size(); ++j) {
         const Statement &s = program.statements[j];
         if (s.kind != StatementKind::Expression && !s.name.isEmpty())
@@ -537,6 +748,60 @@ Evaluator::Evaluator(const Program &program, EvalOptions options)
                     stack.push_back(a.get());
         }
     }
+    numberRepeated();
+}
+
+// Hash-consing: each node's key is its kind, text, number and period, what a name resolves
+// to and its children's keys; nodes with one key compute one value on any bars.
+void Evaluator::numberRepeated()
+{
+    QHash<QString, int> keys;
+    std::unordered_map<const Expr *, int> key;
+    std::vector<int> count;
+    std::vector<std::pair<const Expr *, int>> found; // worth sharing: calls and operators
+    for (Sz j = 0; j < m_program.statements.size(); ++j) {
+        const Expr *root = m_program.statements[j].value.get();
+        if (!root)
+            continue;
+        std::vector<std::pair<const Expr *, bool>> stack{{root, false}};
+        while (!stack.empty()) { // children first, without recursion
+            const auto [e, expanded] = stack.back();
+            stack.pop_back();
+            if (!expanded) {
+                stack.push_back({e, true});
+                for (const ExprPtr &a : e->args)
+                    if (a)
+                        stack.push_back({a.get(), false});
+                continue;
+            }
+            QString k = QString::number(int(e->kind)) + u'|' + e->text + u'|' + e->period + u'|' +
+                        QString::number(e->number, 'g', 17) + (e->doubleQuoted ? u'"' : u' ');
+            if (e->kind == ExprKind::Name)
+                k += u'@' + QString::number(definition(e->text, int(j)));
+            for (const ExprPtr &a : e->args)
+                k += u',' + (a ? QString::number(key[a.get()]) : u"-"_s);
+            const auto known = keys.constFind(k);
+            const int id = known != keys.constEnd() ? *known : int(count.size());
+            if (known == keys.constEnd()) {
+                keys.insert(k, id);
+                count.push_back(0);
+            }
+            ++count[Sz(id)];
+            key[e] = id;
+            if (e->kind == ExprKind::Call || e->kind == ExprKind::Unary ||
+                e->kind == ExprKind::Binary)
+                found.emplace_back(e, id);
+        }
+    }
+    std::unordered_map<int, int> renumbered;
+    for (const auto &[e, k] : found) {
+        if (count[Sz(k)] < 2)
+            continue;
+        const auto [it, added] = renumbered.try_emplace(k, int(m_occurrences.size()));
+        if (added)
+            m_occurrences.push_back(count[Sz(k)]);
+        m_repeated[e] = it->second;
+    }
 }
 
 int Evaluator::definition(const QString &name, int before) const
@@ -561,6 +826,69 @@ Evaluation Evaluator::run(const Bars &bars) const
         ev.params.push_back(use);
     for (const QString &p : periods)
         ev.periods << p;
+    return ev;
+}
+
+} // namespace morvane::formula
+
+namespace morvane::formula {
+
+HeadEvaluator::HeadEvaluator(const Evaluator &evaluator, const Bars &bars)
+    : m_evaluator(evaluator), m_bars(bars), m_trace(std::make_unique<Trace>())
+{
+    std::map<QString, ParamUse> params;
+    std::set<QString> periods;
+    const Program &program = evaluator.program();
+    Run run(evaluator, bars, params, periods, m_trace.get());
+    for (Sz j = 0; j < program.statements.size(); ++j) {
+        if (program.statements[j].kind == StatementKind::Variable)
+            continue;
+        bool causal = false;
+        m_full.outputs.push_back(run.output(int(j), &causal));
+        m_causal.push_back(causal);
+    }
+    for (auto &[name, use] : params)
+        m_full.params.push_back(use);
+    for (const QString &p : periods)
+        m_full.periods << p;
+    m_trace->causalStatement.resize(program.statements.size());
+    for (Sz j = 0; j < program.statements.size(); ++j)
+        m_trace->causalStatement[j] = run.causalStatement(int(j));
+}
+
+HeadEvaluator::~HeadEvaluator() = default;
+
+Evaluation HeadEvaluator::head(qsizetype count, bool causalToo) const
+{
+    // The head's own run, only when an output needs one.
+    std::optional<Bars> bars;
+    std::map<QString, ParamUse> params;
+    std::set<QString> periods;
+    std::optional<Run> run;
+    Evaluation ev;
+    for (Sz k = 0; k < m_full.outputs.size(); ++k) {
+        const OutputLine &full = m_full.outputs[k];
+        if (!m_causal[k]) {
+            if (!run)
+                run.emplace(m_evaluator, bars.emplace(m_bars.head(count)), params, periods, nullptr,
+                            m_trace.get());
+            ev.outputs.push_back(run->output(int(full.statement)));
+            continue;
+        }
+        OutputLine line;
+        line.statement = full.statement;
+        line.name = full.name;
+        line.drawing = full.drawing;
+        line.pos = full.pos;
+        line.missing = full.missing;
+        if (causalToo)
+            for (const Series &c : full.channels)
+                line.channels.emplace_back(
+                    c.begin(), c.begin() + std::ptrdiff_t(std::min(c.size(), Sz(count))));
+        ev.outputs.push_back(std::move(line));
+    }
+    ev.params = m_full.params;
+    ev.periods = m_full.periods;
     return ev;
 }
 

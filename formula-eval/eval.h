@@ -8,7 +8,9 @@
 #include <QMap>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include <vector>
 
@@ -78,12 +80,53 @@ public:
     int definition(const QString &name, int before) const;
     // The earlier statements that statement j reads on its own bars (not through #PERIOD).
     const std::vector<int> &dependencies(int j) const { return m_dependencies[std::size_t(j)]; }
+    // A call or operator written more than once with the same meaning (MA(C,5) in two
+    // statements): its number among them, and how often it occurs. -1 for any other node.
+    int repeated(const Expr *e) const
+    {
+        const auto it = m_repeated.find(e);
+        return it == m_repeated.end() ? -1 : it->second;
+    }
+    int occurrences(int repeated) const { return m_occurrences[std::size_t(repeated)]; }
 
 private:
+    void numberRepeated();
+
     const Program &m_program;
     EvalOptions m_options;
     QHash<QString, std::vector<int>> m_definitions;
     std::vector<std::vector<int>> m_dependencies;
+    std::unordered_map<const Expr *, int> m_repeated;
+    std::vector<int> m_occurrences;
+};
+
+// The whole history's evaluation, kept for evaluating its heads (bars.head(count), the
+// replay's cuts) cheaply: whatever reads no later bar (Value::causal) is taken from it,
+// truncated, instead of computed again; only the rest runs on the head. The evaluator and the
+// bars must outlive it.
+class HeadEvaluator
+{
+public:
+    HeadEvaluator(const Evaluator &evaluator, const Bars &bars);
+    ~HeadEvaluator();
+    HeadEvaluator(const HeadEvaluator &) = delete;
+    HeadEvaluator &operator=(const HeadEvaluator &) = delete;
+
+    const Evaluation &full() const { return m_full; }
+    // Whether output k reads no later bar anywhere: on every head it is the head of full().
+    bool causal(std::size_t k) const { return m_causal[k]; }
+    // As Evaluator::run(bars.head(count)) gives it. The causal outputs are the full ones cut
+    // to count bars, or, without causalToo, left without channels (a caller that knows them).
+    Evaluation head(qsizetype count, bool causalToo = true) const;
+
+    struct Trace;
+
+private:
+    const Evaluator &m_evaluator;
+    const Bars &m_bars;
+    std::unique_ptr<Trace> m_trace;
+    Evaluation m_full;
+    std::vector<bool> m_causal;
 };
 
 inline Evaluation evaluate(const Program &program, const Bars &bars, EvalOptions options = {})

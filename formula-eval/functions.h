@@ -16,6 +16,9 @@ struct Value
 {
     Series v;
     bool constant = false;
+    // Reads no bar after its own: on the first k bars it is exactly the first k values it has
+    // on all of them. Set by the evaluator; see Causal in functions/common.h.
+    bool causal = false;
     bool isText = false;
     QString text;
     QStringList missing; // what could not be evaluated; v is meaningless then
@@ -41,6 +44,15 @@ enum class CallResult
 // Calls a series function on already evaluated arguments.
 CallResult callFunction(const QString &name, std::vector<Value> &args, const Bars &bars,
                         Value *out);
+
+// Whether NAME(args) is causal (Value::causal) given arguments that are; false for anything
+// not known to be.
+bool causalCall(const QString &name, const std::vector<Value> &args);
+// The same for the names that need no argument (C and DATE are, ISLASTBAR is not).
+bool causalSeries(const QString &name);
+// The functions of the table that are causal whatever their arguments, and those that are for
+// some (REF with a positive offset), sorted.
+QStringList causalFunctions();
 
 // A function this evaluator can call (a drawing included): what the precise check does not
 // name as unchecked.

@@ -90,7 +90,8 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
     ReplayReport report;
     report.bars = bars.size();
     const Evaluator evaluator(program, EvalOptions{options.params});
-    Evaluation full = evaluator.run(bars);
+    const HeadEvaluator heads(evaluator, bars);
+    Evaluation full = heads.full();
     report.params = full.params;
     report.periods = full.periods;
     for (OutputLine &line : full.outputs) {
@@ -114,11 +115,15 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
             break;
         }
         const qsizetype cut = report.cuts[Sz(done)];
-        const Bars head = bars.head(cut + 1);
-        const Evaluation part = evaluator.run(head);
+        // A causal output is the head of its whole-history values at every cut: nothing to
+        // compare, and nothing to compute unless the shortcut is off.
+        const Evaluation part =
+            options.reuse ? heads.head(cut + 1, false) : evaluator.run(bars.head(cut + 1));
         for (Sz k = 0; k < report.outputs.size(); ++k) {
             OutputReplay &o = report.outputs[k];
             const OutputLine &now = part.outputs[k];
+            if (options.reuse && heads.causal(k))
+                continue;
             if (!o.checked || !now.ok() || now.channels.size() != o.line.channels.size())
                 continue;
             bool changed = false;

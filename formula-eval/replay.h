@@ -21,6 +21,10 @@ struct ReplayOptions
     // or fewer), so that a rare signal early in the history is not stepped over; else 10.
     int stride = 0;
     double tolerance = 1e-9; // relative, with an absolute floor of the same size
+    // A cut takes what reads no later bar from the whole history's run and computes only
+    // the rest (HeadEvaluator). Off: every cut evaluates everything again, the reference the
+    // tests hold the shortcut to.
+    bool reuse = true;
     // The cost bound: at most maxCuts cuts, and no more than about barBudget bars evaluated
     // over all cuts (each cut runs its whole history again), yet always minCuts when there
     // are that many bars. The tail, the strided bars and the period ends share what is left.

@@ -22,18 +22,17 @@ Series ema(const Args &a, const Bars &)
         });
 }
 
-// Sums of X and of bar·X, so any window's plain or weighted sum costs two reads; empty bars
-// add nothing there and are counted apart.
-struct WindowSums
+// Sums of X (and of bar·X), so any window's plain or weighted sum costs two reads; empty bars
+// add nothing there.
+Prefix sums(const Series &x)
 {
-    explicit WindowSums(const Series &x)
-        : sum(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; }),
-          weighted(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; }),
-          nans(nanCounts(x))
-    {
-    }
-    Prefix sum, weighted, nans;
-};
+    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; });
+}
+
+Prefix weightedSums(const Series &x)
+{
+    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; });
+}
 
 } // namespace
 
@@ -45,22 +44,24 @@ std::span<const FunctionEntry> averageFunctions()
         // MA(X,N) = (X + X₋₁ + … + X₋ₙ₊₁)/N, empty for the first N−1 bars
         {"MA", 2, 2,
          [](const Args &a, const Bars &) {
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v);
+             EmptyBars gaps(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 return w.nans.sum(from, i) > 0 ? kNaN
-                                                : double(w.sum.wideSum(from, i) /
-                                                         static_cast<long double>(i - from + 1));
+                 return gaps.any(from, i)
+                            ? kNaN
+                            : double(sum.wideSum(from, i) / static_cast<long double>(i - from + 1));
              });
-         }},
-        {"EMA", 2, 2, ema},
-        {"EXPMA", 2, 2, ema},
+         },
+         Causal::Yes},
+        {"EMA", 2, 2, ema, Causal::Yes},
+        {"EXPMA", 2, 2, ema, Causal::Yes},
         // EXPMEMA(X,N) = EMA seeded with MA(X,N) on the N-th bar of X instead of X's first value,
         // empty before it (chosen: N as it stands on that bar)
         {"EXPMEMA", 2, 2,
          [](const Args &a, const Bars &) {
              const Series &x = a[0].v;
              const Sz size = x.size();
-             const WindowSums w(x);
+             const Prefix sum = sums(x);
              Series out = empty(size);
              double prev = kNaN;
              Sz run = 0; // bars with a value in a row
@@ -74,14 +75,15 @@ std::span<const FunctionEntry> averageFunctions()
                  if (std::isnan(prev)) {
                      if (double(++run) < n)
                          continue;
-                     prev = double(w.sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
+                     prev = double(sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
                  } else {
                      prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
                  }
                  out[i] = prev;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // SMA(X,N,M) = (M·X + (N−M)·previous)/N
         {"SMA", 3, 3,
          [](const Args &a, const Bars &) {
@@ -91,7 +93,8 @@ std::span<const FunctionEntry> averageFunctions()
                      const double n = a[1].v[i], m = a[2].v[i];
                      return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
                  });
-         }},
+         },
+         Causal::Yes},
         // MEMA(X,N) = SMA(X,N,1)
         {"MEMA", 2, 2,
          [](const Args &a, const Bars &) {
@@ -101,7 +104,8 @@ std::span<const FunctionEntry> averageFunctions()
                      const double n = a[1].v[i];
                      return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
                  });
-         }},
+         },
+         Causal::Yes},
         // DMA(X,A) = A·X + (1−A)·previous, A per bar. It starts at X on the first bar where X
         // and A both have values; a bar where either is empty shows nothing and does not
         // restart it.
@@ -113,14 +117,16 @@ std::span<const FunctionEntry> averageFunctions()
                      const double w = a[1].v[i];
                      return w * x + (1 - w) * prev;
                  });
-         }},
+         },
+         Causal::Yes},
         // AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
         {"AMA", 2, 2,
          [](const Args &a, const Bars &) {
              return recursiveWhen(
                  a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
                  [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); });
-         }},
+         },
+         Causal::Yes},
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
         {"TMA", 3, 3,
          [](const Args &a, const Bars &) {
@@ -134,27 +140,29 @@ std::span<const FunctionEntry> averageFunctions()
                  out[i] = prev;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v), weighted = weightedSums(a[0].v);
+             EmptyBars gaps(a[0].v);
              return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 if (w.nans.sum(from, i) > 0)
+                 if (gaps.any(from, i))
                      return kNaN;
                  const auto len = static_cast<long double>(i - from + 1);
-                 const long double s =
-                     w.weighted.sum(from, i) -
-                     static_cast<long double>(Index(from) - 1) * w.sum.sum(from, i);
+                 const long double s = weighted.sum(from, i) -
+                                       static_cast<long double>(Index(from) - 1) * sum.sum(from, i);
                  return double(s / (len * (len + 1) / 2));
              });
-         }},
+         },
+         Causal::Yes},
         // XMA(X,N) = MA centred on the bar (N/2 bars each side); near the newest bar the
         // window shrinks to the bars there are, so it is redrawn as bars arrive
         {"XMA", 2, 2,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
-             const WindowSums w(a[0].v);
+             const Prefix sum = sums(a[0].v), nans = nanCounts(a[0].v);
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double n = countAt(a[1], i);
@@ -163,10 +171,10 @@ std::span<const FunctionEntry> averageFunctions()
                  const Index half = Index(n) / 2;
                  const Index from = std::max<Index>(0, Index(i) - std::min<Index>(half, Index(i)));
                  const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
-                 if (w.nans.sum(Sz(from), Sz(to)) > 0)
+                 if (nans.sum(Sz(from), Sz(to)) > 0)
                      continue;
                  out[i] =
-                     double(w.sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
+                     double(sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
              }
              return out;
          }},

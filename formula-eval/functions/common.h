@@ -21,12 +21,25 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 using Args = std::vector<Value>;
 using Fn = Series (*)(const Args &, const Bars &);
 
+// Whether a function's value at a bar reads only that bar and the ones before, so that on the
+// first k bars it gives exactly the first k values of the whole history (the replay then takes
+// them instead of computing them again). Bit for bit, not nearly: a function whose rounding
+// depends on the later bars is not causal. When in doubt, No.
+enum class Causal : unsigned char
+{
+    No,
+    Yes,
+    PastOffset, // REF, REFV: unless the offset is a constant below 0
+    FixedArgs   // SAR: when every argument is constant (it reads them on the newest bar)
+};
+
 struct FunctionEntry
 {
     const char *name;
     int minArgs;
     int maxArgs;
     Fn fn;
+    Causal causal = Causal::No;
     bool elementwise = false; // constant arguments give a constant result
 };
 
@@ -45,6 +58,10 @@ std::optional<CallResult> callMarketFunction(const QString &name, std::vector<Va
                                              const Bars &bars, Value *out);
 
 double dateNumber(const QDate &d);
+
+// Drawings whose channels are their arguments bar by bar; DRAWLINE joins its ends across
+// bars, so it is not counted among them.
+bool causalDrawing(const QString &name);
 
 inline bool isTrue(double x)
 {
@@ -93,6 +110,15 @@ template <typename F> Series windowed(const Value &x, const Value &n, bool parti
 {
     const Sz size = x.v.size();
     Series out = empty(size);
+    if (n.constant && !n.v.empty()) { // one N for every bar: converted once
+        const double count = countAt(n, 0);
+        for (Sz i = 0; i < size; ++i) {
+            const Index from = windowStart(count, i, partial);
+            if (from >= 0)
+                out[i] = f(Sz(from), i);
+        }
+        return out;
+    }
     for (Sz i = 0; i < size; ++i) {
         const Index from = windowStart(countAt(n, i), i, partial);
         if (from >= 0)
@@ -108,19 +134,19 @@ class Prefix
 {
 public:
     Prefix() = default;
-    template <typename F> Prefix(Sz size, F valueAt)
+    template <typename F> Prefix(Sz size, F valueAt) : m_s(size + 1)
     {
-        m_s.reserve(size + 1);
-        m_s.push_back(0.0);
+        double *s = m_s.data();
+        s[0] = 0.0;
         for (Sz k = 0; k < size; ++k) {
             const double v = valueAt(k);
             if (std::isfinite(v)) {
-                m_s.push_back(m_s.back() + v);
+                s[k + 1] = s[k] + v;
                 continue;
             }
             if (m_special.empty())
                 m_special.assign(3 * (size + 1), 0);
-            m_s.push_back(m_s.back());
+            s[k + 1] = s[k];
             const Sz kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
             m_special[3 * (k + 1) + kind] = 1;
         }
@@ -135,8 +161,14 @@ public:
             }
         }
     }
-    // Sum over bars [from, to].
-    double sum(Sz from, Sz to) const { return double(wideSum(from, to)); }
+    // Sum over bars [from, to]. Without infinities and overflow, the plain difference: the
+    // same bits as through wideSum, without its long double.
+    double sum(Sz from, Sz to) const
+    {
+        if (m_special.empty() && m_wide.empty())
+            return m_s[to + 1] - m_s[from];
+        return double(wideSum(from, to));
+    }
     // The same before it is rounded to a double: a mean of values near a double's limit.
     long double wideSum(Sz from, Sz to) const
     {
@@ -151,7 +183,9 @@ public:
                 return up > 0 ? std::numeric_limits<long double>::infinity()
                               : -std::numeric_limits<long double>::infinity();
         }
-        if (!m_wide.empty())
+        // Only where the plain sums overflowed: a window before that gives the same bits
+        // whatever later bars do, as the replay's shorter histories need.
+        if (!m_wide.empty() && !std::isfinite(m_s[to + 1]))
             return m_wide[to + 1] - m_wide[from];
         return m_s[to + 1] - m_s[from];
     }
@@ -160,6 +194,26 @@ private:
     std::vector<double> m_s;
     std::vector<long double> m_wide;
     std::vector<Sz> m_special; // running counts of NaN, +inf, −inf, three a bar
+};
+
+// Whether the window [from, i] holds an empty bar of x, asked for bars i that never go back:
+// the latest empty bar so far answers, with no table.
+class EmptyBars
+{
+public:
+    explicit EmptyBars(const Series &x) : m_x(x) {}
+    bool any(Sz from, Sz i)
+    {
+        for (; m_next <= i; ++m_next)
+            if (std::isnan(m_x[m_next]))
+                m_last = Index(m_next);
+        return m_last >= Index(from);
+    }
+
+private:
+    const Series &m_x;
+    Sz m_next = 0;
+    Index m_last = -1;
 };
 
 // Bars of x that are empty, counted.

@@ -51,6 +51,11 @@ bool isDrawingCall(const QString &name)
     return findDrawing(name) != nullptr;
 }
 
+bool causalDrawing(const QString &name)
+{
+    return isDrawingCall(name) && name != u"DRAWLINE";
+}
+
 bool drawingArgumentUsed(const QString &name, qsizetype index)
 {
     const Drawing *d = findDrawing(name);

@@ -51,7 +51,8 @@ std::span<const FunctionEntry> logicFunctions()
                  out[i] = arg(a, 0, i) > arg(a, 1, i) && arg(a, 0, i - 1) <= arg(a, 1, i - 1) ? 1.0
                                                                                               : 0.0;
              return out;
-         }},
+         },
+         Causal::Yes},
         // LONGCROSS(A,B,N) = A below B for the N bars before, above it now
         {"LONGCROSS", 3, 3,
          [](const Args &a, const Bars &) {
@@ -66,18 +67,20 @@ std::span<const FunctionEntry> logicFunctions()
                  out[i] = n == 0 || below.sum(i - Sz(n), i - 1) == n ? 1 : 0;
              }
              return out;
-         }},
-        {"UPNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, 1); }},
-        {"DOWNNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, -1); }},
+         },
+         Causal::Yes},
+        {"UPNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, 1); }, Causal::Yes},
+        {"DOWNNDAY", 2, 2, [](const Args &a, const Bars &) { return nday(a, -1); }, Causal::Yes},
         // NDAY(X,Y,N) = X above Y on each of the last N bars
         {"NDAY", 3, 3,
          [](const Args &a, const Bars &) {
              return holdsOver(a[0].v.size(), a[2], 0,
                               [&](Sz k) { return arg(a, 0, k) > arg(a, 1, k); });
-         }},
-        {"IF", 3, 3, iff, true},
-        {"IFF", 3, 3, iff, true},
-        {"IIF", 3, 3, iff, true},
+         },
+         Causal::Yes},
+        {"IF", 3, 3, iff, Causal::Yes, true},
+        {"IFF", 3, 3, iff, Causal::Yes, true},
+        {"IIF", 3, 3, iff, Causal::Yes, true},
         // IFN(C,A,B) = IF(C,B,A): "若X不为0则返回B,否则返回A"
         {"IFN", 3, 3,
          [](const Args &a, const Bars &) {
@@ -86,7 +89,7 @@ std::span<const FunctionEntry> logicFunctions()
                  return std::isnan(c) ? kNaN : c != 0 ? arg(a, 2, i) : arg(a, 1, i);
              });
          },
-         true},
+         Causal::Yes, true},
         // NOT(X) = 1 where X is 0
         {"NOT", 1, 1,
          [](const Args &a, const Bars &) {
@@ -95,7 +98,7 @@ std::span<const FunctionEntry> logicFunctions()
                  return std::isnan(x) ? kNaN : x == 0 ? 1.0 : 0.0;
              });
          },
-         true},
+         Causal::Yes, true},
         // BETWEEN(A,B,C) = A lies between B and C, either way round, ends included
         {"BETWEEN", 3, 3,
          [](const Args &a, const Bars &) {
@@ -105,7 +108,7 @@ std::span<const FunctionEntry> logicFunctions()
                  return std::isnan(x + lo + hi) ? kNaN : x >= lo && x <= hi ? 1.0 : 0.0;
              });
          },
-         true},
+         Causal::Yes, true},
         // RANGE(A,B,C) = B < A < C
         {"RANGE", 3, 3,
          [](const Args &a, const Bars &) {
@@ -114,7 +117,7 @@ std::span<const FunctionEntry> logicFunctions()
                  return std::isnan(x + lo + hi) ? kNaN : x > lo && x < hi ? 1.0 : 0.0;
              });
          },
-         true},
+         Causal::Yes, true},
 
     };
     return table;

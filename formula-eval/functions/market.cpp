@@ -263,6 +263,19 @@ bool namedSeries(const QString &name, const Bars &b, Value *out)
     return false;
 }
 
+bool causalSeries(const QString &name)
+{
+    // The bar's own data and date; not the ones that read the newest bar (CURRBARSCOUNT,
+    // TOTALBARSCOUNT, ISLASTBAR, BARSTATUS, CAPITAL).
+    static const QStringList names = {
+        u"C"_s,      u"CLOSE"_s,   u"O"_s,        u"OPEN"_s,   u"H"_s,       u"HIGH"_s,
+        u"L"_s,      u"LOW"_s,     u"V"_s,        u"VOL"_s,    u"AMOUNT"_s,  u"AMO"_s,
+        u"DATE"_s,   u"YEAR"_s,    u"MONTH"_s,    u"DAY"_s,    u"WEEKDAY"_s, u"ISUP"_s,
+        u"ISDOWN"_s, u"ISEQUAL"_s, u"DRAWNULL"_s, u"INDEXC"_s, u"INDEXO"_s,  u"INDEXH"_s,
+        u"INDEXL"_s, u"INDEXV"_s,  u"INDEXA"_s};
+    return names.contains(name);
+}
+
 std::optional<CallResult> callMarketFunction(const QString &name, std::vector<Value> &args,
                                              const Bars &bars, Value *out)
 {

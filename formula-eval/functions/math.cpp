@@ -12,7 +12,7 @@ namespace morvane::formula {
                     return EXPR;                                                                   \
                 });                                                                                \
             },                                                                                     \
-            true                                                                                   \
+            Causal::Yes, true                                                                      \
     }
 #define MORVANE_BINARY(NAME, EXPR)                                                                 \
     {                                                                                              \
@@ -23,7 +23,7 @@ namespace morvane::formula {
                     return EXPR;                                                                   \
                 });                                                                                \
             },                                                                                     \
-            true                                                                                   \
+            Causal::Yes, true                                                                      \
     }
 
 // Arithmetic and mathematics, bar by bar; constant arguments give a constant result.

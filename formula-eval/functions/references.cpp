@@ -66,8 +66,9 @@ Series range(const Series &x, bool top)
 std::span<const FunctionEntry> referenceFunctions()
 {
     static const FunctionEntry table[] = {
-        {"REF", 2, 2, [](const Args &a, const Bars &) { return ref(a, true); }},
-        {"REFV", 2, 2, [](const Args &a, const Bars &) { return ref(a, false); }},
+        {"REF", 2, 2, [](const Args &a, const Bars &) { return ref(a, true); }, Causal::PastOffset},
+        {"REFV", 2, 2, [](const Args &a, const Bars &) { return ref(a, false); },
+         Causal::PastOffset},
         {"REFX", 2, 2, refx},
         // REFXV(X,A) = REFX, and where no later bar exists yet, the previous bar's value
         {"REFXV", 2, 2,
@@ -104,7 +105,8 @@ std::span<const FunctionEntry> referenceFunctions()
                  out[i] = double(i) - last;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // BARSLASTCOUNT(X) = bars in a row, up to this one, where X holds
         {"BARSLASTCOUNT", 1, 1,
          [](const Args &a, const Bars &) {
@@ -112,7 +114,8 @@ std::span<const FunctionEntry> referenceFunctions()
              for (Sz i = 0; i < out.size(); ++i)
                  out[i] = isTrue(a[0].v[i]) ? (i > 0 ? out[i - 1] : 0) + 1 : 0;
              return out;
-         }},
+         },
+         Causal::Yes},
         // BARSCOUNT(X): "第一个有效数据到当前的间隔周期数", 0 on the first bar with a value, as
         // the help's "REF(CLOSE,BARSCOUNT(C)-1)表示第二根K线的收盘价" needs
         {"BARSCOUNT", 1, 1,
@@ -125,7 +128,8 @@ std::span<const FunctionEntry> referenceFunctions()
                  out[i] = double(i) - first;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // BARSSINCE(X) = bars since X first held
         {"BARSSINCE", 1, 1,
          [](const Args &a, const Bars &) {
@@ -137,7 +141,8 @@ std::span<const FunctionEntry> referenceFunctions()
                  out[i] = double(i) - first;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // BARSNEXT(X) = bars until X next holds (0 on a bar where it holds)
         {"BARSNEXT", 1, 1,
          [](const Args &a, const Bars &) {
@@ -162,7 +167,8 @@ std::span<const FunctionEntry> referenceFunctions()
                  }
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // BACKSET(X,N) = 1 on this bar and the N−1 before it wherever X holds: one sweep from
         // the newest bar, carrying the farthest bar any later signal reaches back to
         {"BACKSET", 2, 2,
@@ -187,7 +193,8 @@ std::span<const FunctionEntry> referenceFunctions()
              for (Sz i = 0; i < out.size(); ++i)
                  out[i] = isTrue(a[0].v[i]) ? a[1].v[i] : i > 0 ? out[i - 1] : kNaN;
              return out;
-         }},
+         },
+         Causal::Yes},
         // BARSSINCEN(X,N) = bars since X first held within the last N bars, empty when it did
         // not; the first bar holding at or after each bar is found once for all windows
         {"BARSSINCEN", 2, 2,
@@ -199,11 +206,14 @@ std::span<const FunctionEntry> referenceFunctions()
              return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
                  return next[from] <= i ? double(i - next[from]) : kNaN;
              });
-         }},
+         },
+         Causal::Yes},
         // TOPRANGE(X) = for how many bars before this one X stayed below its value now;
         // LOWRANGE(X): above. A stack of the bars still in the running makes it one pass.
-        {"TOPRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, true); }},
-        {"LOWRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, false); }},
+        {"TOPRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, true); },
+         Causal::Yes},
+        {"LOWRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, false); },
+         Causal::Yes},
 
         // CONST(X) = X's value on the newest bar, on every bar
         {"CONST", 1, 1,

@@ -26,6 +26,7 @@ Value constantValue(double x, qsizetype bars)
     Value out;
     out.v = Series(Sz(bars), x);
     out.constant = true;
+    out.causal = true;
     return out;
 }
 
@@ -55,6 +56,37 @@ CallResult callFunction(const QString &name, std::vector<Value> &args, const Bar
     out->constant = it->elementwise && std::all_of(args.begin(), args.end(),
                                                    [](const Value &a) { return a.constant; });
     return CallResult::Done;
+}
+
+bool causalCall(const QString &name, const std::vector<Value> &args)
+{
+    if (isDrawingCall(name))
+        return causalDrawing(name);
+    const auto it = functions().constFind(name);
+    if (it == functions().constEnd())
+        return args.empty() && causalSeries(name); // ISLASTBAR() and the like
+    switch (it->causal) {
+    case Causal::No:
+        return false;
+    case Causal::Yes:
+        return true;
+    case Causal::PastOffset: // a constant below 0 reads later bars; anything else never does
+        return args.size() == 2 &&
+               (!args[1].constant || args[1].v.empty() || !(safeCount(args[1].v.front()) < 0));
+    case Causal::FixedArgs:
+        return std::all_of(args.begin(), args.end(), [](const Value &a) { return a.constant; });
+    }
+    return false;
+}
+
+QStringList causalFunctions()
+{
+    QStringList names;
+    for (auto it = functions().constBegin(); it != functions().constEnd(); ++it)
+        if (it->causal != Causal::No)
+            names << it.key();
+    names.sort();
+    return names;
 }
 
 bool knowsFunction(const QString &name)

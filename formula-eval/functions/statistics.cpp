@@ -104,12 +104,12 @@ Series stat(const Args &a, int kind)
 {
     const Series &x = a[0].v;
     const double p = pivot(x);
-    const Prefix nans = nanCounts(x);
+    EmptyBars gaps(x);
     const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
     const Prefix squares(x.size(),
                          [&](Sz k) { return std::isnan(x[k]) ? 0.0 : (x[k] - p) * (x[k] - p); });
     return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-        if (nans.sum(from, i) > 0)
+        if (gaps.any(from, i))
             return kNaN;
         const auto n = static_cast<long double>(i - from + 1);
         const long double s = sums.sum(from, i);
@@ -138,13 +138,13 @@ Series regression(const Args &a, bool forecast)
 {
     const Series &x = a[0].v;
     const double p = pivot(x);
-    const Prefix nans = nanCounts(x);
+    EmptyBars gaps(x);
     const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
     const Prefix weighted(x.size(),
                           [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * (x[k] - p); });
     return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
         const auto n = static_cast<long double>(i - from + 1);
-        if (n < 2 || nans.sum(from, i) > 0)
+        if (gaps.any(from, i) || n < 2)
             return kNaN;
         // Positions 0…n−1 within the window.
         const long double sx = n * (n - 1) / 2, sxx = (n - 1) * n * (2 * n - 1) / 6;
@@ -189,16 +189,20 @@ Series covariance(const Args &a, bool correlate)
 std::span<const FunctionEntry> statisticsFunctions()
 {
     static const FunctionEntry table[] = {
-        {"STD", 2, 2, [](const Args &a, const Bars &) { return stat(a, 0); }},
-        {"STDP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 1); }},
-        {"VAR", 2, 2, [](const Args &a, const Bars &) { return stat(a, 2); }},
-        {"VARP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 3); }},
+        {"STD", 2, 2, [](const Args &a, const Bars &) { return stat(a, 0); }, Causal::Yes},
+        {"STDP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 1); }, Causal::Yes},
+        {"VAR", 2, 2, [](const Args &a, const Bars &) { return stat(a, 2); }, Causal::Yes},
+        {"VARP", 2, 2, [](const Args &a, const Bars &) { return stat(a, 3); }, Causal::Yes},
         {"AVEDEV", 2, 2, [](const Args &a, const Bars &) { return avedev(a); }},
-        {"DEVSQ", 2, 2, [](const Args &a, const Bars &) { return stat(a, 5); }},
-        {"COVAR", 3, 3, [](const Args &a, const Bars &) { return covariance(a, false); }},
-        {"RELATE", 3, 3, [](const Args &a, const Bars &) { return covariance(a, true); }},
-        {"SLOPE", 2, 2, [](const Args &a, const Bars &) { return regression(a, false); }},
-        {"FORCAST", 2, 2, [](const Args &a, const Bars &) { return regression(a, true); }},
+        {"DEVSQ", 2, 2, [](const Args &a, const Bars &) { return stat(a, 5); }, Causal::Yes},
+        {"COVAR", 3, 3, [](const Args &a, const Bars &) { return covariance(a, false); },
+         Causal::Yes},
+        {"RELATE", 3, 3, [](const Args &a, const Bars &) { return covariance(a, true); },
+         Causal::Yes},
+        {"SLOPE", 2, 2, [](const Args &a, const Bars &) { return regression(a, false); },
+         Causal::Yes},
+        {"FORCAST", 2, 2, [](const Args &a, const Bars &) { return regression(a, true); },
+         Causal::Yes},
 
         // SAR(N,S,M) = Wilder's parabolic stop: the acceleration starts at S% and grows by
         // S% at each new extreme up to M%; it starts after N bars, rising when the close
@@ -242,7 +246,8 @@ std::span<const FunctionEntry> statisticsFunctions()
                  out[i] = sar;
              }
              return out;
-         }},
+         },
+         Causal::FixedArgs},
 
     };
     return table;

@@ -6,16 +6,48 @@ namespace morvane::formula {
 
 namespace {
 
+// HHV/LLV with one N for every bar (the usual case): a window with an empty bar has no
+// value, so only the values matter, and one queue of the bars still in the running serves.
+Series fixedExtreme(const Series &x, double count, bool highest)
+{
+    const Sz size = x.size();
+    Series out = empty(size);
+    if (std::isnan(count) || count < 0)
+        return out;
+    std::vector<Sz> queue(size);
+    Sz head = 0, tail = 0;
+    Index lastEmpty = -1;
+    for (Sz i = 0; i < size; ++i) {
+        const double v = x[i];
+        if (std::isnan(v)) {
+            lastEmpty = Index(i);
+            head = tail = 0;
+            continue;
+        }
+        while (tail > head && (highest ? x[queue[tail - 1]] <= v : x[queue[tail - 1]] >= v))
+            --tail;
+        queue[tail++] = i;
+        const Index from = windowStart(count, i, true);
+        while (Index(queue[head]) < from)
+            ++head;
+        if (lastEmpty < from)
+            out[i] = x[queue[head]];
+    }
+    return out;
+}
+
 // HHV/LLV: the extreme of a partial window, empty when the window holds an empty bar.
 Series extreme(const Args &a, bool highest)
 {
+    if (a[1].constant && !a[1].v.empty())
+        return fixedExtreme(a[0].v, countAt(a[1], 0), highest);
     const Sz size = a[0].v.size();
     const std::vector<Index> starts = windowStarts(a[1], size, true);
     const std::vector<Index> best = RangeExtreme(a[0].v, highest).query(starts);
-    const Prefix nans = nanCounts(a[0].v);
+    EmptyBars gaps(a[0].v);
     Series out = empty(size);
     for (Sz i = 0; i < size; ++i)
-        if (best[i] >= 0 && nans.sum(Sz(starts[i]), i) == 0)
+        if (best[i] >= 0 && !gaps.any(Sz(starts[i]), i))
             out[i] = a[0].v[Sz(best[i])];
     return out;
 }
@@ -56,13 +88,15 @@ std::span<const FunctionEntry> windowFunctions()
     static const FunctionEntry table[] = {
 
         // HHV(X,N) = highest X of the last N bars
-        {"HHV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, true); }},
+        {"HHV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, true); }, Causal::Yes},
         // LLV(X,N) = lowest X of the last N bars
-        {"LLV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, false); }},
+        {"LLV", 2, 2, [](const Args &a, const Bars &) { return extreme(a, false); }, Causal::Yes},
         // HHVBARS(X,N) = bars since the highest X of the last N bars (its latest bar)
-        {"HHVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, true); }},
+        {"HHVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, true); },
+         Causal::Yes},
         // LLVBARS(X,N) = bars since the lowest X of the last N bars
-        {"LLVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, false); }},
+        {"LLVBARS", 2, 2, [](const Args &a, const Bars &) { return extremeBars(a, false); },
+         Causal::Yes},
         // SUM(X,N) = X summed over the last N bars, empty bars counting nothing
         {"SUM", 2, 2,
          [](const Args &a, const Bars &) {
@@ -72,25 +106,29 @@ std::span<const FunctionEntry> windowFunctions()
              });
              return windowed(a[0], a[1], true,
                              [&](Sz from, Sz i) { return double(sums.sum(from, i)); });
-         }},
+         },
+         Causal::Yes},
         // COUNT(X,N) = bars of the last N where X holds
         {"COUNT", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, true, [](double c, double) { return c < 0 ? kNaN : c; });
-         }},
+         },
+         Causal::Yes},
         // EVERY(X,N) = X held on each of the last N bars (0 before N bars exist)
         {"EVERY", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, false,
                             [](double c, double len) { return c >= 0 && c == len ? 1.0 : 0.0; });
-         }},
+         },
+         Causal::Yes},
         // EXIST(X,N) = X held on one of the last N bars
         {"EXIST", 2, 2,
          [](const Args &a, const Bars &) {
              return counted(a, true, [](double c, double) {
                  return c < 0 ? kNaN : c > 0 ? 1.0 : 0.0;
              });
-         }},
+         },
+         Causal::Yes},
         // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from the first bar).
         // It looks back only: a negative A or B reads no bar, and the bar has no value.
         {"LAST", 3, 3,
@@ -109,7 +147,8 @@ std::span<const FunctionEntry> windowFunctions()
                  out[i] = holds.sum(Sz(from), Sz(to)) == double(to - from + 1) ? 1 : 0;
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // SUMBARS(X,A) = bars back until X summed from here reaches A
         {"SUMBARS", 2, 2,
          [](const Args &a, const Bars &) {
@@ -146,7 +185,8 @@ std::span<const FunctionEntry> windowFunctions()
                  }
              }
              return out;
-         }},
+         },
+         Causal::Yes},
         // MULAR(X,N) = X multiplied over the last N bars (N = 0: every bar so far), through
         // sums of logarithms, zeros and signs so that any N costs the same
         {"MULAR", 2, 2,
@@ -167,7 +207,8 @@ std::span<const FunctionEntry> windowFunctions()
                  const double m = double(std::exp(logs.sum(from, i)));
                  return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
              });
-         }},
+         },
+         Causal::Yes},
 
     };
     return table;

@@ -108,6 +108,8 @@ private slots:
     void zigzag() { checkRow(); }
     void oddArguments_data();
     void oddArguments() { checkRow(); }
+    void repeatedCalls_data();
+    void repeatedCalls() { checkRow(); }
     void wholeHistoryAtScale();
     void longChainOfVariables();
     void evalCommand();
@@ -369,6 +371,21 @@ void TestEval::oddArguments_data()
     QTest::newRow("STD past an infinity") << u"STD(IF(C=1,POW(10,400),C),2)"_s << L{1, 2, 4, 6}
                                           << L{n, n, std::sqrt(2.0), std::sqrt(2.0)};
     QTest::newRow("SUMBARS infinite") << u"SUMBARS(C,POW(10,400))"_s << two << L{n, n};
+}
+
+// A call written more than once is computed once: only where it means the same.
+void TestEval::repeatedCalls_data()
+{
+    columns();
+    const L three{1, 2, 3};
+    QTest::newRow("three times, one in a variable")
+        << u"A:=MA(C,2)*2; B:MA(C,2)+A+MA(C,2);"_s << three << L{n, 6, 10};
+    QTest::newRow("a variable redefined between")
+        << u"X:=C; A:MA(X,2); X:=H; B:MA(X,2)-MA(C,2);"_s << three << L{n, 1, 1};
+    QTest::newRow("the same call on weeks")
+        << u"A:=REF(C,1)#WEEK; B:REF(C,1)-A;"_s << L{1, 2, 3, 4, 5, 6, 7} << L{n, n, n, n, n, 0, 1};
+    QTest::newRow("inside and outside a drawing")
+        << u"DRAWTEXT(C>MA(C,2),L,'x'); B:MA(C,2)*(C>MA(C,2));"_s << three << L{n, 1.5, 2.5};
 }
 
 // Whole-history windows over a million bars: each bar costs the same as with a short N.
