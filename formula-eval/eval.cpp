@@ -46,8 +46,9 @@ bool isUnsupportedBuiltin(const QString &name)
 
 // Chart and stock facts no bar carries, with the value the replay assumes and what it
 // means: PERIOD 5 is a daily chart (0…11: 1/5/15/30/60 minutes, day, week, month…),
-// SETCODE 0 Shenzhen (1 Shanghai), NAMELIKE(S) whether the name starts with S, INBLOCK(S)
-// whether the stock is in block S.
+// SETCODE 0 Shenzhen (1 Shanghai), NAMELIKE(S) whether the name starts with S, NAMEINCLUDE(S)
+// whether it holds S, CODELIKE(S) whether the code starts with S, INBLOCK(S) whether the
+// stock is in block S, TOTALFZNUM the minutes of a trading day (240 on the A-share market).
 struct Fact
 {
     const char16_t *name;
@@ -61,6 +62,9 @@ const Fact *stockFact(const QString &name, bool takesText)
     static const Fact facts[] = {{u"PERIOD", false, 5, u"日线"},
                                  {u"SETCODE", false, 0, u"深圳"},
                                  {u"NAMELIKE", true, 0, u"名称不以此开头"},
+                                 {u"NAMEINCLUDE", true, 0, u"名称不含此文字"},
+                                 {u"CODELIKE", true, 0, u"代码不以此开头"},
+                                 {u"TOTALFZNUM", false, 240, u"A股每日交易分钟数"},
                                  {u"INBLOCK", true, 0, u"不属于此板块"}};
     for (const Fact &f : facts)
         if (f.takesText == takesText && name == QStringView(f.name))

@@ -93,7 +93,9 @@ bool knowsFunction(const QString &name)
 {
     if (functions().contains(name) || isDrawingCall(name))
         return true;
-    for (const char16_t *special : {u"DYNAINFO", u"FINANCE", u"WINNER", u"COST", u"RGB"}) {
+    // The data names, and the stock's own facts (name, code, block), which read no bar.
+    for (const char16_t *special : {u"DYNAINFO", u"FINANCE", u"WINNER", u"COST", u"RGB",
+                                    u"NAMELIKE", u"NAMEINCLUDE", u"CODELIKE", u"INBLOCK"}) {
         if (name == QStringView(special))
             return true;
     }

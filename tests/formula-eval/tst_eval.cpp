@@ -115,6 +115,8 @@ private slots:
     void evalCommand();
     void dmiWithExpmemaReplays();
     void unknownNamesAndParameters();
+    void stockFacts_data();
+    void stockFacts();
     void csv_data();
     void csv();
     void builtinBars();
@@ -513,6 +515,46 @@ void TestEval::unknownNamesAndParameters()
     QCOMPARE(ev.params[1].name, u"P"_s);
     QVERIFY(!ev.params[1].assumed);
     QCOMPARE(ev.params[2].value, 12.0); // SHORT, as MACD declares it
+}
+
+// Facts no bar carries: assumed, listed with the parameters, and a given value wins.
+void TestEval::stockFacts_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QString>("given"); // KEY=VALUE, or empty
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("assumed");
+    QTest::newRow("PERIOD") << u"A:PERIOD;"_s << QString() << u"PERIOD"_s << 5.0 << true;
+    QTest::newRow("NAMELIKE") << u"A:NAMELIKE('ST');"_s << QString() << u"NAMELIKE('ST')"_s << 0.0
+                              << true;
+    QTest::newRow("NAMEINCLUDE") << u"A:NAMEINCLUDE('银行');"_s << QString()
+                                 << u"NAMEINCLUDE('银行')"_s << 0.0 << true;
+    QTest::newRow("CODELIKE given")
+        << u"A:CODELIKE('60');"_s << u"CODELIKE('60')=1"_s << u"CODELIKE('60')"_s << 1.0 << false;
+    QTest::newRow("TOTALFZNUM") << u"A:C/TOTALFZNUM*TOTALFZNUM;"_s << QString() << u"TOTALFZNUM"_s
+                                << 240.0 << true;
+}
+
+void TestEval::stockFacts()
+{
+    QFETCH(QString, formula);
+    QFETCH(QString, given);
+    QFETCH(QString, key);
+    QFETCH(double, value);
+    QFETCH(bool, assumed);
+    EvalOptions options;
+    if (!given.isEmpty())
+        options.params.insert(given.section(u'=', 0, 0), given.section(u'=', 1).toDouble());
+    const Evaluation ev = evaluate(parse(formula), barsOf({1, 2, 3}), options);
+    QVERIFY2(ev.outputs[0].ok(), qPrintable(ev.outputs[0].missing.join(u", "_s)));
+    QCOMPARE(ev.params.size(), 1u);
+    QCOMPARE(ev.params[0].name, key);
+    QCOMPARE(ev.params[0].value, value);
+    QCOMPARE(ev.params[0].assumed, assumed);
+    QVERIFY(!ev.params[0].meaning.isEmpty() || !assumed);
+    // A call known to the precise check too, which would otherwise name it as unchecked.
+    QVERIFY(!key.contains(u'(') || knowsFunction(key.section(u'(', 0, 0)));
 }
 
 void TestEval::csv_data()
