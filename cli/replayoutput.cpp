@@ -104,7 +104,7 @@ QString missingList(const QStringList &missing)
     return words.join(u"、"_s);
 }
 
-// "缺 FOO、WINNER", "公式嵌套超过 2500 层", or both.
+// "缺 FOO、WINNER", "公式嵌套超过 1000 层", or both.
 QString whyMissing(const QStringList &missing)
 {
     QStringList names = missing;

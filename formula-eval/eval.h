@@ -64,7 +64,7 @@ double defaultParameter(const QString &name);
 // of any number of variables costs no stack; what still recurses is one expression, whose
 // depth the parser bounds. Past this depth (reachable only through nested #PERIOD calls) a
 // node is not evaluated and its output lists kTooDeep as missing.
-inline constexpr int kMaxEvalDepth = 2500;
+inline constexpr int kMaxEvalDepth = 1000;
 inline constexpr char16_t kTooDeep[] = u"#DEPTH";
 
 // Compiles the name table once, then evaluates the program on any bars.
