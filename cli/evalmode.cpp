@@ -47,7 +47,7 @@ QString number(double x)
 QString missingText(const QString &what)
 {
     if (what == QStringView(kTooDeep))
-        return u"公式嵌套过深 (超过 %1 层)"_s.arg(kMaxEvalDepth);
+        return u"公式嵌套过深"_s;
     return what;
 }
 

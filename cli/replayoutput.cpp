@@ -93,7 +93,7 @@ QString reachText(qsizetype back)
 // The evaluator's nesting bound is no name that is missing: it is told as what it means.
 QString missingWord(const QString &what)
 {
-    return what == QStringView(kTooDeep) ? u"公式嵌套超过 %1 层"_s.arg(kMaxEvalDepth) : what;
+    return what == QStringView(kTooDeep) ? u"公式嵌套过深"_s : what;
 }
 
 QString missingList(const QStringList &missing)
@@ -104,7 +104,7 @@ QString missingList(const QStringList &missing)
     return words.join(u"、"_s);
 }
 
-// "缺 FOO、WINNER", "公式嵌套超过 1000 层", or both.
+// "缺 FOO、WINNER", "公式嵌套过深", or both.
 QString whyMissing(const QStringList &missing)
 {
     QStringList names = missing;

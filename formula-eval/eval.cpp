@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <memory>
@@ -598,6 +599,7 @@ private:
             sub->run = std::make_unique<Run>(m_ev, sub->bars, m_params, m_periods);
         }
         sub->run->m_depth = m_depth; // one bound across the periods' runs
+        sub->run->m_stackBase = m_stackBase;
         Value p = sub->run->expr(e, stmt, true);
         p.causal = false; // the newest period bar is still forming
         if (!p.ok() || p.isText)
@@ -628,7 +630,7 @@ public:
                 return std::move(slot.value);
             }
         }
-        if (m_depth >= kMaxEvalDepth)
+        if (m_depth >= kMaxEvalDepth || stackUsed() > kStackBudget)
             return missingValue(QString::fromUtf16(kTooDeep));
         ++m_depth;
         Value v = exprAt(e, stmt, ignorePeriod);
@@ -699,6 +701,21 @@ private:
     std::map<QString, std::unique_ptr<Sub>> m_sub;
     std::unordered_map<int, Shared> m_shared;
     int m_depth = 0;
+    std::uintptr_t m_stackBase = stackHere(); // a sub-run takes its parent's
+
+    // A frame's size depends on the build (a sanitizer's are several times larger), so the
+    // stack the nesting has taken is bounded too, well inside any thread's.
+    static constexpr std::uintptr_t kStackBudget = 3u << 20;
+    static std::uintptr_t stackHere()
+    {
+        volatile char probe = 0;
+        return reinterpret_cast<std::uintptr_t>(&probe);
+    }
+    std::uintptr_t stackUsed() const
+    {
+        const std::uintptr_t here = stackHere();
+        return here < m_stackBase ? m_stackBase - here : here - m_stackBase;
+    }
     Trace *m_record;
     const Trace *m_reuse;
 };

@@ -237,6 +237,7 @@ void ReplayJob::start(ReplayWorker::Input input)
     m_running = true;
 
     auto *thread = new QThread(this);
+    thread->setStackSize(8u << 20); // the evaluator's nesting may take 3 MiB; Windows gives 1
     auto *worker = new ReplayWorker(std::move(input), m_cancel);
     worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, &ReplayWorker::run);

@@ -42,7 +42,7 @@ QString whyNotComputed(const QStringList &missing)
     if (!names.isEmpty())
         parts << u"不会计算 "_s + names.join(u"、"_s);
     if (deep)
-        parts << u"公式嵌套超过 %1 层"_s.arg(formula::kMaxEvalDepth);
+        parts << u"公式嵌套过深"_s;
     return parts.join(u"；"_s);
 }
 

@@ -452,7 +452,7 @@ void TestCli::replayFaults_data()
         deep += "V" + QByteArray::number(i) + ":=V" + QByteArray::number(i - 1) + "#WEEK+1;";
     QTest::newRow("nested past the bound")
         << QStringList{u"--replay"_s, u"--bars"_s, u"bars.csv"_s} << deep + "X:V999;Y:C;" << 3
-        << u"X：无法检验（公式嵌套超过 1000 层）"_s << QString();
+        << u"X：无法检验（公式嵌套过深）"_s << QString();
 }
 
 void TestCli::replayFaults()

@@ -254,7 +254,7 @@ void TestReplayView::verdicts_data()
     for (int i = 1; i < 1000; ++i)
         deep += u"V%1:=V%2#WEEK+1;"_s.arg(i).arg(i - 1);
     QTest::newRow("nested past the bound")
-        << deep + u"A:V999;"_s << u"A：无法检验——公式嵌套超过 1000 层"_s << 3;
+        << deep + u"A:V999;"_s << u"A：无法检验——公式嵌套过深"_s << 3;
 }
 
 void TestReplayView::verdicts()
