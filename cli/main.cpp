@@ -9,6 +9,11 @@
 #include <cstdio>
 #include <new>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char *argv[])
 {
     try {
@@ -26,7 +31,14 @@ int main(int argc, char *argv[])
             }
         }
         QFile in, out, err;
+#ifdef Q_OS_WIN
+        // Byte for byte: no CR LF folding, no end at Ctrl-Z. And through the descriptor: Qt
+        // takes the end of a pipe read through the FILE for a read error.
+        _setmode(_fileno(stdin), _O_BINARY);
+        in.open(_fileno(stdin), QIODevice::ReadOnly);
+#else
         in.open(stdin, QIODevice::ReadOnly);
+#endif
         out.open(stdout, QIODevice::WriteOnly);
         err.open(stderr, QIODevice::WriteOnly);
         return morvane::runCheckCommand(QCoreApplication::arguments(), in, out, err);

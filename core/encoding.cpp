@@ -281,11 +281,59 @@ bool isValidUtf8(QByteArrayView bytes)
     return bytes.isValidUtf8();
 }
 
+bool hasGb18030()
+{
+    static const bool has = QStringDecoder(kGb18030).isValid();
+    return has;
+}
+
+// Qt without ICU (the Windows build) has no GB18030: the system's code page reads the pairs
+// (936, GBK, on a Chinese Windows). A byte that is no GBK pair becomes U+FFFD on its own, as
+// GB18030 makes it, rather than taking the line end after it with it.
+QString decodeGbkPairs(QByteArrayView bytes, bool *replaced)
+{
+    QString out;
+    qsizetype run = 0;
+    auto flush = [&](qsizetype end) {
+        if (end == run)
+            return;
+        const QByteArrayView piece = bytes.sliced(run, end - run);
+        const QString text = QString::fromLocal8Bit(piece);
+        // A pair the code page has no character for does not encode back.
+        if (QByteArrayView(text.toLocal8Bit()) != piece)
+            *replaced = true;
+        out += text;
+    };
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0x81 && c <= 0xFE && i + 1 < n) {
+            const auto t = static_cast<unsigned char>(bytes[i + 1]);
+            if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) {
+                i += 2;
+                continue;
+            }
+        }
+        flush(i);
+        out += QChar::ReplacementCharacter;
+        *replaced = true;
+        run = ++i;
+    }
+    flush(n);
+    return out;
+}
+
 QString decodeGb18030(const QByteArray &bytes)
 {
+    if (!hasGb18030()) {
+        bool replaced = false;
+        return decodeGbkPairs(bytes, &replaced);
+    }
     QStringDecoder decoder(kGb18030, QStringDecoder::Flag::Stateless);
-    if (!decoder.isValid()) // Qt built without ICU: keep the text readable at least
-        return QString::fromLocal8Bit(bytes);
     return decoder.decode(bytes);
 }
 
@@ -327,11 +375,11 @@ DecodedText decodeUserTextDetailed(QByteArrayView bytes)
         decoder = QStringDecoder(QStringDecoder::Utf32BE, flag);
         break;
     case TextEncoding::Gb18030:
-        decoder = QStringDecoder(kGb18030, QStringDecoder::Flag::Stateless);
-        if (!decoder.isValid()) {
-            result.text = QString::fromLocal8Bit(body);
+        if (!hasGb18030()) {
+            result.text = decodeGbkPairs(body, &result.replaced);
             return result;
         }
+        decoder = QStringDecoder(kGb18030, QStringDecoder::Flag::Stateless);
         break;
     }
     result.text = decoder.decode(body);

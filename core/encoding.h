@@ -58,6 +58,11 @@ QString decodeUserText(const QByteArray &bytes);
 
 // Raw GB18030, no mark handling: the notice body is taken whole.
 QString decodeGb18030(const QByteArray &bytes);
+// Whether Qt reads GB18030 itself (with ICU); without it, GBK through the system's code page.
+bool hasGb18030();
+// GBK pairs through the system's code page, every other byte above ASCII as U+FFFD;
+// `replaced` set when anything was replaced.
+QString decodeGbkPairs(QByteArrayView bytes, bool *replaced);
 
 // Everything the program writes; identical to GBK for every GBK character.
 QByteArray encodeGb18030(const QString &text);

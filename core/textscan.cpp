@@ -659,6 +659,7 @@ InputStatus scanInput(QIODevice &device, const FunctionMatcher &matcher, bool po
         return failed();
     TextScan scan(matcher, positions);
     QStringDecoder decoder = decoderFor(encoding);
+    const bool gbkPairs = encoding == TextEncoding::Gb18030 && !hasGb18030();
     bool replaced = false;
     qsizetype carry = 0;
     total = mark.markSize;
@@ -669,7 +670,8 @@ InputStatus scanInput(QIODevice &device, const FunctionMatcher &matcher, bool po
         if (total > maxBytes)
             return InputStatus::TooLarge;
         const qsizetype cut = atEnd ? buffer.size() : safeCut(buffer, encoding);
-        const QString text = decoder.decode(QByteArrayView(buffer).first(cut));
+        const QByteArrayView piece = QByteArrayView(buffer).first(cut);
+        const QString text = gbkPairs ? decodeGbkPairs(piece, &replaced) : decoder.decode(piece);
         replaced = replaced || decoder.hasError();
         scan.addUtf16(text);
         carry = buffer.size() - cut;

@@ -93,6 +93,10 @@ TextCodec textCodec(QByteArrayView bytes)
 LineDecoder::LineDecoder(TextCodec codec)
     : m_codec(codec), m_gb("GB18030", QStringDecoder::Flag::Stateless)
 {
+    if (!m_gb.isValid()) {
+        m_gb = QStringDecoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
+        m_system = true;
+    }
 }
 
 QString LineDecoder::operator()(QByteArrayView line)
@@ -103,6 +107,8 @@ QString LineDecoder::operator()(QByteArrayView line)
         return QString::fromUtf8(line);
     QString text = m_gb.decode(line);
     if (text.contains(QChar::ReplacementCharacter))
+        return {};
+    if (m_system && QByteArrayView(text.toLocal8Bit()) != line)
         return {};
     return text;
 }

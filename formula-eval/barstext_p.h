@@ -42,6 +42,9 @@ public:
 private:
     TextCodec m_codec;
     QStringDecoder m_gb;
+    // Qt without ICU (the Windows build) has no GB18030: the system's code page reads GBK
+    // there (936 on a Chinese Windows), and what it cannot read is found by encoding back.
+    bool m_system = false;
 };
 
 // Calls f(lineNumber, line) for each line, ended by CR LF, CR or LF; a UTF-8 byte-order

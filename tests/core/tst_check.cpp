@@ -28,6 +28,8 @@ private slots:
     void summaryAtMinute_data();
     void summaryAtMinute();
     void clockReadOnlyWhenNothingFound();
+    void gbkPairs_data();
+    void gbkPairs();
     void decoding_data();
     void decoding();
     void utf8ValidationIsQts();
@@ -138,6 +140,34 @@ void TestCheck::decoding_data()
     QTest::newRow("utf-32le mark") << QByteArray("\xFF\xFE\0\0Z\0\0\0", 8) << u"Z"_s << false;
     QTest::newRow("utf-8 mark, stray byte")
         << QByteArray("\xEF\xBB\xBFZIG\xFF") << u"ZIG\uFFFD"_s << true;
+}
+
+// Without ICU GBK goes through the system's code page pair by pair; a byte that starts no
+// pair is U+FFFD on its own and never takes the line end after it.
+void TestCheck::gbkPairs_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("ascii") << QByteArray("ZIG(C,5)\r\n") << u"ZIG(C,5)\r\n"_s << false;
+    QTest::newRow("lead byte before a line end")
+        << QByteArray("\x81\r\nZIG") << u"\uFFFD\r\nZIG"_s << true;
+    QTest::newRow("lead byte at the end") << QByteArray("ZIG\x81") << u"ZIG\uFFFD"_s << true;
+    QTest::newRow("two bytes no lead") << QByteArray("\xff\xff\n") << u"\uFFFD\uFFFD\n"_s << true;
+    QTest::newRow("lead then punctuation") << QByteArray("\xb4(A") << u"\uFFFD(A"_s << true;
+    if (!hasGb18030()) // the pairs themselves only where the code page is GBK's
+        QTest::newRow("pairs") << QByteArray("a:=\xce\xb4\xc0\xb4(1);") << u"a:=未来(1);"_s
+                               << false;
+}
+
+void TestCheck::gbkPairs()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(bool, replaced);
+    bool actual = false;
+    QCOMPARE(decodeGbkPairs(bytes, &actual), text);
+    QCOMPARE(actual, replaced);
 }
 
 void TestCheck::decoding()

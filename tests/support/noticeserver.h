@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <algorithm>
 #include <functional>
 
 // A one-file HTTP server on 127.0.0.1 for the notice tests: it reads a request head and
@@ -62,9 +63,11 @@ public:
     // `head`, then `unit` again and again for as long as the client reads; `sent` counts.
     static Answer endless(const QByteArray &head, const QByteArray &unit)
     {
-        return [head, unit](QTcpSocket *socket, const QByteArray &) {
+        // Small units go out a few KiB at a time: one send each crawled under Wine.
+        const QByteArray block = unit.repeated(std::max<qsizetype>(1, 4096 / unit.size()));
+        return [head, block](QTcpSocket *socket, const QByteArray &) {
             qint64 &sent = static_cast<NoticeServer *>(socket->parent())->sent;
-            auto more = [&sent, socket, unit] {
+            auto more = [&sent, socket, unit = block] {
                 while (socket->state() == QAbstractSocket::ConnectedState &&
                        socket->bytesToWrite() < 65536) {
                     socket->write(unit);
