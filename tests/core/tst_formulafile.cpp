@@ -35,6 +35,8 @@ void TestFormulaFile::writableFileInClosedFolder()
 #ifdef Q_OS_UNIX
     const bool root = geteuid() == 0;
 #else
+    // No chmod or chattr to call (under Wine the call alone took two minutes to fail).
+    QSKIP("closing a folder is done here with POSIX tools");
     const bool root = false;
 #endif
     // Root ignores permissions; an immutable folder stops root too.
