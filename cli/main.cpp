@@ -10,8 +10,11 @@
 #include <new>
 
 #ifdef Q_OS_WIN
+#include <QScopeGuard>
+
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 int main(int argc, char *argv[])
@@ -24,7 +27,8 @@ int main(int argc, char *argv[])
         QTranslator qtChinese;
         for (const QString &dir :
              {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
-              QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+              QStringLiteral(":/translations")}) {
             if (qtChinese.load(QStringLiteral("qtbase_zh_CN"), dir)) {
                 QCoreApplication::installTranslator(&qtChinese);
                 break;
@@ -36,6 +40,16 @@ int main(int argc, char *argv[])
         // takes the end of a pipe read through the FILE for a read error.
         _setmode(_fileno(stdin), _O_BINARY);
         in.open(_fileno(stdin), QIODevice::ReadOnly);
+        // What is written is UTF-8, as on Linux; a console (GBK on a Chinese Windows) shows it
+        // right only in its UTF-8 code page, given back on the way out. Files and pipes get
+        // the same bytes.
+        const UINT consoleCodePage = GetConsoleOutputCP();
+        if (consoleCodePage != 0)
+            SetConsoleOutputCP(CP_UTF8);
+        const auto restoreCodePage = qScopeGuard([consoleCodePage] {
+            if (consoleCodePage != 0)
+                SetConsoleOutputCP(consoleCodePage);
+        });
 #else
         in.open(stdin, QIODevice::ReadOnly);
 #endif
