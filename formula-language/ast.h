@@ -82,6 +82,9 @@ struct Program
     std::vector<Statement>
         statements; // in source order; statements that did not parse are left out
     std::vector<SyntaxNote> notes;
+    // The calls that read whole inside statements that did not parse, in source order: what
+    // a checker can still look into there. Nothing evaluates them.
+    std::vector<ExprPtr> salvaged;
 };
 
 } // namespace morvane::formula

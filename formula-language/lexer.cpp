@@ -121,6 +121,15 @@ private:
         }
     }
 
+    bool closesOnLine(char16_t quote) const
+    {
+        for (qsizetype k = m_pos; k < m_text.size() && !isLineEnd(m_text[k].unicode()); ++k) {
+            if (m_text[k] == quote)
+                return true;
+        }
+        return false;
+    }
+
     qsizetype nameRun(qsizetype k) const
     {
         qsizetype width = 1;
@@ -185,9 +194,13 @@ private:
             if (m_afterNote) {
                 m_state = LexState::InNote;
                 scanTo(u"\"", TokenKind::Note, start);
-            } else {
+            } else if (closesOnLine(u'"')) {
                 scanTo(u"\"", TokenKind::Quoted, start);
                 m_state = LexState::Normal;
+            } else {
+                // A stray quote, as pasted from a forum post: what follows is still code,
+                // or a quote would hide a call from the check.
+                push(TokenKind::Unknown, start);
             }
             return true;
         case u'#': {
@@ -257,19 +270,24 @@ private:
                 kind = TokenKind::Unknown;
             break;
         case u':':
-            kind = next == u'=' ? TokenKind::Assign : TokenKind::Colon;
-            length = next == u'=' ? 2 : 1;
+        case u'\uff1a': // full-width forms stand where the half-width ones may, as typed by an IME
+            kind = next == u'=' || next == u'\uff1d' ? TokenKind::Assign : TokenKind::Colon;
+            length = kind == TokenKind::Assign ? 2 : 1;
             break;
         case u'(':
+        case u'\uff08':
             kind = TokenKind::LeftParen;
             break;
         case u')':
+        case u'\uff09':
             kind = TokenKind::RightParen;
             break;
         case u',':
+        case u'\uff0c':
             kind = TokenKind::Comma;
             break;
         case u';':
+        case u'\uff1b':
             kind = TokenKind::Semicolon;
             break;
         default:

@@ -1,8 +1,10 @@
 #include "parser.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
 
@@ -77,6 +79,8 @@ bool isRef(QStringView name)
     return equalsWord(name, "REF") || equalsWord(name, "REFV");
 }
 
+constexpr size_t kNone = static_cast<size_t>(-1);
+
 class Parser
 {
 public:
@@ -98,6 +102,20 @@ public:
                 break;
             }
         }
+    }
+
+    // A parser over some of another's code tokens: a call inside a statement that failed.
+    Parser(QStringView text, const std::vector<Token> &tokens, std::vector<size_t> code)
+        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_lineStart(m_code.size()),
+          m_build(true)
+    {
+    }
+
+    // The expression the tokens hold, when they hold exactly one.
+    ExprPtr wholeExpression()
+    {
+        Parsed p = expression();
+        return m_failed || !atEnd() ? nullptr : std::move(p.expr);
     }
 
     Program run()
@@ -149,10 +167,47 @@ private:
         return !atEnd() && kind() == TokenKind::Operator && equalsWord(spelling(), op);
     }
 
-    bool startsDefinition(size_t k) const
+    bool startsDefinition(size_t k) const { return definitionColon(k) != kNone; }
+
+    // The ':' or ':=' of a definition starting at code token k, or kNone.
+    size_t definitionColon(size_t k) const
     {
-        return k + 1 < m_code.size() && token(k).kind == TokenKind::Name &&
-               (token(k + 1).kind == TokenKind::Assign || token(k + 1).kind == TokenKind::Colon);
+        if (k >= m_code.size() || token(k).kind != TokenKind::Name)
+            return kNone;
+        const size_t last = wideNameEnd(k);
+        const size_t colon = (last == kNone ? k : last) + 1;
+        if (colon < m_code.size() &&
+            (token(colon).kind == TokenKind::Assign || token(colon).kind == TokenKind::Colon))
+            return colon;
+        return kNone;
+    }
+
+    // A name may hold full-width parentheses written close to it, as "营收（亿）": the last
+    // code token of such a name starting at k, or kNone when there is none.
+    size_t wideNameEnd(size_t k) const
+    {
+        size_t last = kNone;
+        int depth = 0;
+        for (size_t j = k + 1; j < m_code.size() && j < k + 64; ++j) {
+            const Token &t = token(j);
+            if (t.offset != token(j - 1).end())
+                break;
+            const QChar c = m_text[t.offset];
+            if (t.kind == TokenKind::LeftParen && c == u'\uff08') {
+                ++depth;
+            } else if (t.kind == TokenKind::RightParen && c == u'\uff09' && depth > 0) {
+                if (--depth == 0)
+                    last = j;
+            } else if (depth == 0 || (t.kind != TokenKind::Name && t.kind != TokenKind::Number)) {
+                break;
+            }
+        }
+        return last;
+    }
+
+    QStringView spellingOf(size_t first, size_t last) const
+    {
+        return m_text.sliced(token(first).offset, token(last).end() - token(first).offset);
     }
 
     Parsed fail(SyntaxProblem problem, const QString &message)
@@ -191,6 +246,16 @@ private:
             advance();
             return;
         }
+        if (kind() == TokenKind::Unknown && spelling() == u"\"") {
+            advance(); // a stray quote pasted with the code
+            return;
+        }
+        if (m_lineStart[m_at] && isHeading()) {
+            const int line = current().line;
+            while (!atEnd() && current().line == line)
+                advance();
+            return;
+        }
         if (kind() == TokenKind::Directive) { // #NOTE "...", #MAINCHART
             advance();
             while (!atEnd() && (kind() == TokenKind::Note || kind() == TokenKind::Quoted ||
@@ -203,17 +268,29 @@ private:
 
         Statement s;
         s.pos = position(current());
-        if (startsDefinition(m_at)) {
-            s.kind = kind(1) == TokenKind::Assign ? StatementKind::Variable : StatementKind::Output;
-            if (m_build)
-                s.name = upper(spelling());
-            advance();
-            advance();
+        if (const size_t colon = definitionColon(m_at); colon != kNone) {
+            s.kind = token(colon).kind == TokenKind::Assign ? StatementKind::Variable
+                                                            : StatementKind::Output;
+            if (m_build) {
+                s.name = upper(spellingOf(m_at, colon - 1));
+                if (colon - 1 > m_at)
+                    m_wideNames.insert(s.name);
+            }
+            while (m_at <= colon)
+                advance();
         }
         s.value = expression().expr;
-        while (!m_failed && kind() == TokenKind::Comma) {
-            advance();
-            s.attributes.push_back(expression().expr);
+        while (!m_failed) {
+            if (kind() == TokenKind::Comma) {
+                advance();
+                s.attributes.push_back(expression().expr);
+            } else if (kind() == TokenKind::Name && isStyleWord(spelling()) &&
+                       kind(1) != TokenKind::LeftParen) {
+                // ")COLORRED", "LINETHICK1 DOTLINE": the charting software needs no comma here
+                s.attributes.push_back(primary().expr);
+            } else {
+                break;
+            }
         }
         if (!m_failed && !atEnd() && kind() != TokenKind::Semicolon)
             fail(SyntaxProblem::MissingSemicolon, u"expected ';' but found %1"_s.arg(found()));
@@ -232,14 +309,63 @@ private:
         if (m_at == start && !atEnd())
             advance();
         while (!atEnd()) {
-            if (kind() == TokenKind::Semicolon) {
-                advance();
-                return;
-            }
+            if (kind() == TokenKind::Semicolon)
+                break;
             if (m_lineStart[m_at] && startsDefinition(m_at))
-                return;
+                break;
             advance();
         }
+        if (m_build)
+            salvage(start, m_at);
+        if (kind() == TokenKind::Semicolon)
+            advance();
+    }
+
+    // The calls in code tokens [begin, end) that read whole, outermost first. A call that
+    // does not read is looked into; the work stays a small multiple of the statement's.
+    void salvage(size_t begin, size_t end)
+    {
+        std::vector<size_t> closing(end - begin, kNone);
+        std::vector<size_t> open;
+        for (size_t k = begin; k < end; ++k) {
+            if (token(k).kind == TokenKind::LeftParen) {
+                open.push_back(k);
+            } else if (token(k).kind == TokenKind::RightParen && !open.empty()) {
+                closing[open.back() - begin] = k;
+                open.pop_back();
+            }
+        }
+        size_t budget = 8 * (end - begin) + 64;
+        for (size_t k = begin; k + 1 < end;) {
+            const size_t close = closing[k + 1 - begin];
+            if (token(k).kind != TokenKind::Name || token(k + 1).kind != TokenKind::LeftParen ||
+                close == kNone || close - k + 1 > budget) {
+                ++k;
+                continue;
+            }
+            budget -= close - k + 1;
+            Parser inner(m_text, m_tokens,
+                         std::vector<size_t>(m_code.begin() + static_cast<qsizetype>(k),
+                                             m_code.begin() + static_cast<qsizetype>(close) + 1));
+            if (ExprPtr call = inner.wholeExpression()) {
+                m_program.salvaged.push_back(std::move(call));
+                k = close + 1;
+            } else {
+                ++k;
+            }
+        }
+    }
+
+    // A title pasted with the code: a line that starts and ends with '#', as "#我的指标#".
+    bool isHeading() const
+    {
+        if (!spelling().startsWith(u'#'))
+            return false;
+        const int line = current().line;
+        size_t last = m_at;
+        while (last + 1 < m_code.size() && token(last + 1).line == line)
+            ++last;
+        return last > m_at && spelling(token(last)).endsWith(u'#');
     }
 
     Parsed expression() { return binary(0); }
@@ -373,6 +499,16 @@ private:
             return {std::move(node), 1, std::nullopt};
         case TokenKind::Name:
             node = make(ExprKind::Name, position(t));
+            if (!m_wideNames.isEmpty() && kind(1) == TokenKind::LeftParen) {
+                const size_t last = wideNameEnd(m_at);
+                if (last != kNone && m_wideNames.contains(upper(spellingOf(m_at, last)))) {
+                    if (node)
+                        node->text = upper(spellingOf(m_at, last));
+                    while (m_at <= last)
+                        advance();
+                    return {std::move(node), 1, std::nullopt};
+                }
+            }
             if (node)
                 node->text = upper(spelling());
             advance();
@@ -469,12 +605,33 @@ private:
     qsizetype m_lastEnd = -1;
     const bool m_build;
     QHash<QStringView, QString> m_upper;
+    QSet<QString> m_wideNames; // names defined with full-width parentheses in them
     std::vector<qsizetype> m_refCalls;
     std::vector<qsizetype> m_negativeRefs;
     Program m_program;
 };
 
 } // namespace
+
+bool isStyleWord(QStringView word)
+{
+    static constexpr std::array<std::string_view, 18> kWords = {
+        "DOTLINE",  "DASHLINE",  "DASHDOTLINE", "STICK",   "VOLSTICK",   "LINESTICK",
+        "CROSSDOT", "CIRCLEDOT", "POINTDOT",    "NODRAW",  "NOTEXT",     "NOTITLE",
+        "NOFRAME",  "DRAWABOVE", "DRAW3D",      "NOTMIXED", "NOKEYBOARD", "NOSHOW"};
+    for (std::string_view w : kWords) {
+        if (equalsWord(word, w))
+            return true;
+    }
+    // COLORRED, COLOR00FFFF, LINETHICK2, ALIGN1, VALIGN2, FONTSIZE16, MOVE5, PRECIS2
+    for (std::string_view prefix : {"COLOR", "LINETHICK", "ALIGN", "VALIGN", "FONTSIZE",
+                                    "PRECIS", "LAYER"}) {
+        const auto n = static_cast<qsizetype>(prefix.size());
+        if (word.size() > n && equalsWord(word.first(n), prefix))
+            return true;
+    }
+    return false;
+}
 
 Program parseTokens(QStringView text, const std::vector<Token> &tokens)
 {

@@ -10,7 +10,8 @@
 namespace morvane::formula {
 
 // Statements that do not parse are skipped to their ';' (or to the next line that starts
-// with NAME:= or NAME:) and noted; the rest is still parsed.
+// with NAME:= or NAME:) and noted; the rest is still parsed, and the calls inside them that
+// read whole are kept apart (Program::salvaged).
 Program parse(QStringView text);
 
 // The same over tokens already lexed from `text`.
@@ -24,5 +25,9 @@ struct SyntaxSummary
     std::vector<qsizetype> negativeRefCalls; // those whose offset is a negative constant: REF(C,-1)
 };
 SyntaxSummary summarizeSyntax(QStringView text, const std::vector<Token> &tokens);
+
+// COLORRED, COLOR00FFFF, LINETHICK2, DOTLINE, NODRAW…: the words that style an output line,
+// written after it with or without a comma.
+bool isStyleWord(QStringView word);
 
 } // namespace morvane::formula

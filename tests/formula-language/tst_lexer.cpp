@@ -174,11 +174,16 @@ void TestLexer::tokens_data()
     QTest::newRow("unclosed text ends with its line") << u"'a{\nB"_s << u"Txt['a{] NL N[B]"_s;
     QTest::newRow("double quotes") << u"\"KDJ.K#WEEK\"+\"SH000016$CLOSE\""_s
                                    << u"Q[\"KDJ.K#WEEK\"] Op[+] Q[\"SH000016$CLOSE\"]"_s;
-    QTest::newRow("unclosed double quote") << u"\"ab\nC"_s << u"Q[\"ab] NL N[C]"_s;
+    // A stray quote must not hide the code after it from the check
+    QTest::newRow("unclosed double quote") << u"\"ab\nC"_s << u"?[\"] N[ab] NL N[C]"_s;
+    QTest::newRow("stray quote before a call")
+        << u"\"ZIG(C,5)"_s << u"?[\"] N[ZIG] ( N[C] , Num[5] )"_s;
+    QTest::newRow("full-width punctuation")
+        << u"A：＝MA（C，5）；B："_s << u"N[A] ：＝ N[MA] （ N[C] ， Num[5] ） ； N[B] ："_s;
     QTest::newRow("note over lines")
         << u"#note \"a{\nb\";X"_s << u"Dir[#note] Note[\"a{] NL Note[b\"] ; N[X]"_s;
     QTest::newRow("quote after other directive")
-        << u"#MAINCHART \"a\nb"_s << u"Dir[#MAINCHART] Q[\"a] NL N[b]"_s;
+        << u"#MAINCHART \"a\"\nb"_s << u"Dir[#MAINCHART] Q[\"a\"] NL N[b]"_s;
     QTest::newRow("period suffixes")
         << u"CLOSE#WEEK+MA(C,5)#min5+KDJ.K#Month"_s
         << u"N[CLOSE] Per[#WEEK] Op[+] N[MA] ( N[C] , Num[5] ) Per[#min5] Op[+] N[KDJ.K] Per[#Month]"_s;
@@ -195,7 +200,7 @@ void TestLexer::tokens_data()
         << u"N[a] Op[>=] N[b] Op[<=] N[c] Op[<>] N[d] Op[!=] N[e] Op[==] N[f] Op[&&] N[g] Op[||] "
            u"N[h] Op[and] N[I] Op[Or] Op[NOT] N[j] Op[>] N[k] Op[<] N[l] Op[=] N[m] Op[+] N[n] "
            u"Op[-] N[o] Op[*] N[p] Op[/] N[q]"_s;
-    QTest::newRow("strays") << u"A，B&!😀"_s << u"N[A] ?[，] N[B] ?[&] ?[!] ?[😀]"_s;
+    QTest::newRow("strays") << u"A，B&!😀"_s << u"N[A] ， N[B] ?[&] ?[!] ?[😀]"_s;
     QTest::newRow("dotted and dollar") << u"KDJ.K+SH000016$CLOSE+A.5"_s
                                        << u"N[KDJ.K] Op[+] N[SH000016$CLOSE] Op[+] N[A] Num[.5]"_s;
 }

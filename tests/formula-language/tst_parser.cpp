@@ -54,7 +54,11 @@ QString render(const Program &p)
             line += u',' + render(*a);
         out << line;
     }
-    return out.join(u"; "_s);
+    QStringList salvaged;
+    for (const ExprPtr &e : p.salvaged)
+        salvaged << render(*e);
+    return out.join(u"; "_s) +
+           (salvaged.isEmpty() ? QString() : u" | salvaged "_s + salvaged.join(u' '));
 }
 
 QString notes(const Program &p)
@@ -116,6 +120,32 @@ void TestParser::program_data()
                                   << u"1:6 1:8 1:15 1:20"_s;
     QTest::newRow("ends mid-statement") << u"A:=1;B:=MA("_s << u"A:=1"_s << u"1:12"_s;
     QTest::newRow("empty") << u" {only a comment} "_s << QString() << QString();
+
+    // Forms published formulas use that the charting software accepts
+    QTest::newRow("style word right after a call")
+        << u"N:=-1; 明日价:REF(C,N)COLORRED,LINETHICK2;"_s
+        << u"N:=(- 1); 明日价:REF(C,N),COLORRED,LINETHICK2"_s << QString();
+    QTest::newRow("style word after a drawing call")
+        << u"STICKLINE(C>O,C,O,2,0)DOTLINE;DRAWTEXT(C>O,L,'买')COLOR00FFFF;"_s
+        << u"STICKLINE((> C O),C,O,2,0),DOTLINE; DRAWTEXT((> C O),L,'买'),COLOR00FFFF"_s
+        << QString();
+    QTest::newRow("style words in a row")
+        << u"A:C,LINETHICK1 DOTLINE;B:C DOTLINE COLORRED;C1:C NODRAW,COLORSTICK"_s
+        << u"A:C,LINETHICK1,DOTLINE; B:C,DOTLINE,COLORRED; C1:C,NODRAW,COLORSTICK"_s << QString();
+    QTest::newRow("full-width punctuation")
+        << u"A：＝MA（C，5）；B：A，COLORRED；"_s << u"A:=MA(C,5); B:A,COLORRED"_s << QString();
+    QTest::newRow("full-width parentheses in a name")
+        << u"营收（亿）:FINANCE(20)/10000;X:营收（亿）>1;"_s
+        << u"营收（亿）:(/ FINANCE(20) 10000); X:(> 营收（亿） 1)"_s << QString();
+    QTest::newRow("heading line") << u"#我的指标#\r\nA:C;"_s << u"A:C"_s << QString();
+    QTest::newRow("stray quote at the start") << u"\"A:C;\nB:O;"_s << u"A:C; B:O"_s << QString();
+    QTest::newRow("not a style word") << u"A:C FOO;"_s << QString() << u"1:5"_s;
+
+    // What a broken statement still shows a checker
+    QTest::newRow("salvaged calls") << u"A:=REF(C,N)+;B:=2;"_s << u"B:=2 | salvaged REF(C,N)"_s
+                                    << u"1:13"_s;
+    QTest::newRow("salvaged inside a broken call")
+        << u"X:MA(REF(C,-N),5;"_s << u" | salvaged REF(C,(- N))"_s << u"1:17"_s;
 }
 
 void TestParser::program()
