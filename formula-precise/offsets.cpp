@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -13,66 +14,57 @@ namespace morvane::formula {
 
 namespace {
 
-// The signs a value can take at some bar.
-enum Sign : uint8_t
-{
-    Neg = 1,
-    Zero = 2,
-    Pos = 4,
-    Any = Neg | Zero | Pos,
-    NonNeg = Zero | Pos
-};
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
-struct Abstract
+// The values an expression can take over the bars.
+struct Range
 {
-    uint8_t signs = Any;
-    std::optional<double> value; // the same at every bar
+    double lo = -kInf;
+    double hi = kInf;
 
-    static Abstract constant(double v)
+    static Range any() { return {}; }
+    static Range of(double lo, double hi) { return {lo, hi}; }
+    static Range constant(double v)
     {
-        if (std::isnan(v))
-            return {Any, std::nullopt};
-        return {static_cast<uint8_t>(v < 0 ? Neg : v > 0 ? Pos : Zero), v};
+        return std::isfinite(v) ? Range{v, v} : Range{};
     }
+    bool isConstant() const { return lo == hi; }
+    Range unite(const Range &o) const { return {std::min(lo, o.lo), std::max(hi, o.hi)}; }
 };
 
-uint8_t negate(uint8_t s)
+const Range kFlag = Range::of(0, 1);
+const Range kNonNegative = Range::of(0, kInf);
+
+// A product where 0 × ∞ is 0: an unbounded factor times a zero one stays zero.
+double times(double x, double y)
 {
-    return static_cast<uint8_t>((s & Zero) | ((s & Neg) ? Pos : 0) | ((s & Pos) ? Neg : 0));
+    return x == 0 || y == 0 ? 0 : x * y;
 }
 
-uint8_t addSigns(uint8_t a, uint8_t b)
+Range multiply(const Range &a, const Range &b)
 {
-    uint8_t out = 0;
-    for (uint8_t x : {Neg, Zero, Pos}) {
-        for (uint8_t y : {Neg, Zero, Pos}) {
-            if (!(a & x) || !(b & y))
-                continue;
-            if (x == Zero)
-                out |= y;
-            else if (y == Zero || x == y)
-                out |= x;
-            else
-                out |= Any;
-        }
-    }
-    return out;
+    const double p[4] = {times(a.lo, b.lo), times(a.lo, b.hi), times(a.hi, b.lo),
+                         times(a.hi, b.hi)};
+    return {*std::min_element(p, p + 4), *std::max_element(p, p + 4)};
 }
 
-uint8_t multiplySigns(uint8_t a, uint8_t b)
+Range divide(const Range &a, const Range &b)
 {
-    uint8_t out = 0;
-    for (uint8_t x : {Neg, Zero, Pos}) {
-        for (uint8_t y : {Neg, Zero, Pos}) {
-            if (!(a & x) || !(b & y))
-                continue;
-            if (x == Zero || y == Zero)
-                out |= Zero;
-            else
-                out |= x == y ? Pos : Neg;
-        }
-    }
-    return out;
+    if (b.lo <= 0 && b.hi >= 0)
+        return Range::any();
+    const Range inverse{1 / b.hi, 1 / b.lo};
+    return multiply(a, inverse);
+}
+
+template <typename F> Range monotone(const Range &a, F f)
+{
+    return {f(a.lo), f(a.hi)};
+}
+
+// The language truncates counts and offsets toward zero.
+Range truncated(const Range &a)
+{
+    return monotone(a, [](double x) { return std::isfinite(x) ? std::trunc(x) : x; });
 }
 
 bool inList(const QString &name, std::initializer_list<const char16_t *> names)
@@ -84,25 +76,29 @@ bool inList(const QString &name, std::initializer_list<const char16_t *> names)
     return false;
 }
 
-bool nonNegativeFunction(const QString &n)
+bool flagFunction(const QString &n)
 {
-    return inList(n, {u"BARSCOUNT",  u"BARSLAST",  u"BARSLASTCOUNT", u"BARSSINCE",
-                      u"BARSSINCEN", u"COUNT",     u"ABS",           u"SQRT",
-                      u"HHVBARS",    u"LLVBARS",   u"CROSS",         u"LONGCROSS",
-                      u"EVERY",      u"EXIST",     u"BETWEEN",       u"FILTER",
-                      u"NOT",        u"ISLASTBAR", u"CURRBARSCOUNT", u"TOTALBARSCOUNT",
-                      u"BARSTATUS",  u"DATE",      u"TIME",          u"VOL",
-                      u"STD",        u"STDP",      u"VAR",           u"VARP",
-                      u"AVEDEV",     u"DEVSQ",     u"RANGE"});
+    return inList(n, {u"CROSS", u"LONGCROSS", u"EVERY", u"EXIST", u"BETWEEN", u"FILTER",
+                      u"NOT", u"ISLASTBAR", u"ISUP", u"ISDOWN", u"ISEQUAL", u"UPNDAY",
+                      u"DOWNNDAY", u"NDAY", u"TFILTER", u"LAST"});
 }
 
-// Functions whose value keeps the sign of their first argument (zero aside).
-bool signOfFirst(const QString &n)
+bool nonNegativeFunction(const QString &n)
 {
-    return inList(n, {u"MA",   u"EMA",     u"EXPMA",   u"SMA",    u"WMA",   u"DMA",
-                      u"MEMA", u"EXPMEMA", u"HHV",     u"LLV",    u"SUM",   u"REF",
-                      u"REFV", u"CONST",   u"INTPART", u"ROUND",  u"FLOOR", u"CEILING",
-                      u"LAST", u"TMA",     u"AMA",     u"SUMBARS"});
+    return inList(n, {u"BARSCOUNT", u"BARSLAST",  u"BARSLASTCOUNT", u"BARSSINCE",
+                      u"BARSSINCEN", u"SQRT",     u"CURRBARSCOUNT", u"TOTALBARSCOUNT",
+                      u"BARSTATUS", u"DATE",      u"TIME",          u"VOL",
+                      u"STD",       u"STDP",      u"VAR",           u"VARP",
+                      u"AVEDEV",    u"DEVSQ",     u"RANGE",         u"TOPRANGE",
+                      u"LOWRANGE"});
+}
+
+// Functions whose value lies within the range of their first argument.
+bool withinFirst(const QString &n)
+{
+    return inList(n, {u"MA",  u"EMA",  u"EXPMA", u"SMA",     u"WMA",  u"DMA",  u"MEMA",
+                      u"EXPMEMA", u"HHV", u"LLV", u"REF",    u"REFV", u"CONST", u"TMA",
+                      u"AMA", u"VALUEWHEN", u"REFDATE", u"XMA"});
 }
 
 bool isPlugIn(const QString &n)
@@ -115,61 +111,119 @@ bool isRefName(const QString &n)
     return n == u"REF"_s || n == u"REFV"_s;
 }
 
+// Another formula's line: KDJ.J, "MACD.MACD". "SH000016$CLOSE" is another stock's data.
+bool isOtherFormula(const QString &n)
+{
+    return n.contains(u'.') && !n.contains(u'$');
+}
+
+bool sameTree(const Expr &a, const Expr &b)
+{
+    if (a.kind != b.kind || a.text != b.text || a.period != b.period ||
+        a.args.size() != b.args.size() || a.doubleQuoted != b.doubleQuoted)
+        return false;
+    if (a.kind == ExprKind::Number && a.number != b.number)
+        return false;
+    if (a.kind == ExprKind::Error)
+        return false;
+    for (size_t i = 0; i < a.args.size(); ++i) {
+        if (!a.args[i] || !b.args[i] || !sameTree(*a.args[i], *b.args[i]))
+            return false;
+    }
+    return true;
+}
+
 class Reader
 {
 public:
-    explicit Reader(const std::function<bool(const QString &)> &known) : m_known(known) {}
+    // `wholeRange`: a declared parameter takes every value of its range, not its default.
+    Reader(const std::function<bool(const QString &)> &known, bool wholeRange)
+        : m_known(known), m_wholeRange(wholeRange)
+    {
+    }
 
     OffsetFindings run(const Program &program)
     {
+        // The calls kept from broken statements are read where they stand, so that the
+        // variables defined before them are known.
+        size_t next = 0;
+        auto salvagedBefore = [&](qsizetype offset) {
+            for (; next < program.salvaged.size() && program.salvaged[next] &&
+                   program.salvaged[next]->pos.offset < offset;
+                 ++next)
+                eval(*program.salvaged[next]);
+        };
         for (const Statement &s : program.statements) {
             if (!s.value)
                 continue;
-            Abstract v = eval(*s.value);
+            salvagedBefore(s.pos.offset);
+            Range v = eval(*s.value);
             for (const ExprPtr &a : s.attributes) {
                 if (a)
                     eval(*a);
             }
             if (s.kind == StatementKind::Expression || s.name.isEmpty())
                 continue;
-            // NAME:=(MIN,MAX,DEFAULT) declares a parameter: its default is its value.
+            // NAME:=(MIN,MAX,DEFAULT) declares a parameter: the user may set any value of it.
             const Expr &e = *s.value;
-            if (e.kind == ExprKind::Call && e.text.isEmpty() && e.args.size() == 3 && e.args[2])
-                v = eval(*e.args[2]);
+            if (e.kind == ExprKind::Call && e.text.isEmpty() && e.args.size() == 3) {
+                v = e.args[2] ? eval(*e.args[2]) : Range::any();
+                for (size_t k = 0; m_wholeRange && k < 2; ++k)
+                    v = v.unite(e.args[k] ? eval(*e.args[k]) : Range::any());
+            }
             m_names.insert(s.name, v);
         }
+        salvagedBefore(std::numeric_limits<qsizetype>::max());
         return std::move(m_out);
     }
 
 private:
-    Abstract eval(const Expr &e)
+    void opaque(const Expr &e, OpaqueKind kind)
+    {
+        m_out.opaque.push_back({e.text, e.pos, e.text.size(), kind});
+    }
+
+    Range eval(const Expr &e)
     {
         switch (e.kind) {
         case ExprKind::Number:
-            return Abstract::constant(e.number);
+            return Range::constant(e.number);
         case ExprKind::String:
-            return {NonNeg, std::nullopt};
+            if (e.doubleQuoted && isOtherFormula(e.text)) {
+                Expr named;
+                named.text = e.text.toUpper();
+                named.pos = {e.pos.offset + 1, e.pos.line, e.pos.column + 1};
+                opaque(named, OpaqueKind::OtherFormula);
+                return Range::any();
+            }
+            return kNonNegative;
         case ExprKind::Name: {
             const auto it = m_names.constFind(e.text);
             if (it != m_names.constEnd() && e.period.isEmpty())
                 return *it;
+            if (isOtherFormula(e.text)) {
+                opaque(e, OpaqueKind::OtherFormula);
+                return Range::any();
+            }
             // A name defined nowhere is a stock series or a parameter set outside the text:
             // periods are whole numbers from 1 up, as the replay assumes.
-            return {NonNeg, std::nullopt};
+            return kNonNegative;
         }
         case ExprKind::Unary: {
-            const Abstract a = e.args.empty() || !e.args[0] ? Abstract{} : eval(*e.args[0]);
+            const Range a = e.args.empty() || !e.args[0] ? Range::any() : eval(*e.args[0]);
             if (e.text == u"-")
-                return {negate(a.signs), a.value ? std::optional<double>(-*a.value) : std::nullopt};
+                return {-a.hi, -a.lo};
             if (e.text == u"+")
                 return a;
-            return {NonNeg, std::nullopt}; // NOT
+            return kFlag; // NOT
         }
         case ExprKind::Binary: {
             if (e.args.size() < 2 || !e.args[0] || !e.args[1])
-                return {};
-            const Abstract a = eval(*e.args[0]);
-            const Abstract b = eval(*e.args[1]);
+                return Range::any();
+            const Range a = eval(*e.args[0]);
+            const Range b = eval(*e.args[1]);
+            if (e.text == u"-" && sameTree(*e.args[0], *e.args[1]))
+                return Range::constant(0);
             return binary(e.text, a, b);
         }
         case ExprKind::Call:
@@ -177,86 +231,116 @@ private:
         case ExprKind::Error:
             break;
         }
-        return {};
+        return Range::any();
     }
 
-    static Abstract binary(const QString &op, const Abstract &a, const Abstract &b)
+    static Range binary(const QString &op, const Range &a, const Range &b)
     {
-        if (op == u"+" || op == u"-" || op == u"*" || op == u"/") {
-            const QChar c = op.front();
-            if (a.value && b.value) {
-                const double x = *a.value, y = *b.value;
-                if (c == u'+')
-                    return Abstract::constant(x + y);
-                if (c == u'-')
-                    return Abstract::constant(x - y);
-                if (c == u'*')
-                    return Abstract::constant(x * y);
-                return Abstract::constant(y == 0 ? 0 : x / y);
-            }
-            if (c == u'+')
-                return {addSigns(a.signs, b.signs), std::nullopt};
-            if (c == u'-')
-                return {addSigns(a.signs, negate(b.signs)), std::nullopt};
-            return {multiplySigns(a.signs, b.signs), std::nullopt};
-        }
-        return {NonNeg, std::nullopt}; // comparisons, AND, OR: 0 or 1
+        if (op == u"+")
+            return {a.lo + b.lo, a.hi + b.hi};
+        if (op == u"-")
+            return {a.lo - b.hi, a.hi - b.lo};
+        if (op == u"*")
+            return multiply(a, b);
+        if (op == u"/")
+            return divide(a, b);
+        return kFlag; // comparisons, AND, OR: 0 or 1
     }
 
-    Abstract call(const Expr &e)
+    // A window's bars: [0, N−1] for HHVBARS, [0, N] for COUNT; N = 0 means every bar.
+    static Range windowCount(const std::vector<Range> &args, double less)
     {
-        std::vector<Abstract> args;
+        if (args.size() < 2)
+            return kNonNegative;
+        const Range n = truncated(args[1]);
+        if (n.lo <= 0 || !std::isfinite(n.hi))
+            return kNonNegative;
+        return Range::of(0, std::max(0.0, n.hi - less));
+    }
+
+    void judgeRef(const Expr &e, const std::vector<Range> &args)
+    {
+        m_out.refCalls.push_back(e.pos.offset);
+        if (args.size() < 2)
+            return;
+        const Range r = truncated(args[1]);
+        m_out.ranges.push_back({e.pos.offset, r.lo, r.hi});
+        if (r.lo < 0 && r.hi > 0)
+            m_out.unsure.push_back(e.pos.offset);
+        else if (r.lo < 0)
+            m_out.negative.push_back(e.pos.offset);
+    }
+
+    Range call(const Expr &e)
+    {
+        std::vector<Range> args;
         args.reserve(e.args.size());
         for (const ExprPtr &a : e.args)
-            args.push_back(a ? eval(*a) : Abstract{});
+            args.push_back(a ? eval(*a) : Range::any());
         const QString &n = e.text;
         if (n.isEmpty()) // a parenthesised list: its last item
-            return args.empty() ? Abstract{} : args.back();
-        if (isRefName(n)) {
-            m_out.refCalls.push_back(e.pos.offset);
-            if (args.size() >= 2) {
-                const uint8_t s = args[1].signs;
-                if ((s & Neg) && (s & Pos))
-                    m_out.unsure.push_back(e.pos.offset);
-                else if (s & Neg)
-                    m_out.negative.push_back(e.pos.offset);
-            }
-        }
+            return args.empty() ? Range::any() : args.back();
+        if (isRefName(n))
+            judgeRef(e, args);
+        if (n == u"BACKSET" && args.size() == 2 && truncated(args[1]).hi <= 1)
+            m_out.harmlessBacksets.push_back(e.pos.offset);
         if (isPlugIn(n)) {
-            m_out.opaque.push_back({n, e.pos, n.size(), true});
-            return {};
+            opaque(e, OpaqueKind::PlugIn);
+            return Range::any();
         }
-        if (n == u"IF" || n == u"IFF" || n == u"IFN") {
+        if (isOtherFormula(n)) {
+            opaque(e, OpaqueKind::OtherFormula);
+            return Range::any();
+        }
+        if (n == u"IF" || n == u"IFF" || n == u"IFN" || n == u"IFELSE") {
             if (args.size() != 3)
-                return {};
-            if (args[0].value) // a constant condition takes one branch
-                return (*args[0].value != 0) == (n != u"IFN") ? args[1] : args[2];
-            return {static_cast<uint8_t>(args[1].signs | args[2].signs), std::nullopt};
+                return Range::any();
+            if (args[0].isConstant()) // a constant condition takes one branch
+                return (args[0].lo != 0) == (n != u"IFN") ? args[1] : args[2];
+            return args[1].unite(args[2]);
         }
         if ((n == u"MAX" || n == u"MIN") && args.size() == 2) {
-            // Signs order as numbers do: Neg < Zero < Pos, so the bit of the larger wins.
-            const bool larger = n == u"MAX";
-            uint8_t out = 0;
-            for (uint8_t x : {Neg, Zero, Pos}) {
-                for (uint8_t y : {Neg, Zero, Pos}) {
-                    if ((args[0].signs & x) && (args[1].signs & y))
-                        out =
-                            static_cast<uint8_t>(out | (larger ? std::max(x, y) : std::min(x, y)));
-                }
-            }
-            return {out, std::nullopt};
+            if (n == u"MAX")
+                return {std::max(args[0].lo, args[1].lo), std::max(args[0].hi, args[1].hi)};
+            return {std::min(args[0].lo, args[1].lo), std::min(args[0].hi, args[1].hi)};
         }
+        if (args.size() == 1 && n == u"ABS") {
+            const Range &a = args[0];
+            if (a.lo >= 0)
+                return a;
+            if (a.hi <= 0)
+                return {-a.hi, -a.lo};
+            return {0, std::max(-a.lo, a.hi)};
+        }
+        if (args.size() == 1 && (n == u"INTPART" || n == u"FLOOR" || n == u"CEILING" ||
+                                 n == u"ROUND")) {
+            double (*f)(double) = n == u"FLOOR"     ? static_cast<double (*)(double)>(std::floor)
+                                  : n == u"CEILING" ? static_cast<double (*)(double)>(std::ceil)
+                                  : n == u"ROUND"   ? static_cast<double (*)(double)>(std::round)
+                                                    : static_cast<double (*)(double)>(std::trunc);
+            return monotone(args[0], [f](double x) { return std::isfinite(x) ? f(x) : x; });
+        }
+        if (n == u"HHVBARS" || n == u"LLVBARS")
+            return windowCount(args, 1);
+        if (n == u"COUNT")
+            return windowCount(args, 0);
+        if (flagFunction(n))
+            return kFlag;
         if (nonNegativeFunction(n))
-            return {NonNeg, std::nullopt};
-        if (signOfFirst(n) && !args.empty())
-            return {static_cast<uint8_t>(args[0].signs | Zero), std::nullopt};
+            return kNonNegative;
+        if (withinFirst(n) && !args.empty())
+            return args[0];
+        if (n == u"SUM" && !args.empty())
+            return args[0].lo >= 0 ? kNonNegative : args[0].hi <= 0 ? Range::of(-kInf, 0)
+                                                                     : Range::any();
         if (m_known && !m_known(n))
-            m_out.opaque.push_back({n, e.pos, n.size(), false});
-        return {};
+            opaque(e, OpaqueKind::Unknown);
+        return Range::any();
     }
 
     const std::function<bool(const QString &)> &m_known;
-    QHash<QString, Abstract> m_names;
+    const bool m_wholeRange;
+    QHash<QString, Range> m_names;
     OffsetFindings m_out;
 };
 
@@ -275,9 +359,22 @@ size_t nextCode(const std::vector<Token> &tokens, size_t i)
 OffsetFindings analyseOffsets(const Program &program,
                               const std::function<bool(const QString &)> &knownFunction)
 {
-    OffsetFindings out = Reader(knownFunction).run(program);
-    for (auto *v : {&out.refCalls, &out.negative, &out.unsure})
+    // Once with each parameter at its default, as the chart opens, and once over the whole
+    // ranges the user may set: a look-ahead at the default stays one, with its default range.
+    OffsetFindings out = Reader(knownFunction, true).run(program);
+    const OffsetFindings atDefault = Reader(knownFunction, false).run(program);
+    for (size_t k = 0; k < atDefault.ranges.size() && k < out.ranges.size(); ++k) {
+        const OffsetRange &d = atDefault.ranges[k];
+        if (d.low < 0 && d.high <= 0 && !(out.ranges[k].low < 0 && out.ranges[k].high <= 0)) {
+            out.ranges[k] = d;
+            out.negative.push_back(d.call);
+            std::erase(out.unsure, d.call);
+        }
+    }
+    for (auto *v : {&out.refCalls, &out.negative, &out.unsure, &out.harmlessBacksets})
         std::sort(v->begin(), v->end());
+    std::sort(out.ranges.begin(), out.ranges.end(),
+              [](const OffsetRange &a, const OffsetRange &b) { return a.call < b.call; });
     std::sort(out.opaque.begin(), out.opaque.end(),
               [](const OpaqueCall &a, const OpaqueCall &b) { return a.pos.offset < b.pos.offset; });
     return out;

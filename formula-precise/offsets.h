@@ -11,24 +11,42 @@
 
 namespace morvane::formula {
 
-// A call nothing here can look into: a plug-in (TDXDLL1…) or a function Morvane does not know.
+enum class OpaqueKind
+{
+    PlugIn,       // TDXDLL1…: computed outside the formula
+    OtherFormula, // KDJ.J(…), "MACD.MACD": another formula's code, not in this text
+    Unknown       // a function nobody here knows
+};
+
+// Something nothing here can look into.
 struct OpaqueCall
 {
     QString name; // upper case
     SourcePos pos;
     qsizetype length = 0;
-    bool plugIn = false;
+    OpaqueKind kind = OpaqueKind::Unknown;
 };
 
-// What reading the tree tells about the offsets of REF and REFV: the sign of each offset is
-// followed through constants, variables, declared parameters, arithmetic, IF and the
-// functions whose sign is known.
+// The values an offset can take over the bars, after the language's truncation to a whole
+// number; infinite ends where nothing bounds it.
+struct OffsetRange
+{
+    qsizetype call = 0; // the offset of the REF/REFV name in the text
+    double low = 0;
+    double high = 0;
+};
+
+// What reading the tree tells about the offsets of REF and REFV: the range of each offset
+// is followed through constants, variables, declared parameters over their whole declared
+// range, arithmetic, IF and the functions whose range is known.
 struct OffsetFindings
 {
     std::vector<qsizetype> refCalls; // callee offsets of every REF/REFV call the tree holds
     std::vector<qsizetype> negative; // those whose offset is negative at some bar, never positive
     std::vector<qsizetype> unsure;   // those whose offset may be negative or positive
-    std::vector<OpaqueCall> opaque;  // in text order
+    std::vector<OffsetRange> ranges; // of every REF/REFV call, by callee offset
+    std::vector<qsizetype> harmlessBacksets; // BACKSET(X,N) with N never above 1
+    std::vector<OpaqueCall> opaque;          // in text order
 };
 
 // `knownFunction` tells the functions Morvane can evaluate; without it only plug-ins are opaque.

@@ -267,10 +267,30 @@ QString unsureReason()
     return u"偏移量的正负看不出来：是负数时读的就是后面的K线。"_s;
 }
 
-QString opaqueReason(bool plugIn)
+QString opaqueReason(OpaqueKind kind)
 {
-    return plugIn ? u"外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。"_s
-                  : u"Morvane 不认识这个函数，无法判断它是否读到后面的K线。"_s;
+    switch (kind) {
+    case OpaqueKind::PlugIn:
+        return u"外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。"_s;
+    case OpaqueKind::OtherFormula:
+        return u"引用了另一个公式，它的代码不在这里，无法判断它是否读到后面的K线。"_s;
+    case OpaqueKind::Unknown:
+        break;
+    }
+    return u"Morvane 不认识这个函数，无法判断它是否读到后面的K线。"_s;
+}
+
+DoubtWhy doubtFor(OpaqueKind kind)
+{
+    switch (kind) {
+    case OpaqueKind::PlugIn:
+        return DoubtWhy::PlugIn;
+    case OpaqueKind::OtherFormula:
+        return DoubtWhy::OtherFormula;
+    case OpaqueKind::Unknown:
+        break;
+    }
+    return DoubtWhy::Unknown;
 }
 
 class Checker
@@ -290,6 +310,8 @@ public:
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
         m_unsureRefs = std::move(offsets.unsure);
+        m_ranges = std::move(offsets.ranges);
+        m_harmlessBacksets = std::move(offsets.harmlessBacksets);
         // REF calls the tree does not hold (a statement that did not parse): the literal form.
         for (size_t i : negativeOffsetTokens(m_text, m_tokens))
             m_literalNegative.push_back(m_tokens[i].offset);
@@ -353,10 +375,14 @@ private:
             if (it == index.end()) {
                 it = index.insert(c.name, m_result.doubts.size());
                 m_result.doubts.push_back(
-                    {c.name, NameClass::Unchecked, opaqueReason(c.plugIn), {}});
+                    {c.name, NameClass::Unchecked, opaqueReason(c.kind), {}, doubtFor(c.kind)});
             }
-            m_result.doubts[*it].occurrences.push_back(
-                {c.pos.line, c.pos.column, c.pos.offset, c.length});
+            NameOccurrence o;
+            o.line = c.pos.line;
+            o.column = c.pos.column;
+            o.offset = c.pos.offset;
+            o.length = c.length;
+            m_result.doubts[*it].occurrences.push_back(o);
         }
     }
 
@@ -412,11 +438,19 @@ private:
         if (p.name.negativeOffsetOnly) { // REF, REFV: only the calls that read later bars
             if (!whole || t.kind != TokenKind::Name)
                 return;
+            const bool analysed = contains(m_refCalls, t.offset);
             if (contains(m_negativeRefs, t.offset) ||
-                (!contains(m_refCalls, t.offset) && contains(m_literalNegative, t.offset)))
+                (!analysed && contains(m_literalNegative, t.offset)))
                 count(id, start);
             else if (contains(m_unsureRefs, t.offset))
                 doubt(id, start);
+            else if (!analysed && nextCodeKind(i) == TokenKind::LeftParen)
+                doubt(id, start); // a call in a statement that did not read whole
+            return;
+        }
+        if (whole && t.kind == TokenKind::Name && contains(m_harmlessBacksets, t.offset) &&
+            p.name.name == u"BACKSET") {
+            ignore(id, start, IgnoreWhy::Harmless);
             return;
         }
         if (p.kind == PatternKind::Plain || !inside) {
@@ -495,6 +529,20 @@ private:
                 start, length};
     }
 
+    // The place, with the offset's range where the call at `start` had one analysed.
+    NameOccurrence placeWithOffset(qsizetype start, qsizetype length) const
+    {
+        NameOccurrence o = place(start, length);
+        const auto it = std::lower_bound(
+            m_ranges.begin(), m_ranges.end(), start,
+            [](const OffsetRange &r, qsizetype offset) { return r.call < offset; });
+        if (it != m_ranges.end() && it->call == start) {
+            o.offsetLow = it->low;
+            o.offsetHigh = it->high;
+        }
+        return o;
+    }
+
     void count(size_t id, qsizetype start)
     {
         const Pattern &p = m_patterns[id];
@@ -503,7 +551,7 @@ private:
             m_result.found.push_back({p.name.name, p.name.cls, p.name.reason, {}});
         }
         m_result.found[static_cast<size_t>(m_foundIndex[id])].occurrences.push_back(
-            place(start, p.text.size()));
+            placeWithOffset(start, p.text.size()));
     }
 
     void doubt(size_t id, qsizetype start)
@@ -511,10 +559,11 @@ private:
         const Pattern &p = m_patterns[id];
         if (m_doubtIndex[id] < 0) {
             m_doubtIndex[id] = static_cast<qsizetype>(m_result.doubts.size());
-            m_result.doubts.push_back({p.name.name, NameClass::Unsure, unsureReason(), {}});
+            m_result.doubts.push_back(
+                {p.name.name, NameClass::Unsure, unsureReason(), {}, DoubtWhy::Offset});
         }
         m_result.doubts[static_cast<size_t>(m_doubtIndex[id])].occurrences.push_back(
-            place(start, p.text.size()));
+            placeWithOffset(start, p.text.size()));
     }
 
     void ignore(size_t id, qsizetype start, IgnoreWhy why)
@@ -568,6 +617,8 @@ private:
     std::vector<qsizetype> m_negativeRefs;
     std::vector<qsizetype> m_unsureRefs;
     std::vector<qsizetype> m_literalNegative;
+    std::vector<OffsetRange> m_ranges;
+    std::vector<qsizetype> m_harmlessBacksets;
     std::vector<qsizetype> m_lineStarts;
     std::vector<qsizetype> m_lowSurrogates;
     std::vector<qsizetype> m_definedAt;   // by pattern: offset of its first definition, or -1
@@ -588,9 +639,50 @@ PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
     return Checker(text, listEntries, knownFunction).run();
 }
 
+Verdict verdictOf(const PreciseResult &result)
+{
+    for (const FoundName &f : result.found) {
+        if (f.cls != NameClass::LastBar)
+            return Verdict::Found;
+    }
+    return result.doubts.empty() && result.notes.empty() ? Verdict::Clean : Verdict::Incomplete;
+}
+
+QLatin1StringView verdictWord(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Clean:
+        return "clean"_L1;
+    case Verdict::Found:
+        return "found"_L1;
+    case Verdict::Incomplete:
+        break;
+    }
+    return "incomplete"_L1;
+}
+
+QLatin1StringView doubtWord(DoubtWhy why)
+{
+    switch (why) {
+    case DoubtWhy::None:
+        return {};
+    case DoubtWhy::Offset:
+        return "offset"_L1;
+    case DoubtWhy::PlugIn:
+        return "plugin"_L1;
+    case DoubtWhy::OtherFormula:
+        return "formula"_L1;
+    case DoubtWhy::Unknown:
+        break;
+    }
+    return "unknown"_L1;
+}
+
 QLatin1StringView whyWord(IgnoreWhy why)
 {
     switch (why) {
+    case IgnoreWhy::Harmless:
+        return "harmless"_L1;
     case IgnoreWhy::Comment:
         return "comment"_L1;
     case IgnoreWhy::Text:
@@ -609,12 +701,24 @@ QJsonObject toJson(const PreciseResult &result)
         QJsonArray out;
         for (const FoundName &f : list) {
             QJsonArray places;
-            for (const NameOccurrence &o : f.occurrences)
-                places.append(QJsonObject{{u"line"_s, o.line}, {u"column"_s, o.column}});
-            out.append(QJsonObject{{u"name"_s, f.name},
-                                   {u"class"_s, QString(classWord(f.cls))},
-                                   {u"reason"_s, f.reason},
-                                   {u"occurrences"_s, places}});
+            for (const NameOccurrence &o : f.occurrences) {
+                QJsonObject place{{u"line"_s, o.line}, {u"column"_s, o.column}};
+                if (o.hasOffset()) {
+                    auto end = [](double x) {
+                        return std::isfinite(x) ? QJsonValue(x) : QJsonValue(QJsonValue::Null);
+                    };
+                    place.insert(u"offset"_s, QJsonObject{{u"low"_s, end(o.offsetLow)},
+                                                          {u"high"_s, end(o.offsetHigh)}});
+                }
+                places.append(place);
+            }
+            QJsonObject name{{u"name"_s, f.name},
+                             {u"class"_s, QString(classWord(f.cls))},
+                             {u"reason"_s, f.reason},
+                             {u"occurrences"_s, places}};
+            if (f.doubt != DoubtWhy::None)
+                name.insert(u"why"_s, QString(doubtWord(f.doubt)));
+            out.append(name);
         }
         return out;
     };
@@ -631,7 +735,10 @@ QJsonObject toJson(const PreciseResult &result)
         notes.append(QJsonObject{
             {u"line"_s, n.pos.line}, {u"column"_s, n.pos.column}, {u"message"_s, n.message}});
     }
-    QJsonObject out{{u"found"_s, found}, {u"ignored"_s, ignored}, {u"notes"_s, notes}};
+    QJsonObject out{{u"verdict"_s, QString(verdictWord(verdictOf(result)))},
+                    {u"found"_s, found},
+                    {u"ignored"_s, ignored},
+                    {u"notes"_s, notes}};
     if (!result.doubts.empty())
         out.insert(u"doubts"_s, names(result.doubts));
     if (result.ignoredOmitted > 0)

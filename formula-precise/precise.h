@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace morvane::formula {
@@ -20,6 +22,22 @@ struct NameOccurrence
     int column = 1;       // 1-based, in code points
     qsizetype offset = 0; // UTF-16 units, for selecting it in an editor
     qsizetype length = 0;
+    // REF, REFV: the whole numbers the offset can take (infinite where unbounded); NaN
+    // where the offset was not analysed.
+    double offsetLow = std::numeric_limits<double>::quiet_NaN();
+    double offsetHigh = std::numeric_limits<double>::quiet_NaN();
+
+    bool hasOffset() const { return !std::isnan(offsetLow); }
+};
+
+// Why a doubt could not be settled.
+enum class DoubtWhy
+{
+    None,
+    Offset,       // an offset that may be negative or positive, or that was not analysed
+    PlugIn,       // TDXDLL1…
+    OtherFormula, // KDJ.J(…), "MACD.MACD"
+    Unknown       // a name nobody here documents
 };
 
 // A name that counts, with every place it counts.
@@ -29,6 +47,7 @@ struct FoundName
     NameClass cls = NameClass::Listed;
     QString reason;
     std::vector<NameOccurrence> occurrences; // in text order
+    DoubtWhy doubt = DoubtWhy::None;         // doubts only
 };
 
 enum class IgnoreWhy
@@ -36,7 +55,8 @@ enum class IgnoreWhy
     Comment,    // inside { }, /* */ or //
     Text,       // inside '...' or "..." (a period suffix inside "..." counts all the same)
     Identifier, // inside a longer name: PEAK in PEAKBARS, COST in COST1
-    Defined     // a variable the formula defines itself (PEAK:=...)
+    Defined,    // a variable the formula defines itself (PEAK:=...)
+    Harmless    // a call that cannot change an earlier bar: BACKSET(X,1)
 };
 
 // An occurrence of a known or listed name that does not count.
@@ -61,6 +81,24 @@ struct PreciseResult
     std::vector<FoundName> doubts;
 };
 
+// What the check can promise about the formula.
+enum class Verdict
+{
+    Clean,     // every call known, every offset proven, every statement read
+    Found,     // something reads later bars or drifts
+    Incomplete // nothing found, but something could not be checked
+};
+
+// Found when a name that looks ahead, drifts or is listed counts; else Incomplete when a
+// doubt or a syntax note remains; else Clean. Last-bar warnings alone leave it Clean.
+Verdict verdictOf(const PreciseResult &result);
+
+// clean, found, incomplete
+QLatin1StringView verdictWord(Verdict verdict);
+
+// plugin, formula, unknown, offset (empty for None)
+QLatin1StringView doubtWord(DoubtWhy why);
+
 // Occurrences that do not count, kept for each name and in all; beyond them they are counted.
 inline constexpr qsizetype kMaxIgnoredPerName = 1000;
 inline constexpr qsizetype kMaxIgnored = 100000;
@@ -76,12 +114,12 @@ using KnownFunction = std::function<bool(const QString &name)>;
 PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
                            const KnownFunction &knownFunction = {});
 
-// comment, text, identifier, defined
+// comment, text, identifier, defined, harmless
 QLatin1StringView whyWord(IgnoreWhy why);
 
-// found[{name,class,reason,occurrences[{line,column}]}], ignored[{name,line,column,why}],
-// notes[{line,column,message}]; doubts (same form as found) and ignoredOmitted only when
-// there are any.
+// verdict, found[{name,class,reason,occurrences[{line,column[,offset{low,high}]}]}],
+// ignored[{name,line,column,why}], notes[{line,column,message}]; doubts (the same, with why)
+// and ignoredOmitted only when there are any. An unbounded end of an offset is null.
 QJsonObject toJson(const PreciseResult &result);
 
 } // namespace morvane::formula
