@@ -107,7 +107,7 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         if (decoded.replaced)
             fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
         const formula::PreciseResult result =
-            formula::preciseCheck(decoded.text, entries, formula::knowsFunction);
+            formula::preciseCheck(decoded.text, entries);
         anyFound = anyFound || preciseFound(result);
         if (options.json) {
             objects.append(preciseJson(name, result));

@@ -1,5 +1,8 @@
 #include "offsets.h"
 
+#include "catalog.h"
+#include "knowledge.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -137,10 +140,7 @@ class Reader
 {
 public:
     // `wholeRange`: a declared parameter takes every value of its range, not its default.
-    Reader(const std::function<bool(const QString &)> &known, bool wholeRange)
-        : m_known(known), m_wholeRange(wholeRange)
-    {
-    }
+    explicit Reader(bool wholeRange) : m_wholeRange(wholeRange) {}
 
     OffsetFindings run(const Program &program)
     {
@@ -333,12 +333,16 @@ private:
         if (n == u"SUM" && !args.empty())
             return args[0].lo >= 0 ? kNonNegative : args[0].hi <= 0 ? Range::of(-kInf, 0)
                                                                      : Range::any();
-        if (m_known && !m_known(n))
-            opaque(e, OpaqueKind::Unknown);
+        if (!knownName(n)) {
+            if (const CatalogEntry *entry = catalogEntry(n); !entry)
+                opaque(e, OpaqueKind::Unknown);
+            else if (entry->cls == FunctionClass::Future || entry->cls == FunctionClass::Drift ||
+                     entry->cls == FunctionClass::LastBar)
+                opaque(e, OpaqueKind::Unverified);
+        }
         return Range::any();
     }
 
-    const std::function<bool(const QString &)> &m_known;
     const bool m_wholeRange;
     QHash<QString, Range> m_names;
     OffsetFindings m_out;
@@ -356,13 +360,12 @@ size_t nextCode(const std::vector<Token> &tokens, size_t i)
 
 } // namespace
 
-OffsetFindings analyseOffsets(const Program &program,
-                              const std::function<bool(const QString &)> &knownFunction)
+OffsetFindings analyseOffsets(const Program &program)
 {
     // Once with each parameter at its default, as the chart opens, and once over the whole
     // ranges the user may set: a look-ahead at the default stays one, with its default range.
-    OffsetFindings out = Reader(knownFunction, true).run(program);
-    const OffsetFindings atDefault = Reader(knownFunction, false).run(program);
+    OffsetFindings out = Reader(true).run(program);
+    const OffsetFindings atDefault = Reader(false).run(program);
     for (size_t k = 0; k < atDefault.ranges.size() && k < out.ranges.size(); ++k) {
         const OffsetRange &d = atDefault.ranges[k];
         if (d.low < 0 && d.high <= 0 && !(out.ranges[k].low < 0 && out.ranges[k].high <= 0)) {

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QStringView>
 
-#include <functional>
 #include <vector>
 
 namespace morvane::formula {
@@ -15,7 +14,8 @@ enum class OpaqueKind
 {
     PlugIn,       // TDXDLL1…: computed outside the formula
     OtherFormula, // KDJ.J(…), "MACD.MACD": another formula's code, not in this text
-    Unknown       // a function nobody here knows
+    Unknown,      // a function nobody documents
+    Unverified    // documented as restated later, but not yet in the knowledge base
 };
 
 // Something nothing here can look into.
@@ -49,9 +49,8 @@ struct OffsetFindings
     std::vector<OpaqueCall> opaque;          // in text order
 };
 
-// `knownFunction` tells the functions Morvane can evaluate; without it only plug-ins are opaque.
-OffsetFindings analyseOffsets(const Program &program,
-                              const std::function<bool(const QString &)> &knownFunction);
+// Calls of names the function catalogue and the knowledge base do not hold are opaque.
+OffsetFindings analyseOffsets(const Program &program);
 
 // The REF and REFV tokens called with a negative constant second argument, as REF(C,-1): the
 // tokens after the name read "( … , - number )", blanks and comments aside. One pass over the

@@ -274,6 +274,8 @@ QString opaqueReason(OpaqueKind kind)
         return u"外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。"_s;
     case OpaqueKind::OtherFormula:
         return u"引用了另一个公式，它的代码不在这里，无法判断它是否读到后面的K线。"_s;
+    case OpaqueKind::Unverified:
+        return u"资料说它的历史值可能随之后的数据改写，Morvane 还没有核实。"_s;
     case OpaqueKind::Unknown:
         break;
     }
@@ -287,6 +289,8 @@ DoubtWhy doubtFor(OpaqueKind kind)
         return DoubtWhy::PlugIn;
     case OpaqueKind::OtherFormula:
         return DoubtWhy::OtherFormula;
+    case OpaqueKind::Unverified:
+        return DoubtWhy::Unverified;
     case OpaqueKind::Unknown:
         break;
     }
@@ -296,8 +300,8 @@ DoubtWhy doubtFor(OpaqueKind kind)
 class Checker
 {
 public:
-    Checker(const QString &text, const QStringList &listEntries, const KnownFunction &known)
-        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries)), m_known(known)
+    Checker(const QString &text, const QStringList &listEntries)
+        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries))
     {
     }
 
@@ -305,7 +309,7 @@ public:
     {
         Program program = parseTokens(m_text, m_tokens);
         m_result.notes = std::move(program.notes);
-        OffsetFindings offsets = analyseOffsets(program, m_known);
+        OffsetFindings offsets = analyseOffsets(program);
         program = {};
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
@@ -612,7 +616,6 @@ private:
     const QString &m_text;
     std::vector<Token> m_tokens;
     std::vector<Pattern> m_patterns;
-    const KnownFunction &m_known;
     std::vector<qsizetype> m_refCalls;
     std::vector<qsizetype> m_negativeRefs;
     std::vector<qsizetype> m_unsureRefs;
@@ -633,10 +636,9 @@ private:
 
 } // namespace
 
-PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
-                           const KnownFunction &knownFunction)
+PreciseResult preciseCheck(const QString &text, const QStringList &listEntries)
 {
-    return Checker(text, listEntries, knownFunction).run();
+    return Checker(text, listEntries).run();
 }
 
 Verdict verdictOf(const PreciseResult &result)
@@ -672,6 +674,8 @@ QLatin1StringView doubtWord(DoubtWhy why)
         return "plugin"_L1;
     case DoubtWhy::OtherFormula:
         return "formula"_L1;
+    case DoubtWhy::Unverified:
+        return "unverified"_L1;
     case DoubtWhy::Unknown:
         break;
     }

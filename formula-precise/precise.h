@@ -10,7 +10,6 @@
 #include <QStringList>
 
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -37,7 +36,8 @@ enum class DoubtWhy
     Offset,       // an offset that may be negative or positive, or that was not analysed
     PlugIn,       // TDXDLL1…
     OtherFormula, // KDJ.J(…), "MACD.MACD"
-    Unknown       // a name nobody here documents
+    Unknown,      // a name nobody documents
+    Unverified    // documented as restated later; the knowledge base has no verdict on it
 };
 
 // A name that counts, with every place it counts.
@@ -96,23 +96,19 @@ Verdict verdictOf(const PreciseResult &result);
 // clean, found, incomplete
 QLatin1StringView verdictWord(Verdict verdict);
 
-// plugin, formula, unknown, offset (empty for None)
+// plugin, formula, unknown, unverified, offset (empty for None)
 QLatin1StringView doubtWord(DoubtWhy why);
 
 // Occurrences that do not count, kept for each name and in all; beyond them they are counted.
 inline constexpr qsizetype kMaxIgnoredPerName = 1000;
 inline constexpr qsizetype kMaxIgnored = 100000;
 
-// Tells the functions Morvane can evaluate (see knowsFunction() of the evaluator).
-using KnownFunction = std::function<bool(const QString &name)>;
-
 // Which names of the knowledge base and of `listEntries` (list.txt) the formula really
 // uses. A list entry that is no name (spaces, punctuation) is searched for as plain
 // upper-cased text over the code outside comments and quotes. The offsets of REF and REFV
-// are followed through constants, variables and declared parameters. Without
-// `knownFunction` only plug-ins are named as unchecked calls.
-PreciseResult preciseCheck(const QString &text, const QStringList &listEntries,
-                           const KnownFunction &knownFunction = {});
+// are followed through constants, variables and declared parameters. Calls the function
+// catalogue does not hold are doubts.
+PreciseResult preciseCheck(const QString &text, const QStringList &listEntries);
 
 // comment, text, identifier, defined, harmless
 QLatin1StringView whyWord(IgnoreWhy why);

@@ -66,7 +66,7 @@ const formula::PreciseResult &FormulaAssist::precise(const QString &text)
     // The list too: 刷新 may change it while the formula stays.
     QStringList entries = m_listEntries ? m_listEntries() : QStringList();
     if (!m_precise || text != m_preciseText || entries != m_preciseList) {
-        m_precise = formula::preciseCheck(text, entries, formula::knowsFunction);
+        m_precise = formula::preciseCheck(text, entries);
         m_preciseText = text;
         m_preciseList = std::move(entries);
     }

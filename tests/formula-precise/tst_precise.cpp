@@ -42,6 +42,25 @@ QString renderDoubts(const PreciseResult &r)
     return out.join(u' ');
 }
 
+// -10..-1 for each occurrence with an analysed offset: REF@1:3=-10..-1; unbounded ends as inf
+QString renderOffsets(const PreciseResult &r)
+{
+    QStringList out;
+    for (const auto *list : {&r.found, &r.doubts}) {
+        for (const FoundName &f : *list) {
+            for (const NameOccurrence &o : f.occurrences) {
+                if (o.hasOffset())
+                    out << u"%1@%2:%3=%4..%5"_s.arg(f.name)
+                               .arg(o.line)
+                               .arg(o.column)
+                               .arg(o.offsetLow)
+                               .arg(o.offsetHigh);
+            }
+        }
+    }
+    return out.join(u' ');
+}
+
 // PEAK@1:3=identifier
 QString renderIgnored(const PreciseResult &r)
 {
@@ -63,6 +82,8 @@ private slots:
     void knowledge_data();
     void knowledge();
     void json();
+    void verdicts_data();
+    void verdicts();
     void disguisedOffsets_data();
     void disguisedOffsets();
     void scansAreLinear_data();
@@ -225,6 +246,90 @@ void TestPrecise::disguisedOffsets_data()
         << u"{TDXDLL1(1,C,O,H)} A:REF(C,1);"_s << QString() << QString();
 }
 
+// What a trader reads as the headline: never clean where something could not be checked.
+void TestPrecise::verdicts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QString>("doubts");
+    QTest::addColumn<QString>("offsets");
+    QTest::newRow("style word hides nothing")
+        << u"N:=-1; 明日价:REF(C,N)COLORRED,LINETHICK2;"_s << u"found"_s << u"REF/future@1:12"_s
+        << QString() << u"REF@1:12=-1..-1"_s;
+    QTest::newRow("missing parenthesis")
+        << u"A:MA(C,5;\nB:C;"_s << u"incomplete"_s << QString() << QString() << QString();
+    QTest::newRow("broken statement, variable offset")
+        << u"N:=-1;\nA:MA(REF(C,N),5;"_s << u"found"_s << u"REF/future@2:6"_s << QString()
+        << u"REF@2:6=-1..-1"_s;
+    QTest::newRow("broken statement, offset not read")
+        << u"A:REF(C,N+;"_s << u"incomplete"_s << QString() << u"REF/unsure@1:3"_s << QString();
+    QTest::newRow("plug-in") << u"A:TDXDLL1(1,C,O,H);"_s << u"incomplete"_s << QString()
+                             << u"TDXDLL1/unchecked@1:3"_s << QString();
+    QTest::newRow("bars to the highest, minus the window")
+        << u"A:REF(C,HHVBARS(H,10)-10);"_s << u"found"_s << u"REF/future@1:3"_s << QString()
+        << u"REF@1:3=-10..-1"_s;
+    QTest::newRow("an expression minus itself")
+        << u"A:REF(C,BARSCOUNT(C)-BARSCOUNT(C)-1);"_s << u"found"_s << u"REF/future@1:3"_s
+        << QString() << u"REF@1:3=-1..-1"_s;
+    QTest::newRow("branch of either sign")
+        << u"A:REF(C,IF(BARSCOUNT(C)>10,-1,1));"_s << u"incomplete"_s << QString()
+        << u"REF/unsure@1:3"_s << u"REF@1:3=-1..1"_s;
+    QTest::newRow("truncated to today") << u"A:REF(C,INTPART(-0.5));"_s << u"clean"_s << QString()
+                                        << QString() << QString();
+    QTest::newRow("count window") << u"A:REF(C,COUNT(C>O,5));"_s << u"clean"_s << QString()
+                                  << QString() << QString();
+    QTest::newRow("parameter range allows negatives")
+        << u"N:=(-5,5,1);\nA:REF(C,N);"_s << u"incomplete"_s << QString() << u"REF/unsure@2:3"_s
+        << u"REF@2:3=-5..5"_s;
+    QTest::newRow("parameter negative at its default")
+        << u"N:=(-10,10,-2);\nA:REF(C,N);"_s << u"found"_s << u"REF/future@2:3"_s << QString()
+        << u"REF@2:3=-2..-2"_s;
+    QTest::newRow("parameter range never negative")
+        << u"N:=(1,20,5);\nA:REF(C,N);"_s << u"clean"_s << QString() << QString() << QString();
+    QTest::newRow("BACKSET of one bar") << u"A:BACKSET(C>O,1);"_s << u"clean"_s << QString()
+                                        << QString() << QString();
+    QTest::newRow("BACKSET of two bars") << u"A:BACKSET(C>O,2);"_s << u"found"_s
+                                         << u"BACKSET/future@1:3"_s << QString() << QString();
+    QTest::newRow("BACKSET of a parameter")
+        << u"A:BACKSET(C>O,N);"_s << u"found"_s << u"BACKSET/future@1:3"_s << QString()
+        << QString();
+    QTest::newRow("functions the evaluator lacks")
+        << u"A:IFELSE(C>O,1,0);DRAWGBK(C>O,RGB(0,0,0),RGB(1,1,1),0,0,0);B:STRCAT(CON2STR(C,2),'');"_s
+        << u"clean"_s << QString() << QString() << QString();
+    QTest::newRow("another formula, called")
+        << u"A:KDJ.J(14,5,3);"_s << u"incomplete"_s << QString() << u"KDJ.J/unchecked@1:3"_s
+        << QString();
+    QTest::newRow("another formula, quoted")
+        << u"A:\"MACD.MACD\"+\"SH000016$CLOSE\";"_s << u"incomplete"_s << QString()
+        << u"MACD.MACD/unchecked@1:4"_s << QString();
+    QTest::newRow("undocumented name")
+        << u"A:FOO(C);"_s << u"incomplete"_s << QString() << u"FOO/unchecked@1:3"_s << QString();
+    QTest::newRow("name with full-width parentheses")
+        << u"营收（亿）:FINANCE(20)/10000;"_s << u"found"_s << u"FINANCE/drift@1:7"_s << QString()
+        << QString();
+    QTest::newRow("pasted heading and stray quote")
+        << u"#测试指标#\n\"A:ZIG(C,5);"_s << u"found"_s << u"ZIG/future@2:4"_s << QString()
+        << QString();
+    QTest::newRow("last-bar warning alone") << u"A:ISLASTBAR;"_s << u"clean"_s
+                                            << u"ISLASTBAR/lastbar@1:3"_s << QString() << QString();
+}
+
+void TestPrecise::verdicts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, verdict);
+    QFETCH(QString, found);
+    QFETCH(QString, doubts);
+    QFETCH(QString, offsets);
+    const PreciseResult r = preciseCheck(text, kBuiltins);
+    QCOMPARE(renderFound(r), found);
+    QCOMPARE(renderDoubts(r), doubts);
+    QCOMPARE(renderOffsets(r), offsets);
+    QCOMPARE(verdictWord(verdictOf(r)), verdict);
+    QCOMPARE(toJson(r)[u"verdict"_s].toString(), verdict);
+}
+
 void TestPrecise::disguisedOffsets()
 {
     QFETCH(QString, text);
@@ -233,9 +338,10 @@ void TestPrecise::disguisedOffsets()
     const PreciseResult r = preciseCheck(text, kBuiltins);
     QCOMPARE(renderFound(r), found);
     QCOMPARE(renderDoubts(r), doubts);
-    // Functions unknown to the caller's evaluator are named too; known ones are not.
-    const PreciseResult known = preciseCheck(u"A:FOO(C)+MA(C,5);"_s, kBuiltins,
-                                             [](const QString &n) { return n == u"MA"_s; });
+    // Names nobody documents are doubts; the language's own functions are not, whether or
+    // not the evaluator runs them.
+    const PreciseResult known =
+        preciseCheck(u"A:FOO(C)+MA(C,5)+IFELSE(C>O,1,0)+STRLEN(CON2STR(C,2));"_s, kBuiltins);
     QCOMPARE(renderDoubts(known), u"FOO/unchecked@1:3"_s);
     QVERIFY(known.doubts[0].reason.contains(u"不认识"_s));
 }
