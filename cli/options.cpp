@@ -32,10 +32,13 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     parser.addOption({u"positions"_s, u"每处出现一行：文件:行:列: 发现未来函数 名字。"_s});
     parser.addOption({u"json"_s, u"输出一个 JSON 数组，每个输入一个对象（字段名不变）。"_s});
     parser.addOption({u"precise"_s, u"把公式当程序读：注释、引号里的文字和更长名字的一部分"
-                                    "不算；REFX、BARSNEXT、REF(C,-1)（偏移量顺着变量和参数"
-                                    "推算）和每个 #周期 都算。每个名字带类别（未来、漂移、"
-                                    "末根提示、列表）和原因；偏移可能为负的 REF 和无法检查的"
-                                    "调用（外挂 DLL、不认识的函数）另行列出。"_s});
+                                    "不算；REFX、BARSNEXT、REF(C,-1)（偏移量的范围顺着变量、"
+                                    "参数的整个取值范围和函数推算）和每个 #周期 都算。每个名字"
+                                    "带类别（未来、漂移、末根提示、列表）和原因；偏移可能为负的"
+                                    " REF、无法检查的调用（外挂 DLL、其他公式、不认识的函数）和"
+                                    "读不懂的语句另行列出，这时结论是“无法完全判断”。退出码：0 "
+                                    "全部检查过且没有发现，1 有发现，2 输入或选项无法使用，"
+                                    "3 没有发现但有检查不到的地方。"_s});
     parser.addOption({u"replay"_s,
                       u"在K线上运行公式，再在许多截断点截短的历史上重算，"
                       "报告每个改写了自己历史的输出。退出码：0 每个输出都已检验且稳定，"

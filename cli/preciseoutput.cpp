@@ -2,6 +2,7 @@
 
 #include "check.h"
 #include "encoding.h"
+#include "explain.h"
 #include "functions.h"
 
 #include <QFile>
@@ -34,18 +35,47 @@ QString classWordChinese(formula::NameClass cls)
     return u"列表"_s;
 }
 
+namespace {
+
+// The reason, and for REF the offsets worked out: "…之后的数据。（偏移 = -5）".
+QString reasonWithOffsets(const formula::FoundName &f)
+{
+    const QString offsets = formula::offsetsOf(f);
+    return offsets.isEmpty() ? f.reason : f.reason + u"（"_s + offsets + u"）"_s;
+}
+
+} // namespace
+
 QString preciseReportLines(const formula::PreciseResult &result)
 {
     QString lines;
-    if (result.found.empty())
-        lines = QString::fromUtf16(kNothingFound) + u'\n';
+    switch (formula::verdictOf(result)) {
+    case formula::Verdict::Clean:
+        if (result.found.empty())
+            lines = QString::fromUtf16(kNothingFound) + u'\n';
+        break;
+    case formula::Verdict::Incomplete:
+        if (result.found.empty())
+            lines = QString::fromUtf16(formula::kIncompleteHeadline) +
+                    formula::incompleteReasons(result) + u'\n';
+        break;
+    case formula::Verdict::Found:
+        break;
+    }
     for (const formula::FoundName &f : result.found) {
         lines += QString::fromUtf16(kHitPrefix) + f.name + u"  "_s + classWordChinese(f.cls) +
-                 u"  "_s + f.reason + u'\n';
+                 u"  "_s + reasonWithOffsets(f) + u'\n';
     }
     // What cannot be settled here: " 偏移可能为负 REF  …", " 未检查 TDXDLL1  …".
-    for (const formula::FoundName &d : result.doubts)
-        lines += u' ' + classWordChinese(d.cls) + u' ' + d.name + u"  "_s + d.reason + u'\n';
+    for (const formula::FoundName &d : result.doubts) {
+        lines +=
+            u' ' + classWordChinese(d.cls) + u' ' + d.name + u"  "_s + reasonWithOffsets(d) + u'\n';
+    }
+    for (const formula::SyntaxNote &n : result.notes) {
+        lines += QString::fromUtf16(formula::kSyntaxHeadline) +
+                 formula::placeWords(n.pos.line, n.pos.column) + u"："_s + formula::syntaxWords(n) +
+                 u'\n';
+    }
     return lines;
 }
 
@@ -57,20 +87,30 @@ QString precisePositionLines(const QString &file, const formula::PreciseResult &
         qsizetype offset;
         int line;
         int column;
-        const QString *name;
+        QString what;
     };
     std::vector<Place> places;
+    const QString hit = QString::fromUtf16(kHitPrefix);
     for (const formula::FoundName &f : result.found) {
         for (const formula::NameOccurrence &o : f.occurrences)
-            places.push_back({o.offset, o.line, o.column, &f.name});
+            places.push_back({o.offset, o.line, o.column, hit + f.name});
+    }
+    // What could not be checked stands among them, so that no place is left out.
+    for (const formula::FoundName &d : result.doubts) {
+        const QString what = u' ' + classWordChinese(d.cls) + u' ' + d.name;
+        for (const formula::NameOccurrence &o : d.occurrences)
+            places.push_back({o.offset, o.line, o.column, what});
+    }
+    for (const formula::SyntaxNote &n : result.notes) {
+        places.push_back({n.pos.offset, n.pos.line, n.pos.column,
+                          QString::fromUtf16(formula::kSyntaxHeadline) + formula::syntaxWords(n)});
     }
     std::stable_sort(places.begin(), places.end(),
                      [](const Place &a, const Place &b) { return a.offset < b.offset; });
     QString lines;
-    const QString hit = QString::fromUtf16(kHitPrefix);
     for (const Place &p : places) {
         lines += file + u':' + QString::number(p.line) + u':' + QString::number(p.column) + u':' +
-                 hit + *p.name + u'\n';
+                 p.what + u'\n';
     }
     return lines;
 }
@@ -88,6 +128,7 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
 {
     const bool several = options.inputs.size() > 1;
     bool anyFound = false;
+    bool anyIncomplete = false;
     bool anyFailed = false;
     QJsonArray objects;
     for (const QString &name : options.inputs) {
@@ -106,9 +147,9 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
         bytes.clear();
         if (decoded.replaced)
             fail(name + u": 有些字节无法识别，已替换为 �（请检查编码：UTF-8 或 GBK）"_s);
-        const formula::PreciseResult result =
-            formula::preciseCheck(decoded.text, entries);
+        const formula::PreciseResult result = formula::preciseCheck(decoded.text, entries);
         anyFound = anyFound || preciseFound(result);
+        anyIncomplete = anyIncomplete || formula::verdictOf(result) == formula::Verdict::Incomplete;
         if (options.json) {
             objects.append(preciseJson(name, result));
         } else if (options.positions) {
@@ -120,6 +161,6 @@ int runPrecise(const Options &options, const QStringList &entries, QIODevice &in
     }
     if (options.json)
         out << QString::fromUtf8(QJsonDocument(objects).toJson(QJsonDocument::Indented));
-    return anyFailed ? 2 : anyFound ? 1 : 0;
+    return anyFailed ? 2 : anyFound ? 1 : anyIncomplete ? 3 : 0;
 }
 } // namespace morvane

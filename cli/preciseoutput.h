@@ -11,11 +11,13 @@ namespace morvane {
 // The class in the words of the human output: 未来, 漂移, 末根提示, 列表, 偏移可能为负, 未检查.
 QString classWordChinese(formula::NameClass cls);
 
-// morvane-check --precise: one line per name that counts, in order of first use, with its
-// class word and reason, or the summary line when none does; then a line for each doubt.
+// morvane-check --precise: the headline when nothing counts (clean, or what could not be
+// checked), one line per name that counts, in order of first use, with its class word and
+// reason; then a line for each doubt and each syntax problem.
 QString preciseReportLines(const formula::PreciseResult &result);
 
-// --precise --positions: FILE:LINE:COL: 发现未来函数 NAME for every place a name counts.
+// --precise --positions: FILE:LINE:COL: 发现未来函数 NAME for every place a name counts, and
+// the places of doubts and syntax problems among them.
 QString precisePositionLines(const QString &file, const formula::PreciseResult &result);
 
 // --precise --json: {file, found, ignored, notes}.
@@ -27,7 +29,8 @@ inline bool preciseFound(const formula::PreciseResult &result)
     return !result.found.empty();
 }
 
-// --precise: each input read whole and analysed as a program; the exit status.
+// --precise: each input read whole and analysed as a program; the exit status: 1 when
+// anything counts, else 3 when anything could not be checked, else 0; 2 when an input fails.
 int runPrecise(const Options &options, const QStringList &entries, QIODevice &in, Writer &out,
                const Fail &fail);
 

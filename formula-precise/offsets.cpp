@@ -27,10 +27,7 @@ struct Range
 
     static Range any() { return {}; }
     static Range of(double lo, double hi) { return {lo, hi}; }
-    static Range constant(double v)
-    {
-        return std::isfinite(v) ? Range{v, v} : Range{};
-    }
+    static Range constant(double v) { return std::isfinite(v) ? Range{v, v} : Range{}; }
     bool isConstant() const { return lo == hi; }
     Range unite(const Range &o) const { return {std::min(lo, o.lo), std::max(hi, o.hi)}; }
 };
@@ -81,27 +78,27 @@ bool inList(const QString &name, std::initializer_list<const char16_t *> names)
 
 bool flagFunction(const QString &n)
 {
-    return inList(n, {u"CROSS", u"LONGCROSS", u"EVERY", u"EXIST", u"BETWEEN", u"FILTER",
-                      u"NOT", u"ISLASTBAR", u"ISUP", u"ISDOWN", u"ISEQUAL", u"UPNDAY",
-                      u"DOWNNDAY", u"NDAY", u"TFILTER", u"LAST"});
+    return inList(n, {u"CROSS", u"LONGCROSS", u"EVERY", u"EXIST", u"BETWEEN", u"FILTER", u"NOT",
+                      u"ISLASTBAR", u"ISUP", u"ISDOWN", u"ISEQUAL", u"UPNDAY", u"DOWNNDAY", u"NDAY",
+                      u"TFILTER", u"LAST"});
 }
 
 bool nonNegativeFunction(const QString &n)
 {
-    return inList(n, {u"BARSCOUNT", u"BARSLAST",  u"BARSLASTCOUNT", u"BARSSINCE",
+    return inList(n, {u"BARSCOUNT",  u"BARSLAST", u"BARSLASTCOUNT", u"BARSSINCE",
                       u"BARSSINCEN", u"SQRT",     u"CURRBARSCOUNT", u"TOTALBARSCOUNT",
-                      u"BARSTATUS", u"DATE",      u"TIME",          u"VOL",
-                      u"STD",       u"STDP",      u"VAR",           u"VARP",
-                      u"AVEDEV",    u"DEVSQ",     u"RANGE",         u"TOPRANGE",
+                      u"BARSTATUS",  u"DATE",     u"TIME",          u"VOL",
+                      u"STD",        u"STDP",     u"VAR",           u"VARP",
+                      u"AVEDEV",     u"DEVSQ",    u"RANGE",         u"TOPRANGE",
                       u"LOWRANGE"});
 }
 
 // Functions whose value lies within the range of their first argument.
 bool withinFirst(const QString &n)
 {
-    return inList(n, {u"MA",  u"EMA",  u"EXPMA", u"SMA",     u"WMA",  u"DMA",  u"MEMA",
-                      u"EXPMEMA", u"HHV", u"LLV", u"REF",    u"REFV", u"CONST", u"TMA",
-                      u"AMA", u"VALUEWHEN", u"REFDATE", u"XMA"});
+    return inList(n, {u"MA", u"EMA", u"EXPMA", u"SMA", u"WMA", u"DMA", u"MEMA", u"EXPMEMA", u"HHV",
+                      u"LLV", u"REF", u"REFV", u"CONST", u"TMA", u"AMA", u"VALUEWHEN", u"REFDATE",
+                      u"XMA"});
 }
 
 bool isPlugIn(const QString &n)
@@ -312,8 +309,8 @@ private:
                 return {-a.hi, -a.lo};
             return {0, std::max(-a.lo, a.hi)};
         }
-        if (args.size() == 1 && (n == u"INTPART" || n == u"FLOOR" || n == u"CEILING" ||
-                                 n == u"ROUND")) {
+        if (args.size() == 1 &&
+            (n == u"INTPART" || n == u"FLOOR" || n == u"CEILING" || n == u"ROUND")) {
             double (*f)(double) = n == u"FLOOR"     ? static_cast<double (*)(double)>(std::floor)
                                   : n == u"CEILING" ? static_cast<double (*)(double)>(std::ceil)
                                   : n == u"ROUND"   ? static_cast<double (*)(double)>(std::round)
@@ -331,8 +328,9 @@ private:
         if (withinFirst(n) && !args.empty())
             return args[0];
         if (n == u"SUM" && !args.empty())
-            return args[0].lo >= 0 ? kNonNegative : args[0].hi <= 0 ? Range::of(-kInf, 0)
-                                                                     : Range::any();
+            return args[0].lo >= 0   ? kNonNegative
+                   : args[0].hi <= 0 ? Range::of(-kInf, 0)
+                                     : Range::any();
         if (!knownName(n)) {
             if (const CatalogEntry *entry = catalogEntry(n); !entry)
                 opaque(e, OpaqueKind::Unknown);

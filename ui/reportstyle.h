@@ -19,7 +19,8 @@ enum class ReportLineKind
     Syntax,     // the formula does not parse there
     NotCounted, // the plain search would have named it, but it does not count
     Clean,      // nothing counts
-    Empty       // there is no formula
+    Empty,      // there is no formula
+    Incomplete  // nothing counts, but something could not be checked
 };
 
 // The words and colour of each kind of report line: the one table the window reads them from.
@@ -38,6 +39,8 @@ inline const QColor reportDrift{224, 112, 0};
 inline const QColor reportWarning{128, 0, 192};
 inline const QColor reportSyntax{0, 80, 200};
 inline const QColor reportGrey{128, 128, 128};
+// Neither the green of a clean check nor a finding's red: a dark gold that reads as caution.
+inline const QColor reportIncomplete{168, 120, 0};
 } // namespace skin
 
 const ReportStyle &reportStyle(ReportLineKind kind);

@@ -1,5 +1,6 @@
 #include "windowreport.h"
 
+#include "explain.h"
 #include "knowledge.h"
 #include "lexer.h"
 #include "skinwidgets.h"
@@ -43,11 +44,6 @@ ReportLineKind reportKind(NameClass cls)
 
 namespace {
 
-QString place(int line, int column)
-{
-    return u"第 %1 行第 %2 列"_s.arg(QString::number(line), QString::number(column));
-}
-
 // The whole name around a piece of the formula: what PEAK stood inside when it did not count.
 // The places come in text order, mostly many in one name: the last name found is kept. A
 // name of thousands of letters is shown by its start.
@@ -88,6 +84,8 @@ QString ignoreWords(EnclosingName &enclosing, const formula::IgnoredName &i)
         return u"只出现在引号内的文字中"_s;
     case formula::IgnoreWhy::Identifier:
         return u"只是 %1 的一部分"_s.arg(enclosing.around(i.offset, i.length));
+    case formula::IgnoreWhy::Harmless:
+        return u"只标记条件成立的这一根K线，不改写之前的K线"_s;
     case formula::IgnoreWhy::Defined:
         break;
     }
@@ -148,40 +146,20 @@ void addFound(WindowReport &report, const formula::FoundName &f, ReportLineKind 
         head.places.push_back({o.offset, o.length});
         lines.push_back(o.line);
         if (places.size() < 5)
-            places << place(o.line, o.column);
+            places << formula::placeWords(o.line, o.column);
     }
     if (f.occurrences.size() > 5)
         places << u"共 %1 处"_s.arg(f.occurrences.size());
-    head.toolTip = QString::fromUtf16(style.tag) + u"："_s + f.reason + u"\n位置："_s +
+    const QString offsets = formula::offsetsOf(f);
+    const QString reason = offsets.isEmpty() ? f.reason : f.reason + u"（"_s + offsets + u"）"_s;
+    head.toolTip = QString::fromUtf16(style.tag) + u"："_s + reason + u"\n位置："_s +
                    places.join(u"、"_s) + u"\n双击可在代码中依次选中。"_s;
     ReportLine detail = head;
     detail.detail = true;
-    detail.text = u"    〔"_s + QString::fromUtf16(style.tag) + u"〕"_s + lineList(lines) +
-                  u"："_s + f.reason;
+    detail.text =
+        u"    〔"_s + QString::fromUtf16(style.tag) + u"〕"_s + lineList(lines) + u"："_s + reason;
     report.lines.push_back(std::move(head));
     report.lines.push_back(std::move(detail));
-}
-
-QString syntaxWords(const formula::SyntaxNote &n)
-{
-    const QString met = n.found.isEmpty() ? u"公式已经结束"_s : u"这里是 %1"_s.arg(n.found);
-    switch (n.problem) {
-    case formula::SyntaxProblem::MissingSemicolon:
-        return u"语句没有用分号 ; 结束，"_s + met;
-    case formula::SyntaxProblem::MissingParen:
-        return u"缺少右括号 )，"_s + met;
-    case formula::SyntaxProblem::MissingValue:
-        return u"缺少数值或名字，"_s + met;
-    case formula::SyntaxProblem::EmptyParens:
-        return u"括号 ( ) 里是空的"_s;
-    case formula::SyntaxProblem::NotANumber:
-        return u"%1 不是一个数"_s.arg(n.found);
-    case formula::SyntaxProblem::TooLong:
-        return u"表达式太长"_s;
-    case formula::SyntaxProblem::TooDeep:
-        return u"括号或运算嵌套太深"_s;
-    }
-    return n.message;
 }
 
 } // namespace
@@ -251,14 +229,17 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
                                 {}});
         return report;
     }
-    // Look-ahead and drift first decide the verdict; warnings follow it.
-    for (const formula::FoundName &f : precise.found) {
-        const ReportLineKind kind = reportKind(f.cls);
-        if (kind == ReportLineKind::Future || kind == ReportLineKind::Drift ||
-            kind == ReportLineKind::Listed)
-            report.found = true;
-    }
-    if (!report.found) {
+    // Look-ahead and drift first decide the verdict; warnings follow it. Clean is said only
+    // when everything was checked.
+    report.verdict = formula::verdictOf(precise);
+    report.found = report.verdict == formula::Verdict::Found;
+    if (report.verdict == formula::Verdict::Incomplete) {
+        ReportLine line{ReportLineKind::Incomplete, {}, {}, false, {}, {}};
+        line.text =
+            QString::fromUtf16(formula::kIncompleteHeadline) + formula::incompleteReasons(precise);
+        line.toolTip = u"没有发现未来函数，但公式里有检查不到的地方，不能算作没有未来函数。"_s;
+        report.lines.push_back(std::move(line));
+    } else if (!report.found) {
         const QTime now = clock ? clock() : QTime();
         const bool at59 = now.isValid() && now.minute() == 59;
         report.lines.push_back({ReportLineKind::Clean,
@@ -275,8 +256,9 @@ WindowReport buildWindowReport(const QString &formula, const formula::PreciseRes
     for (const formula::SyntaxNote &n : precise.notes) {
         ReportLine line{ReportLineKind::Syntax, {}, {}, false, {}, {{n.pos.offset, 0}}};
         line.text = QString::fromUtf16(reportStyle(line.kind).headline) +
-                    place(n.pos.line, n.pos.column) + u"："_s + syntaxWords(n);
-        line.toolTip = u"这一处读不懂，其余部分照常检查。双击可跳到代码中的位置。"_s;
+                    formula::placeWords(n.pos.line, n.pos.column) + u"："_s +
+                    formula::syntaxWords(n);
+        line.toolTip = u"这一句读不懂，没有检查完；其余部分照常检查。双击可跳到代码中的位置。"_s;
         report.lines.push_back(std::move(line));
     }
     addNotCounted(report, formula, precise, plainHits);
@@ -288,8 +270,10 @@ void showWindowReport(QPlainTextEdit *box, const WindowReport &report)
     box->setFont(skin::font(skin::pointsToPixels(skin::reportPointSize), false));
     QPalette pal = box->palette();
     const bool empty = !report.lines.empty() && report.lines[0].kind == ReportLineKind::Empty;
+    const bool incomplete = report.verdict == formula::Verdict::Incomplete;
     pal.setColor(QPalette::Text, report.found ? skin::reportRed
                                  : empty      ? skin::reportGrey
+                                 : incomplete ? skin::reportIncomplete
                                               : skin::reportGreen);
     box->setPalette(pal);
     box->clear();

@@ -29,6 +29,7 @@ struct WindowReport
 {
     std::vector<ReportLine> lines;
     bool found = false; // something that reads later bars or drifts counts: the report is red
+    formula::Verdict verdict = formula::Verdict::Clean;
 
     // CR LF after every line but a lone summary line, as the check's report.
     QString text() const;

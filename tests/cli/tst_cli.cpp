@@ -314,25 +314,46 @@ void TestCli::precise_data()
         << QStringList{u"--precise"_s} << traps << 1
         << u" 发现未来函数 PEAKBARS  未来  "
            u"取之字转向的波峰到当前的周期数，继承了ZIG要看后面行情的毛病。\n"
-           " 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。\n"
+           " 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）\n"
            " 发现未来函数 #WEEK  漂移  "
            "跨周期引用读到的是尚未走完的大周期，信号会随之后的价格出现又消失。\n"
-           " 发现未来函数 ISLASTBAR  末根提示  只在最后一根K线上为真，新K线到来后历史上的值随之改变。\n"_s;
+           " 发现未来函数 ISLASTBAR  末根提示  "
+           "只在最后一根K线上为真，新K线到来后历史上的值随之改变。\n"
+           " 未检查 KDJ.K  引用了另一个公式，它的代码不在这里，无法判断它是否读到后面的K线。\n"_s;
     QTest::newRow("positions")
         << QStringList{u"--precise"_s, u"--positions"_s} << traps << 1
-        << u"-:2:4: 发现未来函数 PEAKBARS\n-:3:3: 发现未来函数 REF\n-:4:9: 发现未来函数 #WEEK\n"
-           "-:5:3: 发现未来函数 ISLASTBAR\n"_s;
+        << u"-:2:4: 发现未来函数 PEAKBARS\n-:3:3: 发现未来函数 REF\n-:4:4: 未检查 KDJ.K\n"
+           "-:4:9: 发现未来函数 #WEEK\n-:5:3: 发现未来函数 ISLASTBAR\n"_s;
     QTest::newRow("clean") << QStringList{u"--precise"_s} << QByteArray("{ZIG} MA(C,5);") << 0
                            << kNone;
     // Offsets followed through variables; what cannot be checked is named after the verdict.
     QTest::newRow("disguised offset, plug-in")
         << QStringList{u"--precise"_s}
         << QByteArray("N:=5;\nA:REF(C,-N);\nB:REF(C,IF(C>O,1,-1));\nX:TDXDLL1(1,C,O,H);") << 1
-        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。\n"
-           " 偏移可能为负 REF  偏移量的正负看不出来：是负数时读的就是后面的K线。\n"
+        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -5）\n"
+           " 偏移可能为负 REF  偏移量的正负看不出来：是负数时读的就是后面的K线。"
+           "（偏移在 -1 到 1 之间）\n"
            " 未检查 TDXDLL1  外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。\n"_s;
     QTest::newRow("negated negative")
         << QStringList{u"--precise"_s} << QByteArray("N:=-1; A:REF(C,-N);") << 0 << kNone;
+    // Never the green line where something was not checked: status 3 and the reason.
+    QTest::newRow("style word after the call")
+        << QStringList{u"--precise"_s}
+        << QByteArray("N:=-1; \xe6\x98\x8e\xe6\x97\xa5:REF(C,N)COLORRED,LINETHICK2;") << 1
+        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）\n"_s;
+    QTest::newRow("missing parenthesis")
+        << QStringList{u"--precise"_s} << QByteArray("A:MA(C,5;\nB:C;") << 3
+        << u" 无法完全判断：第 1 行读不懂，这一句没有检查完。\n"
+           " 语法问题 第 1 行第 9 列：缺少右括号 )，这里是 ;\n"_s;
+    QTest::newRow("plug-in alone")
+        << QStringList{u"--precise"_s} << QByteArray("X:TDXDLL1(1,C,O,H);") << 3
+        << u" 无法完全判断：公式调用外挂 DLL（TDXDLL1）。\n"
+           " 未检查 TDXDLL1  外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。\n"_s;
+    QTest::newRow("offset of either sign, positions")
+        << QStringList{u"--precise"_s, u"--positions"_s}
+        << QByteArray("A:REF(C,IF(BARSCOUNT(C)>10,-1,1));") << 3 << u"-:1:3: 偏移可能为负 REF\n"_s;
+    QTest::newRow("offset truncated to today")
+        << QStringList{u"--precise"_s} << QByteArray("A:REF(C,INTPART(-0.5));") << 0 << kNone;
     // The plain check's answer for the same text stays what it was.
     QTest::newRow("plain beside") << QStringList{} << QByteArray("{ZIG} MA(C,5);") << 1
                                   << u" 发现未来函数 ZIG\n"_s;
@@ -355,6 +376,26 @@ void TestCli::preciseJson()
     QCOMPARE(r.status, 1);
     const QJsonObject input = QJsonDocument::fromJson(r.out.toUtf8()).array().first().toObject();
     QCOMPARE(input[u"file"_s].toString(), u"-"_s);
+    QCOMPARE(input[u"verdict"_s].toString(), u"found"_s);
+
+    // The three verdicts, the doubt's why and the offset's range, unbounded ends as null
+    const Run unsure =
+        run({u"--precise"_s, u"--json"_s}, "N:=(-5,5,1);A:REF(C,N);B:REF(C,-BARSLAST(C>O));");
+    QCOMPARE(unsure.status, 1);
+    const QJsonObject u = QJsonDocument::fromJson(unsure.out.toUtf8()).array()[0].toObject();
+    const QJsonObject bounded =
+        u[u"doubts"_s].toArray()[0][u"occurrences"_s].toArray()[0][u"offset"_s].toObject();
+    QCOMPARE(u[u"doubts"_s].toArray()[0][u"why"_s].toString(), u"offset"_s);
+    QCOMPARE(bounded[u"low"_s].toDouble(), -5.0);
+    QCOMPARE(bounded[u"high"_s].toDouble(), 5.0);
+    const QJsonObject unbounded =
+        u[u"found"_s].toArray()[0][u"occurrences"_s].toArray()[0][u"offset"_s].toObject();
+    QVERIFY(unbounded[u"low"_s].isNull());
+    QCOMPARE(unbounded[u"high"_s].toDouble(), 0.0);
+    const Run incomplete = run({u"--precise"_s, u"--json"_s}, "X:TDXDLL1(1,C,O,H);");
+    QCOMPARE(incomplete.status, 3);
+    QCOMPARE(QJsonDocument::fromJson(incomplete.out.toUtf8()).array()[0][u"verdict"_s].toString(),
+             u"incomplete"_s);
     const QJsonArray found = input[u"found"_s].toArray();
     QCOMPARE(found.size(), 2);
     QCOMPARE(found[1][u"name"_s].toString(), u"REFX"_s);

@@ -142,8 +142,8 @@ void TestParser::program_data()
     QTest::newRow("not a style word") << u"A:C FOO;"_s << QString() << u"1:5"_s;
 
     // What a broken statement still shows a checker
-    QTest::newRow("salvaged calls") << u"A:=REF(C,N)+;B:=2;"_s << u"B:=2 | salvaged REF(C,N)"_s
-                                    << u"1:13"_s;
+    QTest::newRow("salvaged calls")
+        << u"A:=REF(C,N)+;B:=2;"_s << u"B:=2 | salvaged REF(C,N)"_s << u"1:13"_s;
     QTest::newRow("salvaged inside a broken call")
         << u"X:MA(REF(C,-N),5;"_s << u" | salvaged REF(C,(- N))"_s << u"1:17"_s;
 }

@@ -3,6 +3,7 @@
 #include "check.h"
 #include "encoding.h"
 #include "functionlist.h"
+#include "lexer.h"
 #include "precise.h"
 
 #include <QDir>
@@ -70,6 +71,9 @@ class TestCorpus : public QObject
 private slots:
     void precise_data();
     void precise();
+    void brokenStatements();
+    void publishedForms_data();
+    void publishedForms();
     void plainSearchBeside();
 
 private:
@@ -101,6 +105,66 @@ void TestCorpus::precise()
     for (const FoundName &f : preciseCheck(text, builtinFunctionNames()).found)
         found << f.name;
     QCOMPARE(found, expected);
+}
+
+// One broken statement never turns a formula green, nor hides what counts elsewhere: each
+// statement's last ')' removed in turn.
+void TestCorpus::brokenStatements()
+{
+    int mutants = 0;
+    for (const QString &dir : corpusDirs()) {
+        for (const Row &r : readCorpus(dir)) {
+            const QString text = readFormula(r.file);
+            const PreciseResult intact = preciseCheck(text, builtinFunctionNames());
+            const std::vector<Token> tokens = lex(text);
+            qsizetype lastParen = -1;
+            for (const Token &t : tokens) {
+                if (t.kind == TokenKind::RightParen)
+                    lastParen = t.offset;
+                if (t.kind != TokenKind::Semicolon || lastParen < 0)
+                    continue;
+                const QString broken = QString(text).remove(lastParen, 1);
+                lastParen = -1;
+                ++mutants;
+                const PreciseResult r2 = preciseCheck(broken, builtinFunctionNames());
+                const QString where =
+                    r.file + u" without the ')' before offset "_s + QString::number(t.offset);
+                QVERIFY2(verdictOf(r2) != Verdict::Clean, qPrintable(where));
+                QSet<QString> named;
+                for (const auto *list : {&r2.found, &r2.doubts}) {
+                    for (const FoundName &f : *list)
+                        named.insert(f.name);
+                }
+                for (const FoundName &f : intact.found)
+                    QVERIFY2(named.contains(f.name), qPrintable(f.name + u" lost: "_s + where));
+            }
+        }
+    }
+    QVERIFY(mutants > 500);
+    qInfo("%d broken statements checked", mutants);
+}
+
+// Forms that published formulas use and the charting software accepts read without a note.
+void TestCorpus::publishedForms_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("style word after a call") << u"明日价:REF(C,1)COLORRED,LINETHICK2;"_s;
+    QTest::newRow("style word after a drawing") << u"STICKLINE(C>O,C,O,2,0)DOTLINE;"_s;
+    QTest::newRow("style words without commas")
+        << u"A:C,LINETHICK1 DOTLINE;B:C DOTLINE COLORRED;"_s;
+    QTest::newRow("full-width punctuation") << u"A：＝MA（C，5）；B：A，COLORRED；"_s;
+    QTest::newRow("full-width parentheses in a name") << u"营收（亿）:FINANCE(20)/10000;"_s;
+    QTest::newRow("heading pasted with the code") << u"#主力进出#\nA:MA(C,5);"_s;
+    QTest::newRow("stray quote first") << u"\"A:MA(C,5);"_s;
+    QTest::newRow("colour by number") << u"A:MA(C,5),COLOR00FFFF,NODRAW;"_s;
+    QTest::newRow("text after the call") << u"DRAWTEXT(CROSS(C,MA(C,5)),L,'买'),COLORRED;"_s;
+}
+
+void TestCorpus::publishedForms()
+{
+    QFETCH(QString, text);
+    const PreciseResult r = preciseCheck(text, builtinFunctionNames());
+    QVERIFY2(r.notes.empty(), qPrintable(r.notes.empty() ? QString() : r.notes[0].message));
 }
 
 void TestCorpus::plainSearchBeside()

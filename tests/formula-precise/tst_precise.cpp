@@ -275,8 +275,8 @@ void TestPrecise::verdicts_data()
     QTest::newRow("branch of either sign")
         << u"A:REF(C,IF(BARSCOUNT(C)>10,-1,1));"_s << u"incomplete"_s << QString()
         << u"REF/unsure@1:3"_s << u"REF@1:3=-1..1"_s;
-    QTest::newRow("truncated to today") << u"A:REF(C,INTPART(-0.5));"_s << u"clean"_s << QString()
-                                        << QString() << QString();
+    QTest::newRow("truncated to today")
+        << u"A:REF(C,INTPART(-0.5));"_s << u"clean"_s << QString() << QString() << QString();
     QTest::newRow("count window") << u"A:REF(C,COUNT(C>O,5));"_s << u"clean"_s << QString()
                                   << QString() << QString();
     QTest::newRow("parameter range allows negatives")
@@ -287,19 +287,17 @@ void TestPrecise::verdicts_data()
         << u"REF@2:3=-2..-2"_s;
     QTest::newRow("parameter range never negative")
         << u"N:=(1,20,5);\nA:REF(C,N);"_s << u"clean"_s << QString() << QString() << QString();
-    QTest::newRow("BACKSET of one bar") << u"A:BACKSET(C>O,1);"_s << u"clean"_s << QString()
-                                        << QString() << QString();
+    QTest::newRow("BACKSET of one bar")
+        << u"A:BACKSET(C>O,1);"_s << u"clean"_s << QString() << QString() << QString();
     QTest::newRow("BACKSET of two bars") << u"A:BACKSET(C>O,2);"_s << u"found"_s
                                          << u"BACKSET/future@1:3"_s << QString() << QString();
-    QTest::newRow("BACKSET of a parameter")
-        << u"A:BACKSET(C>O,N);"_s << u"found"_s << u"BACKSET/future@1:3"_s << QString()
-        << QString();
+    QTest::newRow("BACKSET of a parameter") << u"A:BACKSET(C>O,N);"_s << u"found"_s
+                                            << u"BACKSET/future@1:3"_s << QString() << QString();
     QTest::newRow("functions the evaluator lacks")
         << u"A:IFELSE(C>O,1,0);DRAWGBK(C>O,RGB(0,0,0),RGB(1,1,1),0,0,0);B:STRCAT(CON2STR(C,2),'');"_s
         << u"clean"_s << QString() << QString() << QString();
-    QTest::newRow("another formula, called")
-        << u"A:KDJ.J(14,5,3);"_s << u"incomplete"_s << QString() << u"KDJ.J/unchecked@1:3"_s
-        << QString();
+    QTest::newRow("another formula, called") << u"A:KDJ.J(14,5,3);"_s << u"incomplete"_s
+                                             << QString() << u"KDJ.J/unchecked@1:3"_s << QString();
     QTest::newRow("another formula, quoted")
         << u"A:\"MACD.MACD\"+\"SH000016$CLOSE\";"_s << u"incomplete"_s << QString()
         << u"MACD.MACD/unchecked@1:4"_s << QString();
@@ -311,8 +309,8 @@ void TestPrecise::verdicts_data()
     QTest::newRow("pasted heading and stray quote")
         << u"#测试指标#\n\"A:ZIG(C,5);"_s << u"found"_s << u"ZIG/future@2:4"_s << QString()
         << QString();
-    QTest::newRow("last-bar warning alone") << u"A:ISLASTBAR;"_s << u"clean"_s
-                                            << u"ISLASTBAR/lastbar@1:3"_s << QString() << QString();
+    QTest::newRow("last-bar warning alone")
+        << u"A:ISLASTBAR;"_s << u"clean"_s << u"ISLASTBAR/lastbar@1:3"_s << QString() << QString();
 }
 
 void TestPrecise::verdicts()

@@ -112,6 +112,8 @@ class TestReport : public QObject
 private slots:
     void whyRows_data();
     void whyRows();
+    void incomplete_data();
+    void incomplete();
     void colours();
     void lineNumbersAndLongLines();
     void doubleClickCycles();
@@ -158,8 +160,14 @@ void TestReport::whyRows_data()
         << QStringList() << true;
     QTest::newRow("syntax error, with line and column")
         << u"A:MA(C,5;\nB:1;"_s
-        << QStringList{u" 语法问题 第 1 行第 9 列：缺少右括号 )，这里是 ;"_s, u" 没有发现"_s}
-        << QStringList() << false;
+        << QStringList{u" 语法问题 第 1 行第 9 列：缺少右括号 )，这里是 ;"_s,
+                       u" 无法完全判断：第 1 行读不懂，这一句没有检查完。"_s}
+        << QStringList{u" 没有发现"_s} << false;
+    QTest::newRow("style word after the call, offset shown")
+        << u"N:=-1; 明日价:REF(C,N)COLORRED,LINETHICK2;"_s
+        << QStringList{u" 发现未来函数 REF"_s,
+                       u"    〔用到后面的K线〕第 1 行：偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）"_s}
+        << QStringList{u" 语法问题"_s} << true;
     QTest::newRow("where and why without hovering")
         << u"A:=1;\nB:=2;\nC1:ZIG(3,5);"_s
         << QStringList{u"    〔用到后面的K线〕第 3 行：之字转向"_s} << QStringList() << true;
@@ -178,7 +186,47 @@ void TestReport::whyRows_data()
     QTest::newRow("disguised offset")
         << u"N:=5;\nA:REF(C,-N);"_s << QStringList{u" 发现未来函数 REF"_s} << QStringList() << true;
     QTest::newRow("a plug-in is named unchecked")
-        << u"A:TDXDLL1(1,C,O,H);"_s << QStringList{u" 未检查 TDXDLL1"_s} << QStringList() << false;
+        << u"A:TDXDLL1(1,C,O,H);"_s
+        << QStringList{u" 无法完全判断：公式调用外挂 DLL（TDXDLL1）。"_s, u" 未检查 TDXDLL1"_s}
+        << QStringList{u" 没有发现"_s} << false;
+    QTest::newRow("BACKSET of one bar is harmless")
+        << u"A:BACKSET(C>O,1);"_s
+        << QStringList{u" 没有发现未来函数。"_s,
+                       u" 不算 BACKSET：只标记条件成立的这一根K线，不改写之前的K线"_s}
+        << QStringList{u" 发现未来函数"_s} << false;
+}
+
+// Whatever could not be checked keeps the green headline away, in a colour of its own.
+void TestReport::incomplete_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QString>("headline");
+    QTest::newRow("plug-in") << u"A:TDXDLL1(1,C,O,H);"_s
+                             << u" 无法完全判断：公式调用外挂 DLL（TDXDLL1）。"_s;
+    QTest::newRow("missing parenthesis")
+        << u"A:=1;\nB:=2;\nX:MA(C,5;"_s << u" 无法完全判断：第 3 行读不懂，这一句没有检查完。"_s;
+    QTest::newRow("offset of either sign") << u"A:REF(C,IF(BARSCOUNT(C)>10,-1,1));"_s
+                                           << u" 无法完全判断：第 1 行 REF 的偏移可能是负数。"_s;
+    QTest::newRow("parameter range")
+        << u"N:=(-5,5,1);\nA:REF(C,N);"_s << u" 无法完全判断：第 2 行 REF 的偏移可能是负数。"_s;
+    QTest::newRow("another formula")
+        << u"A:\"KDJ.J\"+1;"_s << u" 无法完全判断：公式引用了其他公式 KDJ.J，看不到它的代码。"_s;
+}
+
+void TestReport::incomplete()
+{
+    QFETCH(QString, formula);
+    QFETCH(QString, headline);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(formula);
+    QTest::keyClick(w->btnCheck, Qt::Key_Space);
+    const QStringList lines = shownLines(*w);
+    QCOMPARE(lines.value(0), headline);
+    QVERIFY2(lineOf(lines, u" 没有发现"_s) < 0, qPrintable(lines.join(u'\n')));
+    QCOMPARE(w->txtResult->palette().color(QPalette::Text), skin::reportIncomplete);
+    QCOMPARE(lineColour(*w, 0), skin::reportIncomplete);
 }
 
 void TestReport::whyRows()
@@ -594,7 +642,12 @@ void TestReport::sameAsCommandLine()
     QVERIFY(f.open(QIODevice::ReadOnly));
     w->txtCode->setPlainText(decodeUserTextDetailed(f.readAll()).text);
     QTest::mouseClick(w->btnCheck, Qt::LeftButton);
-    QCOMPARE(countedAsShown(shownLines(*w)), expected);
+    const QStringList lines = shownLines(*w);
+    QCOMPARE(countedAsShown(lines), expected);
+    // and the same verdict: green only where the command line says clean
+    const QString verdict = all[0].toObject()[u"verdict"_s].toString();
+    QCOMPARE(lines.value(0).startsWith(u" 没有发现未来函数"_s), verdict == u"clean"_s);
+    QCOMPARE(lines.value(0).startsWith(u" 无法完全判断"_s), verdict == u"incomplete"_s);
 }
 
 QTEST_MAIN(TestReport)
