@@ -609,6 +609,10 @@ void TestReport::grabs()
     QVERIFY(w->grab().save(dir + u"/window-code-19.png"_s));
     w->btnCheck_Click();
     QVERIFY(w->grab().save(dir + u"/window-result-19.png"_s));
+    w->txtCode->setPlainText(u"{神奇指标}\nN:=(-5,5,1);\n明日:REF(C,N)COLORRED;\n"
+                             "X:TDXDLL1(1,C,O,H);\nY:MA(C,5;\nZ:\"KDJ.J\";"_s);
+    w->btnCheck_Click();
+    QVERIFY(w->grab().save(dir + u"/window-result-incomplete.png"_s));
 }
 
 void TestReport::sameAsCommandLine_data()
