@@ -64,7 +64,7 @@ QString preciseReportLines(const formula::PreciseResult &result)
     }
     for (const formula::FoundName &f : result.found) {
         lines += QString::fromUtf16(kHitPrefix) + f.name + u"  "_s + classWordChinese(f.cls) +
-                 u"  "_s + reasonWithOffsets(f) + u'\n';
+                 u"  "_s + reasonWithOffsets(f) + u"  "_s + formula::affectsWords(f) + u'\n';
     }
     // What cannot be settled here: " 偏移可能为负 REF  …", " 未检查 TDXDLL1  …".
     for (const formula::FoundName &d : result.doubts) {

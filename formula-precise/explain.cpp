@@ -76,6 +76,33 @@ QString offsetsOf(const FoundName &name)
     return differ ? parts.join(u"；"_s) : first;
 }
 
+QString affectsWords(const FoundName &name)
+{
+    constexpr qsizetype kShown = 8;
+    QStringList parts;
+    qsizetype more = 0;
+    for (const AffectedOutput &a : name.affects) {
+        QString part = a.drawing          ? u"第 %1 行 %2"_s.arg(a.line).arg(a.name)
+                       : a.name.isEmpty() ? u"第 %1 行的线"_s.arg(a.line)
+                                          : a.name;
+        if (a.signal)
+            part += u"（信号）"_s;
+        if (parts.contains(part))
+            continue;
+        if (parts.size() == kShown) {
+            ++more;
+            continue;
+        }
+        parts << part;
+    }
+    if (parts.isEmpty())
+        return u"不影响任何输出"_s;
+    QString words = u"影响输出："_s + parts.join(u"、"_s);
+    if (more > 0)
+        words += u" 等 %1 个"_s.arg(parts.size() + more);
+    return words;
+}
+
 QString incompleteReasons(const PreciseResult &result)
 {
     QStringList parts;

@@ -25,6 +25,10 @@ QString offsetWords(double low, double high);
 // "第 2 行偏移 = -1；第 5 行偏移在 -10 到 -1 之间"; empty where none was analysed.
 QString offsetsOf(const FoundName &name);
 
+// The outputs a finding reaches: "影响输出：上涨、下跌、XG（信号）、第 9 行 DRAWTEXT（信号）",
+// or "不影响任何输出" when none does.
+QString affectsWords(const FoundName &name);
+
 // Why the verdict is Incomplete, for the headline after kIncompleteHeadline: the first
 // reason of each kind, "公式调用外挂 DLL（TDXDLL1）；第 3 行读不懂，这一句没有检查完。".
 QString incompleteReasons(const PreciseResult &result);

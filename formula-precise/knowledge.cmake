@@ -1,4 +1,4 @@
-# Turns knowledge.tsv (name, class, when, reason; tab-separated, a header row first) into
+# Turns knowledge.tsv (name, class, when, reason, advice; tab-separated, a header row first) into
 # a C++ table. Run as: cmake -DIN=knowledge.tsv -DOUT=knowledge_table.cpp -P knowledge.cmake
 file(READ "${IN}" content)
 foreach(bad "\"" "\\" ";" "[" "]")
@@ -17,13 +17,14 @@ foreach(line IN LISTS lines)
     endif()
     string(REPLACE "\t" ";" fields "${line}")
     list(LENGTH fields count)
-    if(NOT count EQUAL 4)
-        message(FATAL_ERROR "${IN}: four tab-separated columns expected: ${line}")
+    if(NOT count EQUAL 5)
+        message(FATAL_ERROR "${IN}: five tab-separated columns expected: ${line}")
     endif()
     list(GET fields 0 name)
     list(GET fields 1 class)
     list(GET fields 2 when)
     list(GET fields 3 reason)
+    list(GET fields 4 advice)
     if(class STREQUAL "future")
         set(cls Future)
     elseif(class STREQUAL "drift")
@@ -40,7 +41,7 @@ foreach(line IN LISTS lines)
     else()
         message(FATAL_ERROR "${IN}: when must be always or negative-offset: ${line}")
     endif()
-    string(APPEND rows "    {u\"${name}\", NameClass::${cls}, ${negative}, u\"${reason}\"},\n")
+    string(APPEND rows "    {u\"${name}\", NameClass::${cls}, ${negative}, u\"${reason}\", u\"${advice}\"},\n")
 endforeach()
 file(WRITE "${OUT}" "// Generated from knowledge.tsv by knowledge.cmake.
 #include \"knowledge_table.h\"

@@ -15,7 +15,7 @@ const std::vector<KnownName> &knownNames()
         for (size_t i = 0; i < detail::kKnowledgeRowCount; ++i) {
             const detail::KnowledgeRow &row = detail::kKnowledgeRows[i];
             all.push_back({QString::fromUtf16(row.name), row.cls, QString::fromUtf16(row.reason),
-                           row.negativeOffsetOnly});
+                           row.negativeOffsetOnly, QString::fromUtf16(row.advice)});
         }
         return all;
     }();
@@ -51,6 +51,11 @@ QLatin1StringView classWord(NameClass cls)
         break;
     }
     return "listed"_L1;
+}
+
+QString listedAdvice()
+{
+    return u"这是你在 list.txt 里加的名字：查清它的算法再决定是否要改。"_s;
 }
 
 QString listedReason()

@@ -24,6 +24,7 @@ struct KnownName
     NameClass cls = NameClass::Listed;
     QString reason;                  // one sentence, in Chinese
     bool negativeOffsetOnly = false; // REF, REFV: only with a negative constant offset
+    QString advice;                  // what to do about it, in Chinese
 };
 
 // Every name of knowledge.tsv, in its order.
@@ -35,7 +36,8 @@ const KnownName *knownName(QStringView name);
 // future, drift, lastbar, listed, unsure, unchecked
 QLatin1StringView classWord(NameClass cls);
 
-// The reason given for a list.txt entry the knowledge base does not know.
+// The reason given for a list.txt entry the knowledge base does not know, and what to do.
 QString listedReason();
+QString listedAdvice();
 
 } // namespace morvane::formula

@@ -12,6 +12,7 @@ struct KnowledgeRow
     NameClass cls;
     bool negativeOffsetOnly;
     const char16_t *reason;
+    const char16_t *advice;
 };
 
 // knowledge.tsv, compiled in (knowledge.cmake writes the definitions).

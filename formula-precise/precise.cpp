@@ -1,5 +1,6 @@
 #include "precise.h"
 
+#include "flow.h"
 #include "lexer.h"
 #include "offsets.h"
 #include "parser.h"
@@ -229,7 +230,7 @@ std::vector<Pattern> patternsFor(const QStringList &listEntries)
         add(k.name, k);
     for (const QString &entry : listEntries) {
         const QString upper = upperText(entry);
-        add(upper, {upper, NameClass::Listed, listedReason(), false});
+        add(upper, {upper, NameClass::Listed, listedReason(), false, listedAdvice()});
     }
     return patterns;
 }
@@ -282,6 +283,24 @@ QString opaqueReason(OpaqueKind kind)
     return u"Morvane 不认识这个函数，无法判断它是否读到后面的K线。"_s;
 }
 
+QString doubtAdvice(DoubtWhy why)
+{
+    switch (why) {
+    case DoubtWhy::Offset:
+        return u"让偏移不可能为负，例如写成 MAX(偏移,0)；或在行情上回放（Ctrl+R）看它是否改写历史。"_s;
+    case DoubtWhy::PlugIn:
+        return u"向外挂的作者确认它只用当前和以前的K线，或在行情上回放（Ctrl+R）检验；看不到内部就不能算没有未来函数。"_s;
+    case DoubtWhy::OtherFormula:
+        return u"把被引用的公式也拿来一起检测。"_s;
+    case DoubtWhy::Unverified:
+        return u"查清它的数据是按什么时候的值给出的；在得到确认前不要用它的历史信号回测。"_s;
+    case DoubtWhy::Unknown:
+    case DoubtWhy::None:
+        break;
+    }
+    return u"查一下这个名字是不是写错了，或者是哪个软件的函数。"_s;
+}
+
 DoubtWhy doubtFor(OpaqueKind kind)
 {
     switch (kind) {
@@ -310,6 +329,7 @@ public:
         Program program = parseTokens(m_text, m_tokens);
         m_result.notes = std::move(program.notes);
         OffsetFindings offsets = analyseOffsets(program);
+        const DataFlow flow(program);
         program = {};
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
@@ -348,6 +368,7 @@ public:
         m_matcher = nullptr;
         addOpaque(offsets.opaque);
         byFirstUse(m_result.found);
+        flow.attach(m_result.found);
         byFirstUse(m_result.doubts);
         std::stable_sort(m_result.ignored.begin(), m_result.ignored.end(),
                          [](const IgnoredName &a, const IgnoredName &b) {
@@ -378,8 +399,13 @@ private:
             auto it = index.find(c.name);
             if (it == index.end()) {
                 it = index.insert(c.name, m_result.doubts.size());
-                m_result.doubts.push_back(
-                    {c.name, NameClass::Unchecked, opaqueReason(c.kind), {}, doubtFor(c.kind)});
+                m_result.doubts.push_back({c.name,
+                                           NameClass::Unchecked,
+                                           opaqueReason(c.kind),
+                                           {},
+                                           doubtFor(c.kind),
+                                           {},
+                                           doubtAdvice(doubtFor(c.kind))});
             }
             NameOccurrence o;
             o.line = c.pos.line;
@@ -552,7 +578,8 @@ private:
         const Pattern &p = m_patterns[id];
         if (m_foundIndex[id] < 0) {
             m_foundIndex[id] = static_cast<qsizetype>(m_result.found.size());
-            m_result.found.push_back({p.name.name, p.name.cls, p.name.reason, {}});
+            m_result.found.push_back(
+                {p.name.name, p.name.cls, p.name.reason, {}, DoubtWhy::None, {}, p.name.advice});
         }
         m_result.found[static_cast<size_t>(m_foundIndex[id])].occurrences.push_back(
             placeWithOffset(start, p.text.size()));
@@ -563,8 +590,13 @@ private:
         const Pattern &p = m_patterns[id];
         if (m_doubtIndex[id] < 0) {
             m_doubtIndex[id] = static_cast<qsizetype>(m_result.doubts.size());
-            m_result.doubts.push_back(
-                {p.name.name, NameClass::Unsure, unsureReason(), {}, DoubtWhy::Offset});
+            m_result.doubts.push_back({p.name.name,
+                                       NameClass::Unsure,
+                                       unsureReason(),
+                                       {},
+                                       DoubtWhy::Offset,
+                                       {},
+                                       doubtAdvice(DoubtWhy::Offset)});
         }
         m_result.doubts[static_cast<size_t>(m_doubtIndex[id])].occurrences.push_back(
             placeWithOffset(start, p.text.size()));
@@ -722,6 +754,17 @@ QJsonObject toJson(const PreciseResult &result)
                              {u"occurrences"_s, places}};
             if (f.doubt != DoubtWhy::None)
                 name.insert(u"why"_s, QString(doubtWord(f.doubt)));
+            if (f.doubt == DoubtWhy::None) {
+                QJsonArray affects;
+                for (const AffectedOutput &a : f.affects) {
+                    affects.append(QJsonObject{{u"name"_s, a.name},
+                                               {u"line"_s, a.line},
+                                               {u"drawing"_s, a.drawing},
+                                               {u"signal"_s, a.signal}});
+                }
+                name.insert(u"affects"_s, affects);
+            }
+            name.insert(u"advice"_s, f.advice);
             out.append(name);
         }
         return out;

@@ -40,6 +40,15 @@ enum class DoubtWhy
     Unverified    // documented as restated later; the knowledge base has no verdict on it
 };
 
+// An output that depends on a finding, directly or through variables.
+struct AffectedOutput
+{
+    QString name; // the output's name; a drawing's function; empty for an unnamed line
+    int line = 0;
+    bool drawing = false;
+    bool signal = false; // a 0/1 condition, or the condition of a drawing
+};
+
 // A name that counts, with every place it counts.
 struct FoundName
 {
@@ -48,6 +57,8 @@ struct FoundName
     QString reason;
     std::vector<NameOccurrence> occurrences; // in text order
     DoubtWhy doubt = DoubtWhy::None;         // doubts only
+    std::vector<AffectedOutput> affects;     // found names only, in statement order
+    QString advice;                          // what to do about it, in Chinese
 };
 
 enum class IgnoreWhy

@@ -152,14 +152,27 @@ void addFound(WindowReport &report, const formula::FoundName &f, ReportLineKind 
         places << u"共 %1 处"_s.arg(f.occurrences.size());
     const QString offsets = formula::offsetsOf(f);
     const QString reason = offsets.isEmpty() ? f.reason : f.reason + u"（"_s + offsets + u"）"_s;
-    head.toolTip = QString::fromUtf16(style.tag) + u"："_s + reason + u"\n位置："_s +
-                   places.join(u"、"_s) + u"\n双击可在代码中依次选中。"_s;
+    // What it reaches and what to do, for findings; a doubt tells what to do only.
+    QStringList more;
+    if (f.doubt == formula::DoubtWhy::None)
+        more << formula::affectsWords(f);
+    if (!f.advice.isEmpty())
+        more << u"建议："_s + f.advice;
+    head.toolTip =
+        QString::fromUtf16(style.tag) + u"："_s + reason + u"\n位置："_s + places.join(u"、"_s);
+    for (const QString &m : more)
+        head.toolTip += u'\n' + m;
+    head.toolTip += u"\n双击可在代码中依次选中。"_s;
     ReportLine detail = head;
     detail.detail = true;
     detail.text =
         u"    〔"_s + QString::fromUtf16(style.tag) + u"〕"_s + lineList(lines) + u"："_s + reason;
     report.lines.push_back(std::move(head));
-    report.lines.push_back(std::move(detail));
+    report.lines.push_back(detail);
+    for (const QString &m : more) {
+        detail.text = u"    "_s + m;
+        report.lines.push_back(detail);
+    }
 }
 
 } // namespace

@@ -313,12 +313,13 @@ void TestCli::precise_data()
     QTest::newRow("names, class, reason")
         << QStringList{u"--precise"_s} << traps << 1
         << u" 发现未来函数 PEAKBARS  未来  "
-           u"取之字转向的波峰到当前的周期数，继承了ZIG要看后面行情的毛病。\n"
-           " 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）\n"
+           u"取之字转向的波峰到当前的周期数，继承了ZIG要看后面行情的毛病。  不影响任何输出\n"
+           " 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）"
+           "  影响输出：B（信号）、第 4 行 DRAWTEXT（信号）\n"
            " 发现未来函数 #WEEK  漂移  "
-           "跨周期引用读到的是尚未走完的大周期，信号会随之后的价格出现又消失。\n"
+           "跨周期引用读到的是尚未走完的大周期，信号会随之后的价格出现又消失。  影响输出：W\n"
            " 发现未来函数 ISLASTBAR  末根提示  "
-           "只在最后一根K线上为真，新K线到来后历史上的值随之改变。\n"
+           "只在最后一根K线上为真，新K线到来后历史上的值随之改变。  影响输出：T\n"
            " 未检查 KDJ.K  引用了另一个公式，它的代码不在这里，无法判断它是否读到后面的K线。\n"_s;
     QTest::newRow("positions")
         << QStringList{u"--precise"_s, u"--positions"_s} << traps << 1
@@ -330,7 +331,8 @@ void TestCli::precise_data()
     QTest::newRow("disguised offset, plug-in")
         << QStringList{u"--precise"_s}
         << QByteArray("N:=5;\nA:REF(C,-N);\nB:REF(C,IF(C>O,1,-1));\nX:TDXDLL1(1,C,O,H);") << 1
-        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -5）\n"
+        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -5）"
+           "  影响输出：A\n"
            " 偏移可能为负 REF  偏移量的正负看不出来：是负数时读的就是后面的K线。"
            "（偏移在 -1 到 1 之间）\n"
            " 未检查 TDXDLL1  外挂DLL在公式之外计算，可能读到后面的K线，这里看不到它的内部。\n"_s;
@@ -340,7 +342,8 @@ void TestCli::precise_data()
     QTest::newRow("style word after the call")
         << QStringList{u"--precise"_s}
         << QByteArray("N:=-1; \xe6\x98\x8e\xe6\x97\xa5:REF(C,N)COLORRED,LINETHICK2;") << 1
-        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）\n"_s;
+        << u" 发现未来函数 REF  未来  偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）"
+           "  影响输出：明日\n"_s;
     QTest::newRow("missing parenthesis")
         << QStringList{u"--precise"_s} << QByteArray("A:MA(C,5;\nB:C;") << 3
         << u" 无法完全判断：第 1 行读不懂，这一句没有检查完。\n"

@@ -82,6 +82,8 @@ private slots:
     void knowledge_data();
     void knowledge();
     void json();
+    void affects_data();
+    void affects();
     void verdicts_data();
     void verdicts();
     void disguisedOffsets_data();
@@ -326,6 +328,42 @@ void TestPrecise::verdicts()
     QCOMPARE(renderOffsets(r), offsets);
     QCOMPARE(verdictWord(verdictOf(r)), verdict);
     QCOMPARE(toJson(r)[u"verdict"_s].toString(), verdict);
+}
+
+// Which outputs each finding reaches, through variables, and which of them are signals.
+void TestPrecise::affects_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("affects"); // per finding: NAME=output,output*(signal)
+    QTest::newRow("through a variable to three outputs")
+        << u"Z:=ZIG(3,5);\n上涨:Z>REF(Z,1);\n下跌:Z<REF(Z,1);\nXG:CROSS(上涨,0.5);\nMA5:MA(C,5);"_s
+        << u"ZIG=上涨*,下跌*,XG*"_s;
+    QTest::newRow("drawing condition is a signal, its price is not")
+        << u"Z:=ZIG(3,5);\nDRAWTEXT(Z>REF(Z,1),L,'买');\nDRAWICON(C>O,Z,1);"_s
+        << u"ZIG=@2DRAWTEXT*,@3DRAWICON"_s;
+    QTest::newRow("a variable nobody uses") << u"A:=PEAK(3,5,1);\nB:MA(C,5);"_s << u"PEAK="_s;
+    QTest::newRow("only the negative REF taints")
+        << u"A:REF(C,1);\nB:REF(C,-1);\nC1:A+B;"_s << u"REF=B,C1"_s;
+    QTest::newRow("redefined variable loses the taint")
+        << u"X:=BACKSET(C>O,3);\nX:=C;\nY:X;"_s << u"BACKSET="_s;
+    QTest::newRow("period suffix") << u"W:=C#WEEK;\nSIG:IF(W>O,1,0);"_s << u"#WEEK=SIG*"_s;
+    QTest::newRow("unnamed line") << u"ZIG(3,5);"_s << u"ZIG=@1"_s;
+}
+
+void TestPrecise::affects()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, affects);
+    QStringList out;
+    for (const FoundName &f : preciseCheck(text, kBuiltins).found) {
+        QStringList names;
+        for (const AffectedOutput &a : f.affects) {
+            QString n = a.drawing || a.name.isEmpty() ? u"@%1%2"_s.arg(a.line).arg(a.name) : a.name;
+            names << n + (a.signal ? u"*"_s : QString());
+        }
+        out << f.name + u'=' + names.join(u',');
+    }
+    QCOMPARE(out.join(u' '), affects);
 }
 
 void TestPrecise::disguisedOffsets()

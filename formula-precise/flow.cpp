@@ -1,0 +1,166 @@
+#include "flow.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace morvane::formula {
+
+namespace {
+
+// Found names past this many are not followed: a list of thousands of entries would make
+// every variable carry thousands of marks.
+constexpr size_t kMaxFollowed = 256;
+
+bool inList(QStringView name, std::initializer_list<const char16_t *> names)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [&](const char16_t *n) { return name == QStringView(n); });
+}
+
+// Drawings whose first argument says on which bars they show: a signal.
+bool conditionDrawing(QStringView n)
+{
+    return inList(n, {u"DRAWICON", u"DRAWTEXT", u"DRAWTEXT_FIX", u"DRAWNUMBER",
+                      u"DRAWNUMBER_FIX", u"STICKLINE", u"DRAWSL", u"DRAWGBK", u"DRAWLINE",
+                      u"PARTLINE", u"DRAWCOLORLINE", u"BUY", u"SELL", u"BUYSHORT", u"SELLSHORT"});
+}
+
+bool drawingCall(const Expr &e)
+{
+    return e.kind == ExprKind::Call &&
+           (e.text.startsWith(u"DRAW"_s) || conditionDrawing(e.text) ||
+            inList(e.text, {u"POLYLINE", u"PLOYLINE", u"FILLRGN", u"FLOATRGN", u"VERTLINE"}));
+}
+
+bool isConstantFlag(const Expr *e)
+{
+    return e && e->kind == ExprKind::Number && (e->number == 0 || e->number == 1);
+}
+
+// A 0/1 condition by its form: a comparison, AND/OR/NOT, CROSS and its kin, IF(X,1,0).
+bool signalForm(const Expr &e)
+{
+    switch (e.kind) {
+    case ExprKind::Binary:
+        return e.text != u"+" && e.text != u"-" && e.text != u"*" && e.text != u"/";
+    case ExprKind::Unary:
+        return e.text == u"NOT";
+    case ExprKind::Call:
+        if ((e.text == u"IF" || e.text == u"IFF") && e.args.size() == 3)
+            return isConstantFlag(e.args[1].get()) && isConstantFlag(e.args[2].get());
+        return inList(e.text, {u"CROSS", u"LONGCROSS", u"EVERY", u"EXIST", u"EXISTR", u"FILTER",
+                               u"TFILTER", u"BETWEEN", u"LAST", u"NOT", u"ISUP", u"ISDOWN",
+                               u"ISEQUAL", u"UPNDAY", u"DOWNNDAY", u"NDAY", u"BACKSET"});
+    default:
+        return false;
+    }
+}
+
+// Every name and call of an expression, in tree order; the walk keeps its own stack, as the
+// tree may be thousands deep.
+void collect(const Expr &root, std::vector<DataFlow::Use> &uses)
+{
+    std::vector<const Expr *> stack{&root};
+    while (!stack.empty()) {
+        const Expr *e = stack.back();
+        stack.pop_back();
+        if (e->kind == ExprKind::Name || e->kind == ExprKind::Call ||
+            (e->kind == ExprKind::String && !e->period.isEmpty()))
+            uses.push_back({e->pos.offset, e->text, e->period, e->kind == ExprKind::Call});
+        for (auto it = e->args.rbegin(); it != e->args.rend(); ++it) {
+            if (*it)
+                stack.push_back(it->get());
+        }
+    }
+}
+
+} // namespace
+
+DataFlow::DataFlow(const Program &program)
+{
+    m_statements.reserve(program.statements.size());
+    for (const formula::Statement &s : program.statements) {
+        if (!s.value)
+            continue;
+        Statement out;
+        out.kind = s.kind;
+        out.name = s.name;
+        out.line = s.pos.line;
+        const Expr &value = *s.value;
+        out.drawing = drawingCall(value);
+        if (out.drawing && s.name.isEmpty())
+            out.name = value.text;
+        if (out.drawing && conditionDrawing(value.text) && !value.args.empty() && value.args[0]) {
+            collect(*value.args[0], out.uses);
+            out.conditionUses = out.uses.size();
+            for (size_t k = 1; k < value.args.size(); ++k) {
+                if (value.args[k])
+                    collect(*value.args[k], out.uses);
+            }
+        } else {
+            collect(value, out.uses);
+        }
+        out.signal = signalForm(value);
+        if (value.kind == ExprKind::Name && value.period.isEmpty())
+            out.signalVia = value.text;
+        m_statements.push_back(std::move(out));
+    }
+}
+
+void DataFlow::attach(std::vector<FoundName> &found) const
+{
+    QHash<qsizetype, int> byOffset; // an occurrence's place: which found name it is
+    QHash<QString, int> byPeriod;   // "#WEEK"
+    const size_t followed = std::min(found.size(), kMaxFollowed);
+    for (size_t k = 0; k < followed; ++k) {
+        if (found[k].name.startsWith(u'#'))
+            byPeriod.insert(found[k].name, static_cast<int>(k));
+        for (const NameOccurrence &o : found[k].occurrences)
+            byOffset.insert(o.offset, static_cast<int>(k));
+    }
+    using Marks = std::vector<int>; // found names, sorted
+    auto unite = [](Marks &into, const Marks &from) {
+        Marks merged;
+        std::set_union(into.begin(), into.end(), from.begin(), from.end(),
+                       std::back_inserter(merged));
+        into.swap(merged);
+    };
+    QHash<QString, Marks> variables;
+    QHash<QString, bool> signalOf;
+    for (const Statement &s : m_statements) {
+        Marks marks;
+        Marks condition;
+        for (size_t u = 0; u < s.uses.size(); ++u) {
+            const Use &use = s.uses[u];
+            Marks here;
+            if (const auto it = byOffset.constFind(use.offset); it != byOffset.cend())
+                here.push_back(*it);
+            if (const auto it = byPeriod.constFind(use.period); it != byPeriod.cend())
+                here.push_back(*it);
+            std::sort(here.begin(), here.end());
+            if (!use.call) {
+                if (const auto it = variables.constFind(use.text); it != variables.cend())
+                    unite(here, *it);
+            }
+            unite(marks, here);
+            if (u < s.conditionUses)
+                unite(condition, here);
+        }
+        const bool signal = s.signal || (!s.signalVia.isEmpty() && signalOf.value(s.signalVia));
+        if (!s.name.isEmpty() && !s.drawing) {
+            variables.insert(s.name, marks);
+            signalOf.insert(s.name, signal);
+        }
+        if (s.kind == StatementKind::Variable)
+            continue;
+        for (int k : marks) {
+            const bool isSignal = s.drawing ? std::binary_search(condition.begin(),
+                                                                 condition.end(), k)
+                                            : signal;
+            found[static_cast<size_t>(k)].affects.push_back({s.name, s.line, s.drawing, isSignal});
+        }
+    }
+}
+
+} // namespace morvane::formula
