@@ -98,6 +98,7 @@ DataFlow::DataFlow(const Program &program)
                 if (value.args[k])
                     collect(*value.args[k], out.uses);
             }
+            out.uses.push_back({value.pos.offset, value.text, value.period, true}); // DRAWLINE
         } else {
             collect(value, out.uses);
         }
