@@ -6,6 +6,9 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 namespace morvane {
 
 // The class in the words of the human output: 未来, 漂移, 末根提示, 列表, 偏移可能为负, 未检查.
@@ -20,8 +23,12 @@ QString preciseReportLines(const formula::PreciseResult &result);
 // the places of doubts and syntax problems among them.
 QString precisePositionLines(const QString &file, const formula::PreciseResult &result);
 
-// --precise --json: {file, found, ignored, notes}.
+// --precise --json: {file, found, ignored, notes, verdict}, as a tree.
 QJsonObject preciseJson(const QString &file, const formula::PreciseResult &result);
+
+// The same for several inputs, as --precise --json writes it: streamed, never as a tree;
+// byte for byte what QJsonDocument::Indented makes of an array of preciseJson().
+QString preciseJsonText(const std::vector<std::pair<QString, formula::PreciseResult>> &results);
 
 // Exit status 1 when anything counts, warnings of the last bar included.
 inline bool preciseFound(const formula::PreciseResult &result)

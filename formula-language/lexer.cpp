@@ -59,7 +59,8 @@ private:
     void push(TokenKind kind, qsizetype start)
     {
         if (m_out)
-            m_out->push_back({kind, m_base + start, m_pos - start, m_line, m_column});
+            m_out->push_back(
+                {m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column, kind});
         // Columns count code points; a lone low surrogate counts as nothing, as in core.
         for (qsizetype k = start; k < m_pos; ++k) {
             if (!QChar::isLowSurrogate(m_text[k].unicode()))
@@ -74,7 +75,8 @@ private:
         const qsizetype start = m_pos;
         m_pos += m_text[m_pos] == u'\r' && unit(m_pos + 1) == u'\n' ? 2 : 1;
         if (m_out)
-            m_out->push_back({TokenKind::Newline, m_base + start, m_pos - start, m_line, m_column});
+            m_out->push_back({m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column,
+                              TokenKind::Newline});
         ++m_line;
         m_column = 1;
         m_afterNote = false;

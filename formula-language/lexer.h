@@ -34,11 +34,11 @@ enum class TokenKind : quint8
 // A token never crosses a line end, and the tokens of a text tile it exactly.
 struct Token
 {
-    TokenKind kind = TokenKind::Unknown;
     qsizetype offset = 0; // UTF-16 units
-    qsizetype length = 0;
-    int line = 1;   // 1-based
-    int column = 1; // 1-based, in code points
+    qint32 length = 0;    // a token never crosses a line end, and lines are bounded below 2 GiB
+    int line = 1;         // 1-based
+    int column = 1;       // 1-based, in code points
+    TokenKind kind = TokenKind::Unknown;
 
     qsizetype end() const { return offset + length; }
 };

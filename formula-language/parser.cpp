@@ -339,7 +339,7 @@ private:
         for (size_t k = begin; k + 1 < end;) {
             const size_t close = closing[k + 1 - begin];
             if (token(k).kind != TokenKind::Name || token(k + 1).kind != TokenKind::LeftParen ||
-                close == kNone || close - k + 1 > budget) {
+                close == kNone || close - k + 1 > budget || !worthSalvaging(spelling(token(k)))) {
                 ++k;
                 continue;
             }
@@ -354,6 +354,16 @@ private:
                 ++k;
             }
         }
+    }
+
+    // Only what a checker looks into beyond the names themselves: offsets and counts of the
+    // calls that may read later bars, plug-ins and other formulas. Other calls stay unbuilt, so
+    // a long broken line keeps no tree.
+    static bool worthSalvaging(QStringView name)
+    {
+        return equalsWord(name, "REF") || equalsWord(name, "REFV") || equalsWord(name, "BACKSET") ||
+               (name.size() >= 6 && equalsWord(name.first(6), "TDXDLL")) ||
+               (name.size() >= 5 && equalsWord(name.first(5), "FXDLL")) || name.contains(u'.');
     }
 
     // A title pasted with the code: a line that starts and ends with '#', as "#我的指标#".

@@ -11,7 +11,8 @@ namespace morvane::formula {
 
 // Statements that do not parse are skipped to their ';' (or to the next line that starts
 // with NAME:= or NAME:) and noted; the rest is still parsed, and the calls inside them that
-// read whole are kept apart (Program::salvaged).
+// read whole and matter to a checker (REF, REFV, BACKSET, plug-ins, other formulas) are kept
+// apart (Program::salvaged).
 Program parse(QStringView text);
 
 // The same over tokens already lexed from `text`.

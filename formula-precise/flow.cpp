@@ -21,9 +21,9 @@ bool inList(QStringView name, std::initializer_list<const char16_t *> names)
 // Drawings whose first argument says on which bars they show: a signal.
 bool conditionDrawing(QStringView n)
 {
-    return inList(n, {u"DRAWICON", u"DRAWTEXT", u"DRAWTEXT_FIX", u"DRAWNUMBER",
-                      u"DRAWNUMBER_FIX", u"STICKLINE", u"DRAWSL", u"DRAWGBK", u"DRAWLINE",
-                      u"PARTLINE", u"DRAWCOLORLINE", u"BUY", u"SELL", u"BUYSHORT", u"SELLSHORT"});
+    return inList(n, {u"DRAWICON", u"DRAWTEXT", u"DRAWTEXT_FIX", u"DRAWNUMBER", u"DRAWNUMBER_FIX",
+                      u"STICKLINE", u"DRAWSL", u"DRAWGBK", u"DRAWLINE", u"PARTLINE",
+                      u"DRAWCOLORLINE", u"BUY", u"SELL", u"BUYSHORT", u"SELLSHORT"});
 }
 
 bool drawingCall(const Expr &e)
@@ -156,9 +156,8 @@ void DataFlow::attach(std::vector<FoundName> &found) const
         if (s.kind == StatementKind::Variable)
             continue;
         for (int k : marks) {
-            const bool isSignal = s.drawing ? std::binary_search(condition.begin(),
-                                                                 condition.end(), k)
-                                            : signal;
+            const bool isSignal =
+                s.drawing ? std::binary_search(condition.begin(), condition.end(), k) : signal;
             found[static_cast<size_t>(k)].affects.push_back({s.name, s.line, s.drawing, isSignal});
         }
     }

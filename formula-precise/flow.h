@@ -34,7 +34,7 @@ private:
     struct Statement
     {
         StatementKind kind = StatementKind::Expression;
-        QString name;    // defined name; for a drawing call, the call's name
+        QString name; // defined name; for a drawing call, the call's name
         int line = 0;
         bool drawing = false;
         bool signal = false;

@@ -348,7 +348,8 @@ void TestPrecise::affects_data()
         << u"X:=BACKSET(C>O,3);\nX:=C;\nY:X;"_s << u"BACKSET="_s;
     QTest::newRow("period suffix") << u"W:=C#WEEK;\nSIG:IF(W>O,1,0);"_s << u"#WEEK=SIG*"_s;
     QTest::newRow("unnamed line") << u"ZIG(3,5);"_s << u"ZIG=@1"_s;
-    QTest::newRow("the drawing itself") << u"DRAWLINE(C>O,H,C<O,L,0);"_s << u"DRAWLINE=@1DRAWLINE"_s;
+    QTest::newRow("the drawing itself")
+        << u"DRAWLINE(C>O,H,C<O,L,0);"_s << u"DRAWLINE=@1DRAWLINE"_s;
 }
 
 void TestPrecise::affects()
