@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include "codeeditor.h"
@@ -96,6 +98,8 @@ private slots:
     void saveAddsTextExtension();
     void launchFailingLaterIsTold_data();
     void launchFailingLaterIsTold();
+    void xdgOpenExitStatusIsHeard_data();
+    void xdgOpenExitStatusIsHeard();
 };
 
 void TestWindow::startUp()
@@ -692,6 +696,44 @@ void TestWindow::launchFailingLaterIsTold()
     w.reset();
     late();
     QCOMPARE(fx.warnings.size(), 1);
+}
+
+void TestWindow::xdgOpenExitStatusIsHeard_data()
+{
+    QTest::addColumn<QByteArray>("script"); // "" = no xdg-open at all
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<bool>("failsLater");
+    QTest::newRow("opened") << QByteArray("exit 0") << true << false;
+    QTest::newRow("no program for the file") << QByteArray("exit 3") << true << true;
+    QTest::newRow("killed") << QByteArray("kill -9 $$") << true << true;
+    QTest::newRow("no xdg-open") << QByteArray() << false << false;
+}
+
+// The desktop's editor on Linux, through a stand-in xdg-open: its exit status is heard.
+void TestWindow::xdgOpenExitStatusIsHeard()
+{
+#if !defined(Q_OS_UNIX) || defined(Q_OS_MACOS)
+    QSKIP("xdg-open is the Linux desktops' opener");
+#else
+    QFETCH(QByteArray, script);
+    QFETCH(bool, starts);
+    QFETCH(bool, failsLater);
+    QTemporaryDir bin;
+    if (!script.isEmpty()) {
+        const QString opener = bin.filePath(u"xdg-open"_s);
+        writeBytes(opener, "#!/bin/sh\n" + script + "\n");
+        QVERIFY(
+            QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", bin.path().toLocal8Bit());
+    int failures = 0;
+    QCOMPARE(systemEditorLauncher()(bin.filePath(u"list.txt"_s), [&] { ++failures; }), starts);
+    // Ended and heard: the watcher is gone once the opener's status is in.
+    QTRY_VERIFY_WITH_TIMEOUT(qApp->findChildren<QProcess *>().isEmpty(), 10000);
+    QCOMPARE(failures, failsLater ? 1 : 0);
+#endif
 }
 
 QTEST_MAIN(TestWindow)
