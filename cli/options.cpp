@@ -133,7 +133,11 @@ public:
     {
         return record({{u"v"_s, u"version"_s}, u"显示版本号后退出。"_s});
     }
-    bool addOption(const QCommandLineOption &option) { return record(option), true; }
+    bool addOption(const QCommandLineOption &option)
+    {
+        record(option);
+        return true;
+    }
     void addPositionalArgument(const QString &name, const QString &description,
                                const QString &syntax)
     {
