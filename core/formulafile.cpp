@@ -76,4 +76,12 @@ bool saveFormulaFile(const QString &path, const QString &text, QString *error)
     return true;
 }
 
+QString withTextExtension(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (name.isEmpty() || name.contains(u'.'))
+        return path;
+    return path + QStringLiteral(".txt");
+}
+
 } // namespace morvane

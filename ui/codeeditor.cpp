@@ -238,6 +238,7 @@ void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowService
         if (showCode)
             showCode();
         box->replaceText(text);
+        emit box->formulaFileLoaded(path);
         box->setFocus(Qt::OtherFocusReason);
         if (replaced && warn)
             warn(window,

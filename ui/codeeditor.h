@@ -22,6 +22,8 @@ public:
 signals:
     void fileDropped(const QString &path);
     void openRequested();
+    // A formula file, opened or dropped, now fills the box.
+    void formulaFileLoaded(const QString &path);
 
 protected:
     bool canInsertFromMimeData(const QMimeData *source) const override;

@@ -117,6 +117,10 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
         this);
     connectFormulaOpening(this, static_cast<CodeEditor *>(txtCode), m_services,
                           [this] { btnReturn_Click(); });
+    // The next Save As starts at the file the formula came from.
+    connect(static_cast<CodeEditor *>(txtCode), &CodeEditor::formulaFileLoaded, this,
+            [this](const QString &path) { CommonDialog1.fileName = path; });
+    addButtonShortcuts();
     showList();
     // The replay view: Ctrl+R anywhere, or the button in the free strip above the report.
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this, this, [this] { openReplayView(); });
@@ -126,6 +130,23 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
     replay->setToolTip(u"在行情上回放公式，看它是否改写历史（Ctrl+R）"_s);
     replay->setGeometry(228, 2, 50, 20);
     connect(replay, &QToolButton::clicked, this, [this] { openReplayView(); });
+}
+
+// F5 checks, as in the charting software; Ctrl+S saves. Both from any page, as the buttons'
+// handlers do; the tooltips name them.
+void fmFunctionCheck::addButtonShortcuts()
+{
+    const std::pair<QPushButton *, QKeySequence> keys[] = {
+        {btnCheck, QKeySequence(Qt::Key_F5)},
+        {btnSave, QKeySequence(Qt::CTRL | Qt::Key_S)},
+    };
+    const QString tips[] = {u"检测公式中的未来函数（%1）"_s, u"把公式保存为文本文件（%1）"_s};
+    for (size_t i = 0; i < std::size(keys); ++i) {
+        QPushButton *button = keys[i].first;
+        auto *shortcut = new QShortcut(keys[i].second, this);
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+        button->setToolTip(tips[i].arg(keys[i].second.toString(QKeySequence::NativeText)));
+    }
 }
 
 ReplayView *fmFunctionCheck::openReplayView()
@@ -349,6 +370,8 @@ void fmFunctionCheck::showList()
 {
     List->clear();
     List->addItems(m_list.entries());
+    for (int i = 0; i < List->count(); ++i)
+        List->item(i)->setToolTip(functionHelp(List->item(i)->text(), true));
     m_matcher = FunctionMatcher(m_list.entries());
 }
 
@@ -395,15 +418,30 @@ void fmFunctionCheck::loadList(bool tellUser)
 void fmFunctionCheck::btnEditList_Click()
 {
     QString error;
-    const FunctionList::EditResult result = m_list.edit(m_services.editorLauncher, &error);
-    showList();
     const QString path = QDir::toNativeSeparators(m_list.path());
+    const QString noEditor = u"无法启动文本编辑器来打开 %1。"_s.arg(path);
+    const FunctionList::EditResult result = m_list.edit(
+        [this, &noEditor](const QString &file) {
+            return m_services.editorLauncher &&
+                   m_services.editorLauncher(file, laterFailureWarning(noEditor));
+        },
+        &error);
+    showList();
     if (result == FunctionList::EditResult::WriteFailed)
         m_services.warn(this, u"无法打开 %1：%2"_s.arg(path, error));
     else if (result == FunctionList::EditResult::NotAFile)
         m_services.warn(this, u"%1 不是普通文件，无法打开编辑。"_s.arg(path));
     else if (result == FunctionList::EditResult::LaunchFailed)
-        m_services.warn(this, u"无法启动文本编辑器来打开 %1。"_s.arg(path));
+        m_services.warn(this, noEditor);
+}
+
+// A launch that fails after it started is told once it is known, if the window is still there.
+LaterFailure fmFunctionCheck::laterFailureWarning(const QString &text)
+{
+    return [window = QPointer<fmFunctionCheck>(this), text] {
+        if (window)
+            window->m_services.warn(window, text);
+    };
 }
 
 void fmFunctionCheck::btnCheck_Click()
@@ -422,7 +460,7 @@ void fmFunctionCheck::btnClear_Click()
 void fmFunctionCheck::btnSave_Click()
 {
     CommonDialog1.filter = QString::fromUtf16(kSaveFilter);
-    const QString fileName = m_services.saveDialog(this, CommonDialog1);
+    const QString fileName = withTextExtension(m_services.saveDialog(this, CommonDialog1));
     if (fileName.isEmpty())
         return;
     CommonDialog1.fileName = fileName;
@@ -527,9 +565,12 @@ void fmFunctionCheck::closeEvent(QCloseEvent *event)
 
 void fmFunctionCheck::openLink(const QString &caption, const QUrl &fixedUrl)
 {
-    if (const std::optional<QUrl> url = linkTarget(caption, fixedUrl);
-        url && !m_services.openUrl(*url))
-        m_services.warn(this, u"无法打开浏览器来访问 %1。"_s.arg(url->toString()));
+    const std::optional<QUrl> url = linkTarget(caption, fixedUrl);
+    if (!url)
+        return;
+    const QString noBrowser = u"无法打开浏览器来访问 %1。"_s.arg(url->toString());
+    if (!m_services.openUrl || !m_services.openUrl(*url, laterFailureWarning(noBrowser)))
+        m_services.warn(this, noBrowser);
 }
 
 void fmFunctionCheck::lbMsg_Click()

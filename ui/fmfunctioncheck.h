@@ -117,6 +117,7 @@ protected:
 private:
     void createLayout();
     void connectHandlers();
+    void addButtonShortcuts();
     void showList();
     void loadList(bool tellUser);
     void Form_Resize();
@@ -125,6 +126,7 @@ private:
     void DragWindow(QPoint globalPos, Qt::MouseButtons buttons);
     void setFrames(bool image2, bool image3, bool image4);
     void openLink(const QString &caption, const QUrl &fixedUrl = {});
+    LaterFailure laterFailureWarning(const QString &text);
 
     WindowServices m_services;
     FunctionList m_list;

@@ -1,5 +1,6 @@
 #include "formulaassist.h"
 
+#include "catalog.h"
 #include "formulahighlighter.h"
 #include "functionmatcher.h"
 #include "functions.h"
@@ -13,11 +14,83 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace morvane {
 
 using formula::NameClass;
+
+namespace {
+
+// The class words a trader knows from the charting software's own help.
+QString classWords(NameClass cls)
+{
+    switch (cls) {
+    case NameClass::Future:
+        return u"未来函数"_s;
+    case NameClass::Drift:
+        return u"数据漂移"_s;
+    case NameClass::LastBar:
+        return u"末根提示"_s;
+    case NameClass::Listed:
+        return u"列表中的名字"_s;
+    case NameClass::Unsure:
+    case NameClass::Unchecked:
+        break;
+    }
+    return {};
+}
+
+// Catalogued names the knowledge base leaves out still tell their class.
+std::optional<NameClass> flaggedClass(formula::FunctionClass cls)
+{
+    switch (cls) {
+    case formula::FunctionClass::Future:
+        return NameClass::Future;
+    case formula::FunctionClass::Drift:
+        return NameClass::Drift;
+    case formula::FunctionClass::LastBar:
+        return NameClass::LastBar;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+QString functionHelp(const QString &name, bool listed)
+{
+    const QString key = name.trimmed().toUpper();
+    const formula::CatalogEntry *entry = formula::catalogEntry(key);
+    const formula::KnownName *known = formula::knownName(key);
+    if (!entry && !known && !listed)
+        return {};
+    // REF and REFV are flagged by their offset, not by name: their definition says when.
+    std::optional<NameClass> cls;
+    if (known && !known->negativeOffsetOnly)
+        cls = known->cls;
+    else if (!known && entry)
+        cls = flaggedClass(entry->cls);
+    else if (!known && !entry)
+        cls = NameClass::Listed;
+    QStringList lines{key};
+    if (cls) {
+        const ReportStyle &style = reportStyle(reportKind(*cls));
+        const QString tag = QString::fromUtf16(style.tag);
+        lines[0] += u" · "_s + classWords(*cls);
+        if (*cls != NameClass::Listed && !tag.isEmpty())
+            lines[0] += u"："_s + tag;
+    }
+    if (entry)
+        lines << entry->definition;
+    if (known && cls)
+        lines << known->reason;
+    else if (!known && !entry)
+        lines << formula::listedReason();
+    return lines.join(u'\n');
+}
 
 FormulaAssist::FormulaAssist(QPlainTextEdit *code, QPlainTextEdit *result,
                              std::function<QStringList()> listEntries,
@@ -108,13 +181,11 @@ QString FormulaAssist::codeToolTip(QPoint viewportPos) const
         if (t.kind != formula::TokenKind::Name && t.kind != formula::TokenKind::Period)
             continue;
         const QString word = block.text().sliced(t.offset, t.length).toUpper();
-        const formula::KnownName *known = formula::knownName(word);
-        if (!known && t.kind == formula::TokenKind::Period)
-            known = formula::knownName(u"#WEEK"_s); // every period suffix drifts alike
-        if (!known || known->negativeOffsetOnly)
-            return {};
-        return word + u" · "_s + QString::fromUtf16(reportStyle(reportKind(known->cls)).tag) +
-               u'\n' + known->reason;
+        const QStringList entries = m_listEntries ? m_listEntries() : QStringList();
+        const bool listed = std::any_of(entries.begin(), entries.end(), [&](const QString &e) {
+            return e.trimmed().toUpper() == word;
+        });
+        return functionHelp(word, listed);
     }
     return {};
 }
@@ -150,6 +221,8 @@ bool FormulaAssist::selectNextOccurrence(QPoint resultViewportPos)
     cursor.setPosition(std::min(static_cast<int>(offset), size));
     cursor.setPosition(std::min(static_cast<int>(offset + length), size), QTextCursor::KeepAnchor);
     m_code->setTextCursor(cursor);
+    // Mid-box, with lines above and below it, rather than on the bottom edge.
+    m_code->centerCursor();
     m_code->setFocus(Qt::OtherFocusReason);
     return true;
 }

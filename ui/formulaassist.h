@@ -20,6 +20,12 @@ namespace morvane {
 class FormulaHighlighter;
 class FunctionMatcher;
 
+// The help for a name of the language, for tooltips: the name and, where it reads later bars,
+// drifts or redraws, that class in Chinese; then its one-line definition and why a flagged name
+// is flagged. A list.txt entry neither table knows is told as such when `listed`; other
+// unknown names get "".
+QString functionHelp(const QString &name, bool listed = false);
+
 // What the window adds to the plain check by reading the formula as a program: colours
 // while typing, the reason for each name under the pointer, the report of the precise
 // reading and the way from one of its lines back to the name in the code.

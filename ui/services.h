@@ -4,6 +4,7 @@
 #include "functionlist.h"
 #include "noticefetch.h"
 
+#include <QAbstractFileIconProvider>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -24,8 +25,25 @@ struct CommonDialog
     QStringList nameFilters() const;
 };
 
+// Runs when a program started without waiting ends in failure after all (xdg-open that found
+// no program for the file), on the UI thread.
+using LaterFailure = std::function<void()>;
+
+// Starts a program for the user without waiting: false when it cannot start at all;
+// `failedLater` is called if it fails once running.
+using WatchedLauncher = std::function<bool(const QString &path, const LaterFailure &failedLater)>;
+using UrlOpener = std::function<bool(const QUrl &url, const LaterFailure &failedLater)>;
+
 // The desktop's text editor: Notepad on Windows, the user's choice elsewhere.
-EditorLauncher systemEditorLauncher();
+WatchedLauncher systemEditorLauncher();
+
+// The type column of Qt's own file dialogs in Chinese: qtbase_zh_CN of Qt 6.4 still
+// translates these words under the class's Qt 5 name, so "Folder" stayed English.
+class ChineseFileIconProvider : public QAbstractFileIconProvider
+{
+public:
+    QString type(const QFileInfo &info) const override;
+};
 
 // Is a file ever written in `dir`? Asked by writing one: Windows' permission bits do not tell.
 bool folderWritable(const QString &dir);
@@ -42,8 +60,8 @@ struct WindowServices
     LocalClock clock;                                                         // local time
     std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
     std::function<QString(QWidget *parent)> openDialog;                       // "" = cancel
-    std::function<bool(const QUrl &)> openUrl; // the browser; false when none opened
-    EditorLauncher editorLauncher;             // the text editor
+    UrlOpener openUrl;                                                        // the browser
+    WatchedLauncher editorLauncher;                                           // the text editor
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
     QUrl noticeUrl;                                                 // the start-up notice
     NoticeFetchLimits noticeLimits;                                 // its time and size bounds

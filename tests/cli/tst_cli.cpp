@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,6 +84,8 @@ private slots:
     void replayFolder();
     void options_data();
     void options();
+    void helpIsChinese_data();
+    void helpIsChinese();
     void faults_data();
     void faults();
     void fullDevice();
@@ -300,6 +303,34 @@ void TestCli::options_data()
     QTest::newRow("bars without replay") << QStringList{u"--bars"_s, u"x.csv"_s} << 2 << QString();
     QTest::newRow("param not a number")
         << QStringList{u"--replay"_s, u"--param"_s, u"N=five"_s} << 2 << QString();
+}
+
+void TestCli::helpIsChinese_data()
+{
+    QTest::addColumn<QString>("absent");
+    // Placeholders and Qt's own lines, which its Chinese translation leaves in English.
+    QTest::newRow("no ASCII placeholder words") << u"FILE|DIR|NAME|VALUE|options|\\[FILE"_s;
+    QTest::newRow("no English stock lines") << u"Displays|Usage|Options:|Arguments:|help-all"_s;
+    // Words Qt's wrapping broke at the line's end, spaces of the indent between the halves.
+    QTest::newRow("no word broken") << u"偏移\\s+量|判\\s+断|稳\\s+定|--re\\s+play|日\\s+期"_s;
+}
+
+void TestCli::helpIsChinese()
+{
+    QFETCH(QString, absent);
+    const Run r = run({u"--help"_s});
+    QCOMPARE(r.status, 0);
+    const QRegularExpression word(u"\\b(?:"_s + absent + u')');
+    const QRegularExpressionMatch m = word.match(r.out);
+    QVERIFY2(!m.hasMatch(), qPrintable(m.captured()));
+    QVERIFY(r.out.contains(u"--bars <文件|文件夹>"_s));
+    for (const QString &line : r.out.split(u'\n')) {
+        int columns = 0;
+        for (QChar c : line)
+            columns +=
+                c.unicode() >= 0x2E80 || (c.unicode() >= 0x2018 && c.unicode() <= 0x201D) ? 2 : 1;
+        QVERIFY2(columns <= 80, qPrintable(line)); // a console's width
+    }
 }
 
 void TestCli::precise_data()

@@ -32,6 +32,8 @@ struct WindowFixture
     QStringList editedFiles;
     QStringList warnings;
     bool editorStarts = true;
+    // Launches that started, then ended in failure once the test calls these.
+    QList<morvane::LaterFailure> laterFailures;
 
     morvane::WindowServices services(const QUrl &noticeUrl = {})
     {
@@ -45,12 +47,14 @@ struct WindowFixture
         s.openDialog = [this](QWidget *) {
             return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
         };
-        s.openUrl = [this](const QUrl &url) {
+        s.openUrl = [this](const QUrl &url, const morvane::LaterFailure &failedLater) {
             openedUrls << url;
+            laterFailures << failedLater;
             return browserOpens;
         };
-        s.editorLauncher = [this](const QString &path) {
+        s.editorLauncher = [this](const QString &path, const morvane::LaterFailure &failedLater) {
             editedFiles << path;
+            laterFailures << failedLater;
             return editorStarts;
         };
         s.warn = [this](QWidget *, const QString &text) { warnings << text; };

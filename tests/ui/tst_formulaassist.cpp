@@ -1,5 +1,7 @@
+#include "catalog.h"
 #include "formulaassist.h"
 #include "formulahighlighter.h"
+#include "knowledge.h"
 #include "windowfixture.h"
 
 #include <QTest>
@@ -34,6 +36,11 @@ private slots:
     void hitLineToolTips_data();
     void hitLineToolTips();
     void doubleClickSelectsNextOccurrence();
+    void jumpCentresLine_data();
+    void jumpCentresLine();
+    void listToolTips_data();
+    void listToolTips();
+    void everyCatalogueNameHasHelp();
     void colours();
     void keystrokeTouchesOneBlock();
 };
@@ -79,12 +86,19 @@ void TestFormulaAssist::codeToolTips_data()
     QTest::addColumn<QString>("formula");
     QTest::addColumn<QString>("at");
     QTest::addColumn<QString>("tip"); // the start of it; "" = no tip
-    QTest::newRow("future") << u"A:zig(3,5);"_s << u"zig"_s << u"ZIG · 用到后面的K线\n"_s;
+    // Class in Chinese with its meaning, then the definition, then the reason.
+    QTest::newRow("future") << u"A:zig(3,5);"_s << u"zig"_s
+                            << u"ZIG · 未来函数：用到后面的K线\nZIG(K,N)："_s;
     QTest::newRow("drift suffix") << u"A:C#WEEK;"_s << u"#WEEK"_s
-                                  << u"#WEEK · 新数据会改写历史\n"_s;
+                                  << u"#WEEK · 数据漂移：新数据会改写历史\n#WEEK：跨周期"_s;
     QTest::newRow("last bar") << u"A:ISLASTBAR;"_s << u"ISLASTBAR"_s
-                              << u"ISLASTBAR · 随最后一根K线变化\n"_s;
-    QTest::newRow("plain name") << u"A:MA(C,5);"_s << u"MA"_s << QString();
+                              << u"ISLASTBAR · 末根提示：随最后一根K线变化\n"_s;
+    // Every function gets its definition; plain ones no class.
+    QTest::newRow("plain name") << u"A:MA(C,5);"_s << u"MA"_s
+                                << u"MA\nMA(X,N)：X的N日简单移动平均"_s;
+    QTest::newRow("REF by its offset")
+        << u"A:REF(C,1);"_s << u"REF"_s << u"REF\nREF(X,N)：N个周期之前的X值"_s;
+    QTest::newRow("unknown name") << u"X:FOO(1);"_s << u"FOO"_s << QString();
     QTest::newRow("in a comment") << u"{ZIG}\nA:1;"_s << u"ZIG"_s << QString();
 }
 
@@ -191,6 +205,89 @@ void TestFormulaAssist::keystrokeTouchesOneBlock()
     QVERIFY(!h->document());
     w->txtCode->setPlainText(u"ZIG"_s);
     QCOMPARE(h->document(), w->txtCode->document());
+}
+
+void TestFormulaAssist::jumpCentresLine_data()
+{
+    QTest::addColumn<int>("line"); // where ZIG stands, 0 first
+    QTest::newRow("far down") << 80;
+    QTest::newRow("just below the first screen") << 30;
+    QTest::newRow("last line") << 119;
+}
+
+// The selected name sits in the box with lines below it, not on the bottom edge.
+void TestFormulaAssist::jumpCentresLine()
+{
+    QFETCH(int, line);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get(), 5000));
+    QStringList lines;
+    for (int i = 0; i < 120; ++i)
+        lines << (i == line ? u"X:ZIG(3,5);"_s : u"V%1:MA(C,%1);"_s.arg(i + 1));
+    w->txtCode->setPlainText(lines.join(u'\n'));
+    w->btnCheck_Click();
+    QTest::mouseDClick(w->txtResult->viewport(), Qt::LeftButton, {},
+                       pointAt(w->txtResult, u"ZIG"_s));
+    QCOMPARE(w->txtCode->textCursor().blockNumber(), line);
+    const QRect at = w->txtCode->cursorRect();
+    const int rowHeight = w->txtCode->fontMetrics().height();
+    const int viewHeight = w->txtCode->viewport()->height();
+    QVERIFY2(at.top() >= 0 && at.bottom() < viewHeight, "the line is not in view");
+    // Lines follow below it, except where the formula ends there.
+    if (line + 2 < lines.size())
+        QVERIFY2(at.bottom() + rowHeight < viewHeight - rowHeight,
+                 qPrintable(u"row at %1 of %2"_s.arg(at.top()).arg(viewHeight)));
+}
+
+void TestFormulaAssist::listToolTips_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("tip"); // the start of it
+    QTest::newRow("future") << u"ZIG"_s << u"ZIG · 未来函数：用到后面的K线\nZIG(K,N)："_s;
+    QTest::newRow("drift") << u"FINANCE"_s << u"FINANCE · 数据漂移：新数据会改写历史\n"_s;
+    QTest::newRow("suffix") << u"#MONTH"_s << u"#MONTH · 数据漂移"_s;
+    QTest::newRow("spaces and case as loaded") << u"  zig  "_s << u"ZIG · 未来函数"_s;
+    QTest::newRow("unknown to both")
+        << u"MYFUNC"_s << u"MYFUNC · 列表中的名字\n函数列表 list.txt"_s;
+}
+
+void TestFormulaAssist::listToolTips()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, tip);
+    WindowFixture fx;
+    QFile list(fx.listPath());
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(u"XMA\r\n%1\r\n"_s.arg(entry).toUtf8());
+    list.close();
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    QCOMPARE(w->List->count(), 2);
+    QVERIFY(!w->List->item(0)->toolTip().isEmpty());
+    const QString shown = w->List->item(1)->toolTip();
+    QVERIFY2(shown.startsWith(tip), qPrintable(shown));
+}
+
+// Each name of the catalogue: its definition, and its class where it is flagged.
+void TestFormulaAssist::everyCatalogueNameHasHelp()
+{
+    for (const formula::CatalogEntry &e : formula::catalog()) {
+        const QString help = functionHelp(e.name);
+        QVERIFY2(help.contains(e.definition), qPrintable(e.name));
+        const QString word = e.cls == formula::FunctionClass::Future    ? u" · 未来函数"_s
+                             : e.cls == formula::FunctionClass::Drift   ? u" · 数据漂移"_s
+                             : e.cls == formula::FunctionClass::LastBar ? u" · 末根提示"_s
+                                                                        : QString();
+        const formula::KnownName *known = formula::knownName(e.name);
+        const QString first = help.section(u'\n', 0, 0);
+        if (!word.isEmpty() && !(known && known->negativeOffsetOnly))
+            QVERIFY2(first.startsWith(e.name + word + u"："_s), qPrintable(help));
+        else
+            QCOMPARE(first, e.name);
+    }
 }
 
 QTEST_MAIN(TestFormulaAssist)

@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
+#include "codeeditor.h"
 #include "testfiles.h"
 #include <QTimer>
 
@@ -87,6 +90,16 @@ private slots:
     void refreshFailureIsTold();
     void refreshTellsOfUndecodableBytes();
     void editWritesMissingFileFirst();
+    void shortcutsDoWhatButtonsDo_data();
+    void shortcutsDoWhatButtonsDo();
+    void saveSuggestsOpenedFile_data();
+    void saveSuggestsOpenedFile();
+    void saveAddsTextExtension_data();
+    void saveAddsTextExtension();
+    void launchFailingLaterIsTold_data();
+    void launchFailingLaterIsTold();
+    void xdgOpenExitStatusIsHeard_data();
+    void xdgOpenExitStatusIsHeard();
 };
 
 void TestWindow::startUp()
@@ -410,7 +423,7 @@ void TestWindow::saving()
     QFETCH(QByteArray, existing);
     QFETCH(QByteArray, expected);
     WindowFixture fx;
-    const QString path = fx.dir.filePath(u"formula"_s); // no extension added
+    const QString path = fx.dir.filePath(u"formula.txt"_s);
     if (!existing.isEmpty())
         writeBytes(path, existing);
     auto w = fx.makeWindow();
@@ -451,14 +464,14 @@ void TestWindow::failedSaveTellsUserAndKeepsFile_data()
 {
     QTest::addColumn<QString>("relativePath");
     QTest::newRow("missing folder") << u"no/such/folder/f.txt"_s;
-    QTest::newRow("folder in the way") << u"taken"_s;
+    QTest::newRow("folder in the way") << u"taken.txt"_s;
 }
 
 void TestWindow::failedSaveTellsUserAndKeepsFile()
 {
     QFETCH(QString, relativePath);
     WindowFixture fx;
-    QVERIFY(QDir(fx.dir.path()).mkpath(u"taken/inside"_s));
+    QVERIFY(QDir(fx.dir.path()).mkpath(u"taken.txt/inside"_s));
     auto w = fx.makeWindow();
     w->Form_Load();
     w->txtCode->setPlainText(u"ZIG"_s);
@@ -467,7 +480,7 @@ void TestWindow::failedSaveTellsUserAndKeepsFile()
     QCOMPARE(fx.warnings.size(), 1);
     QVERIFY(fx.warnings[0].contains(QDir::toNativeSeparators(fx.dir.filePath(relativePath))));
     QCOMPARE(w->txtCode->toPlainText(), u"ZIG"_s);
-    QVERIFY(QFileInfo(fx.dir.filePath(u"taken/inside"_s)).isDir());
+    QVERIFY(QFileInfo(fx.dir.filePath(u"taken.txt/inside"_s)).isDir());
     QCOMPARE(QDir(fx.dir.path()).entryList(QDir::Files), QStringList{u"list.txt"_s});
 }
 
@@ -533,6 +546,194 @@ void TestWindow::editWritesMissingFileFirst()
     fx.editorStarts = false;
     w->btnEditList_Click();
     QCOMPARE(fx.warnings.size(), 1);
+}
+
+void TestWindow::shortcutsDoWhatButtonsDo_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("button");
+    QTest::newRow("F5 checks") << int(Qt::Key_F5) << int(Qt::NoModifier) << u"btnCheck"_s;
+    QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << int(Qt::ControlModifier) << u"btnSave"_s;
+}
+
+// Pressed in the code box, where the user types; the tooltip names the key.
+void TestWindow::shortcutsDoWhatButtonsDo()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, button);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get(), 5000));
+    w->txtCode->setPlainText(u"A:ZIG(3,5);"_s);
+    const QString saved = fx.dir.filePath(u"saved.txt"_s);
+    fx.saveAnswers << saved;
+    QTest::keyClick(w->txtCode, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    auto *pressed = w->findChild<QPushButton *>(button);
+    QVERIFY(pressed);
+    QVERIFY2(pressed->toolTip().contains(
+                 QKeySequence(key | modifiers).toString(QKeySequence::NativeText)),
+             qPrintable(pressed->toolTip()));
+    if (button == u"btnCheck"_s) {
+        QCOMPARE(pageState(*w), u"result"_s);
+        QVERIFY(headlines(w->reportText()).startsWith(u" 发现未来函数 ZIG"_s));
+        QVERIFY(fx.dialogStates.isEmpty());
+    } else {
+        QCOMPARE(pageState(*w), u"code"_s);
+        QCOMPARE(fx.dialogStates.size(), 1);
+        QCOMPARE(readBytes(saved), QByteArray("A:ZIG(3,5);"));
+    }
+    QCOMPARE(w->txtCode->toPlainText(), u"A:ZIG(3,5);"_s); // the key typed nothing
+}
+
+void TestWindow::saveSuggestsOpenedFile_data()
+{
+    QTest::addColumn<bool>("drop");
+    QTest::newRow("opened") << false;
+    QTest::newRow("dropped") << true;
+}
+
+// The dialog starts at the file the formula came from, until a save chooses another; a file
+// that could not be opened suggests nothing.
+void TestWindow::saveSuggestsOpenedFile()
+{
+    QFETCH(bool, drop);
+    WindowFixture fx;
+    QVERIFY(QDir(fx.dir.path()).mkpath(u"公式"_s));
+    const QString opened = fx.dir.filePath(u"公式/均线.txt"_s);
+    writeBytes(opened, "MA(C,5);");
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    auto *editor = qobject_cast<CodeEditor *>(w->txtCode);
+    QVERIFY(editor);
+    const auto load = [&](const QString &path) {
+        if (drop) {
+            emit editor->fileDropped(path);
+        } else {
+            fx.openAnswers << path;
+            emit editor->openRequested();
+        }
+    };
+    load(fx.dir.filePath(u"missing.txt"_s));
+    w->btnSave_Click();
+    QCOMPARE(fx.dialogStates.last().fileName, QString());
+    load(opened);
+    QCOMPARE(w->txtCode->toPlainText(), u"MA(C,5);"_s);
+    const QString other = fx.dir.filePath(u"other.txt"_s);
+    fx.saveAnswers << other;
+    w->btnSave_Click();
+    QCOMPARE(fx.dialogStates.last().fileName, opened);
+    QCOMPARE(fx.dialogStates.last().nameFilters(),
+             QStringList({u"文档文件(*.txt)"_s, u"所有文件(*.*)"_s}));
+    w->btnSave_Click(); // cancelled
+    QCOMPARE(fx.dialogStates.last().fileName, other);
+    QCOMPARE(readBytes(opened), QByteArray("MA(C,5);"));
+    QCOMPARE(readBytes(other), QByteArray("MA(C,5);"));
+}
+
+void TestWindow::saveAddsTextExtension_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("bare name") << u"formula"_s << u"formula.txt"_s;
+    QTest::newRow("Chinese name") << u"均线"_s << u"均线.txt"_s;
+    QTest::newRow("txt kept") << u"formula.txt"_s << u"formula.txt"_s;
+    QTest::newRow("other extension kept") << u"formula.tn6"_s << u"formula.tn6"_s;
+    QTest::newRow("dot in the folder only") << u"a.b/formula"_s << u"a.b/formula.txt"_s;
+}
+
+void TestWindow::saveAddsTextExtension()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    WindowFixture fx;
+    QVERIFY(QDir(fx.dir.path()).mkpath(u"a.b"_s));
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->txtCode->setPlainText(u"ZIG"_s);
+    fx.saveAnswers << fx.dir.filePath(typed);
+    w->btnSave_Click();
+    QCOMPARE(readBytes(fx.dir.filePath(written)), QByteArray("ZIG"));
+    if (typed != written)
+        QVERIFY(!QFileInfo::exists(fx.dir.filePath(typed)));
+    fx.saveAnswers.clear();
+    w->btnSave_Click(); // the name offered next is the one written
+    QCOMPARE(fx.dialogStates.last().fileName, fx.dir.filePath(written));
+}
+
+void TestWindow::launchFailingLaterIsTold_data()
+{
+    QTest::addColumn<bool>("editor");
+    QTest::newRow("editor") << true;
+    QTest::newRow("browser") << false;
+}
+
+// The launcher started, then the program it ran found nothing to open the file or address
+// with: the user hears of it then, in Chinese, and once.
+void TestWindow::launchFailingLaterIsTold()
+{
+    QFETCH(bool, editor);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    if (editor)
+        w->btnEditList_Click();
+    else
+        w->lblink_Click();
+    QCOMPARE(fx.laterFailures.size(), 1);
+    QVERIFY(fx.warnings.isEmpty()); // started: nothing to say yet
+    fx.laterFailures[0]();
+    QCOMPARE(fx.warnings.size(), 1);
+    QVERIFY2(fx.warnings[0].startsWith(editor ? u"无法启动文本编辑器"_s : u"无法打开浏览器"_s),
+             qPrintable(fx.warnings[0]));
+    QVERIFY(fx.warnings[0].contains(editor ? QDir::toNativeSeparators(fx.listPath())
+                                           : w->lblink->caption().trimmed()));
+    // A failure that arrives after the window is gone finds no one to tell.
+    const morvane::LaterFailure late = fx.laterFailures[0];
+    w.reset();
+    late();
+    QCOMPARE(fx.warnings.size(), 1);
+}
+
+void TestWindow::xdgOpenExitStatusIsHeard_data()
+{
+    QTest::addColumn<QByteArray>("script"); // "" = no xdg-open at all
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<bool>("failsLater");
+    QTest::newRow("opened") << QByteArray("exit 0") << true << false;
+    QTest::newRow("no program for the file") << QByteArray("exit 3") << true << true;
+    QTest::newRow("killed") << QByteArray("kill -9 $$") << true << true;
+    QTest::newRow("no xdg-open") << QByteArray() << false << false;
+}
+
+// The desktop's editor on Linux, through a stand-in xdg-open: its exit status is heard.
+void TestWindow::xdgOpenExitStatusIsHeard()
+{
+#if !defined(Q_OS_UNIX) || defined(Q_OS_MACOS)
+    QSKIP("xdg-open is the Linux desktops' opener");
+#else
+    QFETCH(QByteArray, script);
+    QFETCH(bool, starts);
+    QFETCH(bool, failsLater);
+    QTemporaryDir bin;
+    if (!script.isEmpty()) {
+        const QString opener = bin.filePath(u"xdg-open"_s);
+        writeBytes(opener, "#!/bin/sh\n" + script + "\n");
+        QVERIFY(
+            QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", bin.path().toLocal8Bit());
+    int failures = 0;
+    QCOMPARE(systemEditorLauncher()(bin.filePath(u"list.txt"_s), [&] { ++failures; }), starts);
+    // Ended and heard: the watcher is gone once the opener's status is in.
+    QTRY_VERIFY_WITH_TIMEOUT(qApp->findChildren<QProcess *>().isEmpty(), 10000);
+    QCOMPARE(failures, failsLater ? 1 : 0);
+#endif
 }
 
 QTEST_MAIN(TestWindow)
