@@ -370,8 +370,15 @@ void fmFunctionCheck::showList()
 {
     List->clear();
     List->addItems(m_list.entries());
-    for (int i = 0; i < List->count(); ++i)
-        List->item(i)->setToolTip(functionHelp(List->item(i)->text(), true));
+    for (int i = 0; i < List->count(); ++i) {
+        QListWidgetItem *item = List->item(i);
+        item->setToolTip(functionHelp(item->text(), true));
+        // The report's colour of its class, so that list and report agree; a name of the
+        // user's own nobody knows keeps the list's blue.
+        const std::optional<formula::NameClass> cls = functionClass(item->text(), true);
+        if (cls && *cls != formula::NameClass::Listed)
+            item->setForeground(reportStyle(reportKind(*cls)).colour);
+    }
     m_matcher = FunctionMatcher(m_list.entries());
 }
 

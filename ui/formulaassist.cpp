@@ -60,6 +60,19 @@ std::optional<NameClass> flaggedClass(formula::FunctionClass cls)
 
 } // namespace
 
+std::optional<NameClass> functionClass(const QString &name, bool listed)
+{
+    const QString key = name.trimmed().toUpper();
+    const formula::CatalogEntry *entry = formula::catalogEntry(key);
+    const formula::KnownName *known = formula::knownName(key);
+    // REF and REFV are flagged by their offset, not by name: their definition says when.
+    if (known)
+        return known->negativeOffsetOnly ? std::nullopt : std::optional<NameClass>(known->cls);
+    if (entry)
+        return flaggedClass(entry->cls);
+    return listed ? std::optional<NameClass>(NameClass::Listed) : std::nullopt;
+}
+
 QString functionHelp(const QString &name, bool listed)
 {
     const QString key = name.trimmed().toUpper();
@@ -67,14 +80,7 @@ QString functionHelp(const QString &name, bool listed)
     const formula::KnownName *known = formula::knownName(key);
     if (!entry && !known && !listed)
         return {};
-    // REF and REFV are flagged by their offset, not by name: their definition says when.
-    std::optional<NameClass> cls;
-    if (known && !known->negativeOffsetOnly)
-        cls = known->cls;
-    else if (!known && entry)
-        cls = flaggedClass(entry->cls);
-    else if (!known && !entry)
-        cls = NameClass::Listed;
+    const std::optional<NameClass> cls = functionClass(key, listed);
     QStringList lines{key};
     if (cls) {
         const ReportStyle &style = reportStyle(reportKind(*cls));

@@ -24,6 +24,9 @@ class FunctionMatcher;
 // drifts or redraws, that class in Chinese; then its one-line definition and why a flagged name
 // is flagged. A list.txt entry neither table knows is told as such when `listed`; other
 // unknown names get "".
+// The class a name is flagged with (a list entry nobody knows is Listed), or none.
+std::optional<formula::NameClass> functionClass(const QString &name, bool listed);
+
 QString functionHelp(const QString &name, bool listed = false);
 
 // What the window adds to the plain check by reading the formula as a program: colours

@@ -35,10 +35,10 @@ void TestPreciseOutput::sameAsTree_data()
         }
     }
     QTest::newRow("the corpus, as one run") << corpus;
-    QTest::newRow("every field")
-        << QStringList{u"{PEAK}A:=ZIG(3,5);\nB:A>REF(A,1);N:=(-5,5,1);\nX:REF(C,N);"
-                       "Y:REF(C,-BARSLAST(C>O));\nZ:TDXDLL1(1,C,O,H)+\"KDJ.J\";W:MA(C,5;\n"
-                       "DRAWTEXT(B,L,'买\"\\\\\t');T:REF(C,-1E300);"_s};
+    QTest::newRow("every field") << QStringList{
+        u"{PEAK}A:=ZIG(3,5);\nB:A>REF(A,1);N:=(-5,5,1);\nX:REF(C,N);"
+        "Y:REF(C,-BARSLAST(C>O));\nZ:TDXDLL1(1,C,O,H)+\"KDJ.J\";W:MA(C,5;\n"
+        "DRAWTEXT(B,L,'买\"\\\\\t');T:REF(C,-1E300);"_s};
     QTest::newRow("nothing") << QStringList{QString()};
     QTest::newRow("ignored past the bound")
         << QStringList{u"{"_s + u"ZIG "_s.repeated(1200) + u"}"_s};
@@ -61,7 +61,7 @@ void TestPreciseOutput::sameAsTree()
         while (at < streamed.size() && at < expected.size() && streamed[at] == expected[at])
             ++at;
         QFAIL(qPrintable(u"differ at %1:\n%2\n---\n%3"_s.arg(at).arg(streamed.mid(at - 80, 200),
-                                                                    expected.mid(at - 80, 200))));
+                                                                     expected.mid(at - 80, 200))));
     }
 }
 

@@ -246,12 +246,17 @@ void TestFormulaAssist::listToolTips_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("tip"); // the start of it
-    QTest::newRow("future") << u"ZIG"_s << u"ZIG · 未来函数：用到后面的K线\nZIG(K,N)："_s;
-    QTest::newRow("drift") << u"FINANCE"_s << u"FINANCE · 数据漂移：新数据会改写历史\n"_s;
-    QTest::newRow("suffix") << u"#MONTH"_s << u"#MONTH · 数据漂移"_s;
-    QTest::newRow("spaces and case as loaded") << u"  zig  "_s << u"ZIG · 未来函数"_s;
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("future") << u"ZIG"_s << u"ZIG · 未来函数：用到后面的K线\nZIG(K,N)："_s
+                            << skin::reportRed;
+    QTest::newRow("drift") << u"FINANCE"_s << u"FINANCE · 数据漂移：新数据会改写历史\n"_s
+                           << skin::reportDrift;
+    QTest::newRow("suffix") << u"#MONTH"_s << u"#MONTH · 数据漂移"_s << skin::reportDrift;
+    QTest::newRow("spaces and case as loaded")
+        << u"  zig  "_s << u"ZIG · 未来函数"_s << skin::reportRed;
+    QTest::newRow("last bar") << u"ISLASTBAR"_s << u"ISLASTBAR · 末根提示"_s << skin::reportWarning;
     QTest::newRow("unknown to both")
-        << u"MYFUNC"_s << u"MYFUNC · 列表中的名字\n函数列表 list.txt"_s;
+        << u"MYFUNC"_s << u"MYFUNC · 列表中的名字\n函数列表 list.txt"_s << skin::linkBlue;
 }
 
 void TestFormulaAssist::listToolTips()
@@ -269,6 +274,12 @@ void TestFormulaAssist::listToolTips()
     QVERIFY(!w->List->item(0)->toolTip().isEmpty());
     const QString shown = w->List->item(1)->toolTip();
     QVERIFY2(shown.startsWith(tip), qPrintable(shown));
+    // the report's colour of its class, so that the list and the report agree
+    QFETCH(QColor, colour);
+    const QBrush brush = w->List->item(1)->foreground();
+    QCOMPARE(brush.style() == Qt::NoBrush ? w->List->palette().color(QPalette::Text)
+                                          : brush.color(),
+             colour);
 }
 
 // Each name of the catalogue: its definition, and its class where it is flagged.
