@@ -22,6 +22,7 @@ struct Row
 {
     QString file; // path from the set's folder
     QStringList expected;
+    QString affects; // hand label: NAME=output,output* ("*" a signal, "@7DRAWTEXT" a drawing)
 };
 
 // The labelled sets: the corpus, and the formulas kept apart while the check was written.
@@ -47,9 +48,9 @@ std::vector<Row> readCorpus(const QString &dir)
         if (cols.size() < 2)
             continue;
         const QString expected = cols[1].trimmed();
-        rows.push_back({dir + u'/' + cols[0], expected == u"-"
-                                                  ? QStringList()
-                                                  : expected.split(u' ', Qt::SkipEmptyParts)});
+        rows.push_back({dir + u'/' + cols[0],
+                        expected == u"-" ? QStringList() : expected.split(u' ', Qt::SkipEmptyParts),
+                        cols.value(5)});
     }
     return rows;
 }
@@ -71,6 +72,7 @@ class TestCorpus : public QObject
 private slots:
     void precise_data();
     void precise();
+    void affects();
     void brokenStatements();
     void publishedForms_data();
     void publishedForms();
@@ -105,6 +107,32 @@ void TestCorpus::precise()
     for (const FoundName &f : preciseCheck(text, builtinFunctionNames()).found)
         found << f.name;
     QCOMPARE(found, expected);
+}
+
+// The outputs each finding reaches, against labels made by reading the formulas.
+void TestCorpus::affects()
+{
+    int labelled = 0;
+    for (const QString &dir : corpusDirs()) {
+        for (const Row &r : readCorpus(dir)) {
+            if (r.affects.isEmpty())
+                continue;
+            ++labelled;
+            QStringList out;
+            for (const FoundName &f :
+                 preciseCheck(readFormula(r.file), builtinFunctionNames()).found) {
+                QStringList names;
+                for (const AffectedOutput &a : f.affects) {
+                    const QString n =
+                        a.drawing || a.name.isEmpty() ? u"@%1%2"_s.arg(a.line).arg(a.name) : a.name;
+                    names << n + (a.signal ? u"*"_s : QString());
+                }
+                out << f.name + u'=' + names.join(u',');
+            }
+            QCOMPARE(out.join(u' '), r.affects);
+        }
+    }
+    QVERIFY2(labelled >= 20, qPrintable(QString::number(labelled)));
 }
 
 // One broken statement never turns a formula green, nor hides what counts elsewhere: each
