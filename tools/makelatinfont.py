@@ -1,12 +1,13 @@
 #!/usr/bin/python3
-"""Writes resources/fonts/morvane-latin-12.ttf and -13.ttf: the Latin capital I, one face
-for each pixel size.
+"""Writes resources/fonts/morvane-latin-12.ttf and -13.ttf: the few Latin letters AR PL UMing's
+strikes draw wrong at the window's sizes, one face for each pixel size.
 
 AR PL UMing's 13 px strike draws "I" over the letter before it and leaves a hole after it,
-so names read "ZI G" (at 12 px it sits a pixel left of its cell); these faces are listed
-before it for that one letter. Their outlines sit on pixel edges at their own size (100
-units a pixel) so that, drawn without smoothing, the strokes are whole pixels of the exact
-colour.
+so names read "ZI G" (at 12 px it sits a pixel left of its cell); its "%" reads as a "W"
+("N%" as "NW") at both sizes, and at 13 px its "K" fills its cell to the edge, so that
+"K线" runs together. These faces are listed before it for those letters. Their outlines sit
+on pixel edges at their own size (100 units a pixel) so that, drawn without smoothing, the
+strokes are whole pixels of the exact colour.
 """
 import sys
 
@@ -50,19 +51,68 @@ def capital_i(width, stem, serif):
 SIZES = {12: (6, 11, 1, 2, 1), 13: (7, 11, 2, 3, 2)}
 
 
+# Ten rows from the cap height down to the baseline; the last column of each cell stays
+# empty, so that the letter after it never touches.
+PERCENT = {
+    12: [".#..#.",
+         "#.#.#.",
+         ".#.#..",
+         "...#..",
+         "..#...",
+         "..#...",
+         ".#....",
+         ".#.#..",
+         "#.#.#.",
+         "#..#.."],
+    # UMing's 13 px letters reach their cell's last column: the first stays empty too
+    13: ["..#..#.",
+         ".#.#.#.",
+         "..#.#..",
+         "....#..",
+         "...#...",
+         "...#...",
+         "..#....",
+         "..#.#..",
+         ".#.#.#.",
+         ".#..#.."],
+}
+CAPITAL_K_13 = ["###.##.",
+                ".#..#..",
+                ".#.#...",
+                ".##....",
+                ".##....",
+                ".#.#...",
+                ".#..#..",
+                ".#..#..",
+                ".#...#.",
+                "###.##."]
+
+
+def letters(size):
+    width, above, below, stem, serif = SIZES[size]
+    out = {"I": capital_i(width, stem, serif), "%": PERCENT[size]}
+    if size == 13:
+        out["K"] = CAPITAL_K_13
+    return out
+
+
 def build(path, size):
     width, above, below, stem, serif = SIZES[size]
     UNITS = size * PX
     ASCENT, DESCENT = above * PX, below * PX
-    CAPITAL_I = capital_i(width, stem, serif)
+    glyphs = letters(size)
+    names = {"I": "I", "%": "percent", "K": "K"}
     fb = FontBuilder(UNITS, isTTF=True)
-    names = [".notdef", "I"]
-    fb.setupGlyphOrder(names)
-    fb.setupCharacterMap({ord("I"): "I"})
+    order = [".notdef"] + [names[c] for c in glyphs]
+    fb.setupGlyphOrder(order)
+    fb.setupCharacterMap({ord(c): names[c] for c in glyphs})
     empty = TTGlyphPen(None).glyph()
-    fb.setupGlyf({".notdef": empty, "I": cells(CAPITAL_I)})
-    left = min(row.index("#") for row in CAPITAL_I) * PX
-    fb.setupHorizontalMetrics({".notdef": (width * PX, 0), "I": (width * PX, left)})
+    fb.setupGlyf({".notdef": empty, **{names[c]: cells(rows) for c, rows in glyphs.items()}})
+    metrics = {".notdef": (width * PX, 0)}
+    for c, rows in glyphs.items():
+        assert all(len(row) == width for row in rows), c
+        metrics[names[c]] = (width * PX, min(row.index("#") for row in rows if "#" in row) * PX)
+    fb.setupHorizontalMetrics(metrics)
     fb.setupHorizontalHeader(ascent=ASCENT, descent=-DESCENT)
     fb.setupNameTable({"familyName": "Morvane Latin %d" % size, "styleName": "Regular"})
     fb.setupOS2(sTypoAscender=ASCENT, sTypoDescender=-DESCENT, sTypoLineGap=0,

@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
 #include <QTest>
 
 using namespace morvane;
@@ -30,6 +31,8 @@ private slots:
     void textInFullColour();
     void latinNamesWhole_data();
     void latinNamesWhole();
+    void lettersApart_data();
+    void lettersApart();
     void listShowsFunctionList();
     void saveFilter();
 };
@@ -300,7 +303,8 @@ void TestLayout::textInFullColour_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QColor>("colour");
     QTest::newRow("lbMsg, the new-version notice") << u"lbMsg"_s << skin::noticeRed;
-    QTest::newRow("List, the names") << u"List"_s << skin::linkBlue;
+    // the built-in names are all flagged: drawn in the report's colours (ZIG red)
+    QTest::newRow("List, the names") << u"List"_s << skin::reportRed;
     QTest::newRow("lbTitle") << u"lbTitle"_s << skin::linkBlue;
     QTest::newRow("Label1, the list's heading") << u"Label1"_s << skin::headingGrey;
 }
@@ -380,6 +384,81 @@ void TestLayout::latinNamesWhole()
                  qPrintable(u"%1: a hole of %2 px (%3)"_s.arg(name).arg(widest).arg(
                      font.families().join(u","_s))));
     }
+}
+
+// Letters that UMing's strikes run into their neighbour ("K线" at 13 px) or draw as another
+// ("N%" read as "NW"): at least one empty column between the two, each drawn alone at its
+// place in the pair.
+void TestLayout::lettersApart_data()
+{
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<QString>("pair");
+    for (int px : {12, 13}) {
+        for (const QString &pair : {u"K线"_s, u"N%"_s, u"5%"_s, u"%数"_s, u"KD"_s, u"ZI"_s})
+            QTest::addRow("%d px %s", px, qPrintable(pair)) << px << pair;
+    }
+}
+
+void TestLayout::lettersApart()
+{
+    QFETCH(int, pixelSize);
+    QFETCH(QString, pair);
+    WindowFixture fx;
+    auto window = fx.makeWindow(); // loads the pictures and faces
+    const QFont font = skin::font(pixelSize);
+    if (!skin::drawsFromBitmaps(font))
+        QSKIP("no bitmap face here: smoothed text is drawn apart");
+    const QFontMetrics fm(font);
+    // The columns holding ink of `text` drawn at x.
+    auto inked = [&](const QString &text, int x) {
+        QImage img(60, 20, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        p.setFont(font);
+        p.setPen(Qt::black);
+        p.drawText(x, 15, text);
+        p.end();
+        std::pair<int, int> span{img.width(), -1};
+        for (int c = 0; c < img.width(); ++c) {
+            for (int y = 0; y < img.height(); ++y) {
+                if (img.pixel(c, y) != QColor(Qt::white).rgb()) {
+                    span = {std::min(span.first, c), std::max(span.second, c)};
+                    break;
+                }
+            }
+        }
+        return span;
+    };
+    const QString first = pair.first(1), second = pair.sliced(1);
+    // and the letters UMing draws wrong drawn by our own face (its "%" reads as "W")
+    const QString ownLetters = pixelSize == 13 ? u"IK%"_s : u"I%"_s;
+    for (const QString &letter : {first, second}) {
+        QFont own(QFontInfo(font).family());
+        own.setPixelSize(pixelSize);
+        own.setStyleStrategy(QFont::NoAntialias);
+        if (ownLetters.contains(letter)) {
+            QVERIFY(QFontInfo(own).family().startsWith(u"Morvane Latin"_s));
+            QVERIFY2(QRawFont::fromFont(own).supportsCharacter(letter.front()),
+                     qPrintable(letter + u" is not in "_s + own.family()));
+            QImage a(20, 20, QImage::Format_RGB32), b(20, 20, QImage::Format_RGB32);
+            for (auto [img, f] : {std::pair{&a, font}, std::pair{&b, own}}) {
+                img->fill(Qt::white);
+                QPainter p(img);
+                p.setFont(f);
+                p.setPen(Qt::black);
+                p.drawText(2, 15, letter);
+            }
+            QVERIFY2(a == b, qPrintable(letter + u" is not drawn by "_s + own.family()));
+        }
+    }
+    const int leftEnd = inked(first, 10).second;
+    const int rightStart = inked(second, 10 + fm.horizontalAdvance(first)).first;
+    QVERIFY2(rightStart - leftEnd >= 2,
+             qPrintable(u"%1 ends at %2, %3 starts at %4 (%5)"_s.arg(first)
+                            .arg(leftEnd)
+                            .arg(second)
+                            .arg(rightStart)
+                            .arg(QFontInfo(font).family())));
 }
 
 void TestLayout::listShowsFunctionList()
