@@ -230,14 +230,14 @@ void ReplayView::createLayout()
     connect(folder, &QPushButton::clicked, this, &ReplayView::chooseFolder);
     connect(m_recompute, &QPushButton::clicked, this, &ReplayView::recompute);
     connect(m_files, &QComboBox::activated, this, [this](int index) {
-        if (m_folderFiles.isEmpty()) {
+        if (m_folderFiles.empty()) {
             setSource(builtinBarsSource(index));
             recompute();
             return;
         }
-        if (index < 0 || index >= m_folderFiles.size())
+        if (index < 0 || std::size_t(index) >= m_folderFiles.size())
             return;
-        BarsSource source = readBarsSource(m_folderFiles[index]);
+        BarsSource source = readBarsSource(m_folderFiles[std::size_t(index)]);
         if (!source.ok()) {
             m_services.warn(this, source.error);
             return;
@@ -313,27 +313,41 @@ void ReplayView::chooseFolder()
     const QString folder = m_services.openFolder(this, u"选择行情文件夹"_s);
     if (folder.isEmpty())
         return;
-    const QStringList files = barsFilesInFolder(folder);
-    if (files.isEmpty()) {
-        m_services.warn(this, u"%1 里没有行情文件。"_s.arg(QDir::toNativeSeparators(folder)));
+    std::vector<formula::BarsEntry> files = barsFilesInFolder(folder);
+    if (files.empty()) {
+        m_services.warn(this, u"%1 里没有行情文件（*.day、*.csv、*.txt）。"_s.arg(
+                                  QDir::toNativeSeparators(folder)));
         return;
     }
-    // The first file that reads; the others stay in the list to pick from.
-    for (int i = 0; i < files.size(); ++i) {
+    // The first file that reads; the others stay in the list to pick from, and those passed
+    // over on the way are named.
+    QStringList refused;
+    for (std::size_t i = 0; i < files.size(); ++i) {
         BarsSource source = readBarsSource(files[i]);
-        if (!source.ok())
+        if (!source.ok()) {
+            refused << source.error;
             continue;
-        m_folderFiles = files;
+        }
         m_files->clear();
-        for (const QString &f : files)
-            m_files->addItem(QDir(folder).relativeFilePath(f));
-        m_files->setCurrentIndex(i);
+        for (const formula::BarsEntry &f : files) {
+            const QString name = QDir(folder).relativeFilePath(f.shown);
+            m_files->addItem(f.problem == formula::BarsProblem::None ? name
+                                                                     : name + u"（无法读取）"_s);
+        }
+        m_folderFiles = std::move(files);
+        m_files->setCurrentIndex(int(i));
         m_files->setVisible(true);
         setSource(std::move(source));
         recompute();
+        if (!refused.isEmpty())
+            m_services.warn(this, u"跳过 %1 个无法读取的文件：\n"_s.arg(refused.size()) +
+                                      refused.join(u'\n'));
         return;
     }
-    m_services.warn(this, u"%1 里的行情文件都无法读取。"_s.arg(QDir::toNativeSeparators(folder)));
+    m_services.warn(this,
+                    u"%1 里的 %2 个行情文件都无法读取：\n"_s.arg(QDir::toNativeSeparators(folder))
+                            .arg(files.size()) +
+                        refused.join(u'\n'));
 }
 
 void ReplayView::recompute()
@@ -382,8 +396,14 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
     showParameters();
-    setStatus(m_model->anyRewrites() ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
-                                     : u"拖动滑块看公式在每个截断点当时算出的线。"_s);
+    QString status = m_model->anyRewrites()
+                         ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
+                         : u"拖动滑块看公式在每个截断点当时算出的线。"_s;
+    if (n > 1 && m_model->cuts < n - 1)
+        status +=
+            u"K线较多，只算了 %1 个截断点（共 %2 根），滑块只停在截断点上。"_s.arg(m_model->cuts)
+                .arg(n);
+    setStatus(status);
     m_slider->setFocus();
     emit computed();
 }
@@ -421,8 +441,24 @@ void ReplayView::showParameters()
         m_paramForm->addRow(new QLabel(u"公式没有参数。"_s, m_paramPanel));
 }
 
+void ReplayView::closeEvent(QCloseEvent *event)
+{
+    // A closed view is hidden, not destroyed: its work would go on unseen.
+    if (isComputing())
+        cancel();
+    QWidget::closeEvent(event);
+}
+
 void ReplayView::showCut(int cut)
 {
+    // Past the work bound not every bar is a cut: the slider lands on the next one its way.
+    if (m_model) {
+        const qsizetype landed = m_model->landing(cut, cut > m_chart->cut());
+        if (landed != cut) {
+            m_slider->setValue(int(landed));
+            return;
+        }
+    }
     m_chart->setCut(cut);
     if (!m_model || m_model->bars.size() == 0) {
         m_cutLabel->clear();

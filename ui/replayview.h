@@ -76,6 +76,9 @@ signals:
     void computed(); // a model is shown
     void cancelled();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void createLayout();
     void setSource(BarsSource source);
@@ -89,7 +92,7 @@ private:
     ReplayJob *m_job = nullptr;
     QString m_formula;
     BarsSource m_source;
-    QStringList m_folderFiles;
+    std::vector<formula::BarsEntry> m_folderFiles;
     QMap<QString, double> m_params; // the values the user set
     std::shared_ptr<const ReplayModel> m_model;
     QMap<QString, QDoubleSpinBox *> m_paramBoxes;
