@@ -85,7 +85,7 @@ struct ReplayModel
 // cuts of bars x (1 + such outputs), so 1,000 outputs or 100,000 bars stay bounded.
 struct ReplayBudget
 {
-    qint64 work = qint64(64) << 20;
+    qint64 work = qint64(256) << 20;
     int maxCuts = 5000;
     // Differences kept, 64 MiB of them; past it a cut is evaluated again when shown.
     std::size_t diffs = (std::size_t(64) << 20) / sizeof(ReplayDiff);

@@ -213,10 +213,13 @@ void TestHeavyInputs::replayViewStaysLive()
     view.show();
     view.chooseFile();
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
+    QElapsedTimer took;
+    took.start();
     view.setFormula(formula);
     const Liveness computing = waitLive([&] { return view.model() != nullptr; }, 120000);
     QVERIFY2(computing.done, "no result within 120 s");
-    qInfo("%d bars: the window's worst stall while computing %lld ms", bars, computing.worst);
+    qInfo("%d bars: %lld ms to the result, the window's worst stall %lld ms, %lld cuts, %s", bars,
+          took.elapsed(), computing.worst, qint64(view.model()->cuts), residentKb().constData());
     QVERIFY2(computing.worst < kLive, qPrintable(u"stalled %1 ms"_s.arg(computing.worst)));
     const ReplayModel &model = *view.model();
     QCOMPARE(model.bars.size(), qsizetype(bars));
