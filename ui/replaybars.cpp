@@ -80,7 +80,11 @@ BarsSource builtinBarsSource(int index)
 
 BarsSource readBarsSource(const QString &path, qint64 maxBytes)
 {
-    return readBarsSource(formula::BarsEntry{path, {}, path, {}, {}}, maxBytes);
+    formula::BarsEntry entry{path, {}, path, {}, {}};
+    // A pipe chosen in the dialog would block the window in open(2) until something wrote.
+    if (const QFileInfo info(path); info.exists() && !info.isFile() && !info.isDir())
+        entry.problem = formula::BarsProblem::NotRegular;
+    return readBarsSource(entry, maxBytes);
 }
 
 BarsSource readBarsSource(const formula::BarsEntry &entry, qint64 maxBytes)

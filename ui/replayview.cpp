@@ -81,7 +81,7 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
         return o.missing.isEmpty() ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
                                    : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
-        return u"%1：无法检验——只有一根K线，没有截断点"_s.arg(o.label);
+        return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
     const formula::Rewrite &f = o.first;
@@ -332,6 +332,10 @@ void ReplayView::chooseFolder()
             refused << source.error;
             continue;
         }
+        // The rest are read when picked; those known unreadable already are named now.
+        for (std::size_t j = i + 1; j < files.size(); ++j)
+            if (files[j].problem != formula::BarsProblem::None)
+                refused << readBarsSource(files[j]).error;
         m_files->clear();
         for (const formula::BarsEntry &f : files) {
             const QString name = QDir(folder).relativeFilePath(f.shown);

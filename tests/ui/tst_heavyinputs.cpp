@@ -8,6 +8,7 @@
 #include "testfiles.h"
 #include "windowfixture.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -117,6 +118,8 @@ private slots:
     void replayViewStaysLive_data();
     void replayViewStaysLive();
     void closingTheViewStopsItsWork();
+    void viewNamesEveryRefusal_data();
+    void viewNamesEveryRefusal();
 };
 
 void TestHeavyInputs::openRefusesWhatWouldFreeze_data()
@@ -275,6 +278,112 @@ void TestHeavyInputs::closingTheViewStopsItsWork()
         20000);
     QVERIFY2(stopping.done, "the worker still ran 20 s after the view closed");
     QVERIFY(!view.model());
+}
+
+// The view's choice of bars: what it cannot use is named, never passed over, never waited on.
+void TestHeavyInputs::viewNamesEveryRefusal_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("warning");    // a warning holds this; empty: none
+    QTest::addColumn<QStringList>("listed"); // the folder's list, in order
+    QTest::addColumn<QString>("verdict");    // the first verdict starts so; empty: no model
+    QTest::newRow("one bar") << u"one"_s << QString() << QStringList()
+                             << u"A：无法检验——只有 1 根K线，无法回放"_s;
+    QTest::newRow("a csv that does not parse beside a good one")
+        << u"pair"_s << u"跳过 1 个无法读取的文件：\nbad.csv：第 2 行"_s
+        << QStringList{u"bad.csv"_s, u"good.csv"_s} << u"A：稳定"_s;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a pipe chosen as a file")
+        << u"fifo"_s << u"x.csv：不是普通文件"_s << QStringList() << QString();
+    QTest::newRow("a pipe in the folder")
+        << u"fifo folder"_s << u"跳过 1 个无法读取的文件：\nx.csv：不是普通文件"_s
+        << QStringList{u"good.csv"_s, u"x.csv（无法读取）"_s} << u"A：稳定"_s;
+    QTest::newRow("a name in GBK bytes")
+        << u"gbk"_s << QString() << QStringList{u"good.csv"_s, u"浦发银行.csv"_s} << u"A：稳定"_s;
+#endif
+}
+
+void TestHeavyInputs::viewNamesEveryRefusal()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, warning);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, verdict);
+    QTemporaryDir dir;
+    const QByteArray good = "2024-01-02,10,11,9,10.5\n2024-01-03,10.5,11,10,10.8\n"
+                            "2024-01-04,10.8,11.2,10.1,11\n";
+    QString chosen = dir.filePath(u"bars"_s);
+    QDir().mkpath(chosen);
+    const QByteArray folder = QFile::encodeName(chosen);
+    bool isFolder = true;
+    if (kind == u"one") {
+        chosen = dir.filePath(u"one.csv"_s);
+        writeBytes(chosen, "2024-01-02,10,11,9,10.5\n");
+        isFolder = false;
+    } else if (kind == u"pair") {
+        writeBytes(chosen + u"/good.csv"_s, good);
+        writeBytes(chosen + u"/bad.csv"_s, "2024-01-03,10,11,9,10.5\n2024-01-02,10,11,9,10.5\n");
+    }
+#ifdef Q_OS_UNIX
+    else if (kind == u"fifo") {
+        chosen = dir.filePath(u"x.csv"_s);
+        QVERIFY(::mkfifo(QFile::encodeName(chosen).constData(), 0600) == 0);
+        isFolder = false;
+    } else if (kind == u"fifo folder") {
+        writeBytes(chosen + u"/good.csv"_s, good);
+        QVERIFY(::mkfifo((folder + "/x.csv").constData(), 0600) == 0);
+    } else if (kind == u"gbk") {
+        writeBytes(chosen + u"/good.csv"_s, good);
+        // As unpacked from an archive made on a Chinese Windows.
+        const QByteArray name = folder + "/\xc6\xd6\xb7\xa2\xd2\xf8\xd0\xd0.csv"; // 浦发银行
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray four = good + "2024-01-05,11,11.5,10.5,11.2\n";
+        QCOMPARE(::write(fd, four.constData(), std::size_t(four.size())), four.size());
+        ::close(fd);
+    }
+#endif
+    ReplayServices services;
+    services.openFile = [chosen](QWidget *, const QString &, const QString &) { return chosen; };
+    services.openFolder = [chosen](QWidget *, const QString &) { return chosen; };
+    QStringList warnings;
+    services.warn = [&warnings](QWidget *, const QString &text) { warnings << text; };
+    ReplayView view(services);
+    view.show();
+    view.setFormula(u"A:MA(C,2);"_s);
+    QVERIFY(waitLive([&] { return view.model() != nullptr; }, 60000).done);
+    const qint64 stall = stallOf([&] {
+        if (isFolder)
+            view.chooseFolder();
+        else
+            view.chooseFile();
+    });
+    QVERIFY2(stall < kLive, qPrintable(u"the window stopped for %1 ms"_s.arg(stall)));
+    if (warning.isEmpty())
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
+    else
+        QVERIFY2(warnings.size() == 1 && warnings[0].contains(warning),
+                 qPrintable(warnings.join(u'\n')));
+    if (!listed.isEmpty()) {
+        QStringList items;
+        for (int i = 0; i < view.filesBox()->count(); ++i)
+            items << view.filesBox()->itemText(i);
+        QCOMPARE(items, listed);
+    }
+    if (verdict.isEmpty()) {
+        QVERIFY(!view.isComputing());
+        return;
+    }
+    QVERIFY(waitLive([&] { return view.model() != nullptr; }, 60000).done);
+    if (kind == u"gbk") { // the GBK-named file reads by its bytes
+        emit view.filesBox()->activated(1);
+        QVERIFY(waitLive([&] { return view.model() != nullptr; }, 60000).done);
+        QCOMPARE(view.model()->bars.size(), qsizetype(4));
+        QCOMPARE(view.origin(), u"浦发银行.csv"_s);
+        // QTemporaryDir removes by decoded names, which this one is not.
+        ::unlink((folder + "/\xc6\xd6\xb7\xa2\xd2\xf8\xd0\xd0.csv").constData());
+    }
+    QVERIFY2(view.verdicts().value(0).startsWith(verdict), qPrintable(view.verdicts().value(0)));
 }
 
 QTEST_MAIN(TestHeavyInputs)
