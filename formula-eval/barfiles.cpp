@@ -401,9 +401,10 @@ std::vector<BarsEntry> barsEntriesIn(const QString &folder)
         const QByteArray dirPath = relative.isEmpty() ? root : root + '/' + relative;
         DIR *dir = ::opendir(dirPath.constData());
         if (!dir) {
-            if (relative.isEmpty())
-                return {}; // the folder itself: the caller tells
-            BarsEntry e = entryFor(dirPath, folder, relative);
+            if (relative.isEmpty() && errno == ENOENT)
+                return {}; // no such folder: the caller tells
+            BarsEntry e = relative.isEmpty() ? BarsEntry{folder, root, folder, {}, {}}
+                                             : entryFor(dirPath, folder, relative);
             e.problem = errno == EACCES ? BarsProblem::Denied : BarsProblem::Unreadable;
             e.error = QString::fromLocal8Bit(std::strerror(errno));
             entries.push_back(std::move(e));

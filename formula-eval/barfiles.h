@@ -75,7 +75,8 @@ struct BarsEntry
     QString error;
 };
 
-// Every candidate under a folder, sorted by what is shown. Nothing is filtered out by its
+// Every candidate under a folder, sorted by what is shown; a folder that cannot be listed is
+// one entry that says why, one that does not exist none. Nothing is filtered out by its
 // content or its name's bytes: a candidate that does not read is refused when read, so it is
 // named and counted. Names only: nothing is read, so a folder of thousands stays cheap.
 std::vector<BarsEntry> barsEntriesIn(const QString &folder);

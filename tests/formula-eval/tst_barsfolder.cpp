@@ -203,8 +203,12 @@ void TestBarsFolder::permission()
     QVERIFY(::chmod((root + "/locked.csv").constData(), 0) == 0);
     QVERIFY(::chmod((root + "/shut").constData(), 0) == 0);
     const QStringList got = listed(dir.path());
+    const std::vector<BarsEntry> shut = barsEntriesIn(dir.filePath(u"shut"_s));
     ::chmod((root + "/shut").constData(), 0700); // so that the folder can be removed
     QCOMPARE(got, (QStringList{u"good.csv=ok"_s, u"locked.csv=denied"_s, u"shut=denied"_s}));
+    // The folder itself: one entry that says so, not an empty listing.
+    QCOMPARE(shut.size(), std::size_t(1));
+    QCOMPARE(shut[0].problem, BarsProblem::Denied);
 #else
     QSKIP("permission bits do not say what Windows lets read");
 #endif
