@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -44,8 +45,8 @@ int fuzzFolder(const uint8_t *data, size_t size)
             continue;
         static const char *const suffixes[] = {".csv", ".day", ".txt", ".TSV", ".md", ".bin"};
         const int kind = uchar(part[0]);
-        const qsizetype end = part.indexOf('\x02');
-        QByteArray name = part.mid(1, end < 0 ? 8 : std::min<qsizetype>(end - 1, 8));
+        const qsizetype end = part.indexOf('\x02', 1);
+        QByteArray name = part.mid(1, std::clamp<qsizetype>(end < 0 ? 8 : end - 1, 0, 8));
         name.replace('/', '_').replace('\0', '_');
         if (name.isEmpty())
             name = "x";

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -261,7 +262,31 @@ QStringList ReplayView::verdicts() const
     QStringList lines;
     for (int i = 0; i < m_verdicts->count(); ++i)
         lines << m_verdicts->item(i)->text();
+    // Those not in the list yet, as they will be.
+    if (m_model)
+        for (std::size_t k = m_verdictsShown; k < m_model->outputs.size(); ++k)
+            lines << replayVerdict(m_model->outputs[k], *m_model);
     return lines;
+}
+
+// A batch of verdicts per turn of the event loop: 33,000 at once held the window over a second.
+void ReplayView::addVerdicts()
+{
+    if (!m_model)
+        return;
+    const std::size_t end = std::min(m_model->outputs.size(), m_verdictsShown + 500);
+    for (; m_verdictsShown < end; ++m_verdictsShown) {
+        const ReplayOutput &o = m_model->outputs[m_verdictsShown];
+        auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
+        item->setForeground(!o.checked     ? skin::reportDrift
+                            : o.rewrites() ? skin::reportRed
+                                           : skin::reportGreen);
+    }
+    if (m_verdictsShown < m_model->outputs.size())
+        QTimer::singleShot(0, this, [this, model = m_model.get()] {
+            if (m_model.get() == model)
+                addVerdicts();
+        });
 }
 
 void ReplayView::setFormula(const QString &text)
@@ -366,6 +391,7 @@ void ReplayView::recompute()
     m_chart->setModel(nullptr);
     m_chart->setMessage(u"正在计算……"_s);
     m_verdicts->clear();
+    m_verdictsShown = 0;
     m_slider->setEnabled(false);
     m_progress->setRange(0, 0);
     m_progress->setVisible(true);
@@ -395,12 +421,8 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     showCut(m_slider->value());
 
     m_verdicts->clear();
-    for (const ReplayOutput &o : m_model->outputs) {
-        auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked     ? skin::reportDrift
-                            : o.rewrites() ? skin::reportRed
-                                           : skin::reportGreen);
-    }
+    m_verdictsShown = 0;
+    addVerdicts();
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
     showParameters();

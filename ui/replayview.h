@@ -84,6 +84,7 @@ private:
     void setSource(BarsSource source);
     void showBuiltinList();
     void showModel(std::shared_ptr<const ReplayModel> model);
+    void addVerdicts();
     void showParameters();
     void showCut(int cut);
     void setStatus(const QString &text);
@@ -110,6 +111,7 @@ private:
     QFormLayout *m_paramForm = nullptr;
     QPushButton *m_recompute = nullptr;
     QListWidget *m_verdicts = nullptr;
+    std::size_t m_verdictsShown = 0; // outputs of m_model in the list so far
 };
 
 } // namespace morvane
