@@ -577,11 +577,13 @@ QByteArray dayRecord(const QDate &d, quint32 price)
     return QByteArray(reinterpret_cast<const char *>(record), sizeof record);
 }
 
+#ifdef Q_OS_UNIX
 QByteArray gbkBytes(const QString &text)
 {
     QStringEncoder encoder("GB18030");
     return encoder.isValid() ? encoder.encode(text) : text.toLocal8Bit();
 }
+#endif
 
 } // namespace
 

@@ -35,11 +35,13 @@ QByteArray dayRecord(quint32 date, quint32 open, quint32 high, quint32 low, quin
     return r;
 }
 
+#ifdef Q_OS_UNIX
 QByteArray gbk(const QString &text)
 {
     QStringEncoder encoder("GB18030");
     return encoder.isValid() ? encoder.encode(text) : text.toLocal8Bit();
 }
+#endif
 
 // Made by the name's own bytes: QFile would encode a QString with the locale.
 bool make(const QByteArray &root, const QByteArray &kind, const QByteArray &name)

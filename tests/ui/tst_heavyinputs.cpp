@@ -314,7 +314,7 @@ void TestHeavyInputs::viewNamesEveryRefusal()
                             "2024-01-04,10.8,11.2,10.1,11\n";
     QString chosen = dir.filePath(u"bars"_s);
     QDir().mkpath(chosen);
-    const QByteArray folder = QFile::encodeName(chosen);
+    [[maybe_unused]] const QByteArray folder = QFile::encodeName(chosen);
     bool isFolder = true;
     if (kind == u"one") {
         chosen = dir.filePath(u"one.csv"_s);
