@@ -77,8 +77,11 @@ ProgressBar::ProgressBar(QIODevice &device, QString what)
 
 ProgressBar::~ProgressBar()
 {
-    if (m_drawn)
+    if (m_drawn) {
         m_device.write("\r\x1b[K");
+        if (auto *file = qobject_cast<QFileDevice *>(&m_device))
+            file->flush();
+    }
 }
 
 void ProgressBar::show(qint64 done, qint64 total)
@@ -92,6 +95,9 @@ void ProgressBar::show(qint64 done, qint64 total)
     const QString bar = QString(qsizetype(filled), u'#') + QString(qsizetype(width - filled), u'-');
     m_device.write((u"\r%1 [%2] %3/%4"_s.arg(m_what, bar).arg(done).arg(total)).toUtf8());
     m_drawn = true;
+    // A frame left in the device's buffer would arrive at exit, after the report.
+    if (auto *file = qobject_cast<QFileDevice *>(&m_device))
+        file->flush();
 }
 
 } // namespace morvane

@@ -164,7 +164,8 @@ int runEvalCommand(const QString &file, const QString &barsFile,
         say(u"无法写出结果: "_s + stdOut.errorString());
         return 2;
     }
-    return partial ? 1 : 0;
+    // A statement with a syntax error is an output missing from the columns.
+    return partial || !program.notes.empty() ? 1 : 0;
 }
 
 } // namespace morvane

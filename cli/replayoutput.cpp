@@ -122,6 +122,17 @@ QString whyUnchecked(const OutputLine &line)
     return whyMissing(line.missing);
 }
 
+// Bars too few to cut: an output evaluated on them is checked against nothing.
+bool cutless(const ReplayReport &report)
+{
+    return report.bars > 0 && report.cuts.empty() && !report.cancelled;
+}
+
+QString cutlessText(qsizetype bars)
+{
+    return u"只有 %1 根K线，无法回放"_s.arg(bars);
+}
+
 } // namespace
 
 QStringList replayLines(const ReplayReport &report, const QString &source)
@@ -131,6 +142,8 @@ QStringList replayLines(const ReplayReport &report, const QString &source)
         const QString name = label(o.line);
         if (!o.checked) {
             lines << u"%1：无法检验（%2）"_s.arg(name, whyUnchecked(o.line));
+        } else if (cutless(report)) {
+            lines << u"%1：无法检验（%2）"_s.arg(name, cutlessText(report.bars));
         } else if (!o.rewrites()) {
             lines << u"%1：稳定（%2 个截断点）"_s.arg(name).arg(report.cuts.size());
         } else {
@@ -155,11 +168,14 @@ QJsonObject replayJson(const ReplayReport &report)
 {
     QJsonArray outputs;
     for (const OutputReplay &o : report.outputs) {
+        const bool checked = o.checked && !cutless(report);
         QJsonObject item{{u"name"_s, o.line.name},     {u"label"_s, label(o.line)},
                          {u"line"_s, o.line.pos.line}, {u"column"_s, o.line.pos.column},
-                         {u"checked"_s, o.checked},    {u"rewritesHistory"_s, o.rewrites()}};
+                         {u"checked"_s, checked},      {u"rewritesHistory"_s, o.rewrites()}};
         if (!o.line.drawing.isEmpty())
             item.insert(u"drawing"_s, o.line.drawing);
+        if (o.checked && !checked)
+            item.insert(u"why"_s, u"no cut: only %1 bars"_s.arg(report.bars));
         if (!o.checked) {
             item.insert(u"why"_s, u"cannot evaluate: "_s + o.line.missing.join(u", "_s));
             item.insert(u"missing"_s, QJsonArray::fromStringList(o.line.missing));
@@ -182,7 +198,7 @@ QJsonObject replayJson(const ReplayReport &report)
     return QJsonObject{{u"bars"_s, report.bars},
                        {u"cuts"_s, qint64(report.cuts.size())},
                        {u"rewritesHistory"_s, report.anyRewrites()},
-                       {u"checked"_s, report.allChecked()},
+                       {u"checked"_s, report.allChecked() && !cutless(report)},
                        {u"outputs"_s, outputs},
                        {u"missing"_s, QJsonArray::fromStringList(report.missing)},
                        {u"params"_s, params}};
@@ -204,17 +220,20 @@ namespace {
 // Files are read only when their turn comes, so memory holds a few securities at a time.
 struct Universe
 {
-    std::vector<Security> held; // read already: the built-in ones, or standard input's
-    bool simulated = false;     // held are the built-in securities
-    QStringList files;          // read when their turn comes
-    QString folder;             // set when the files are a folder's
+    std::vector<Security> held;   // read already: the built-in ones, or standard input's
+    bool simulated = false;       // held are the built-in securities
+    std::vector<BarsEntry> files; // read when their turn comes
+    QString folder;               // set when the files are a folder's
 
-    qsizetype size() const { return held.empty() ? files.size() : qsizetype(held.size()); }
+    qsizetype size() const
+    {
+        return held.empty() ? qsizetype(files.size()) : qsizetype(held.size());
+    }
     QString where() const
     {
         return simulated           ? u"模拟行情"_s
                : !folder.isEmpty() ? folder
-               : held.empty()      ? files.value(0)
+               : held.empty()      ? (files.empty() ? QString() : files.front().shown)
                                    : u"标准输入"_s;
     }
 };
@@ -244,10 +263,11 @@ Loaded load(const Universe &u, qsizetype index)
         l.bars = s.bars;
         return l;
     }
-    const QString &file = u.files[index];
+    const BarsEntry &entry = u.files[std::size_t(index)];
+    const QString &file = entry.shown;
     l.source = file;
     l.who = file;
-    BarsFileRead read = readBarsFile(file, kMaxInput);
+    BarsFileRead read = readBarsEntry(entry, kMaxInput);
     if (!read.ok()) {
         l.problem = barsFileProblemText(file, read);
         return l;
@@ -265,6 +285,7 @@ struct Tally
 {
     int checkedOn = 0;
     int rewritesOn = 0;
+    int cutlessOn = 0; // securities of one bar: nothing to cut, so nothing checked
     QStringList missing;
     qsizetype worstIndex = -1;
     QString worstWho, worstSource;
@@ -277,6 +298,10 @@ struct Tally
             for (const QString &m : o.line.missing)
                 if (!missing.contains(m))
                     missing << m;
+            return;
+        }
+        if (cuts == 0) {
+            ++cutlessOn;
             return;
         }
         ++checkedOn;
@@ -379,6 +404,17 @@ void replayAll(FormulaRun &run, const Universe &u, const ReplayOptions &base, QI
     run.missing.sort();
 }
 
+// Why an output went unchecked on some securities: what was missing, and bars too few.
+QString whyTally(const Tally &t)
+{
+    QStringList parts;
+    if (const QString missing = whyMissing(t.missing); !missing.isEmpty())
+        parts << missing;
+    if (t.cutlessOn > 0)
+        parts << u"%1 个证券%2"_s.arg(t.cutlessOn).arg(cutlessText(1));
+    return parts.join(u"；"_s);
+}
+
 // The many-securities report, one line per output.
 QStringList aggregateLines(const FormulaRun &run, const Universe &u)
 {
@@ -401,12 +437,12 @@ QStringList aggregateLines(const FormulaRun &run, const Universe &u)
                          .arg(t.worstCuts)
                          .arg(reachText(w.farthestBack), exampleText(w.first, t.worstSource));
         } else if (t.checkedOn == 0) {
-            lines << u"%1：无法检验（%2）"_s.arg(name, whyMissing(t.missing));
+            lines << u"%1：无法检验（%2）"_s.arg(name, whyTally(t));
         } else if (t.checkedOn < run.replayed) {
             lines << u"%1：在 %2/%3 个证券上稳定，其余无法检验（%4）"_s.arg(name)
                          .arg(t.checkedOn)
                          .arg(run.replayed)
-                         .arg(whyMissing(t.missing));
+                         .arg(whyTally(t));
         } else {
             lines << u"%1：稳定（%2 个证券，每个至多 %3 个截断点）"_s.arg(name)
                          .arg(run.replayed)
@@ -445,8 +481,14 @@ QJsonObject aggregateJson(const FormulaRun &run, const Universe &u)
         if (!line.drawing.isEmpty())
             item.insert(u"drawing"_s, line.drawing);
         if (!checked) {
-            item.insert(u"why"_s, u"cannot evaluate: "_s + t.missing.join(u", "_s));
+            QStringList why;
+            if (!t.missing.isEmpty())
+                why << u"cannot evaluate: "_s + t.missing.join(u", "_s);
+            if (t.cutlessOn > 0)
+                why << u"no cut on %1 securities of one bar"_s.arg(t.cutlessOn);
+            item.insert(u"why"_s, why.join(u"; "_s));
             item.insert(u"missing"_s, QJsonArray::fromStringList(t.missing));
+            item.insert(u"cutlessOn"_s, t.cutlessOn);
         }
         if (t.rewritesOn > 0) {
             const OutputReplay &w = t.worst;
@@ -470,6 +512,7 @@ QJsonObject aggregateJson(const FormulaRun &run, const Universe &u)
     return QJsonObject{{u"source"_s, u.simulated ? u"builtin"_s : u.where()},
                        {u"securities"_s, run.replayed},
                        {u"skipped"_s, run.skipped.size()},
+                       {u"skippedFiles"_s, QJsonArray::fromStringList(run.skipped)},
                        {u"rewritesHistory"_s, anyRewrites},
                        {u"checked"_s, allChecked && run.skipped.isEmpty()},
                        {u"outputs"_s, outputs},
@@ -495,6 +538,10 @@ QString barsFileProblemText(const QString &file, const BarsFileRead &read)
         return file + u"：无法识别的行情格式（应为 .day 日线、数据导出文本或 CSV）"_s;
     case BarsProblem::Unreadable:
         return file + u"："_s + (read.error.isEmpty() ? u"无法读取"_s : read.error);
+    case BarsProblem::Denied:
+        return file + u"：没有读取权限"_s;
+    case BarsProblem::NotRegular:
+        return file + u"：不是普通文件（管道或设备），未读取"_s;
     case BarsProblem::Truncated:
         what = u"记录不完整，文件在记录中间结束"_s;
         break;
@@ -544,13 +591,13 @@ int runReplayCommand(const Options &options, QIODevice &in, QIODevice &out, QIOD
         universe.held.push_back({read.code, read.name, u"-"_s, std::move(read.bars)});
     } else if (options.bars != u"-"_s && QFileInfo(options.bars).isDir()) {
         universe.folder = options.bars;
-        universe.files = barsFilesIn(options.bars);
-        if (universe.files.isEmpty()) {
+        universe.files = barsEntriesIn(options.bars);
+        if (universe.files.empty()) {
             fail(options.bars + u"：文件夹中没有行情文件（*.day、*.csv、*.txt）"_s);
             return kReplayFailed;
         }
     } else {
-        universe.files = QStringList{options.bars};
+        universe.files = {BarsEntry{options.bars, {}, options.bars, {}, {}}};
     }
     const bool several = options.inputs.size() > 1;
     ReplayOptions replayOptions;
@@ -587,6 +634,10 @@ int runReplayCommand(const Options &options, QIODevice &in, QIODevice &out, QIOD
             !run.outputs.empty() && run.program.notes.empty() && run.skipped.isEmpty() &&
             std::all_of(run.tallies.begin(), run.tallies.end(),
                         [&](const Tally &t) { return t.checkedOn == run.replayed; });
+        const bool cutlessAll =
+            !run.tallies.empty() &&
+            std::all_of(run.tallies.begin(), run.tallies.end(),
+                        [](const Tally &t) { return t.cutlessOn > 0 && t.checkedOn == 0; });
         rewrites = rewrites || anyRewrites;
         unchecked = unchecked || !allChecked;
         if (options.json) {
@@ -600,6 +651,7 @@ int runReplayCommand(const Options &options, QIODevice &in, QIODevice &out, QIOD
                 item.insert(u"why"_s, run.outputs.empty()          ? u"no outputs"_s
                                       : !run.program.notes.empty() ? u"syntax errors"_s
                                       : !run.skipped.isEmpty()     ? u"bars files skipped"_s
+                                      : cutlessAll                 ? u"too few bars"_s
                                                                    : u"outputs not checked"_s);
             results.append(item);
             continue;

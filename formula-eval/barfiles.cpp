@@ -8,8 +8,17 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <tuple>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -233,20 +242,6 @@ BarsFileRead readExport(const QByteArray &bytes)
     return r;
 }
 
-// A text file's head holds bars: an export, or a date opening one of its first two lines.
-bool looksLikeBarsText(const QString &path, QByteArrayView head)
-{
-    const BarsFileKind kind = barsFileKind(path, head);
-    if (kind != BarsFileKind::Csv)
-        return kind == BarsFileKind::Export;
-    const QStringList lines = firstLines(head, 2);
-    return std::any_of(lines.begin(), lines.end(), [](const QString &line) {
-        QString first = line.section(line.contains(u'\t') ? u'\t' : u',', 0, 0).trimmed();
-        first.remove(u'"');
-        return detail::parseDate(first).isValid();
-    });
-}
-
 } // namespace
 
 BarsFileKind barsFileKind(const QString &fileName, QByteArrayView head)
@@ -350,27 +345,173 @@ BarsFileRead readBarsFile(const QString &path, qint64 maxBytes)
     return readBarsBytes(bytes, path);
 }
 
-QStringList barsFilesIn(const QString &folder)
+namespace {
+
+bool isCandidateName(QByteArrayView name)
 {
-    QStringList files;
-    QDirIterator it(folder, {u"*.day"_s, u"*.csv"_s, u"*.txt"_s, u"*.tsv"_s},
-                    QDir::Files | QDir::Readable | QDir::NoDotAndDotDot,
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot <= 0)
+        return false;
+    const QByteArray suffix = name.sliced(dot + 1).toByteArray().toLower();
+    return suffix == "day" || suffix == "csv" || suffix == "txt" || suffix == "tsv";
+}
+
+// A name's bytes as text: UTF-8, else GB18030 (an archive made on a Chinese Windows), else
+// each byte that reads as neither escaped.
+QString readableName(QByteArrayView bytes)
+{
+    const QString text = detail::LineDecoder(detail::textCodec(bytes))(bytes);
+    if (!text.isNull())
+        return text;
+    QString out;
+    for (const char c : bytes)
+        out += uchar(c) < 0x80 && uchar(c) >= 0x20
+                   ? QString(QLatin1Char(c))
+                   : u"\\x%1"_s.arg(uint(uchar(c)), 2, 16, QChar(u'0'));
+    return out;
+}
+
+BarsEntry entryFor(const QByteArray &native, const QString &folder, QByteArrayView relative)
+{
+    BarsEntry e;
+    e.native = native;
+    const QString decoded = QFile::decodeName(native);
+    if (QFile::encodeName(decoded) == native) {
+        e.path = decoded;
+        e.shown = decoded;
+    } else {
+        e.shown = folder + u'/' + readableName(relative);
+    }
+    return e;
+}
+
+} // namespace
+
+std::vector<BarsEntry> barsEntriesIn(const QString &folder)
+{
+    std::vector<BarsEntry> entries;
+#ifdef Q_OS_UNIX
+    // By bytes: QDir decodes names with the locale, and a name that is not UTF-8 comes back as
+    // a path that opens nothing.
+    const QByteArray root = QFile::encodeName(folder);
+    std::vector<QByteArray> pending{QByteArray()}; // sub-folders, relative to root
+    while (!pending.empty()) {
+        const QByteArray relative = std::move(pending.back());
+        pending.pop_back();
+        const QByteArray dirPath = relative.isEmpty() ? root : root + '/' + relative;
+        DIR *dir = ::opendir(dirPath.constData());
+        if (!dir) {
+            if (relative.isEmpty() && errno == ENOENT)
+                return {}; // no such folder: the caller tells
+            BarsEntry e = relative.isEmpty() ? BarsEntry{folder, root, folder, {}, {}}
+                                             : entryFor(dirPath, folder, relative);
+            e.problem = errno == EACCES ? BarsProblem::Denied : BarsProblem::Unreadable;
+            e.error = QString::fromLocal8Bit(std::strerror(errno));
+            entries.push_back(std::move(e));
+            continue;
+        }
+        while (const dirent *d = ::readdir(dir)) {
+            const QByteArrayView name(d->d_name);
+            if (name == "." || name == "..")
+                continue;
+            const QByteArray rel =
+                relative.isEmpty() ? name.toByteArray() : relative + '/' + name.toByteArray();
+            const QByteArray full = root + '/' + rel;
+            struct stat own;
+            if (::lstat(full.constData(), &own) != 0)
+                continue; // gone since it was listed
+            if (S_ISDIR(own.st_mode)) {
+                pending.push_back(rel); // links to folders are not followed: no loops
+                continue;
+            }
+            if (!isCandidateName(name))
+                continue;
+            BarsEntry e = entryFor(full, folder, rel);
+            struct stat target;
+            if (::stat(full.constData(), &target) != 0) {
+                e.problem = BarsProblem::Unreadable; // a link to nothing
+                e.error = QString::fromLocal8Bit(std::strerror(errno));
+            } else if (S_ISDIR(target.st_mode)) {
+                continue;
+            } else if (!S_ISREG(target.st_mode)) {
+                e.problem = BarsProblem::NotRegular; // a pipe would block the reader
+            } else if (::access(full.constData(), R_OK) != 0) {
+                e.problem = BarsProblem::Denied;
+            }
+            entries.push_back(std::move(e));
+        }
+        ::closedir(dir);
+    }
+#else
+    // Windows names are UTF-16: every one has its QString.
+    QDirIterator it(folder, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (suffixOf(path) != u"day") {
-            // A text file joins when its first lines say bars: others (notes, lists) stay out.
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray head = file.read(kHead);
-            if (!looksLikeBarsText(path, head))
-                continue;
-        }
-        files << path;
+        if (!isCandidateName(it.fileName().toUtf8()))
+            continue;
+        BarsEntry e;
+        e.path = path;
+        e.shown = path;
+        if (!it.fileInfo().isFile())
+            e.problem = BarsProblem::NotRegular;
+        else if (!it.fileInfo().isReadable())
+            e.problem = BarsProblem::Denied;
+        entries.push_back(std::move(e));
     }
-    std::sort(files.begin(), files.end());
-    return files;
+#endif
+    std::sort(entries.begin(), entries.end(), [](const BarsEntry &a, const BarsEntry &b) {
+        return std::tie(a.shown, a.native) < std::tie(b.shown, b.native);
+    });
+    return entries;
+}
+
+BarsFileRead readBarsEntry(const BarsEntry &entry, qint64 maxBytes)
+{
+    BarsFileRead r;
+    if (entry.problem != BarsProblem::None) {
+        r.problem = entry.problem;
+        r.error = entry.error;
+        return r;
+    }
+    if (!entry.path.isEmpty())
+        return readBarsFile(entry.path, maxBytes);
+#ifdef Q_OS_UNIX
+    const int fd = ::open(entry.native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int why = errno;
+        r.problem = fd >= 0         ? BarsProblem::NotRegular
+                    : why == EACCES ? BarsProblem::Denied
+                                    : BarsProblem::Unreadable;
+        r.error = QString::fromLocal8Bit(std::strerror(why));
+        if (fd >= 0)
+            ::close(fd);
+        return r;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        r.problem = BarsProblem::Unreadable;
+        r.error = file.errorString();
+        return r;
+    }
+    if (qint64(st.st_size) > maxBytes) {
+        r.problem = BarsProblem::TooLarge;
+        return r;
+    }
+    // A regular file: its size is known and bounded, one read takes it.
+    const QByteArray bytes = file.read(qint64(st.st_size) + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > maxBytes) {
+        r.problem = bytes.size() > maxBytes ? BarsProblem::TooLarge : BarsProblem::Unreadable;
+        r.error = file.errorString();
+        return r;
+    }
+    return readBarsBytes(bytes, entry.shown);
+#else
+    r.problem = BarsProblem::Unreadable;
+    return r;
+#endif
 }
 
 } // namespace morvane::formula

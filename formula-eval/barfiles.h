@@ -62,9 +62,27 @@ BarsFileKind barsFileKind(const QString &fileName, QByteArrayView head);
 // 100 for everything else (stocks, indices, Beijing). The file name gives market and code.
 int dayPriceDivisor(const QString &fileName);
 
-// Every bars file under a folder, recursively, sorted: *.day, *.csv and *.txt exports
-// (text files are named by extension only; a stray .txt is refused when read, not here).
-// Names only: nothing is read, so a folder of thousands stays cheap.
-QStringList barsFilesIn(const QString &folder);
+// One candidate bars file of a folder (*.day, *.csv, *.txt, *.tsv, any case, sub-folders
+// included), or a sub-folder that could not be listed.
+struct BarsEntry
+{
+    QString path;      // for QFile; empty when the name has no exact QString form
+    QByteArray native; // the path's own bytes (Unix): a GBK name unpacked on Linux opens by these
+    QString shown;     // the path as the user reads it: UTF-8, else GB18030, else escaped bytes
+    // Known unreadable before it is opened: None, Denied, NotRegular, or Unreadable with the
+    // system's words in error (a sub-folder that could not be listed).
+    BarsProblem problem = BarsProblem::None;
+    QString error;
+};
+
+// Every candidate under a folder, sorted by what is shown; a folder that cannot be listed is
+// one entry that says why, one that does not exist none. Nothing is filtered out by its
+// content or its name's bytes: a candidate that does not read is refused when read, so it is
+// named and counted. Names only: nothing is read, so a folder of thousands stays cheap.
+std::vector<BarsEntry> barsEntriesIn(const QString &folder);
+
+// Reads an entry as readBarsFile reads a path, by the name's own bytes where it has no
+// QString form; the error and the kind go by what is shown.
+BarsFileRead readBarsEntry(const BarsEntry &entry, qint64 maxBytes);
 
 } // namespace morvane::formula

@@ -44,6 +44,8 @@ enum class BarsProblem
     Truncated,     // a .day file ends inside a record
     UnknownLayout, // neither CSV, .day nor the text export
     Unreadable,    // the file could not be opened or read (BarsFileRead::error says why)
+    Denied,        // a folder's file or sub-folder the user may not read
+    NotRegular,    // a folder's entry that is no regular file (a pipe, a device): not opened
 };
 
 struct BarsRead

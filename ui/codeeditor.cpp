@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -13,6 +14,14 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -203,14 +212,50 @@ QString readFormulaFile(const QString &path, QString *error, bool *replaced)
 {
     error->clear();
     *replaced = false;
-    QFile file(path);
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened without waiting, and looked at before reading: open(2) on a FIFO blocks until a
+    // writer comes, and the window with it.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return {};
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = u"不是普通文件（文件夹、管道或设备），未打开"_s;
+        return {};
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file.errorString();
+        return {};
+    }
+#else
+    if (!QFileInfo(path).isFile()) {
+        *error = u"不是普通文件（文件夹、管道或设备），未打开"_s;
+        return {};
+    }
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return {};
     }
+#endif
+    const auto tooLarge = [&](qint64 size) {
+        *error = u"文件有 %1 MiB，超过窗口可流畅显示的 %2 MiB；请用命令行 morvane-check 检查"_s
+                     .arg(QString::number(double(size) / (1024 * 1024), 'f', 1))
+                     .arg(kMaxFormulaFileBytes / (1024 * 1024));
+    };
+    if (file.size() > kMaxFormulaFileBytes) {
+        tooLarge(file.size());
+        return {};
+    }
+    // The size is known: one buffer of it (a file that grew meanwhile is refused).
     const QByteArray bytes = file.read(kMaxFormulaFileBytes + 1);
     if (bytes.size() > kMaxFormulaFileBytes) {
-        *error = u"文件超过 %1 MiB"_s.arg(kMaxFormulaFileBytes / (1024 * 1024));
+        tooLarge(bytes.size());
         return {};
     }
     if (file.error() != QFileDevice::NoError) {

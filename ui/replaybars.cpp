@@ -30,6 +30,10 @@ QString problemText(const formula::BarsFileRead &read)
         return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
     case BarsProblem::Unreadable:
         return u"无法读取（%1）"_s.arg(read.error);
+    case BarsProblem::Denied:
+        return u"没有读取权限"_s;
+    case BarsProblem::NotRegular:
+        return u"不是普通文件（管道或设备），未读取"_s;
     case BarsProblem::ColumnCount:
         what = u"列数不对（应为日期、开、高、低、收，可带成交量、成交额）"_s;
         break;
@@ -76,10 +80,19 @@ BarsSource builtinBarsSource(int index)
 
 BarsSource readBarsSource(const QString &path, qint64 maxBytes)
 {
+    formula::BarsEntry entry{path, {}, path, {}, {}};
+    // A pipe chosen in the dialog would block the window in open(2) until something wrote.
+    if (const QFileInfo info(path); info.exists() && !info.isFile() && !info.isDir())
+        entry.problem = formula::BarsProblem::NotRegular;
+    return readBarsSource(entry, maxBytes);
+}
+
+BarsSource readBarsSource(const formula::BarsEntry &entry, qint64 maxBytes)
+{
     BarsSource source;
-    source.path = path;
-    source.origin = QFileInfo(path).fileName();
-    formula::BarsFileRead read = formula::readBarsFile(path, maxBytes);
+    source.path = entry.shown;
+    source.origin = QFileInfo(entry.shown).fileName();
+    formula::BarsFileRead read = formula::readBarsEntry(entry, maxBytes);
     if (!read.ok()) {
         source.error = source.origin + u"："_s + problemText(read);
         return source;
@@ -88,9 +101,9 @@ BarsSource readBarsSource(const QString &path, qint64 maxBytes)
     return source;
 }
 
-QStringList barsFilesInFolder(const QString &folder)
+std::vector<formula::BarsEntry> barsFilesInFolder(const QString &folder)
 {
-    return formula::barsFilesIn(folder);
+    return formula::barsEntriesIn(folder);
 }
 
 } // namespace morvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "barfiles.h"
 #include "bars.h"
 
 #include <QString>
@@ -24,8 +25,11 @@ BarsSource builtinBarsSource(int index = 0);
 
 // A file of bars, at most maxBytes long.
 BarsSource readBarsSource(const QString &path, qint64 maxBytes = 64 << 20);
+// The same for a folder's entry, whatever its name's bytes.
+BarsSource readBarsSource(const formula::BarsEntry &entry, qint64 maxBytes = 64 << 20);
 
-// The files of a folder the readers may take, sorted by name.
-QStringList barsFilesInFolder(const QString &folder);
+// Every candidate file of a folder, sorted by name; those that do not read are refused when
+// read, by readBarsSource.
+std::vector<formula::BarsEntry> barsFilesInFolder(const QString &folder);
 
 } // namespace morvane

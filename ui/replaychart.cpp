@@ -106,6 +106,14 @@ void ReplayChart::setModel(std::shared_ptr<const ReplayModel> model)
 {
     m_model = std::move(model);
     m_snapshot = {};
+    m_drawn.clear();
+    if (m_model) {
+        for (const bool rewriting : {true, false})
+            for (Sz k = 0; k < m_model->outputs.size() && m_drawn.size() < kMaxDrawn; ++k)
+                if (m_model->outputs[k].rewrites() == rewriting)
+                    m_drawn.push_back(k);
+        std::sort(m_drawn.begin(), m_drawn.end());
+    }
     if (m_model && m_model->bars.size() > 0)
         m_snapshot = m_model->snapshot(m_model->bars.size() - 1);
     update();
@@ -178,8 +186,8 @@ qsizetype ReplayChart::lastVisible() const
 
 bool ReplayChart::hasLowerPane() const
 {
-    return m_model && std::any_of(m_model->outputs.begin(), m_model->outputs.end(),
-                                  [](const ReplayOutput &o) { return !o.pricePane; });
+    return m_model && std::any_of(m_drawn.begin(), m_drawn.end(),
+                                  [this](Sz k) { return !m_model->outputs[k].pricePane; });
 }
 
 double ReplayChart::barWidth() const
@@ -230,7 +238,7 @@ void ReplayChart::paintEvent(QPaintEvent *)
         price.range.add(bars.low[Sz(i)]);
         price.range.add(bars.high[Sz(i)]);
     }
-    for (Sz k = 0; k < model.outputs.size(); ++k) {
+    for (const Sz k : m_drawn) {
         const ReplayOutput &o = model.outputs[k];
         Pane &pane = o.pricePane ? price : lower;
         for (Sz c = 0; c < o.today.size(); ++c)
@@ -375,7 +383,7 @@ void ReplayChart::paintEvent(QPaintEvent *)
         endColumn();
         flush();
     };
-    for (Sz k = 0; k < model.outputs.size(); ++k) {
+    for (const Sz k : m_drawn) {
         const ReplayOutput &o = model.outputs[k];
         const Pane &pane = o.pricePane ? price : lower;
         const QColor color = outputColor(int(k));
@@ -421,7 +429,16 @@ void ReplayChart::paintEvent(QPaintEvent *)
     // The legend.
     int x = 4;
     const int textY = legendHeight / 2;
-    for (Sz k = 0; k < model.outputs.size(); ++k) {
+    if (m_drawn.size() < model.outputs.size()) {
+        p.setPen(skin::headingGrey);
+        const QString more = u"只画出 %1/%2 条输出"_s.arg(m_drawn.size()).arg(model.outputs.size());
+        p.drawText(QRect(x, 0, metrics.horizontalAdvance(more) + 2, legendHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, more);
+        x += metrics.horizontalAdvance(more) + 12;
+    }
+    for (const Sz k : m_drawn) {
+        if (x >= plotRight)
+            break; // the rest would be drawn off the widget
         const QColor color = outputColor(int(k));
         p.fillRect(QRect(x, textY - 1, 14, 2), color);
         x += 18;

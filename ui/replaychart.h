@@ -38,6 +38,10 @@ public:
     qsizetype lastVisible() const;
 
     static QColor outputColor(int output);
+    // The outputs drawn, ascending: at most kMaxDrawn, those that rewrite history first.
+    // More lines than that are a tangle to read and cost the window seconds to stroke.
+    static constexpr std::size_t kMaxDrawn = 24;
+    const std::vector<std::size_t> &drawn() const { return m_drawn; }
 
     QSize sizeHint() const override { return {760, 480}; }
     QSize minimumSizeHint() const override { return {320, 200}; }
@@ -60,6 +64,7 @@ private:
 
     std::shared_ptr<const ReplayModel> m_model;
     ReplaySnapshot m_snapshot;
+    std::vector<std::size_t> m_drawn;
     QString m_message;
     bool m_liveTrace = false;
     qsizetype m_span = 150; // candles about 5 px wide in the usual window

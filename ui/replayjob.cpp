@@ -63,6 +63,25 @@ bool ReplayModel::anyRewrites() const
                        [](const ReplayOutput &o) { return o.rewrites(); });
 }
 
+bool ReplayModel::isCut(qsizetype bar) const
+{
+    return std::binary_search(cutBars.begin(), cutBars.end(), bar);
+}
+
+qsizetype ReplayModel::landing(qsizetype bar, bool forward) const
+{
+    const qsizetype n = bars.size();
+    if (n == 0)
+        return 0;
+    bar = std::clamp<qsizetype>(bar, 0, n - 1);
+    if (bar == n - 1 || isCut(bar) || cutBars.empty())
+        return cutBars.empty() ? n - 1 : bar;
+    const auto next = std::lower_bound(cutBars.begin(), cutBars.end(), bar);
+    if (forward)
+        return next == cutBars.end() ? n - 1 : *next;
+    return next == cutBars.begin() ? cutBars.front() : *(next - 1);
+}
+
 ReplaySnapshot ReplayModel::snapshot(qsizetype cut) const
 {
     ReplaySnapshot s;
@@ -78,9 +97,10 @@ ReplaySnapshot ReplayModel::snapshot(qsizetype cut) const
                                      today.begin() + std::ptrdiff_t(std::min(count, today.size())));
     if (s.cut == n - 1)
         return s;
-    const Sz t = Sz(s.cut);
-    if (stored.size() > t && stored[t]) {
-        for (Sz d = diffStart[t]; d < diffStart[t + 1]; ++d) {
+    const auto at = std::lower_bound(cutBars.begin(), cutBars.end(), s.cut);
+    const Sz index = Sz(at - cutBars.begin());
+    if (at != cutBars.end() && *at == s.cut && stored.size() > index && stored[index]) {
+        for (Sz d = diffStart[index]; d < diffStart[index + 1]; ++d) {
             const ReplayDiff &diff = diffs[d];
             s.values[Sz(diff.output)][Sz(diff.channel)][Sz(diff.bar)] = diff.then;
             s.marked.push_back(diff.bar);
@@ -108,7 +128,7 @@ ReplaySnapshot ReplayModel::snapshot(qsizetype cut) const
 std::shared_ptr<const ReplayModel>
 computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
               const QMap<QString, double> &params, const std::atomic_bool *cancel,
-              const ReplayProgress &progress, std::size_t diffBudget)
+              const ReplayProgress &progress, const ReplayBudget &budget)
 {
     auto model = std::make_shared<ReplayModel>();
     auto program = std::make_shared<const formula::Program>(formula::parse(formulaText));
@@ -119,75 +139,93 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
     const formula::Bars &all = model->bars;
     const qsizetype n = all.size();
     const formula::Evaluator evaluator(*program, model->options);
-    formula::Evaluation full = evaluator.run(all);
-    model->params = std::move(full.params);
-    for (formula::OutputLine &line : full.outputs) {
+    // Outputs that read no later bar are the head of today's line at every cut: nothing to
+    // evaluate or compare for them.
+    const formula::HeadEvaluator heads(evaluator, all);
+    const formula::Evaluation &full = heads.full();
+    model->params = full.params;
+    qint64 lookAhead = 0;
+    for (Sz k = 0; k < full.outputs.size(); ++k) {
+        const formula::OutputLine &line = full.outputs[k];
         ReplayOutput o;
         o.label = outputLabel(line);
         o.drawing = !line.drawing.isEmpty();
         o.checked = line.ok() && n > 0;
         o.missing = line.missing;
-        o.today = std::move(line.channels);
+        o.today = line.channels;
         o.live = o.today;
-        if (o.checked)
+        if (o.checked && !heads.causal(k)) {
+            ++lookAhead;
             for (formula::Series &s : o.live)
                 std::fill(s.begin(), s.begin() + std::ptrdiff_t(std::min(Sz(n - 1), s.size())),
                           nan);
+        }
         o.pricePane = nearPrices(o, all);
         model->outputs.push_back(std::move(o));
     }
-    model->cuts = std::max<qsizetype>(0, n - 1);
+    formula::ReplayOptions bound;
+    bound.stride = 1; // every bar while the bound allows
+    bound.maxCuts = budget.maxCuts;
+    bound.barBudget = std::max<qint64>(1, budget.work / (1 + lookAhead));
+    model->cutBars = formula::cutPoints(all, bound, full.periods);
+    model->cuts = qsizetype(model->cutBars.size());
     model->diffStart.reserve(Sz(model->cuts) + 1);
     model->stored.reserve(Sz(model->cuts));
     model->diffStart.push_back(0);
 
-    for (qsizetype cut = 0; cut < model->cuts; ++cut) {
+    std::vector<bool> lookingAhead(model->outputs.size());
+    for (Sz k = 0; k < model->outputs.size(); ++k)
+        lookingAhead[k] = model->outputs[k].checked && !heads.causal(k);
+    for (qsizetype index = 0; index < model->cuts; ++index) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             return nullptr;
-        const bool keep = model->diffs.size() < diffBudget;
-        const formula::Evaluation part = evaluator.run(all.head(cut + 1));
+        const qsizetype cut = model->cutBars[Sz(index)];
+        const bool keep = model->diffs.size() < budget.diffs;
         const Sz t = Sz(cut);
-        for (Sz k = 0; k < model->outputs.size() && k < part.outputs.size(); ++k) {
-            ReplayOutput &o = model->outputs[k];
-            const formula::OutputLine &now = part.outputs[k];
-            if (!o.checked || !now.ok() || now.channels.size() != o.today.size())
-                continue;
-            bool changed = false;
-            formula::Rewrite oldest;
-            for (Sz c = 0; c < now.channels.size(); ++c) {
-                const formula::Series &before = now.channels[c], &after = o.today[c];
-                if (before.size() <= t || after.size() <= t)
+        if (lookAhead > 0) {
+            const formula::Evaluation part = heads.head(cut + 1, false);
+            for (Sz k = 0; k < model->outputs.size() && k < part.outputs.size(); ++k) {
+                ReplayOutput &o = model->outputs[k];
+                const formula::OutputLine &now = part.outputs[k];
+                if (!lookingAhead[k] || !now.ok() || now.channels.size() != o.today.size())
                     continue;
-                o.live[c][t] = before[t];
-                for (Sz i = 0; i <= t; ++i) {
-                    if (same(before[i], after[i]))
+                bool changed = false;
+                formula::Rewrite oldest;
+                for (Sz c = 0; c < now.channels.size(); ++c) {
+                    const formula::Series &before = now.channels[c], &after = o.today[c];
+                    if (before.size() <= t || after.size() <= t)
                         continue;
-                    if (keep)
-                        model->diffs.push_back(
-                            {std::int32_t(i), std::int16_t(k), std::int16_t(c), before[i]});
-                    if (!changed || qsizetype(i) < oldest.bar) {
-                        oldest.bar = qsizetype(i);
-                        oldest.channel = int(c);
-                        oldest.before = before[i];
-                        oldest.after = after[i];
+                    o.live[c][t] = before[t];
+                    for (Sz i = 0; i <= t; ++i) {
+                        if (same(before[i], after[i]))
+                            continue;
+                        if (keep)
+                            model->diffs.push_back(
+                                {std::int32_t(i), std::int32_t(k), std::int32_t(c), before[i]});
+                        if (!changed || qsizetype(i) < oldest.bar) {
+                            oldest.bar = qsizetype(i);
+                            oldest.channel = int(c);
+                            oldest.before = before[i];
+                            oldest.after = after[i];
+                        }
+                        changed = true;
                     }
-                    changed = true;
                 }
+                if (!changed)
+                    continue;
+                oldest.date = all.dates[Sz(oldest.bar)];
+                oldest.cut = cut;
+                oldest.cutDate = all.dates[t];
+                if (o.cutsRewritten == 0)
+                    o.first = oldest;
+                ++o.cutsRewritten;
+                o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
             }
-            if (!changed)
-                continue;
-            oldest.date = all.dates[Sz(oldest.bar)];
-            oldest.cut = cut;
-            oldest.cutDate = all.dates[t];
-            if (o.cutsRewritten == 0)
-                o.first = oldest;
-            ++o.cutsRewritten;
-            o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
         }
         model->stored.push_back(keep);
         model->diffStart.push_back(model->diffs.size());
         if (progress)
-            progress(cut + 1, model->cuts);
+            progress(index + 1, model->cuts);
     }
     return model;
 }

@@ -34,12 +34,13 @@ struct ReplayOutput
     bool rewrites() const { return cutsRewritten > 0; }
 };
 
-// A past value that differed at one cut from the value drawn today.
+// A past value that differed at one cut from the value drawn today. 32 bits each: a formula
+// may have more outputs than 16 bits count.
 struct ReplayDiff
 {
     std::int32_t bar = 0;
-    std::int16_t output = 0;
-    std::int16_t channel = 0;
+    std::int32_t output = 0;
+    std::int32_t channel = 0;
     double then = 0;
 };
 
@@ -58,9 +59,12 @@ struct ReplayModel
     QString origin;
     std::vector<ReplayOutput> outputs;
     std::vector<formula::ParamUse> params;
-    qsizetype cuts = 0; // every bar but the newest is a cut point
-    // Differences per cut, flat: cut t owns diffs[diffStart[t] .. diffStart[t + 1]). A cut
-    // past the memory budget stores none and is evaluated again when shown.
+    // The cut points, ascending: every bar but the newest while the work stays within its
+    // bound (ReplayBudget), else the replay library's choice of them.
+    std::vector<qsizetype> cutBars;
+    qsizetype cuts = 0; // cutBars.size()
+    // Differences per cut, flat: the k-th cut owns diffs[diffStart[k] .. diffStart[k + 1]). A
+    // cut past the memory budget stores none and is evaluated again when shown.
     std::vector<std::size_t> diffStart;
     std::vector<ReplayDiff> diffs;
     std::vector<bool> stored;
@@ -68,17 +72,32 @@ struct ReplayModel
     formula::EvalOptions options;
 
     bool anyRewrites() const;
+    bool isCut(qsizetype bar) const;
+    // The bar a step of the slider lands on: bar itself when it is a cut or the newest,
+    // else the next cut (or the newest bar) going forward, the one before going back.
+    qsizetype landing(qsizetype bar, bool forward) const;
     // The chart's data at cut (the newest bar gives today's lines).
     ReplaySnapshot snapshot(qsizetype cut) const;
 };
 
+// What one computation may cost. Each cut evaluates its history's look-ahead parts again
+// and compares every output that may look ahead over it: `work` bounds the sum over the
+// cuts of bars x (1 + such outputs), so 1,000 outputs or 100,000 bars stay bounded.
+struct ReplayBudget
+{
+    qint64 work = qint64(256) << 20;
+    int maxCuts = 5000;
+    // Differences kept, 64 MiB of them; past it a cut is evaluated again when shown.
+    std::size_t diffs = (std::size_t(64) << 20) / sizeof(ReplayDiff);
+};
+
 using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
 
-// The model, evaluating the formula on bars.head(t + 1) for every bar t; null when cancelled.
+// The model, evaluating the formula on bars.head(t + 1) at every cut t; null when cancelled.
 std::shared_ptr<const ReplayModel>
 computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
               const QMap<QString, double> &params, const std::atomic_bool *cancel = nullptr,
-              const ReplayProgress &progress = {}, std::size_t diffBudget = 4u << 20);
+              const ReplayProgress &progress = {}, const ReplayBudget &budget = {});
 
 // The worker of one run; lives in its own thread.
 class ReplayWorker : public QObject

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -81,7 +82,7 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
         return o.missing.isEmpty() ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
                                    : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
-        return u"%1：无法检验——只有一根K线，没有截断点"_s.arg(o.label);
+        return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
     const formula::Rewrite &f = o.first;
@@ -216,6 +217,10 @@ void ReplayView::createLayout()
     side->addWidget(heading(u"结论"_s, sideWidget));
     m_verdicts = new QListWidget(sideWidget);
     m_verdicts->setWordWrap(true);
+    // Thousands of wrapped verdicts are laid out a batch per turn of the event loop, not in one
+    // stall of a second or more.
+    m_verdicts->setLayoutMode(QListView::Batched);
+    m_verdicts->setBatchSize(200);
     m_verdicts->setFont(skin::font(12));
     side->addWidget(m_verdicts, 1);
     root->addWidget(sideWidget);
@@ -230,14 +235,14 @@ void ReplayView::createLayout()
     connect(folder, &QPushButton::clicked, this, &ReplayView::chooseFolder);
     connect(m_recompute, &QPushButton::clicked, this, &ReplayView::recompute);
     connect(m_files, &QComboBox::activated, this, [this](int index) {
-        if (m_folderFiles.isEmpty()) {
+        if (m_folderFiles.empty()) {
             setSource(builtinBarsSource(index));
             recompute();
             return;
         }
-        if (index < 0 || index >= m_folderFiles.size())
+        if (index < 0 || std::size_t(index) >= m_folderFiles.size())
             return;
-        BarsSource source = readBarsSource(m_folderFiles[index]);
+        BarsSource source = readBarsSource(m_folderFiles[std::size_t(index)]);
         if (!source.ok()) {
             m_services.warn(this, source.error);
             return;
@@ -257,7 +262,31 @@ QStringList ReplayView::verdicts() const
     QStringList lines;
     for (int i = 0; i < m_verdicts->count(); ++i)
         lines << m_verdicts->item(i)->text();
+    // Those not in the list yet, as they will be.
+    if (m_model)
+        for (std::size_t k = m_verdictsShown; k < m_model->outputs.size(); ++k)
+            lines << replayVerdict(m_model->outputs[k], *m_model);
     return lines;
+}
+
+// A batch of verdicts per turn of the event loop: 33,000 at once held the window over a second.
+void ReplayView::addVerdicts()
+{
+    if (!m_model)
+        return;
+    const std::size_t end = std::min(m_model->outputs.size(), m_verdictsShown + 500);
+    for (; m_verdictsShown < end; ++m_verdictsShown) {
+        const ReplayOutput &o = m_model->outputs[m_verdictsShown];
+        auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
+        item->setForeground(!o.checked     ? skin::reportDrift
+                            : o.rewrites() ? skin::reportRed
+                                           : skin::reportGreen);
+    }
+    if (m_verdictsShown < m_model->outputs.size())
+        QTimer::singleShot(0, this, [this, model = m_model.get()] {
+            if (m_model.get() == model)
+                addVerdicts();
+        });
 }
 
 void ReplayView::setFormula(const QString &text)
@@ -313,27 +342,45 @@ void ReplayView::chooseFolder()
     const QString folder = m_services.openFolder(this, u"选择行情文件夹"_s);
     if (folder.isEmpty())
         return;
-    const QStringList files = barsFilesInFolder(folder);
-    if (files.isEmpty()) {
-        m_services.warn(this, u"%1 里没有行情文件。"_s.arg(QDir::toNativeSeparators(folder)));
+    std::vector<formula::BarsEntry> files = barsFilesInFolder(folder);
+    if (files.empty()) {
+        m_services.warn(this, u"%1 里没有行情文件（*.day、*.csv、*.txt）。"_s.arg(
+                                  QDir::toNativeSeparators(folder)));
         return;
     }
-    // The first file that reads; the others stay in the list to pick from.
-    for (int i = 0; i < files.size(); ++i) {
+    // The first file that reads; the others stay in the list to pick from, and those passed
+    // over on the way are named.
+    QStringList refused;
+    for (std::size_t i = 0; i < files.size(); ++i) {
         BarsSource source = readBarsSource(files[i]);
-        if (!source.ok())
+        if (!source.ok()) {
+            refused << source.error;
             continue;
-        m_folderFiles = files;
+        }
+        // The rest are read when picked; those known unreadable already are named now.
+        for (std::size_t j = i + 1; j < files.size(); ++j)
+            if (files[j].problem != formula::BarsProblem::None)
+                refused << readBarsSource(files[j]).error;
         m_files->clear();
-        for (const QString &f : files)
-            m_files->addItem(QDir(folder).relativeFilePath(f));
-        m_files->setCurrentIndex(i);
+        for (const formula::BarsEntry &f : files) {
+            const QString name = QDir(folder).relativeFilePath(f.shown);
+            m_files->addItem(f.problem == formula::BarsProblem::None ? name
+                                                                     : name + u"（无法读取）"_s);
+        }
+        m_folderFiles = std::move(files);
+        m_files->setCurrentIndex(int(i));
         m_files->setVisible(true);
         setSource(std::move(source));
         recompute();
+        if (!refused.isEmpty())
+            m_services.warn(this, u"跳过 %1 个无法读取的文件：\n"_s.arg(refused.size()) +
+                                      refused.join(u'\n'));
         return;
     }
-    m_services.warn(this, u"%1 里的行情文件都无法读取。"_s.arg(QDir::toNativeSeparators(folder)));
+    m_services.warn(this,
+                    u"%1 里的 %2 个行情文件都无法读取：\n"_s.arg(QDir::toNativeSeparators(folder))
+                            .arg(files.size()) +
+                        refused.join(u'\n'));
 }
 
 void ReplayView::recompute()
@@ -344,6 +391,7 @@ void ReplayView::recompute()
     m_chart->setModel(nullptr);
     m_chart->setMessage(u"正在计算……"_s);
     m_verdicts->clear();
+    m_verdictsShown = 0;
     m_slider->setEnabled(false);
     m_progress->setRange(0, 0);
     m_progress->setVisible(true);
@@ -373,17 +421,19 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     showCut(m_slider->value());
 
     m_verdicts->clear();
-    for (const ReplayOutput &o : m_model->outputs) {
-        auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked     ? skin::reportDrift
-                            : o.rewrites() ? skin::reportRed
-                                           : skin::reportGreen);
-    }
+    m_verdictsShown = 0;
+    addVerdicts();
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
     showParameters();
-    setStatus(m_model->anyRewrites() ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
-                                     : u"拖动滑块看公式在每个截断点当时算出的线。"_s);
+    QString status = m_model->anyRewrites()
+                         ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
+                         : u"拖动滑块看公式在每个截断点当时算出的线。"_s;
+    if (n > 1 && m_model->cuts < n - 1)
+        status +=
+            u"K线较多，只算了 %1 个截断点（共 %2 根），滑块只停在截断点上。"_s.arg(m_model->cuts)
+                .arg(n);
+    setStatus(status);
     m_slider->setFocus();
     emit computed();
 }
@@ -421,8 +471,24 @@ void ReplayView::showParameters()
         m_paramForm->addRow(new QLabel(u"公式没有参数。"_s, m_paramPanel));
 }
 
+void ReplayView::closeEvent(QCloseEvent *event)
+{
+    // A closed view is hidden, not destroyed: its work would go on unseen.
+    if (isComputing())
+        cancel();
+    QWidget::closeEvent(event);
+}
+
 void ReplayView::showCut(int cut)
 {
+    // Past the work bound not every bar is a cut: the slider lands on the next one its way.
+    if (m_model) {
+        const qsizetype landed = m_model->landing(cut, cut > m_chart->cut());
+        if (landed != cut) {
+            m_slider->setValue(int(landed));
+            return;
+        }
+    }
     m_chart->setCut(cut);
     if (!m_model || m_model->bars.size() == 0) {
         m_cutLabel->clear();

@@ -76,11 +76,15 @@ signals:
     void computed(); // a model is shown
     void cancelled();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void createLayout();
     void setSource(BarsSource source);
     void showBuiltinList();
     void showModel(std::shared_ptr<const ReplayModel> model);
+    void addVerdicts();
     void showParameters();
     void showCut(int cut);
     void setStatus(const QString &text);
@@ -89,7 +93,7 @@ private:
     ReplayJob *m_job = nullptr;
     QString m_formula;
     BarsSource m_source;
-    QStringList m_folderFiles;
+    std::vector<formula::BarsEntry> m_folderFiles;
     QMap<QString, double> m_params; // the values the user set
     std::shared_ptr<const ReplayModel> m_model;
     QMap<QString, QDoubleSpinBox *> m_paramBoxes;
@@ -107,6 +111,7 @@ private:
     QFormLayout *m_paramForm = nullptr;
     QPushButton *m_recompute = nullptr;
     QListWidget *m_verdicts = nullptr;
+    std::size_t m_verdictsShown = 0; // outputs of m_model in the list so far
 };
 
 } // namespace morvane

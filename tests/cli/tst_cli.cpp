@@ -7,12 +7,19 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 
 #include "testfiles.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -82,6 +89,8 @@ private slots:
     void replayFaults();
     void replayJsonChecked();
     void replayFolder();
+    void replayNothingSilent_data();
+    void replayNothingSilent();
     void options_data();
     void options();
     void helpIsChinese_data();
@@ -90,6 +99,7 @@ private slots:
     void faults();
     void fullDevice();
     void jsonLayout();
+    void cleanupTestCase();
 
 private:
     QTemporaryDir m_dir;
@@ -625,6 +635,125 @@ void TestCli::replayFolder()
     QCOMPARE(z[u"securitiesRewritten"_s].toInt(), 5);
     QVERIFY(z[u"worst"_s].toObject()[u"source"_s].toString().endsWith(u".day"_s));
     QCOMPARE(run({u"--replay"_s, u"--bars"_s, folder}, "M:MA(C,5);").status, 0);
+}
+
+namespace {
+
+QByteArray dayRecord(const QDate &d, quint32 price)
+{
+    const quint32 record[8] = {quint32(d.year() * 10000 + d.month() * 100 + d.day()),
+                               price,
+                               price + 15,
+                               price - 15,
+                               price + 5,
+                               0,
+                               1000,
+                               0};
+    return QByteArray(reinterpret_cast<const char *>(record), sizeof record);
+}
+
+#ifdef Q_OS_UNIX
+QByteArray gbkBytes(const QString &text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.isValid() ? encoder.encode(text) : text.toLocal8Bit();
+}
+#endif
+
+} // namespace
+
+// Nothing left out without a word, and nothing unchecked reported as stable with status 0:
+// each row was a silent success before.
+void TestCli::replayNothingSilent_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("formula");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outContains");
+    QTest::addColumn<QString>("errContains");
+    const QByteArray good = "2024-01-02,10,11,9,10.5\n2024-01-03,10.5,11,10,10.8\n"
+                            "2024-01-04,10.8,11.2,10.1,11\n";
+    const QByteArray outOfOrder = "2024-01-03,10,11,9,10.5\n2024-01-02,10,11,9,10.5\n";
+    writeBytes(path(u"one.day"_s), dayRecord(QDate(2024, 1, 2), 1000));
+    writeBytes(path(u"one.csv"_s), "2024-01-02,10,11,9,10.5\n");
+    QDir(m_dir.path()).mkpath(u"ones"_s);
+    writeBytes(path(u"ones/a.day"_s), dayRecord(QDate(2024, 1, 2), 1000));
+    writeBytes(path(u"ones/b.csv"_s), "2024-01-02,10,11,9,10.5\n");
+    QDir(m_dir.path()).mkpath(u"pair"_s);
+    writeBytes(path(u"pair/good.csv"_s), good);
+    writeBytes(path(u"pair/bad.csv"_s), outOfOrder);
+    QDir(m_dir.path()).mkpath(u"lone"_s);
+    writeBytes(path(u"lone/only.csv"_s), outOfOrder);
+    writeBytes(path(u"syntax.txt"_s), "A:C;B:MA(C,;");
+    const QByteArray ref = "Z:REF(C,-1);";
+
+    QTest::newRow("one-record .day")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"one.day"_s, u"-"_s} << QByteArray("A:MA(C,5);")
+        << 3 << u"A：无法检验（只有 1 根K线，无法回放）"_s << QString();
+    QTest::newRow("one-row csv") << QStringList{u"--replay"_s, u"--bars"_s, u"one.csv"_s, u"-"_s}
+                                 << ref << 3 << u"只有 1 根K线，无法回放"_s << QString();
+    QTest::newRow("folder of one-bar files")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"ones"_s, u"-"_s} << ref << 3
+        << u"Z：无法检验（2 个证券只有 1 根K线，无法回放）"_s << QString();
+    QTest::newRow("a csv that does not parse beside a good one")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"pair"_s, u"-"_s} << QByteArray("A:MA(C,2);")
+        << 3 << u"1 个证券，另有 1 个文件无法读取"_s << u"bad.csv：第 2 行"_s;
+    QTest::newRow("a folder of only a csv that does not parse")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"lone"_s, u"-"_s} << QByteArray("A:MA(C,2);")
+        << 2 << QString() << u"only.csv：第 2 行"_s;
+    QTest::newRow("--eval with a statement that does not parse")
+        << QStringList{u"--eval"_s, u"--bars"_s, u"pair/good.csv"_s, u"syntax.txt"_s}
+        << QByteArray() << 1 << u"date,A"_s << u"语法问题 1 处"_s;
+#ifdef Q_OS_UNIX
+    // As unpacked from an archive made on a Chinese Windows: the name is GBK bytes.
+    QDir(m_dir.path()).mkpath(u"gbk"_s);
+    writeBytes(path(u"gbk/flat.csv"_s), good);
+    {
+        QByteArray bars;
+        QDate d(2024, 1, 2);
+        for (int i = 0; i < 30; ++i, d = d.addDays(1))
+            bars += dayRecord(d, quint32(1000 + (i * 37) % 90));
+        const QByteArray name = QFile::encodeName(path(u"gbk/"_s)) + gbkBytes(u"浦发银行.day"_s);
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bars.constData(), std::size_t(bars.size())), bars.size());
+        ::close(fd);
+    }
+    QTest::newRow("a file named in GBK bytes")
+        << QStringList{u"--replay"_s, u"--bars"_s, u"gbk"_s, u"-"_s} << ref << 1
+        << u"Z：改写历史——在 2/2 个证券上"_s << QString();
+    QTest::newRow("the GBK name shown readably")
+        << QStringList{u"--replay"_s, u"--json"_s, u"--bars"_s, u"gbk"_s, u"-"_s} << ref << 1
+        << u"gbk/浦发银行.day"_s << QString();
+    QDir(m_dir.path()).mkpath(u"piped"_s);
+    writeBytes(path(u"piped/good.csv"_s), good);
+    QVERIFY(::mkfifo(QFile::encodeName(path(u"piped/x.csv"_s)).constData(), 0600) == 0);
+    QTest::newRow("a pipe named like bars")
+        << QStringList{u"--replay"_s, u"--json"_s, u"--bars"_s, u"piped"_s, u"-"_s}
+        << QByteArray("A:MA(C,2);") << 3 << u"x.csv：不是普通文件"_s << u"x.csv：不是普通文件"_s;
+#endif
+}
+
+void TestCli::replayNothingSilent()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, formula);
+    QFETCH(int, status);
+    QFETCH(QString, outContains);
+    QFETCH(QString, errContains);
+    const Run r = run(args, formula, QStringLiteral(MORVANE_CHECK_EXE), m_dir.path());
+    QVERIFY2(r.out.contains(outContains), qPrintable(r.out));
+    QVERIFY2(r.err.contains(errContains), qPrintable(r.err));
+    QVERIFY2(!r.out.contains(u"0 个截断点"_s), qPrintable(r.out));
+    QCOMPARE(r.status, status);
+}
+
+void TestCli::cleanupTestCase()
+{
+#ifdef Q_OS_UNIX
+    // QTemporaryDir removes by decoded names, which a GBK name is not.
+    ::unlink((QFile::encodeName(path(u"gbk/"_s)) + gbkBytes(u"浦发银行.day"_s)).constData());
+#endif
 }
 
 void TestCli::options()

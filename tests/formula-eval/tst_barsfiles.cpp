@@ -1,5 +1,5 @@
 // The bars readers on made-up files: .day records, the text export, the CSV, the kind a
-// file is taken for, the size bound and the folder listing. Bad records included.
+// file is taken for, the size bound (the folder listing: tst_barsfolder). Bad records included.
 #include "barfiles.h"
 
 #include <QDir>
@@ -71,7 +71,6 @@ private slots:
     void priceDivisor();
     void sizeBound();
     void unreadable();
-    void folder();
 };
 
 void TestBarsFiles::read_data()
@@ -319,27 +318,6 @@ void TestBarsFiles::unreadable()
     QCOMPARE(missing.problem, BarsProblem::Unreadable);
     QVERIFY(!missing.error.isEmpty());
     QCOMPARE(readBarsFile(dir.path(), 1 << 20).problem, BarsProblem::Unreadable);
-}
-
-void TestBarsFiles::folder()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path();
-    const QByteArray day = dayRecord(20240102, 1000, 1100, 950, 1050);
-    writeFile(root + u"/vipdoc/sz/lday/sz000001.day"_s, day);
-    writeFile(root + u"/vipdoc/sh/lday/sh600000.day"_s, day);
-    writeFile(root + u"/export/600000.txt"_s,
-              exportFile(u"2024/01/02\t10\t11\t9.5\t10.5\t1000\t10500\r\n"_s));
-    writeFile(root + u"/export/notes.txt"_s, "bought at 10.5, sell at 12\n");
-    writeFile(root + u"/mine.csv"_s, "date,open,high,low,close\n2024-01-02,1,2,0.5,1.5\n");
-    writeFile(root + u"/vipdoc/sh/lday/readme.md"_s, "not bars\n");
-    const QStringList expected = {root + u"/export/600000.txt"_s, root + u"/mine.csv"_s,
-                                  root + u"/vipdoc/sh/lday/sh600000.day"_s,
-                                  root + u"/vipdoc/sz/lday/sz000001.day"_s};
-    QCOMPARE(barsFilesIn(root), expected);
-    for (const QString &file : expected)
-        QVERIFY2(readBarsFile(file, 1 << 20).ok(), qPrintable(file));
-    QCOMPARE(barsFilesIn(root + u"/nothing"_s), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestBarsFiles)

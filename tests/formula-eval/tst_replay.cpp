@@ -1,4 +1,5 @@
 // The replay against known answers, the command's output, and the corpus figures.
+#include "commandio.h"
 #include "options.h"
 #include "parser.h"
 #include "replay.h"
@@ -16,6 +17,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 using namespace morvane::formula;
@@ -41,6 +47,7 @@ private slots:
     void cutBounds_data();
     void cutBounds();
     void progressAndCancel();
+    void progressFramesLeaveAtOnce();
     void command_data();
     void command();
     void corpus();
@@ -188,6 +195,31 @@ void TestReplay::cutBounds()
              qPrintable(QString::number(evaluated)));
     // Cuts reach back over the whole history, not just its end.
     QVERIFY(cuts.front() < count / 10);
+}
+
+// A frame drawn must reach the terminal then, not wait in a buffer until the report is out.
+void TestReplay::progressFramesLeaveAtOnce()
+{
+#ifdef Q_OS_UNIX
+    int fds[2];
+    QVERIFY(::pipe(fds) == 0);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    QFile err;
+    QVERIFY(err.open(fds[1], QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    char got[256];
+    {
+        morvane::ProgressBar bar(err, u"回放截断点"_s);
+        bar.show(1, 4);
+        const auto n = ::read(fds[0], got, sizeof got); // the bar still drawing
+        QVERIFY2(n > 0, "the first frame stayed in the buffer");
+        QVERIFY(QByteArray(got, qsizetype(n)).contains("1/4"));
+    }
+    const auto n = ::read(fds[0], got, sizeof got);
+    QVERIFY2(n > 0 && QByteArray(got, qsizetype(n)).contains("\x1b[K"), "the wipe did not leave");
+    ::close(fds[0]);
+#else
+    QSKIP("a pipe's ends are POSIX here");
+#endif
 }
 
 void TestReplay::progressAndCancel()

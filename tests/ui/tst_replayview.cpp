@@ -139,7 +139,9 @@ void TestReplayView::snapshotsAreTheShorterHistories()
     QFETCH(QString, formula);
     const formula::Bars bars = formula::builtinBars(160);
     const auto stored = computeReplay(formula, bars, u"模拟行情"_s, {});
-    const auto lazy = computeReplay(formula, bars, u"模拟行情"_s, {}, nullptr, {}, 0);
+    ReplayBudget noDiffs;
+    noDiffs.diffs = 0;
+    const auto lazy = computeReplay(formula, bars, u"模拟行情"_s, {}, nullptr, {}, noDiffs);
     QVERIFY(stored && lazy);
     const formula::Program program = formula::parse(formula);
     for (const qsizetype cut : {qsizetype(0), qsizetype(40), qsizetype(97), qsizetype(158)}) {
