@@ -35,6 +35,14 @@ public:
             write();
         return *this;
     }
+    // Text already in UTF-8.
+    Writer &writeUtf8(QByteArrayView utf8)
+    {
+        m_buffer += utf8;
+        if (m_buffer.size() > (1 << 20))
+            write();
+        return *this;
+    }
     // Everything written out and handed to the system; false when anything failed.
     bool flush()
     {

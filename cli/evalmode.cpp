@@ -10,6 +10,8 @@
 #include <QIODevice>
 #include <QLocale>
 
+#include <charconv>
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -44,6 +46,48 @@ QString number(double x)
     return QString::number(x, 'g', QLocale::FloatingPointShortest);
 }
 
+// The shortest form that reads back to x, as QString::number gives it, appended in place:
+// no string per value. Past 10¹⁷ Qt pads the shortest digits with zeros where to_chars
+// prints every digit, so those few go through Qt.
+void appendNumber(QByteArray &out, double x)
+{
+    if (std::isnan(x))
+        return;
+    if (std::abs(x) >= 1e17 && std::isfinite(x)) {
+        out += number(x).toLatin1();
+        return;
+    }
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x);
+    if (ec != std::errc()) {
+        out += number(x).toLatin1();
+        return;
+    }
+    // Qt writes infinities as inf and -inf, as to_chars does.
+    out.append(buffer, end - buffer);
+}
+
+void appendDate(QByteArray &out, const QDate &d)
+{
+    if (!d.isValid() || d.year() < 1000 || d.year() > 9999) {
+        out += d.toString(Qt::ISODate).toLatin1();
+        return;
+    }
+    char b[10];
+    const int y = d.year(), m = d.month(), day = d.day();
+    b[0] = char('0' + y / 1000);
+    b[1] = char('0' + y / 100 % 10);
+    b[2] = char('0' + y / 10 % 10);
+    b[3] = char('0' + y % 10);
+    b[4] = '-';
+    b[5] = char('0' + m / 10);
+    b[6] = char('0' + m % 10);
+    b[7] = '-';
+    b[8] = char('0' + day / 10);
+    b[9] = char('0' + day % 10);
+    out.append(b, 10);
+}
+
 QString missingText(const QString &what)
 {
     if (what == QStringView(kTooDeep))
@@ -71,7 +115,7 @@ bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *err
 
 } // namespace
 
-QString evalCsv(const Bars &bars, const Evaluation &ev)
+QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
 {
     std::vector<const Series *> columns;
     QString text = u"date"_s;
@@ -86,13 +130,19 @@ QString evalCsv(const Bars &bars, const Evaluation &ev)
         }
     }
     text += u'\n';
+    QByteArray csv = text.toUtf8();
+    // About 12 bytes a value: one allocation for most histories.
+    csv.reserve(csv.size() + qsizetype(bars.dates.size() * (11 + 12 * columns.size())));
     for (std::size_t i = 0; i < bars.dates.size(); ++i) {
-        text += bars.dates[i].toString(Qt::ISODate);
-        for (const Series *s : columns)
-            text += u',' + number(i < s->size() ? (*s)[i] : std::nan(""));
-        text += u'\n';
+        appendDate(csv, bars.dates[i]);
+        for (const Series *s : columns) {
+            csv += ',';
+            if (i < s->size())
+                appendNumber(csv, (*s)[i]);
+        }
+        csv += '\n';
     }
-    return text;
+    return csv;
 }
 
 int runEvalCommand(const QString &file, const QString &barsFile,
@@ -107,13 +157,18 @@ int runEvalCommand(const QString &file, const QString &barsFile,
     if (barsFile.isEmpty()) {
         bars = builtinBars();
     } else {
-        QByteArray bytes;
-        QString error;
-        if (!readAll(barsFile, in, &bytes, &error)) {
-            say(barsFile + u": "_s + error);
-            return 2;
+        BarsFileRead read;
+        if (barsFile == u"-"_s) {
+            QByteArray bytes;
+            QString error;
+            if (!readAll(barsFile, in, &bytes, &error)) {
+                say(barsFile + u": "_s + error);
+                return 2;
+            }
+            read = readBarsBytes(bytes, barsFile);
+        } else { // a file over the bound is refused by its size, unread
+            read = readBarsFile(barsFile, kMaxInput);
         }
-        BarsFileRead read = readBarsBytes(bytes, barsFile);
         if (!read.ok()) {
             say(barsFileProblemText(barsFile, read));
             return 2;
@@ -154,12 +209,27 @@ int runEvalCommand(const QString &file, const QString &barsFile,
             assumed << p.name + u'=' + number(p.value);
     if (!assumed.isEmpty())
         say(u"参数假设: "_s + assumed.join(u", "_s));
+    for (auto it = params.begin(); it != params.end(); ++it)
+        if (std::none_of(ev.params.begin(), ev.params.end(),
+                         [&](const ParamUse &p) { return p.name == it.key(); }))
+            say(file + u"：公式没有用到参数 "_s + it.key() + u"，--param 被忽略"_s);
+    // Columns of the same name cannot be told apart in the CSV: said, in the order they come.
+    QMap<QString, int> named;
+    QStringList order;
+    for (const OutputLine &line : ev.outputs) {
+        if (!line.ok() || line.name.isEmpty())
+            continue;
+        if (named[line.name]++ == 1)
+            order << line.name;
+    }
+    for (const QString &name : order)
+        say(u"%1：输出 %2 出现 %3 次，CSV 中有同名的列"_s.arg(file, name).arg(named[name]));
     if (!any) {
         say(file + u": 没有可计算的输出"_s);
         return 2;
     }
     Writer stdOut(out);
-    stdOut << evalCsv(bars, ev);
+    stdOut.writeUtf8(evalCsv(bars, ev));
     if (!stdOut.flush()) {
         say(u"无法写出结果: "_s + stdOut.errorString());
         return 2;
