@@ -10,8 +10,8 @@
 #include <QIODevice>
 #include <QLocale>
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 using namespace Qt::StringLiterals;

@@ -44,6 +44,9 @@ enum class BarsProblem
     Truncated,     // a .day file ends inside a record
     UnknownLayout, // neither CSV, .day nor the text export
     Unreadable,    // the file could not be opened or read (BarsFileRead::error says why)
+    TooLong,       // a field longer than any date or number (the line when field is 0)
+    AfterEnd,      // a line after the export's 数据来源 footer
+    NotDaily,      // minute bars (the export's 时间 column): only daily bars are read
 };
 
 struct BarsRead
