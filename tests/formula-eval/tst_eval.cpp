@@ -113,6 +113,9 @@ private slots:
     void wholeHistoryAtScale();
     void longChainOfVariables();
     void evalCommand();
+    void evalWarnings_data();
+    void evalWarnings();
+    void evalRefusesLargeBarsUnread();
     void dmiWithExpmemaReplays();
     void unknownNamesAndParameters();
     void stockFacts_data();
@@ -473,6 +476,77 @@ void TestEval::evalCommand()
     QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, none, out2, err2), 2);
     QVERIFY(out2.data().isEmpty());
     QVERIFY(QString::fromUtf8(err2.data()).contains(u"NOSUCH"_s));
+}
+
+void TestEval::evalWarnings_data()
+{
+    QTest::addColumn<QByteArray>("formula");
+    QTest::addColumn<QStringList>("params"); // NAME=value
+    QTest::addColumn<QByteArray>("firstLines");
+    QTest::addColumn<QString>("said"); // on standard error; empty: nothing
+    QTest::newRow("three outputs named A")
+        << QByteArray("A:C;A:O;A:C*2;") << QStringList()
+        << QByteArray("date,A,A,A\n2024-01-01,10,10,20\n") << u"输出 A 出现 3 次"_s;
+    QTest::newRow("a parameter the formula does not use")
+        << QByteArray("A:MA(C,N);") << QStringList{u"N=2"_s, u"M=3"_s}
+        << QByteArray("date,A\n2024-01-01,\n2024-01-02,10.15\n")
+        << u"公式没有用到参数 M，--param 被忽略"_s;
+    QTest::newRow("parameters all used, names apart")
+        << QByteArray("A:MA(C,N);B:C;") << QStringList{u"N=2"_s} << QByteArray("date,A,B\n")
+        << QString();
+    // The shortest form that reads back, as Qt writes it (past 1e17 too).
+    QTest::newRow("numbers")
+        << QByteArray("A:1200000;B:1E20;C1:0.00001;D:0.1+0.2;E:123456789012345678;F:-0.5;G:1E5;")
+        << QStringList()
+        << QByteArray("date,A,B,C1,D,E,F,G\n"
+                      "2024-01-01,1200000,1e+20,1e-05,0.30000000000000004,123456789012345680,-0.5,"
+                      "1e+05\n")
+        << QString();
+}
+
+void TestEval::evalWarnings()
+{
+    QFETCH(QByteArray, formula);
+    QFETCH(QStringList, params);
+    QFETCH(QByteArray, firstLines);
+    QFETCH(QString, said);
+    QTemporaryFile csv(QDir::tempPath() + u"/morvane-XXXXXX.csv"_s);
+    QVERIFY(csv.open());
+    csv.write("date,open,high,low,close\n2024-01-01,10,10.3,10,10\n2024-01-02,10,10.3,10,10.3\n");
+    csv.close();
+    QMap<QString, double> values;
+    for (const QString &p : params)
+        values.insert(p.section(u'=', 0, 0), p.section(u'=', 1).toDouble());
+    QBuffer in, out, err;
+    in.setData(formula);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(err.open(QIODevice::WriteOnly));
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), values, in, out, err), 0);
+    QVERIFY2(out.data().startsWith(firstLines), out.data().constData());
+    const QString errors = QString::fromUtf8(err.data());
+    if (said.isEmpty())
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    else
+        QVERIFY2(errors.contains(said), qPrintable(errors));
+}
+
+// A bars file over the input bound is refused by its size: a sparse file of 300 MiB reads
+// nothing, so the refusal says the bound.
+void TestEval::evalRefusesLargeBarsUnread()
+{
+    QTemporaryFile big(QDir::tempPath() + u"/morvane-XXXXXX.csv"_s);
+    QVERIFY(big.open());
+    QVERIFY(big.resize(qint64(300) << 20));
+    big.close();
+    QBuffer in, out, err;
+    in.setData("A:C;");
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(err.open(QIODevice::WriteOnly));
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, big.fileName(), {}, in, out, err), 2);
+    QVERIFY(out.data().isEmpty());
+    QVERIFY2(QString::fromUtf8(err.data()).contains(u"未读取"_s), err.data().constData());
 }
 
 // DMI as charts write it with EXPMEMA: every output evaluated, none rewrites its past.
