@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -46,46 +47,44 @@ QString number(double x)
     return QString::number(x, 'g', QLocale::FloatingPointShortest);
 }
 
-// The shortest form that reads back to x, as QString::number gives it, appended in place:
-// no string per value. Past 10¹⁷ Qt pads the shortest digits with zeros where to_chars
-// prints every digit, so those few go through Qt.
-void appendNumber(QByteArray &out, double x)
+// The shortest form that reads back to x, as QString::number gives it, written at `at`;
+// returns the end. Past 10¹⁷ Qt pads the shortest digits with zeros where to_chars prints
+// every digit, so those few go through Qt. At most 32 bytes.
+char *writeNumber(char *at, double x)
 {
     if (std::isnan(x))
-        return;
-    if (std::abs(x) >= 1e17 && std::isfinite(x)) {
-        out += number(x).toLatin1();
-        return;
+        return at;
+    if (!(std::abs(x) >= 1e17 && std::isfinite(x))) {
+        const auto [end, ec] = std::to_chars(at, at + 32, x);
+        if (ec == std::errc())
+            return end;
     }
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x);
-    if (ec != std::errc()) {
-        out += number(x).toLatin1();
-        return;
-    }
-    // Qt writes infinities as inf and -inf, as to_chars does.
-    out.append(buffer, end - buffer);
+    const QByteArray text = number(x).toLatin1();
+    const auto size = std::min<qsizetype>(text.size(), 32);
+    std::memcpy(at, text.constData(), std::size_t(size));
+    return at + size;
 }
 
-void appendDate(QByteArray &out, const QDate &d)
+// YYYY-MM-DD: 10 bytes, or Qt's form of a date outside 1000–9999 (at most 32).
+char *writeDate(char *at, const QDate &d)
 {
     if (!d.isValid() || d.year() < 1000 || d.year() > 9999) {
-        out += d.toString(Qt::ISODate).toLatin1();
-        return;
+        const QByteArray text = d.toString(Qt::ISODate).toLatin1();
+        const auto size = std::min<qsizetype>(text.size(), 32);
+        std::memcpy(at, text.constData(), std::size_t(size));
+        return at + size;
     }
-    char b[10];
-    const int y = d.year(), m = d.month(), day = d.day();
-    b[0] = char('0' + y / 1000);
-    b[1] = char('0' + y / 100 % 10);
-    b[2] = char('0' + y / 10 % 10);
-    b[3] = char('0' + y % 10);
-    b[4] = '-';
-    b[5] = char('0' + m / 10);
-    b[6] = char('0' + m % 10);
-    b[7] = '-';
-    b[8] = char('0' + day / 10);
-    b[9] = char('0' + day % 10);
-    out.append(b, 10);
+    int y = d.year();
+    const int m = d.month(), day = d.day();
+    for (int k = 3; k >= 0; --k, y /= 10)
+        at[k] = char('0' + y % 10);
+    at[4] = '-';
+    at[5] = char('0' + m / 10);
+    at[6] = char('0' + m % 10);
+    at[7] = '-';
+    at[8] = char('0' + day / 10);
+    at[9] = char('0' + day % 10);
+    return at + 10;
 }
 
 QString missingText(const QString &what)
@@ -131,17 +130,23 @@ QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
     }
     text += u'\n';
     QByteArray csv = text.toUtf8();
-    // About 12 bytes a value: one allocation for most histories.
-    csv.reserve(csv.size() + qsizetype(bars.dates.size() * (11 + 12 * columns.size())));
+    // Written in place into room for the longest row: 32 bytes a date, 33 a value and its
+    // comma, one line end.
+    const qsizetype head = csv.size();
+    const auto row = qsizetype(32 + 33 * columns.size() + 1);
+    csv.resize(head + row * qsizetype(bars.dates.size()));
+    char *const begin = csv.data();
+    char *at = begin + head;
     for (std::size_t i = 0; i < bars.dates.size(); ++i) {
-        appendDate(csv, bars.dates[i]);
+        at = writeDate(at, bars.dates[i]);
         for (const Series *s : columns) {
-            csv += ',';
+            *at++ = ',';
             if (i < s->size())
-                appendNumber(csv, (*s)[i]);
+                at = writeNumber(at, (*s)[i]);
         }
-        csv += '\n';
+        *at++ = '\n';
     }
+    csv.truncate(at - begin);
     return csv;
 }
 

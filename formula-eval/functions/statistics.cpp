@@ -128,7 +128,7 @@ Series stat(const Args &a, int kind)
 Series regression(const Args &a, bool forecast)
 {
     const Series &x = a[0].v;
-    const WindowSums sums(x, WindowSums::Weighted);
+    const WindowSums sums(x, unsigned(WindowSums::Weighted) | WindowSums::Centred);
     EmptyBars gaps(x);
     return windowed(
         a[0], a[1], false,

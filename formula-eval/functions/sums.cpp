@@ -64,6 +64,11 @@ double nearestRatio(Int128 num, UInt128 den)
 {
     if (num == 0)
         return 0.0;
+    // Both exact in a double: one division rounds once.
+    constexpr Int128 kExact = Int128(1) << 53;
+    if (num < kExact && num > -kExact && den < UInt128(kExact))
+        return static_cast<double>(static_cast<std::int64_t>(num)) /
+               static_cast<double>(static_cast<std::uint64_t>(den));
     const bool negative = num < 0;
     UInt128 a = negative ? static_cast<UInt128>(-(num + 1)) + 1 : static_cast<UInt128>(num);
     // A shifted numerator must fit: beyond 72 bits the divisor gives up its last bits (only
@@ -129,39 +134,31 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
     const std::size_t n = x.size();
     const auto first = std::find_if(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
     m_pivot = first == x.end() ? 0.0 : *first;
-    const bool second = extra != Plain;
+    const bool second = (extra & (Squares | Weighted)) != 0;
     m_units.assign(n + 1, 0);
     m_inexact.assign(n + 1, 0);
-    m_centred.assign(n + 1, DD{});
     m_run.assign(n, 0);
     if (extra & Squares)
-        m_squares.assign(n + 1, 0), m_centred2.assign(n + 1, DD{});
+        m_squares.assign(n + 1, 0);
     if (extra & Weighted)
-        m_weighted.assign(n + 1, 0), m_centredK.assign(n + 1, DD{});
+        m_weighted.assign(n + 1, 0);
     if (second)
         m_inexact2.assign(n + 1, 0);
     for (std::size_t k = 0; k < n; ++k) {
         const double v = x[k];
         m_run[k] = k > 0 && v == x[k - 1] ? m_run[k - 1] : k;
         std::int64_t u = 0;
-        const bool finite = std::isfinite(v);
-        const bool decimal = std::isnan(v) || (finite && asMillionths(v, &u));
+        const bool decimal = std::isnan(v) || (std::isfinite(v) && asMillionths(v, &u));
         m_units[k + 1] = m_units[k] + u;
         m_inexact[k + 1] = m_inexact[k] + (decimal ? 0 : 1);
-        if (second)
-            m_inexact2[k + 1] = m_inexact2[k] + (decimal && std::abs(u) < kSmallUnits ? 0 : 1);
         const bool small = decimal && std::abs(u) < kSmallUnits;
-        const DD d = finite ? twoSum(v, -m_pivot) : DD{};
-        m_centred[k + 1] = ddAdd(m_centred[k], d);
-        if (extra & Squares) {
+        if (second)
+            m_inexact2[k + 1] = m_inexact2[k] + (small ? 0 : 1);
+        if (extra & Squares)
             m_squares[k + 1] =
                 m_squares[k] + (small ? static_cast<UInt128>(Int128(u) * Int128(u)) : 0);
-            m_centred2[k + 1] = ddAdd(m_centred2[k], ddMul(d, d));
-        }
-        if (extra & Weighted) {
+        if (extra & Weighted)
             m_weighted[k + 1] = m_weighted[k] + (small ? Int128(k) * Int128(u) : 0);
-            m_centredK[k + 1] = ddAdd(m_centredK[k], ddMul(d, {double(k), 0}));
-        }
         if (std::isinf(v)) {
             if (m_up.empty())
                 m_up.assign(n + 1, 0), m_down.assign(n + 1, 0);
@@ -171,6 +168,23 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
     for (std::size_t k = 1; k < m_up.size(); ++k) {
         m_up[k] += m_up[k - 1];
         m_down[k] += m_down[k - 1];
+    }
+    // The double-double sums serve windows the whole millionths cannot: built only when
+    // there are such bars (prices and volumes have none).
+    if (m_inexact[n] == 0 && (!second || m_inexact2[n] == 0) && !(extra & Centred))
+        return;
+    m_centred.assign(n + 1, DD{});
+    if (extra & Squares)
+        m_centred2.assign(n + 1, DD{});
+    if (extra & Weighted)
+        m_centredK.assign(n + 1, DD{});
+    for (std::size_t k = 0; k < n; ++k) {
+        const DD d = std::isfinite(x[k]) ? twoSum(x[k], -m_pivot) : DD{};
+        m_centred[k + 1] = ddAdd(m_centred[k], d);
+        if (extra & Squares)
+            m_centred2[k + 1] = ddAdd(m_centred2[k], ddMul(d, d));
+        if (extra & Weighted)
+            m_centredK[k + 1] = ddAdd(m_centredK[k], ddMul(d, {double(k), 0}));
     }
 }
 
@@ -273,13 +287,16 @@ double WindowSums::devsq(std::size_t from, std::size_t to, std::size_t by) const
                 return nearestRatio(nq - ss, den);
         }
     }
-    const DD s = centredSum(from, to);
-    const DD q = ddSub(m_centred2[to + 1], m_centred2[from]);
-    const DD dev = ddSub(q, ddDiv(ddMul(s, s), double(n)));
-    const double v = std::max(0.0, ddValue(dev));
-    if (std::isfinite(v))
-        return v / double(by);
-    // Values near a double's limit: the window's own mean, wider.
+    if (!m_centred2.empty()) {
+        const DD s = centredSum(from, to);
+        const DD q = ddSub(m_centred2[to + 1], m_centred2[from]);
+        const DD dev = ddSub(q, ddDiv(ddMul(s, s), double(n)));
+        const double v = std::max(0.0, ddValue(dev));
+        if (std::isfinite(v))
+            return v / double(by);
+    }
+    // Values near a double's limit, or exact sums too wide to divide: the window's own mean,
+    // wider, on its own.
     long double mean = 0, sq = 0;
     for (std::size_t k = from; k <= to; ++k)
         mean += static_cast<long double>(m_x[k]);
@@ -303,15 +320,14 @@ double WindowSums::weightedMean(std::size_t from, std::size_t to) const
             return nearestRatio(between(m_weighted, from, to) - shifted,
                                 weights * UInt128(kUnitsPerOne));
     }
-    if (infinite(from, to) || !exact(from, to)) {
-        bool special = false;
+    bool special = m_centredK.empty();
+    if (!special && (infinite(from, to) || !exact(from, to)))
         inexactSum(from, to, &special);
-        if (special) { // an infinity or values near a double's limit: the window wider
-            long double w = 0;
-            for (std::size_t k = from; k <= to; ++k)
-                w += static_cast<long double>(k - from + 1) * static_cast<long double>(m_x[k]);
-            return double(w / static_cast<long double>(weights));
-        }
+    if (special) { // an infinity, values near a double's limit, or sums too wide
+        long double w = 0;
+        for (std::size_t k = from; k <= to; ++k)
+            w += static_cast<long double>(k - from + 1) * static_cast<long double>(m_x[k]);
+        return double(w / static_cast<long double>(weights));
     }
     const DD s = centredSum(from, to);
     const DD k = ddSub(m_centredK[to + 1], m_centredK[from]);

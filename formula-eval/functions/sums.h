@@ -52,6 +52,7 @@ public:
         Plain = 0,
         Squares = 1,  // devsq
         Weighted = 2, // weightedMean
+        Centred = 4,  // centredSum and centredWeightedSum on every window, decimal or not
     };
     explicit WindowSums(const std::vector<double> &x, unsigned extra = Plain);
 
