@@ -54,6 +54,35 @@ char *writeNumber(char *at, double x)
 {
     if (std::isnan(x))
         return at;
+    if (x == 0 && !std::signbit(x)) {
+        *at++ = '0';
+        return at;
+    }
+    // Decimals of at most six places between 1 and 10⁹ (prices, their means over 2, 4, 5,
+    // 8… bars): those digits are the shortest that read back, and no exponent form is
+    // shorter. Integers qualify unless they end in 0 (1e+06 is shorter than 1000000).
+    if (const double a = std::abs(x); a >= 1 && a < 1e9) {
+        const auto units = static_cast<std::int64_t>(std::nearbyint(a * 1e6));
+        const std::int64_t whole = units / 1000000, part = units % 1000000;
+        if (static_cast<double>(units) / 1e6 == a && (part != 0 || whole % 10 != 0)) {
+            if (x < 0)
+                *at++ = '-';
+            at = std::to_chars(at, at + 12, whole).ptr;
+            if (part != 0) {
+                char digits[6];
+                std::int64_t p = part;
+                for (int k = 5; k >= 0; --k, p /= 10)
+                    digits[k] = char('0' + p % 10);
+                int last = 5;
+                while (digits[last] == '0')
+                    --last;
+                *at++ = '.';
+                std::memcpy(at, digits, std::size_t(last + 1));
+                at += last + 1;
+            }
+            return at;
+        }
+    }
     if (!(std::abs(x) >= 1e17 && std::isfinite(x))) {
         const auto [end, ec] = std::to_chars(at, at + 32, x);
         if (ec == std::errc())
@@ -112,9 +141,9 @@ bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *err
     return false;
 }
 
-} // namespace
-
-QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
+// The CSV in pieces of about 1 MiB, each handed to `sink` (false stops): one buffer, used
+// again and again, whatever the history's length.
+template <typename Sink> bool writeEvalCsv(const Bars &bars, const Evaluation &ev, Sink sink)
 {
     std::vector<const Series *> columns;
     QString text = u"date"_s;
@@ -129,14 +158,14 @@ QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
         }
     }
     text += u'\n';
-    QByteArray csv = text.toUtf8();
-    // Written in place into room for the longest row: 32 bytes a date, 33 a value and its
-    // comma, one line end.
-    const qsizetype head = csv.size();
+    if (!sink(QByteArrayView(text.toUtf8())))
+        return false;
+    // Room for the longest row: 32 bytes a date, 33 a value and its comma, one line end.
     const auto row = qsizetype(32 + 33 * columns.size() + 1);
-    csv.resize(head + row * qsizetype(bars.dates.size()));
-    char *const begin = csv.data();
-    char *at = begin + head;
+    QByteArray chunk(std::max<qsizetype>(1 << 20, 2 * row), Qt::Uninitialized);
+    char *const begin = chunk.data();
+    char *const flushAt = begin + chunk.size() - row;
+    char *at = begin;
     for (std::size_t i = 0; i < bars.dates.size(); ++i) {
         at = writeDate(at, bars.dates[i]);
         for (const Series *s : columns) {
@@ -145,8 +174,24 @@ QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
                 at = writeNumber(at, (*s)[i]);
         }
         *at++ = '\n';
+        if (at > flushAt) {
+            if (!sink(QByteArrayView(begin, at - begin)))
+                return false;
+            at = begin;
+        }
     }
-    csv.truncate(at - begin);
+    return at == begin || sink(QByteArrayView(begin, at - begin));
+}
+
+} // namespace
+
+QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
+{
+    QByteArray csv;
+    writeEvalCsv(bars, ev, [&csv](QByteArrayView piece) {
+        csv += piece;
+        return true;
+    });
     return csv;
 }
 
@@ -234,7 +279,10 @@ int runEvalCommand(const QString &file, const QString &barsFile,
         return 2;
     }
     Writer stdOut(out);
-    stdOut.writeUtf8(evalCsv(bars, ev));
+    writeEvalCsv(bars, ev, [&stdOut](QByteArrayView piece) {
+        stdOut.writeUtf8(piece);
+        return true;
+    });
     if (!stdOut.flush()) {
         say(u"无法写出结果: "_s + stdOut.errorString());
         return 2;

@@ -7,10 +7,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QLocale>
 #include <QTemporaryFile>
 #include <QTest>
 
 #include <cmath>
+#include <random>
 
 using namespace Qt::StringLiterals;
 using namespace morvane::formula;
@@ -116,6 +118,7 @@ private slots:
     void evalWarnings_data();
     void evalWarnings();
     void evalRefusesLargeBarsUnread();
+    void evalCsvWritesQtNumbers();
     void dmiWithExpmemaReplays();
     void unknownNamesAndParameters();
     void stockFacts_data();
@@ -529,6 +532,38 @@ void TestEval::evalWarnings()
         QVERIFY2(errors.isEmpty(), qPrintable(errors));
     else
         QVERIFY2(errors.contains(said), qPrintable(errors));
+}
+
+// The CSV's numbers as QString::number's shortest form writes them, every value of outputs
+// that are decimals, fractions, tiny, huge, negative and zero, on a seeded cent-price walk.
+void TestEval::evalCsvWritesQtNumbers()
+{
+    std::mt19937 rng(11);
+    QList<double> close;
+    double c = 1000;
+    for (int i = 0; i < 400; ++i) {
+        c = std::max(1.0, c + double(int(rng() % 41) - 20));
+        close << c / 100;
+    }
+    const Program program =
+        parse(u"A:C;B:C/7;D:MA(C,5);E:MA(C,6);F:STD(C,5);G:V*1000;H:-C;I:C-C;J:1E6;K:C*1E-3;"
+              "L:C*1E12;M:0-0;N:C/1E7;O:C*1E17;P:10;Q:-120;R:0.5;S:1E-7;"_s);
+    const Bars bars = barsOf(close);
+    const Evaluation ev = evaluate(program, bars);
+    QByteArray want = "date,A,B,D,E,F,G,H,I,J,K,L,M,N,O,P,Q,R,S\n";
+    for (std::size_t i = 0; i < bars.dates.size(); ++i) {
+        want += bars.dates[i].toString(Qt::ISODate).toLatin1();
+        for (const OutputLine &line : ev.outputs) {
+            const double x = line.channels.front()[i];
+            want += ',';
+            if (!std::isnan(x))
+                want += QString::number(x, 'g', QLocale::FloatingPointShortest).toLatin1();
+        }
+        want += '\n';
+    }
+    const QByteArray got = morvane::evalCsv(bars, ev);
+    QCOMPARE(got.size(), want.size());
+    QCOMPARE(got, want);
 }
 
 // A bars file over the input bound is refused by its size: a sparse file of 300 MiB reads
