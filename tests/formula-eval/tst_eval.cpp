@@ -259,6 +259,10 @@ void TestEval::averages_data()
     QTest::newRow("MA empty input") << u"MA(MA(C,2),2)"_s << L{1, 3, 5, 7} << L{n, n, 3, 5};
     QTest::newRow("WMA per-bar N") << u"WMA(C,IF(C>2,2,1))"_s << L{1, 2, 4} << L{1, 2, 10.0 / 3};
     QTest::newRow("XMA") << u"XMA(C,5)"_s << L{1, 2, 3, 4, 5} << L{2, 2.5, 3, 3.5, 4};
+    // Worked by hand from the published definitions.
+    QTest::newRow("WMA by hand") << u"WMA(C,3)"_s << L{1, 2, 4} << L{n, n, 17.0 / 6};
+    QTest::newRow("EXPMEMA by hand") << u"EXPMEMA(C,2)"_s << L{2, 4, 6} << L{n, 3, 5};
+    QTest::newRow("MA of cents, a tie") << u"MA(C,3)=8.88"_s << L{8.87, 8.89, 8.88} << L{n, n, 1};
     QTest::newRow("SMA empty M") << u"SMA(C,2,IF(C=2,DRAWNULL,1))"_s << L{4, 2, 8} << L{4, n, 6};
 }
 
@@ -284,6 +288,9 @@ void TestEval::windows_data()
     QTest::newRow("MULAR") << u"MULAR(C,2)"_s << L{2, -3, 4} << L{2, -6, -12};
     QTest::newRow("MULAR all, zero") << u"MULAR(C,0)"_s << L{2, -3, 0, 4} << L{2, -6, 0, 0};
     QTest::newRow("SUMBARS") << u"SUMBARS(C,5)"_s << L{1, 2, 3, 4} << L{n, n, 2, 2};
+    QTest::newRow("SUM of tenths") << u"SUM(C,3)=0.6"_s << L{0.1, 0.2, 0.3} << L{0, 0, 1};
+    QTest::newRow("HHV(X,0) from the first value")
+        << u"HHV(REF(C,2),0)"_s << L{5, 1, 2, 9} << L{n, n, 5, 5};
     QTest::newRow("SUMBARS negative") << u"SUMBARS(C-2,3)"_s << L{5, 1, 4, 6} << L{1, n, 3, 1};
 }
 
@@ -301,6 +308,14 @@ void TestEval::statistics_data()
     QTest::newRow("SLOPE all") << u"SLOPE(C,0)"_s << L{1, 2, 4} << L{n, 1, 1.5};
     QTest::newRow("FORCAST per-bar N") << u"FORCAST(C,IF(C>3,2,3))"_s << L{1, 2, 4} << L{n, n, 4};
     QTest::newRow("COVAR") << u"COVAR(C,C*2,2)"_s << L{1, 3} << L{n, 2};
+    // x 1 2 4, mean 7/3; y = x², mean 7.
+    QTest::newRow("DEVSQ by hand") << u"DEVSQ(C,3)"_s << L{1, 2, 4} << L{n, n, 42.0 / 9};
+    QTest::newRow("VARP by hand") << u"VARP(C,3)"_s << L{1, 2, 4} << L{n, n, 14.0 / 9};
+    QTest::newRow("COVAR by hand") << u"COVAR(C,C*C,3)"_s << L{1, 2, 4} << L{n, n, 8};
+    QTest::newRow("SLOPE by hand") << u"SLOPE(C,3)"_s << L{1, 2, 4} << L{n, n, 1.5};
+    QTest::newRow("FORCAST by hand") << u"FORCAST(C,3)"_s << L{1, 2, 4} << L{n, n, 23.0 / 6};
+    QTest::newRow("RELATE bounded") << u"RELATE(C,-C,3)"_s << L{1, 2, 4} << L{n, n, -1};
+    QTest::newRow("STD flat window") << u"STD(C,2)"_s << L{8.88, 8.88, 8.88} << L{n, 0, 0};
     QTest::newRow("RELATE") << u"RELATE(C,C*2,2)"_s << L{1, 3} << L{n, 1};
     // High and low one above and below the close. With S=50 % the plain step would enter
     // the two bars before; Wilder's rule holds it at their lows, and the turn comes on the
