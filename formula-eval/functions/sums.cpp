@@ -275,7 +275,10 @@ double WindowSums::devsq(std::size_t from, std::size_t to, std::size_t by) const
     if (infinite(from, to))
         return kNaN;
     const std::size_t n = to - from + 1;
-    if (between(m_inexact2, from, to) == 0) {
+    // A window decides its own way, whatever the bars after it: the replay's shorter
+    // histories give the same bits.
+    const bool exactWindow = between(m_inexact2, from, to) == 0;
+    if (exactWindow) {
         // n·Σu² − (Σu)², exact, over n·by·10¹²
         const Int128 s = between(m_units, from, to);
         const auto q = static_cast<Int128>(between(m_squares, from, to));
@@ -287,7 +290,7 @@ double WindowSums::devsq(std::size_t from, std::size_t to, std::size_t by) const
                 return nearestRatio(nq - ss, den);
         }
     }
-    if (!m_centred2.empty()) {
+    if (!exactWindow) {
         const DD s = centredSum(from, to);
         const DD q = ddSub(m_centred2[to + 1], m_centred2[from]);
         const DD dev = ddSub(q, ddDiv(ddMul(s, s), double(n)));
@@ -320,8 +323,10 @@ double WindowSums::weightedMean(std::size_t from, std::size_t to) const
             return nearestRatio(between(m_weighted, from, to) - shifted,
                                 weights * UInt128(kUnitsPerOne));
     }
-    bool special = m_centredK.empty();
-    if (!special && (infinite(from, to) || !exact(from, to)))
+    // Here only when the window has bars the millionths cannot hold (the double-double
+    // sums exist then), or its exact sums are too wide: then on its own, wider.
+    bool special = between(m_inexact2, from, to) == 0;
+    if (!special)
         inexactSum(from, to, &special);
     if (special) { // an infinity, values near a double's limit, or sums too wide
         long double w = 0;
