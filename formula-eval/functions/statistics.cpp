@@ -161,7 +161,7 @@ Series covariance(const Args &a, bool correlate)
 {
     const Series &x = a[0].v, &y = a[1].v;
     const Sz size = x.size();
-    const WindowSums xs(x), ys(y);
+    const WindowSums xs(x, WindowSums::Runs), ys(y, WindowSums::Runs);
     const double px = xs.pivot(), py = ys.pivot();
     std::vector<DD> sx(size + 1), sy(size + 1), sxy(size + 1), sxx(size + 1), syy(size + 1);
     Sz first = size;

@@ -127,6 +127,20 @@ template <typename T> T between(const std::vector<T> &prefix, std::size_t from, 
     return prefix[to + 1] - prefix[from];
 }
 
+// Running counts kept only from the first bar counted: none at all is the usual case.
+std::size_t counted(const std::vector<std::size_t> &prefix, std::size_t from, std::size_t to)
+{
+    return prefix.empty() ? 0 : prefix[to + 1] - prefix[from];
+}
+
+void count(std::vector<std::size_t> &prefix, std::size_t k, bool mark, std::size_t n)
+{
+    if (prefix.empty() && mark)
+        prefix.assign(n + 1, 0);
+    if (!prefix.empty())
+        prefix[k + 1] = prefix[k] + (mark ? 1 : 0);
+}
+
 } // namespace
 
 WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
@@ -136,24 +150,19 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
     m_pivot = first == x.end() ? 0.0 : *first;
     const bool second = (extra & (Squares | Weighted)) != 0;
     m_units.assign(n + 1, 0);
-    m_inexact.assign(n + 1, 0);
-    m_run.assign(n, 0);
     if (extra & Squares)
         m_squares.assign(n + 1, 0);
     if (extra & Weighted)
         m_weighted.assign(n + 1, 0);
-    if (second)
-        m_inexact2.assign(n + 1, 0);
     for (std::size_t k = 0; k < n; ++k) {
         const double v = x[k];
-        m_run[k] = k > 0 && v == x[k - 1] ? m_run[k - 1] : k;
         std::int64_t u = 0;
         const bool decimal = std::isnan(v) || (std::isfinite(v) && asMillionths(v, &u));
         m_units[k + 1] = m_units[k] + u;
-        m_inexact[k + 1] = m_inexact[k] + (decimal ? 0 : 1);
+        count(m_inexact, k, !decimal, n);
         const bool small = decimal && std::abs(u) < kSmallUnits;
         if (second)
-            m_inexact2[k + 1] = m_inexact2[k] + (small ? 0 : 1);
+            count(m_inexact2, k, !small, n);
         if (extra & Squares)
             m_squares[k + 1] =
                 m_squares[k] + (small ? static_cast<UInt128>(Int128(u) * Int128(u)) : 0);
@@ -169,9 +178,15 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
         m_up[k] += m_up[k - 1];
         m_down[k] += m_down[k - 1];
     }
+    // Runs of equal values: for the windows not summed exactly, and for whoever asks.
+    if (extra != Plain || !m_inexact.empty()) {
+        m_run.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            m_run[k] = k > 0 && x[k] == x[k - 1] ? m_run[k - 1] : k;
+    }
     // The double-double sums serve windows the whole millionths cannot: built only when
     // there are such bars (prices and volumes have none).
-    if (m_inexact[n] == 0 && (!second || m_inexact2[n] == 0) && !(extra & Centred))
+    if (m_inexact.empty() && m_inexact2.empty() && !(extra & Centred))
         return;
     m_centred.assign(n + 1, DD{});
     if (extra & Squares)
@@ -190,7 +205,7 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
 
 bool WindowSums::exact(std::size_t from, std::size_t to) const
 {
-    return between(m_inexact, from, to) == 0;
+    return counted(m_inexact, from, to) == 0;
 }
 
 bool WindowSums::exactUnits(std::size_t from, std::size_t to, Int128 *units) const
@@ -277,7 +292,7 @@ double WindowSums::devsq(std::size_t from, std::size_t to, std::size_t by) const
     const std::size_t n = to - from + 1;
     // A window decides its own way, whatever the bars after it: the replay's shorter
     // histories give the same bits.
-    const bool exactWindow = between(m_inexact2, from, to) == 0;
+    const bool exactWindow = counted(m_inexact2, from, to) == 0;
     if (exactWindow) {
         // n·Σu² − (Σu)², exact, over n·by·10¹²
         const Int128 s = between(m_units, from, to);
@@ -315,7 +330,7 @@ double WindowSums::weightedMean(std::size_t from, std::size_t to) const
         return m_x[to];
     const std::size_t n = to - from + 1;
     const UInt128 weights = UInt128(n) * UInt128(n + 1) / 2;
-    if (between(m_inexact2, from, to) == 0) {
+    if (counted(m_inexact2, from, to) == 0) {
         // Σ(k − from + 1)·u = Σk·u − (from − 1)·Σu
         const Int128 s = between(m_units, from, to);
         Int128 shifted = 0;
@@ -325,7 +340,7 @@ double WindowSums::weightedMean(std::size_t from, std::size_t to) const
     }
     // Here only when the window has bars the millionths cannot hold (the double-double
     // sums exist then), or its exact sums are too wide: then on its own, wider.
-    bool special = between(m_inexact2, from, to) == 0;
+    bool special = counted(m_inexact2, from, to) == 0;
     if (!special)
         inexactSum(from, to, &special);
     if (special) { // an infinity, values near a double's limit, or sums too wide

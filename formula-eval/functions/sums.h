@@ -53,6 +53,7 @@ public:
         Squares = 1,  // devsq
         Weighted = 2, // weightedMean
         Centred = 4,  // centredSum and centredWeightedSum on every window, decimal or not
+        Runs = 8,     // flat on every window
     };
     explicit WindowSums(const std::vector<double> &x, unsigned extra = Plain);
 
@@ -82,16 +83,19 @@ private:
 
     const std::vector<double> &m_x;
     double m_pivot = 0;
-    std::vector<Int128> m_units;           // running sums of the decimal bars, in millionths
-    std::vector<UInt128> m_squares;        // … of their squares (Squares)
-    std::vector<Int128> m_weighted;        // … of k·units (Weighted)
-    std::vector<std::size_t> m_inexact;    // running count of bars not summed in m_units
-    std::vector<std::size_t> m_inexact2;   // … of bars not in m_squares
+    std::vector<Int128> m_units;    // running sums of the decimal bars, in millionths
+    std::vector<UInt128> m_squares; // … of their squares (Squares)
+    std::vector<Int128> m_weighted; // … of k·units (Weighted)
+    // Running counts of bars not summed in m_units, and of those not in m_squares; empty
+    // while there are none.
+    std::vector<std::size_t> m_inexact;
+    std::vector<std::size_t> m_inexact2;
     std::vector<DD> m_centred;             // running sums of x − pivot
     std::vector<DD> m_centred2;            // … of its squares
     std::vector<DD> m_centredK;            // … of k·(x − pivot)
     std::vector<std::size_t> m_up, m_down; // running counts of +inf, −inf (when any)
-    std::vector<std::size_t> m_run; // where the run of equal values ending at each bar starts
+    std::vector<std::size_t>
+        m_run; // where the run of equal values ending at each bar starts (when kept)
 };
 
 } // namespace morvane::formula
