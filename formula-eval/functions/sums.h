@@ -94,8 +94,8 @@ private:
     std::vector<DD> m_centred2;            // … of its squares
     std::vector<DD> m_centredK;            // … of k·(x − pivot)
     std::vector<std::size_t> m_up, m_down; // running counts of +inf, −inf (when any)
-    std::vector<std::size_t>
-        m_run; // where the run of equal values ending at each bar starts (when kept)
+    // Where the run of equal values ending at each bar starts (when kept).
+    std::vector<std::size_t> m_run;
 };
 
 } // namespace morvane::formula
