@@ -1,5 +1,7 @@
 // The evaluator and the replay: a 50-statement formula on the built-in bars (1,000 or 10,000),
 // evaluated once, and replayed at every cut point.
+#include "bars.h"
+#include "builtin.h"
 #include "parser.h"
 #include "replay.h"
 
@@ -93,11 +95,43 @@ void replayFormula(benchmark::State &state)
     state.counters["cuts"] = double(cuts);
 }
 
+// The built-in bars as a CSV of cent prices, the way a user's file holds them.
+QByteArray barsCsv(int count)
+{
+    const morvane::formula::Bars bars = morvane::formula::builtinBars(count);
+    QByteArray text = "date,open,high,low,close,volume,amount\n";
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        const auto k = std::size_t(i);
+        text += bars.dates[k].toString(Qt::ISODate).toLatin1();
+        for (double v : {bars.open[k], bars.high[k], bars.low[k], bars.close[k]})
+            text += ',' + QByteArray::number(v, 'f', 2);
+        text += ',' + QByteArray::number(bars.volume[k], 'f', 0) + ',' +
+                QByteArray::number(bars.amount[k], 'f', 2) + '\n';
+    }
+    return text;
+}
+
+// Reading a CSV of range(0) rows; bytes per second beside the time.
+void readCsv(benchmark::State &state)
+{
+    const QByteArray text = barsCsv(int(state.range(0)));
+    for (auto _ : state) {
+        const morvane::formula::BarsRead read = morvane::formula::readBarsCsv(text);
+        if (read.problem != morvane::formula::BarsProblem::None)
+            state.SkipWithError("the CSV was refused");
+        benchmark::DoNotOptimize(read.bars.close.data());
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * text.size());
+}
+
 } // namespace
 
+BENCHMARK(readCsv)->Arg(100000)->ArgNames({"rows"})->Unit(benchmark::kMillisecond);
 BENCHMARK(evaluateFormula)
     ->Args({10000, 0})
     ->Args({10000, 1})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
     ->ArgNames({"bars", "distinct"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(replayFormula)

@@ -35,6 +35,20 @@ public:
             write();
         return *this;
     }
+    // Text already in UTF-8.
+    Writer &writeUtf8(QByteArrayView utf8)
+    {
+        if (utf8.size() > (1 << 20)) { // large: handed over as it is, not copied first
+            write();
+            if (m_device.write(utf8.data(), utf8.size()) != utf8.size())
+                m_failed = true;
+            return *this;
+        }
+        m_buffer += utf8;
+        if (m_buffer.size() > (1 << 20))
+            write();
+        return *this;
+    }
     // Everything written out and handed to the system; false when anything failed.
     bool flush()
     {

@@ -10,7 +10,10 @@
 #include <QIODevice>
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -44,6 +47,75 @@ QString number(double x)
     return QString::number(x, 'g', QLocale::FloatingPointShortest);
 }
 
+// The shortest form that reads back to x, as QString::number gives it, written at `at`;
+// returns the end. Past 10¹⁷ Qt pads the shortest digits with zeros where to_chars prints
+// every digit, so those few go through Qt. At most 32 bytes.
+char *writeNumber(char *at, double x)
+{
+    if (std::isnan(x))
+        return at;
+    if (x == 0 && !std::signbit(x)) {
+        *at++ = '0';
+        return at;
+    }
+    // Decimals of at most six places between 1 and 10⁹ (prices, their means over 2, 4, 5,
+    // 8… bars): those digits are the shortest that read back, and no exponent form is
+    // shorter. Integers qualify unless they end in 0 (1e+06 is shorter than 1000000).
+    if (const double a = std::abs(x); a >= 1 && a < 1e9) {
+        const auto units = static_cast<std::int64_t>(std::nearbyint(a * 1e6));
+        const std::int64_t whole = units / 1000000, part = units % 1000000;
+        if (static_cast<double>(units) / 1e6 == a && (part != 0 || whole % 10 != 0)) {
+            if (x < 0)
+                *at++ = '-';
+            at = std::to_chars(at, at + 12, whole).ptr;
+            if (part != 0) {
+                char digits[6];
+                std::int64_t p = part;
+                for (int k = 5; k >= 0; --k, p /= 10)
+                    digits[k] = char('0' + p % 10);
+                int last = 5;
+                while (digits[last] == '0')
+                    --last;
+                *at++ = '.';
+                std::memcpy(at, digits, std::size_t(last + 1));
+                at += last + 1;
+            }
+            return at;
+        }
+    }
+    if (!(std::abs(x) >= 1e17 && std::isfinite(x))) {
+        const auto [end, ec] = std::to_chars(at, at + 32, x);
+        if (ec == std::errc())
+            return end;
+    }
+    const QByteArray text = number(x).toLatin1();
+    const auto size = std::min<qsizetype>(text.size(), 32);
+    std::memcpy(at, text.constData(), std::size_t(size));
+    return at + size;
+}
+
+// YYYY-MM-DD: 10 bytes, or Qt's form of a date outside 1000–9999 (at most 32).
+char *writeDate(char *at, const QDate &d)
+{
+    if (!d.isValid() || d.year() < 1000 || d.year() > 9999) {
+        const QByteArray text = d.toString(Qt::ISODate).toLatin1();
+        const auto size = std::min<qsizetype>(text.size(), 32);
+        std::memcpy(at, text.constData(), std::size_t(size));
+        return at + size;
+    }
+    int y = d.year();
+    const int m = d.month(), day = d.day();
+    for (int k = 3; k >= 0; --k, y /= 10)
+        at[k] = char('0' + y % 10);
+    at[4] = '-';
+    at[5] = char('0' + m / 10);
+    at[6] = char('0' + m % 10);
+    at[7] = '-';
+    at[8] = char('0' + day / 10);
+    at[9] = char('0' + day % 10);
+    return at + 10;
+}
+
 QString missingText(const QString &what)
 {
     if (what == QStringView(kTooDeep))
@@ -69,9 +141,9 @@ bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *err
     return false;
 }
 
-} // namespace
-
-QString evalCsv(const Bars &bars, const Evaluation &ev)
+// The CSV in pieces of about 1 MiB, each handed to `sink` (false stops): one buffer, used
+// again and again, whatever the history's length.
+template <typename Sink> bool writeEvalCsv(const Bars &bars, const Evaluation &ev, Sink sink)
 {
     std::vector<const Series *> columns;
     QString text = u"date"_s;
@@ -86,13 +158,41 @@ QString evalCsv(const Bars &bars, const Evaluation &ev)
         }
     }
     text += u'\n';
+    if (!sink(QByteArrayView(text.toUtf8())))
+        return false;
+    // Room for the longest row: 32 bytes a date, 33 a value and its comma, one line end.
+    const auto row = qsizetype(32 + 33 * columns.size() + 1);
+    QByteArray chunk(std::max<qsizetype>(1 << 20, 2 * row), Qt::Uninitialized);
+    char *const begin = chunk.data();
+    char *const flushAt = begin + chunk.size() - row;
+    char *at = begin;
     for (std::size_t i = 0; i < bars.dates.size(); ++i) {
-        text += bars.dates[i].toString(Qt::ISODate);
-        for (const Series *s : columns)
-            text += u',' + number(i < s->size() ? (*s)[i] : std::nan(""));
-        text += u'\n';
+        at = writeDate(at, bars.dates[i]);
+        for (const Series *s : columns) {
+            *at++ = ',';
+            if (i < s->size())
+                at = writeNumber(at, (*s)[i]);
+        }
+        *at++ = '\n';
+        if (at > flushAt) {
+            if (!sink(QByteArrayView(begin, at - begin)))
+                return false;
+            at = begin;
+        }
     }
-    return text;
+    return at == begin || sink(QByteArrayView(begin, at - begin));
+}
+
+} // namespace
+
+QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
+{
+    QByteArray csv;
+    writeEvalCsv(bars, ev, [&csv](QByteArrayView piece) {
+        csv += piece;
+        return true;
+    });
+    return csv;
 }
 
 int runEvalCommand(const QString &file, const QString &barsFile,
@@ -107,13 +207,18 @@ int runEvalCommand(const QString &file, const QString &barsFile,
     if (barsFile.isEmpty()) {
         bars = builtinBars();
     } else {
-        QByteArray bytes;
-        QString error;
-        if (!readAll(barsFile, in, &bytes, &error)) {
-            say(barsFile + u": "_s + error);
-            return 2;
+        BarsFileRead read;
+        if (barsFile == u"-"_s) {
+            QByteArray bytes;
+            QString error;
+            if (!readAll(barsFile, in, &bytes, &error)) {
+                say(barsFile + u": "_s + error);
+                return 2;
+            }
+            read = readBarsBytes(bytes, barsFile);
+        } else { // a file over the bound is refused by its size, unread
+            read = readBarsFile(barsFile, kMaxInput);
         }
-        BarsFileRead read = readBarsBytes(bytes, barsFile);
         if (!read.ok()) {
             say(barsFileProblemText(barsFile, read));
             return 2;
@@ -154,12 +259,30 @@ int runEvalCommand(const QString &file, const QString &barsFile,
             assumed << p.name + u'=' + number(p.value);
     if (!assumed.isEmpty())
         say(u"参数假设: "_s + assumed.join(u", "_s));
+    for (auto it = params.begin(); it != params.end(); ++it)
+        if (std::none_of(ev.params.begin(), ev.params.end(),
+                         [&](const ParamUse &p) { return p.name == it.key(); }))
+            say(file + u"：公式没有用到参数 "_s + it.key() + u"，--param 被忽略"_s);
+    // Columns of the same name cannot be told apart in the CSV: said, in the order they come.
+    QMap<QString, int> named;
+    QStringList order;
+    for (const OutputLine &line : ev.outputs) {
+        if (!line.ok() || line.name.isEmpty())
+            continue;
+        if (named[line.name]++ == 1)
+            order << line.name;
+    }
+    for (const QString &name : order)
+        say(u"%1：输出 %2 出现 %3 次，CSV 中有同名的列"_s.arg(file, name).arg(named[name]));
     if (!any) {
         say(file + u": 没有可计算的输出"_s);
         return 2;
     }
     Writer stdOut(out);
-    stdOut << evalCsv(bars, ev);
+    writeEvalCsv(bars, ev, [&stdOut](QByteArrayView piece) {
+        stdOut.writeUtf8(piece);
+        return true;
+    });
     if (!stdOut.flush()) {
         say(u"无法写出结果: "_s + stdOut.errorString());
         return 2;

@@ -2,6 +2,7 @@
 
 #include "eval.h"
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -12,8 +13,8 @@ namespace morvane {
 
 // The CSV of an evaluation: the date, then one column per output channel headed by the
 // output's name; empty where there is no value; numbers in the shortest form that reads
-// back to the same double. Outputs that could not be evaluated have no column.
-QString evalCsv(const formula::Bars &bars, const formula::Evaluation &ev);
+// back to the same double. Outputs that could not be evaluated have no column. UTF-8.
+QByteArray evalCsv(const formula::Bars &bars, const formula::Evaluation &ev);
 
 // morvane-check --eval: runs one formula on the bars (barsFile, else the built-in history)
 // and prints every output at every bar as CSV. What could not be evaluated and the assumed

@@ -531,11 +531,27 @@ QString barsFileProblemText(const QString &file, const BarsFileRead &read)
     case BarsProblem::Empty:
         return file + u"：没有行情数据"_s;
     case BarsProblem::Encoding:
-        return file + u"：不是可读的文本（应为 UTF-8 或 GBK）"_s;
+        if (read.record == 0)
+            return file + u"：不是可读的文本（应为 UTF-8 或 GBK）"_s;
+        what = u"不是可读的文本（应为 UTF-8 或 GBK）"_s;
+        break;
     case BarsProblem::TooLarge:
         return file + u"："_s + tooLargeText();
     case BarsProblem::UnknownLayout:
-        return file + u"：无法识别的行情格式（应为 .day 日线、数据导出文本或 CSV）"_s;
+        if (read.record == 0)
+            return file + u"：无法识别的行情格式（应为 .day 日线、数据导出文本或 CSV）"_s;
+        what = u"无法识别的行情格式（导出文本的列名应有 日期、开盘、最高、最低、收盘）"_s;
+        break;
+    case BarsProblem::TooLong:
+        what = read.field > 0 ? u"第 %1 列过长，不是日期或数字"_s.arg(read.field)
+                              : u"这一行过长，不是行情"_s;
+        break;
+    case BarsProblem::AfterEnd:
+        what = u"“数据来源”一行之后还有内容，导出文本应在它处结束"_s;
+        break;
+    case BarsProblem::NotDaily:
+        what = u"这是分钟线（有“时间”列），只读取日线"_s;
+        break;
     case BarsProblem::Unreadable:
         return file + u"："_s + (read.error.isEmpty() ? u"无法读取"_s : read.error);
     case BarsProblem::Denied:

@@ -147,6 +147,24 @@ BarsFileRead readDay(const QByteArray &bytes, const QString &fileName)
     return r;
 }
 
+// A data row's fields, split at tabs, else commas, else runs of spaces, each trimmed.
+void splitExportRow(QByteArrayView line, std::vector<QByteArrayView> &fields)
+{
+    fields.clear();
+    line = detail::trimmed(line);
+    const char sep = line.contains('\t') ? '\t' : line.contains(',') ? ',' : ' ';
+    qsizetype start = 0;
+    while (start <= line.size()) {
+        qsizetype end = line.indexOf(sep, start);
+        if (end < 0)
+            end = line.size();
+        const QByteArrayView field = detail::trimmed(line.sliced(start, end - start));
+        if (sep != ' ' || !field.isEmpty())
+            fields.push_back(field);
+        start = end + 1;
+    }
+}
+
 BarsFileRead readExport(const QByteArray &bytes)
 {
     BarsFileRead r;
@@ -170,61 +188,72 @@ BarsFileRead readExport(const QByteArray &bytes)
             return line.split(u',');
         return line.split(u' ', Qt::SkipEmptyParts);
     };
+    std::vector<QByteArrayView> fields;
     detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
-        const QString text = decode(raw);
-        if (text.isNull())
-            return stop(BarsProblem::Encoding, lineNo, 0);
-        const QString line = text.trimmed();
-        if (line.isEmpty())
-            return true;
-        if (ended)
-            return stop(BarsProblem::UnknownLayout, lineNo, 0);
-        ++seen;
-        if (seen == 1 && !isExportColumns(line)) {
-            // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
-            const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
-            if (!words.isEmpty() && words[0].size() <= 12 &&
-                std::all_of(words[0].begin(), words[0].end(), [](QChar c) { return c.isDigit(); }))
-                r.code = words[0];
-            if (words.size() > 1 && !isExportTitle(words[1]))
-                r.name = words[1];
+        if (raw.size() > detail::kMaxTextLine)
+            return stop(BarsProblem::TooLong, lineNo, 0);
+        // Data rows are plain ASCII: only the title, the column names and the footer are
+        // decoded.
+        const bool ascii = detail::plainAscii(raw);
+        QString text;
+        if (!ascii) {
+            text = decode(raw);
+            if (text.isNull())
+                return stop(BarsProblem::Encoding, lineNo, 0);
+            text = text.trimmed();
+            if (text.isEmpty())
+                return true;
+        } else if (detail::trimmed(raw).isEmpty()) {
             return true;
         }
+        if (ended)
+            return stop(BarsProblem::AfterEnd, lineNo, 0);
+        ++seen;
         if (width == 0) {
+            const QString line = ascii ? QString::fromLatin1(detail::trimmed(raw)) : text;
+            if (seen == 1 && !isExportColumns(line)) {
+                // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
+                const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+                if (!words.isEmpty() && words[0].size() <= 12 &&
+                    std::all_of(words[0].begin(), words[0].end(),
+                                [](QChar c) { return c.isDigit(); }))
+                    r.code = words[0];
+                if (words.size() > 1 && !isExportTitle(words[1]))
+                    r.name = words[1];
+                return true;
+            }
             QStringList names = split(line);
             for (qsizetype f = 0; f < names.size(); ++f) {
                 const QString name = names[f].trimmed();
-                static const char16_t *const known[] = {u"日期", u"开盘",   u"最高",  u"最低",
-                                                        u"收盘", u"成交量", u"成交额"};
-                for (std::size_t c = 0; c < 7; ++c)
-                    if (name == QStringView(known[c]) && at[c] < 0)
-                        at[c] = f;
+                if (const int c = detail::namedColumn(name); c >= 0 && at[std::size_t(c)] < 0)
+                    at[std::size_t(c)] = f;
                 // Minute bars carry a time column, and a bar is a day here.
                 if (name == u"时间")
-                    return stop(BarsProblem::UnknownLayout, lineNo, int(f + 1));
+                    return stop(BarsProblem::NotDaily, lineNo, int(f + 1));
             }
             if (std::any_of(at.begin(), at.begin() + 5, [](qsizetype f) { return f < 0; }))
                 return stop(BarsProblem::UnknownLayout, lineNo, 0);
             width = names.size();
             return true;
         }
-        if (line.startsWith(u"数据来源")) {
+        if (!ascii && text.startsWith(u"数据来源")) {
             ended = true;
             return true;
         }
-        const QStringList fields = split(line);
-        if (fields.size() != width)
+        splitExportRow(raw, fields);
+        if (qsizetype(fields.size()) != width)
             return stop(BarsProblem::ColumnCount, lineNo, 0);
-        const QDate date = detail::parseDate(fields[at[0]].trimmed());
+        for (std::size_t c = 0; c < 7; ++c)
+            if (at[c] >= 0 && fields[std::size_t(at[c])].size() > detail::kMaxField)
+                return stop(BarsProblem::TooLong, lineNo, int(at[c] + 1));
+        const QDate date = detail::parseDate(fields[std::size_t(at[0])]);
         if (!date.isValid())
             return stop(BarsProblem::BadDate, lineNo, int(at[0] + 1));
         double v[6] = {0, 0, 0, 0, 0, 0};
         for (std::size_t c = 1; c < 7; ++c) {
             if (at[c] < 0)
                 continue;
-            bool ok = false;
-            v[c - 1] = fields[at[c]].trimmed().toDouble(&ok);
-            if (!ok || !std::isfinite(v[c - 1]))
+            if (!detail::parseNumber(fields[std::size_t(at[c])], &v[c - 1]))
                 return stop(BarsProblem::BadNumber, lineNo, int(at[c] + 1));
         }
         if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
@@ -254,9 +283,12 @@ BarsFileKind barsFileKind(const QString &fileName, QByteArrayView head)
                    ? BarsFileKind::Day
                    : BarsFileKind::Unknown;
     const QStringList lines = firstLines(head.first(std::min<qsizetype>(head.size(), kHead)), 2);
+    // A title, or the column names with or without one above them (tabs or spaces, no
+    // commas: a CSV header names its columns with commas).
     if (!lines.isEmpty() &&
-        (isExportTitle(lines[0]) || (lines.size() > 1 && isExportColumns(lines[1]) &&
-                                     !lines[0].contains(u',') && !isExportColumns(lines[0]))))
+        (isExportTitle(lines[0]) || (isExportColumns(lines[0]) && !lines[0].contains(u',')) ||
+         (lines.size() > 1 && isExportColumns(lines[1]) && !lines[0].contains(u',') &&
+          !isExportColumns(lines[0]))))
         return BarsFileKind::Export;
     if (suffix.isEmpty() || suffix == u"csv" || suffix == u"txt" || suffix == u"tsv")
         return BarsFileKind::Csv;
@@ -324,7 +356,8 @@ BarsFileRead readBarsFile(const QString &path, qint64 maxBytes)
     // Devices and pipes say no size: read up to the bound, one byte past it to know.
     QByteArray bytes;
     const qint64 want = file.isSequential() ? maxBytes + 1 : file.size();
-    bytes.reserve(qsizetype(std::min<qint64>(want, 64 << 20)));
+    // A file's size exactly, so the bytes are never copied to grow; a pipe's a bounded guess.
+    bytes.reserve(qsizetype(file.isSequential() ? std::min<qint64>(want, 64 << 20) : want + 1));
     char chunk[64 * 1024];
     while (bytes.size() <= maxBytes) {
         const qint64 got =

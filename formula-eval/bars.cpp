@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <array>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -52,6 +54,73 @@ QDate parseDate(QStringView s)
             return QDate(number(y), number(m), number(d));
     }
     return {};
+}
+
+QDate parseDate(QByteArrayView s)
+{
+    const char *p = s.data();
+    auto digits = [p](qsizetype at, qsizetype count, int *out) {
+        int v = 0;
+        for (qsizetype k = at; k < at + count; ++k) {
+            if (p[k] < '0' || p[k] > '9')
+                return false;
+            v = v * 10 + (p[k] - '0');
+        }
+        *out = v;
+        return true;
+    };
+    int y = 0, m = 0, d = 0;
+    if (s.size() == 8 && digits(0, 4, &y) && digits(4, 2, &m) && digits(6, 2, &d))
+        return QDate(y, m, d);
+    if (s.size() == 10 && (p[4] == '-' || p[4] == '/') && p[7] == p[4] && digits(0, 4, &y) &&
+        digits(5, 2, &m) && digits(8, 2, &d))
+        return QDate(y, m, d);
+    return {};
+}
+
+bool parseNumber(QByteArrayView s, double *value)
+{
+    const char *begin = s.data(), *end = s.data() + s.size();
+    if (begin != end && *begin == '+' && end - begin > 1 && begin[1] != '-')
+        ++begin;
+    if (begin == end)
+        return false;
+    const auto [last, ec] = std::from_chars(begin, end, *value);
+    return ec == std::errc() && last == end && std::isfinite(*value);
+}
+
+QByteArrayView trimmed(QByteArrayView s)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+    qsizetype from = 0, to = s.size();
+    while (from < to && blank(s[from]))
+        ++from;
+    while (to > from && blank(s[to - 1]))
+        --to;
+    return s.sliced(from, to - from);
+}
+
+bool plainAscii(QByteArrayView line)
+{
+    for (char c : line)
+        if (c == 0 || static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+int namedColumn(QStringView name)
+{
+    static const char16_t *const names[][4] = {
+        {u"date", u"日期", u"trade_date", nullptr},   {u"open", u"开盘", u"开盘价", nullptr},
+        {u"high", u"最高", u"最高价", nullptr},       {u"low", u"最低", u"最低价", nullptr},
+        {u"close", u"收盘", u"收盘价", nullptr},      {u"volume", u"成交量", u"vol", nullptr},
+        {u"amount", u"成交额", u"turnover", nullptr},
+    };
+    for (int c = 0; c < 7; ++c)
+        for (const char16_t *const *n = names[c]; *n; ++n)
+            if (name.compare(QStringView(*n), Qt::CaseInsensitive) == 0)
+                return c;
+    return -1;
 }
 
 int badBarValue(double open, double high, double low, double close, double volume, double amount)
@@ -117,6 +186,7 @@ QString LineDecoder::operator()(QByteArrayView line)
 
 namespace {
 
+using detail::namedColumn;
 using detail::parseDate;
 
 // The column key for a header name: "FINANCE7" or "FINANCE(7)" gives "FINANCE(7)";
@@ -130,23 +200,6 @@ QString extraColumnKey(QStringView name)
     bool ok = false;
     const int k = n.startsWith(u"FINANCE") ? QStringView(n).sliced(7).toInt(&ok) : 0;
     return ok && k > 0 ? u"FINANCE("_s + QString::number(k) + u')' : QString();
-}
-
-// The place among date, open, high, low, close, volume, amount a header name stands for;
-// -1 for any other name.
-int namedColumn(QStringView name)
-{
-    static const char16_t *const names[][4] = {
-        {u"date", u"日期", u"trade_date", nullptr},   {u"open", u"开盘", u"开盘价", nullptr},
-        {u"high", u"最高", u"最高价", nullptr},       {u"low", u"最低", u"最低价", nullptr},
-        {u"close", u"收盘", u"收盘价", nullptr},      {u"volume", u"成交量", u"vol", nullptr},
-        {u"amount", u"成交额", u"turnover", nullptr},
-    };
-    for (int c = 0; c < 7; ++c)
-        for (const char16_t *const *n = names[c]; *n; ++n)
-            if (name.compare(QStringView(*n), Qt::CaseInsensitive) == 0)
-                return c;
-    return -1;
 }
 
 struct Row
@@ -221,26 +274,112 @@ QChar separatorOf(QStringView line)
     return tab && !comma ? QChar(u'\t') : QChar(u',');
 }
 
+// A data row's fields as views into the line, split as splitRow does: trimmed, "…" fields
+// may hold the separator. A doubled quote inside stays doubled: no date or number has one,
+// so the field is refused as it was.
+struct ByteRow
+{
+    std::vector<QByteArrayView> fields;
+    std::vector<char> quoted;
+    int badField = 0;
+};
+
+void splitBytes(QByteArrayView line, char sep, ByteRow &row)
+{
+    row.fields.clear();
+    row.quoted.clear();
+    row.badField = 0;
+    const char *p = line.data();
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    while (true) {
+        while (i < n && p[i] == ' ')
+            ++i;
+        QByteArrayView field;
+        bool quoted = false;
+        if (i < n && p[i] == '"') {
+            quoted = true;
+            const qsizetype open = ++i;
+            bool closed = false;
+            for (; i < n; ++i) {
+                if (p[i] != '"')
+                    continue;
+                if (i + 1 < n && p[i + 1] == '"') {
+                    ++i;
+                    continue;
+                }
+                closed = true;
+                break;
+            }
+            field = line.sliced(open, i - open);
+            if (closed)
+                ++i;
+            while (i < n && p[i] == ' ')
+                ++i;
+            if (!closed || (i < n && p[i] != sep)) {
+                row.badField = int(row.fields.size() + 1);
+                return;
+            }
+        } else {
+            const void *at = std::memchr(p + i, sep, std::size_t(n - i));
+            const qsizetype end = at ? static_cast<const char *>(at) - p : n;
+            field = line.sliced(i, end - i);
+            if (field.contains('"')) {
+                row.badField = int(row.fields.size() + 1);
+                return;
+            }
+            i = end;
+        }
+        row.fields.push_back(detail::trimmed(field));
+        row.quoted.push_back(quoted ? 1 : 0);
+        if (i >= n)
+            return;
+        ++i; // the separator
+    }
+}
+
+char separatorOf(QByteArrayView line)
+{
+    bool inQuotes = false, tab = false, comma = false;
+    for (char c : line) {
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes && c == '\t')
+            tab = true;
+        else if (!inQuotes && c == ',')
+            comma = true;
+    }
+    return tab && !comma ? '\t' : ',';
+}
+
 // A quoted number may carry thousands separators ("1,234.50"); nothing else is read into
 // one, so "1,5" stays an error rather than fifteen.
-bool parseNumber(QString text, bool quoted, double *value)
+bool parseNumber(QByteArrayView text, bool quoted, double *value)
 {
-    if (quoted && text.contains(u',')) {
-        const QList<QStringView> groups = QStringView(text).split(u',');
-        const QStringView head = groups[0].startsWith(u'-') ? groups[0].sliced(1) : groups[0];
-        bool grouped = !head.isEmpty() && head.size() <= 3;
-        for (qsizetype g = 1; grouped && g < groups.size(); ++g) {
-            const qsizetype dot = groups[g].indexOf(u'.');
-            grouped =
-                (dot < 0 ? groups[g].size() : dot) == 3 && (dot < 0 || g + 1 == groups.size());
+    if (!quoted || !text.contains(','))
+        return detail::parseNumber(text, value);
+    if (text.size() > detail::kMaxField)
+        return false;
+    char plain[detail::kMaxField];
+    qsizetype size = 0, start = 0;
+    for (int g = 0; start <= text.size(); ++g) {
+        const qsizetype comma = text.indexOf(',', start);
+        const qsizetype end = comma < 0 ? text.size() : comma;
+        const QByteArrayView part = text.sliced(start, end - start);
+        if (g == 0) {
+            const QByteArrayView head = part.startsWith('-') ? part.sliced(1) : part;
+            if (head.isEmpty() || head.size() > 3)
+                return false;
+        } else {
+            const qsizetype dot = part.indexOf('.');
+            if ((dot < 0 ? part.size() : dot) != 3 || (dot >= 0 && comma >= 0))
+                return false;
         }
-        if (!grouped)
-            return false;
-        text.remove(u',');
+        std::memcpy(plain + size, part.data(), std::size_t(part.size()));
+        size += part.size();
+        start = end + 1;
     }
-    bool ok = false;
-    *value = text.toDouble(&ok);
-    return ok && std::isfinite(*value);
+    return detail::parseNumber(QByteArrayView(plain, size), value);
 }
 
 } // namespace
@@ -263,21 +402,43 @@ BarsRead readBarsCsv(const QByteArray &bytes)
     bool named = false;
     qsizetype width = 0;                               // fields per row when named
     std::vector<std::pair<qsizetype, QString>> extras; // named extra columns
+    std::vector<std::vector<double> *> extraValues;    // their columns in the bars
     qsizetype positional = 7;                          // fields before them
+    {
+        const auto rows = std::size_t(std::count(bytes.begin(), bytes.end(), '\n') + 1);
+        for (auto *v : {&r.bars.open, &r.bars.high, &r.bars.low, &r.bars.close, &r.bars.volume,
+                        &r.bars.amount})
+            v->reserve(rows);
+        r.bars.dates.reserve(rows);
+    }
+    ByteRow row;
     detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
-        const QString text = decode(raw);
-        if (text.isNull())
-            return fail(BarsProblem::Encoding, lineNo, 0);
-        if (text.trimmed().isEmpty())
+        if (raw.size() > detail::kMaxTextLine)
+            return fail(BarsProblem::TooLong, lineNo, 0);
+        // Data rows are plain ASCII: decoded only when they are not, to know they are text.
+        const bool ascii = detail::plainAscii(raw);
+        QString text;
+        if (!ascii) {
+            text = decode(raw);
+            if (text.isNull())
+                return fail(BarsProblem::Encoding, lineNo, 0);
+            if (text.trimmed().isEmpty())
+                return true;
+        } else if (detail::trimmed(raw).isEmpty()) {
             return true;
-        const Row row = splitRow(text, separatorOf(text));
+        }
+        splitBytes(raw, separatorOf(raw), row);
         if (row.badField > 0)
             return fail(BarsProblem::ColumnCount, lineNo, row.badField);
-        const QList<QString> &fields = row.fields;
-        const bool header = first && parseDate(fields[0]).isNull() && !fields[0].isEmpty() &&
-                            !fields[0][0].isDigit();
+        const QByteArrayView head = row.fields[0];
+        const bool header = first && parseDate(head).isNull() && !head.isEmpty() &&
+                            !(head[0] >= '0' && head[0] <= '9');
         first = false;
         if (header) {
+            if (ascii)
+                text = QString::fromLatin1(raw);
+            const Row names = splitRow(text, separatorOf(QStringView(text)));
+            const QList<QString> &fields = names.fields;
             std::array<qsizetype, 7> byName = {-1, -1, -1, -1, -1, -1, -1};
             for (qsizetype f = 0; f < fields.size(); ++f)
                 if (const int c = namedColumn(fields[f]); c >= 0 && byName[std::size_t(c)] < 0)
@@ -303,14 +464,19 @@ BarsRead readBarsCsv(const QByteArray &bytes)
                 for (std::size_t c = 5; c < 7; ++c)
                     at[c] = qsizetype(c) < positional ? qsizetype(c) : -1;
             }
+            for (const auto &extra : extras)
+                extraValues.push_back(&r.bars.extra[extra.second]);
             return true;
         }
-        const qsizetype count = fields.size();
+        const auto count = qsizetype(row.fields.size());
         if (named            ? count != width
             : extras.empty() ? count < 5 || count > 7
                              : count != positional + qsizetype(extras.size()))
             return fail(BarsProblem::ColumnCount, lineNo, 0);
-        const QDate date = parseDate(fields[at[0]]);
+        auto field = [&](qsizetype f) { return row.fields[std::size_t(f)]; };
+        if (field(at[0]).size() > detail::kMaxField)
+            return fail(BarsProblem::TooLong, lineNo, int(at[0] + 1));
+        const QDate date = parseDate(field(at[0]));
         if (!date.isValid())
             return fail(BarsProblem::BadDate, lineNo, int(at[0] + 1));
         double v[6] = {0, 0, 0, 0, 0, 0};
@@ -318,14 +484,19 @@ BarsRead readBarsCsv(const QByteArray &bytes)
             const qsizetype f = at[c];
             if (f < 0 || f >= count)
                 continue;
-            if (!parseNumber(fields[f], row.quoted[f], &v[c - 1]))
+            if (field(f).size() > detail::kMaxField)
+                return fail(BarsProblem::TooLong, lineNo, int(f + 1));
+            if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &v[c - 1]))
                 return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
         }
-        for (const auto &[f, key] : extras) {
+        for (std::size_t e = 0; e < extras.size(); ++e) {
+            const qsizetype f = extras[e].first;
             double x = 0;
-            if (!parseNumber(fields[f], row.quoted[f], &x))
+            if (field(f).size() > detail::kMaxField)
+                return fail(BarsProblem::TooLong, lineNo, int(f + 1));
+            if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &x))
                 return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
-            r.bars.extra[key].push_back(x);
+            extraValues[e]->push_back(x);
         }
         if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
             return fail(BarsProblem::BadPrices, lineNo, int(at[std::size_t(bad + 1)] + 1));

@@ -46,6 +46,9 @@ enum class BarsProblem
     Unreadable,    // the file could not be opened or read (BarsFileRead::error says why)
     Denied,        // a folder's file or sub-folder the user may not read
     NotRegular,    // a folder's entry that is no regular file (a pipe, a device): not opened
+    TooLong,       // a field longer than any date or number (the line when field is 0)
+    AfterEnd,      // a line after the export's 数据来源 footer
+    NotDaily,      // minute bars (the export's 时间 column): only daily bars are read
 };
 
 struct BarsRead

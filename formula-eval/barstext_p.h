@@ -14,6 +14,27 @@ namespace morvane::formula::detail {
 
 // YYYY-MM-DD, YYYY/MM/DD or YYYYMMDD; a null date otherwise.
 QDate parseDate(QStringView s);
+QDate parseDate(QByteArrayView s);
+
+// Longest date or number field a row may hold, in bytes: a longer one is refused before it
+// is read, so a field of megabytes costs no more than its scan.
+inline constexpr qsizetype kMaxField = 64;
+// Longest line read as text (titles, headers, footers).
+inline constexpr qsizetype kMaxTextLine = 64 * 1024;
+
+// A decimal number straight from the bytes ("+1.5", "-2", ".5", "1e5"); false unless the
+// whole field is one finite number.
+bool parseNumber(QByteArrayView s, double *value);
+
+// Spaces, tabs, vertical tabs and form feeds off both ends.
+QByteArrayView trimmed(QByteArrayView s);
+
+// Only bytes below 0x80 and no NUL: such a line reads the same in every codec.
+bool plainAscii(QByteArrayView line);
+
+// The place among date, open, high, low, close, volume, amount a header name stands for
+// (English or Chinese, as CSV files and the export write them); -1 for any other name.
+int namedColumn(QStringView name);
 
 // The 0-based place among open, high, low, close, volume, amount of the first value a bar
 // may not have (a price not above zero, low above high, open or close outside low..high,
@@ -56,9 +77,10 @@ template <typename F> void forEachLine(QByteArrayView bytes, F f)
     qint64 number = 0;
     qsizetype start = 0;
     const qsizetype n = bytes.size();
+    const char *data = bytes.data();
     while (start < n) {
         qsizetype end = start;
-        while (end < n && bytes[end] != '\n' && bytes[end] != '\r')
+        while (end < n && data[end] != '\n' && data[end] != '\r')
             ++end;
         if (!f(++number, bytes.sliced(start, end - start)))
             return;

@@ -133,14 +133,14 @@ double count(double x)
     return std::isnan(x) ? x : std::clamp(std::trunc(x), -1e15, 1e15);
 }
 
-// The window [from, i] a plain rescan uses, or -1.
-long long start(double n, size_t i, bool partial)
+// The window [from, i] a plain rescan uses, or -1; N = 0 from `first`.
+long long start(double n, size_t i, bool partial, size_t first)
 {
     n = count(n);
     if (std::isnan(n) || n < 0)
         return -1;
     if (n == 0)
-        return 0;
+        return i >= first ? static_cast<long long>(first) : -1;
     const double from = double(i) + 1 - n;
     return from < 0 ? (partial ? 0 : -1) : static_cast<long long>(from);
 }
@@ -157,9 +157,15 @@ bool same(double a, double b)
 // A window function against its plain definition.
 void checkWindow(const QString &name, const Series &x, const Series &n, const Series &got)
 {
+    // HHV, LLV and MA with N = 0 run from the input's first value; the counting ones from
+    // the first bar, which gives the same.
+    const bool fromValue = name == u"HHV" || name == u"LLV" || name == u"MA";
+    size_t first = 0;
+    while (fromValue && first < x.size() && std::isnan(x[first]))
+        ++first;
     for (size_t i = 0; i < x.size(); ++i) {
         const bool partial = name != u"MA";
-        const long long from = start(n[i], i, partial);
+        const long long from = start(n[i], i, partial, first);
         double want = std::nan("");
         if (from >= 0) {
             const size_t f = size_t(from);

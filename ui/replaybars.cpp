@@ -23,11 +23,26 @@ QString problemText(const formula::BarsFileRead &read)
     case BarsProblem::Empty:
         return u"没有行情数据"_s;
     case BarsProblem::Encoding:
-        return u"不是可识别编码的文本"_s;
+        if (read.record == 0)
+            return u"不是可识别编码的文本"_s;
+        what = u"不是可识别编码的文本"_s;
+        break;
     case BarsProblem::TooLarge:
         return u"文件太大，未读取"_s;
     case BarsProblem::UnknownLayout:
-        return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
+        if (read.record == 0)
+            return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
+        what = u"无法识别的行情格式（导出文本的列名应有日期、开盘、最高、最低、收盘）"_s;
+        break;
+    case BarsProblem::TooLong:
+        what = read.field > 0 ? u"过长，不是日期或数字"_s : u"这一行过长，不是行情"_s;
+        break;
+    case BarsProblem::AfterEnd:
+        what = u"“数据来源”一行之后还有内容，导出文本应在它处结束"_s;
+        break;
+    case BarsProblem::NotDaily:
+        what = u"这是分钟线（有“时间”列），只读取日线"_s;
+        break;
     case BarsProblem::Unreadable:
         return u"无法读取（%1）"_s.arg(read.error);
     case BarsProblem::Denied:

@@ -22,18 +22,6 @@ Series ema(const Args &a, const Bars &)
         });
 }
 
-// Sums of X (and of bar·X), so any window's plain or weighted sum costs two reads; empty bars
-// add nothing there.
-Prefix sums(const Series &x)
-{
-    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; });
-}
-
-Prefix weightedSums(const Series &x)
-{
-    return Prefix(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * x[k]; });
-}
-
 } // namespace
 
 // Moving averages, simple and recursive.
@@ -44,13 +32,12 @@ std::span<const FunctionEntry> averageFunctions()
         // MA(X,N) = (X + X₋₁ + … + X₋ₙ₊₁)/N, empty for the first N−1 bars
         {"MA", 2, 2,
          [](const Args &a, const Bars &) {
-             const Prefix sum = sums(a[0].v);
+             const WindowSums sums(a[0].v);
              EmptyBars gaps(a[0].v);
-             return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 return gaps.any(from, i)
-                            ? kNaN
-                            : double(sum.wideSum(from, i) / static_cast<long double>(i - from + 1));
-             });
+             return windowed(
+                 a[0], a[1], false,
+                 [&](Sz from, Sz i) { return gaps.any(from, i) ? kNaN : sums.mean(from, i); },
+                 firstValue(a[0].v));
          },
          Causal::Yes},
         {"EMA", 2, 2, ema, Causal::Yes},
@@ -61,7 +48,7 @@ std::span<const FunctionEntry> averageFunctions()
          [](const Args &a, const Bars &) {
              const Series &x = a[0].v;
              const Sz size = x.size();
-             const Prefix sum = sums(x);
+             const WindowSums sums(x);
              Series out = empty(size);
              double prev = kNaN;
              Sz run = 0; // bars with a value in a row
@@ -75,7 +62,7 @@ std::span<const FunctionEntry> averageFunctions()
                  if (std::isnan(prev)) {
                      if (double(++run) < n)
                          continue;
-                     prev = double(sum.sum(i + 1 - Sz(n), i) / static_cast<long double>(n));
+                     prev = sums.mean(i + 1 - Sz(n), i);
                  } else {
                      prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
                  }
@@ -145,16 +132,14 @@ std::span<const FunctionEntry> averageFunctions()
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
-             const Prefix sum = sums(a[0].v), weighted = weightedSums(a[0].v);
+             const WindowSums sums(a[0].v, WindowSums::Weighted);
              EmptyBars gaps(a[0].v);
-             return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-                 if (gaps.any(from, i))
-                     return kNaN;
-                 const auto len = static_cast<long double>(i - from + 1);
-                 const long double s = weighted.sum(from, i) -
-                                       static_cast<long double>(Index(from) - 1) * sum.sum(from, i);
-                 return double(s / (len * (len + 1) / 2));
-             });
+             return windowed(
+                 a[0], a[1], false,
+                 [&](Sz from, Sz i) {
+                     return gaps.any(from, i) ? kNaN : sums.weightedMean(from, i);
+                 },
+                 firstValue(a[0].v));
          },
          Causal::Yes},
         // XMA(X,N) = MA centred on the bar (N/2 bars each side); near the newest bar the
@@ -162,7 +147,8 @@ std::span<const FunctionEntry> averageFunctions()
         {"XMA", 2, 2,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
-             const Prefix sum = sums(a[0].v), nans = nanCounts(a[0].v);
+             const WindowSums sums(a[0].v);
+             const Prefix nans = nanCounts(a[0].v);
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double n = countAt(a[1], i);
@@ -173,8 +159,7 @@ std::span<const FunctionEntry> averageFunctions()
                  const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
                  if (nans.sum(Sz(from), Sz(to)) > 0)
                      continue;
-                 out[i] =
-                     double(sum.sum(Sz(from), Sz(to)) / static_cast<long double>(to - from + 1));
+                 out[i] = sums.mean(Sz(from), Sz(to));
              }
              return out;
          }},

@@ -4,6 +4,7 @@
 // table entry. Each family file holds one table; functions/registry.cpp gathers them.
 
 #include "functions.h"
+#include "functions/sums.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,35 +93,43 @@ inline double countAt(const Value &n, Sz i)
     return safeCount(n.v[i]);
 }
 
-// Window [from, i] for N at bar i; N = 0 means from the first bar. Partial windows at the
-// start when partial is set, else none (-1).
-inline Index windowStart(double count, Sz i, bool partial)
+// Window [from, i] for N at bar i; N = 0 means every bar since `first` (the input's first
+// value), none before it. Partial windows at the start when partial is set, else none (-1).
+inline Index windowStart(double count, Sz i, bool partial, Sz first = 0)
 {
     if (std::isnan(count) || count < 0)
         return -1;
     if (count == 0)
-        return 0;
+        return i >= first ? Index(first) : -1;
     const Index from = Index(i) + 1 - Index(count);
     if (from < 0)
         return partial ? 0 : -1;
     return from;
 }
 
-template <typename F> Series windowed(const Value &x, const Value &n, bool partial, F f)
+// The first bar where x has a value (x's size when none).
+inline Sz firstValue(const Series &x)
+{
+    return Sz(std::find_if(x.begin(), x.end(), [](double v) { return !std::isnan(v); }) -
+              x.begin());
+}
+
+template <typename F>
+Series windowed(const Value &x, const Value &n, bool partial, F f, Sz first = 0)
 {
     const Sz size = x.v.size();
     Series out = empty(size);
     if (n.constant && !n.v.empty()) { // one N for every bar: converted once
         const double count = countAt(n, 0);
         for (Sz i = 0; i < size; ++i) {
-            const Index from = windowStart(count, i, partial);
+            const Index from = windowStart(count, i, partial, first);
             if (from >= 0)
                 out[i] = f(Sz(from), i);
         }
         return out;
     }
     for (Sz i = 0; i < size; ++i) {
-        const Index from = windowStart(countAt(n, i), i, partial);
+        const Index from = windowStart(countAt(n, i), i, partial, first);
         if (from >= 0)
             out[i] = f(Sz(from), i);
     }
@@ -311,11 +320,11 @@ private:
 };
 
 // Each bar's window start for count argument n (see windowStart).
-inline std::vector<Index> windowStarts(const Value &n, Sz size, bool partial)
+inline std::vector<Index> windowStarts(const Value &n, Sz size, bool partial, Sz first = 0)
 {
     std::vector<Index> starts(size);
     for (Sz i = 0; i < size; ++i)
-        starts[i] = windowStart(countAt(n, i), i, partial);
+        starts[i] = windowStart(countAt(n, i), i, partial, first);
     return starts;
 }
 

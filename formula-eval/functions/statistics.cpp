@@ -6,14 +6,6 @@ namespace morvane::formula {
 
 namespace {
 
-// The first finite value x has, subtracted before squaring: sums of squares of prices near 10
-// then stay small, and a constant window gives exactly 0.
-double pivot(const Series &x)
-{
-    const auto it = std::find_if(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
-    return it == x.end() ? 0.0 : *it;
-}
-
 // AVEDEV over windows that only move forward: values kept by rank in Fenwick trees of
 // counts and sums, so each bar costs log n whatever N is.
 class RankedWindow
@@ -63,24 +55,27 @@ Series avedev(const Args &a)
 {
     const Series &x = a[0].v;
     const Sz size = x.size();
-    const std::vector<Index> starts = windowStarts(a[1], size, false);
+    const std::vector<Index> starts = windowStarts(a[1], size, false, firstValue(x));
     const Prefix nans = nanCounts(x);
     Series out = empty(size);
     bool forward = true;
     for (Sz i = 1; i < size && forward; ++i)
         forward = starts[i] < 0 || starts[i - 1] < 0 || starts[i] >= starts[i - 1];
     if (!forward) { // windows that jump back and forth: each summed on its own
-        return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-            if (nans.sum(from, i) > 0)
-                return kNaN;
-            long double mean = 0, dev = 0;
-            for (Sz k = from; k <= i; ++k)
-                mean += x[k];
-            mean /= static_cast<long double>(i - from + 1);
-            for (Sz k = from; k <= i; ++k)
-                dev += std::abs(x[k] - mean);
-            return double(dev / static_cast<long double>(i - from + 1));
-        });
+        return windowed(
+            a[0], a[1], false,
+            [&](Sz from, Sz i) {
+                if (nans.sum(from, i) > 0)
+                    return kNaN;
+                long double mean = 0, dev = 0;
+                for (Sz k = from; k <= i; ++k)
+                    mean += x[k];
+                mean /= static_cast<long double>(i - from + 1);
+                for (Sz k = from; k <= i; ++k)
+                    dev += std::abs(x[k] - mean);
+                return double(dev / static_cast<long double>(i - from + 1));
+            },
+            firstValue(x));
     }
     Series finite(x);
     std::replace_if(
@@ -103,84 +98,109 @@ Series avedev(const Args &a)
 Series stat(const Args &a, int kind)
 {
     const Series &x = a[0].v;
-    const double p = pivot(x);
+    const WindowSums sums(x, WindowSums::Squares);
     EmptyBars gaps(x);
-    const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
-    const Prefix squares(x.size(),
-                         [&](Sz k) { return std::isnan(x[k]) ? 0.0 : (x[k] - p) * (x[k] - p); });
-    return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-        if (gaps.any(from, i))
-            return kNaN;
-        const auto n = static_cast<long double>(i - from + 1);
-        const long double s = sums.sum(from, i);
-        const long double raw = squares.sum(from, i) - s * s / n;
-        if (!std::isfinite(raw)) // an infinity in the window
-            return kNaN;
-        const long double sq = std::max(0.0L, raw);
-        switch (kind) {
-        case 0:
-            return n > 1 ? double(std::sqrt(sq / (n - 1))) : kNaN; // STD: sample
-        case 1:
-            return double(std::sqrt(sq / n)); // STDP: population
-        case 2:
-            return n > 1 ? double(sq / (n - 1)) : kNaN; // VAR: sample
-        case 3:
-            return double(sq / n); // VARP
-        default:
-            return double(sq); // DEVSQ
-        }
-    });
+    return windowed(
+        a[0], a[1], false,
+        [&](Sz from, Sz i) {
+            const Sz n = i - from + 1;
+            if (gaps.any(from, i) || sums.infinite(from, i))
+                return kNaN;
+            switch (kind) {
+            case 0:
+                return n > 1 ? std::sqrt(sums.devsq(from, i, n - 1)) : kNaN; // STD: sample
+            case 1:
+                return std::sqrt(sums.devsq(from, i, n)); // STDP: population
+            case 2:
+                return n > 1 ? sums.devsq(from, i, n - 1) : kNaN; // VAR: sample
+            case 3:
+                return sums.devsq(from, i, n); // VARP
+            default:
+                return sums.devsq(from, i, 1); // DEVSQ
+            }
+        },
+        firstValue(x));
 }
 
 // SLOPE(X,N) = least-squares slope of X over the last N bars; FORCAST(X,N) = that
-// line's value on this bar. From running sums of X and bar·X: any N costs the same.
+// line's value on this bar. From running double-double sums of X and bar·X: any N costs the
+// same, and a flat window has slope 0 exactly.
 Series regression(const Args &a, bool forecast)
 {
     const Series &x = a[0].v;
-    const double p = pivot(x);
+    const WindowSums sums(x, unsigned(WindowSums::Weighted) | WindowSums::Centred);
     EmptyBars gaps(x);
-    const Prefix sums(x.size(), [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k] - p; });
-    const Prefix weighted(x.size(),
-                          [&](Sz k) { return std::isnan(x[k]) ? 0.0 : double(k) * (x[k] - p); });
-    return windowed(a[0], a[1], false, [&](Sz from, Sz i) {
-        const auto n = static_cast<long double>(i - from + 1);
-        if (gaps.any(from, i) || n < 2)
-            return kNaN;
-        // Positions 0…n−1 within the window.
-        const long double sx = n * (n - 1) / 2, sxx = (n - 1) * n * (2 * n - 1) / 6;
-        const long double sy = sums.sum(from, i);
-        const long double sxy = weighted.sum(from, i) - static_cast<long double>(from) * sy;
-        const long double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-        return forecast ? double((sy - slope * sx) / n + slope * (n - 1)) + p : double(slope);
-    });
+    return windowed(
+        a[0], a[1], false,
+        [&](Sz from, Sz i) {
+            const Sz len = i - from + 1;
+            if (gaps.any(from, i) || len < 2 || sums.infinite(from, i))
+                return kNaN;
+            if (sums.flat(from, i))
+                return forecast ? x[i] : 0.0;
+            const double n = double(len);
+            // Positions 0…n−1 within the window, values less the pivot.
+            const double sx = n * (n - 1) / 2, sxx = (n - 1) * n * (2 * n - 1) / 6;
+            const DD sy = sums.centredSum(from, i);
+            const DD sxy = ddSub(sums.centredWeightedSum(from, i), ddMul(sy, {double(from), 0}));
+            const DD num = ddSub(ddMul(sxy, {n, 0}), ddMul(sy, {sx, 0}));
+            const double slope = ddValue(num) / (n * sxx - sx * sx);
+            if (!forecast)
+                return slope;
+            // The line at position n − 1: mean + slope·(n − 1 − mean position).
+            const DD mean = ddDiv(sy, n);
+            return ddValue(ddAdd(ddAdd(mean, {slope * ((n - 1) / 2), 0}), {sums.pivot(), 0}));
+        },
+        firstValue(x));
 }
 
 // COVAR(X,Y,N) = covariance of X and Y over the last N bars (chosen: the population form,
-// divided by N); RELATE(X,Y,N) = their correlation.
+// divided by N); RELATE(X,Y,N) = their correlation coefficient, in [−1, 1], empty where a
+// window of either is flat. Double-double running sums from pivots: no drift with N.
 Series covariance(const Args &a, bool correlate)
 {
     const Series &x = a[0].v, &y = a[1].v;
-    const double px = pivot(x), py = pivot(y);
     const Sz size = x.size();
-    auto dx = [&](Sz k) { return std::isnan(x[k]) || std::isnan(y[k]) ? 0.0 : x[k] - px; };
-    auto dy = [&](Sz k) { return std::isnan(x[k]) || std::isnan(y[k]) ? 0.0 : y[k] - py; };
+    const WindowSums xs(x, WindowSums::Runs), ys(y, WindowSums::Runs);
+    const double px = xs.pivot(), py = ys.pivot();
+    std::vector<DD> sx(size + 1), sy(size + 1), sxy(size + 1), sxx(size + 1), syy(size + 1);
+    Sz first = size;
+    for (Sz k = 0; k < size; ++k) {
+        const bool both = !std::isnan(x[k]) && !std::isnan(y[k]);
+        if (both && first == size)
+            first = k;
+        const DD dx = both ? twoSum(x[k], -px) : DD{}, dy = both ? twoSum(y[k], -py) : DD{};
+        sx[k + 1] = ddAdd(sx[k], dx);
+        sy[k + 1] = ddAdd(sy[k], dy);
+        sxy[k + 1] = ddAdd(sxy[k], ddMul(dx, dy));
+        sxx[k + 1] = ddAdd(sxx[k], ddMul(dx, dx));
+        syy[k + 1] = ddAdd(syy[k], ddMul(dy, dy));
+    }
     const Prefix nans(size, [&](Sz k) { return std::isnan(x[k]) || std::isnan(y[k]) ? 1.0 : 0.0; });
-    const Prefix sx(size, dx), sy(size, dy);
-    const Prefix sxy(size, [&](Sz k) { return dx(k) * dy(k); });
-    const Prefix sxx(size, [&](Sz k) { return dx(k) * dx(k); });
-    const Prefix syy(size, [&](Sz k) { return dy(k) * dy(k); });
-    return windowed(a[0], a[2], false, [&](Sz from, Sz i) {
-        if (nans.sum(from, i) > 0)
-            return kNaN;
-        const auto len = static_cast<long double>(i - from + 1);
-        const long double mx = sx.sum(from, i) / len, my = sy.sum(from, i) / len;
-        const long double cov = sxy.sum(from, i) / len - mx * my;
-        if (!correlate)
-            return double(cov);
-        const long double vx = sxx.sum(from, i) / len - mx * mx;
-        const long double vy = syy.sum(from, i) / len - my * my;
-        return vx > 0 && vy > 0 ? double(cov / std::sqrt(vx * vy)) : kNaN;
-    });
+    auto window = [](const std::vector<DD> &s, Sz from, Sz i) { return ddSub(s[i + 1], s[from]); };
+    return windowed(
+        a[0], a[2], false,
+        [&](Sz from, Sz i) {
+            if (nans.sum(from, i) > 0 || xs.infinite(from, i) || ys.infinite(from, i))
+                return kNaN;
+            const double len = double(i - from + 1);
+            const bool flatX = xs.flat(from, i), flatY = ys.flat(from, i);
+            if (correlate && (flatX || flatY))
+                return kNaN;
+            if (flatX || flatY)
+                return 0.0;
+            const DD mx = window(sx, from, i), my = window(sy, from, i);
+            // Σ(x − x̄)(y − ȳ) = Σxy − Σx·Σy/n, and the same for x with x, y with y
+            const double cov = ddValue(ddSub(window(sxy, from, i), ddDiv(ddMul(mx, my), len)));
+            if (!correlate)
+                return cov / len;
+            const double vx = ddValue(ddSub(window(sxx, from, i), ddDiv(ddMul(mx, mx), len)));
+            const double vy = ddValue(ddSub(window(syy, from, i), ddDiv(ddMul(my, my), len)));
+            if (!(vx > 0 && vy > 0))
+                return kNaN;
+            return std::clamp(cov / std::sqrt(vx) / std::sqrt(vy), -1.0, 1.0);
+        },
+        first);
 }
 
 } // namespace

@@ -17,6 +17,7 @@ Series fixedExtreme(const Series &x, double count, bool highest)
     std::vector<Sz> queue(size);
     Sz head = 0, tail = 0;
     Index lastEmpty = -1;
+    const Sz first = firstValue(x);
     for (Sz i = 0; i < size; ++i) {
         const double v = x[i];
         if (std::isnan(v)) {
@@ -27,7 +28,7 @@ Series fixedExtreme(const Series &x, double count, bool highest)
         while (tail > head && (highest ? x[queue[tail - 1]] <= v : x[queue[tail - 1]] >= v))
             --tail;
         queue[tail++] = i;
-        const Index from = windowStart(count, i, true);
+        const Index from = windowStart(count, i, true, first);
         while (Index(queue[head]) < from)
             ++head;
         if (lastEmpty < from)
@@ -42,7 +43,7 @@ Series extreme(const Args &a, bool highest)
     if (a[1].constant && !a[1].v.empty())
         return fixedExtreme(a[0].v, countAt(a[1], 0), highest);
     const Sz size = a[0].v.size();
-    const std::vector<Index> starts = windowStarts(a[1], size, true);
+    const std::vector<Index> starts = windowStarts(a[1], size, true, firstValue(a[0].v));
     const std::vector<Index> best = RangeExtreme(a[0].v, highest).query(starts);
     EmptyBars gaps(a[0].v);
     Series out = empty(size);
@@ -65,14 +66,15 @@ Series extremeBars(const Args &a, bool highest)
     return out;
 }
 
-// How many bars of a partial window X holds on; the window's length beside it.
-template <typename F> Series counted(const Args &a, bool partial, F f)
+// How many bars of a partial window X holds on; the window's length beside it. N = 0
+// counts from `first`.
+template <typename F> Series counted(const Args &a, bool partial, F f, Sz first = 0)
 {
     const Sz size = a[0].v.size();
     const Prefix holds = trueCounts(a[0].v);
     Series out = empty(size);
     for (Sz i = 0; i < size; ++i) {
-        const Index from = windowStart(countAt(a[1], i), i, partial);
+        const Index from = windowStart(countAt(a[1], i), i, partial, first);
         out[i] = f(from < 0 ? -1.0 : double(holds.sum(Sz(from), i)),
                    from < 0 ? 0.0 : double(Index(i) - from + 1));
     }
@@ -81,8 +83,8 @@ template <typename F> Series counted(const Args &a, bool partial, F f)
 
 } // namespace
 
-// Windows and counts over the last N bars (HHV, LLV, SUM, COUNT, EXIST: N = 0 means every
-// bar so far; windows are partial over the first bars). Each costs the same for any N.
+// Windows and counts over the last N bars (N = 0 means every bar since the input's first
+// value; windows are partial over the first bars). Each costs the same for any N.
 std::span<const FunctionEntry> windowFunctions()
 {
     static const FunctionEntry table[] = {
@@ -100,12 +102,8 @@ std::span<const FunctionEntry> windowFunctions()
         // SUM(X,N) = X summed over the last N bars, empty bars counting nothing
         {"SUM", 2, 2,
          [](const Args &a, const Bars &) {
-             const Prefix sums(a[0].v.size(), [&](Sz k) {
-                 const double x = a[0].v[k];
-                 return std::isnan(x) ? 0.0 : x;
-             });
-             return windowed(a[0], a[1], true,
-                             [&](Sz from, Sz i) { return double(sums.sum(from, i)); });
+             const WindowSums sums(a[0].v);
+             return windowed(a[0], a[1], true, [&](Sz from, Sz i) { return sums.sum(from, i); });
          },
          Causal::Yes},
         // COUNT(X,N) = bars of the last N where X holds
@@ -117,8 +115,9 @@ std::span<const FunctionEntry> windowFunctions()
         // EVERY(X,N) = X held on each of the last N bars (0 before N bars exist)
         {"EVERY", 2, 2,
          [](const Args &a, const Bars &) {
-             return counted(a, false,
-                            [](double c, double len) { return c >= 0 && c == len ? 1.0 : 0.0; });
+             return counted(
+                 a, false, [](double c, double len) { return c >= 0 && c == len ? 1.0 : 0.0; },
+                 firstValue(a[0].v));
          },
          Causal::Yes},
         // EXIST(X,N) = X held on one of the last N bars
@@ -129,18 +128,19 @@ std::span<const FunctionEntry> windowFunctions()
              });
          },
          Causal::Yes},
-        // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from the first bar).
+        // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from X's first value).
         // It looks back only: a negative A or B reads no bar, and the bar has no value.
         {"LAST", 3, 3,
          [](const Args &a, const Bars &) {
              const Sz size = a[0].v.size();
              const Prefix holds = trueCounts(a[0].v);
+             const Index first = Index(firstValue(a[0].v));
              Series out = empty(size);
              for (Sz i = 0; i < size; ++i) {
                  const double fa = countAt(a[1], i), fb = countAt(a[2], i);
                  if (std::isnan(fa) || std::isnan(fb) || fa < 0 || fb < 0)
                      continue;
-                 const Index from = fa == 0 ? 0 : Index(i) - Index(fa);
+                 const Index from = fa == 0 ? first : Index(i) - Index(fa);
                  const Index to = Index(i) - Index(fb);
                  if (from < 0 || to < from)
                      continue;
@@ -155,7 +155,7 @@ std::span<const FunctionEntry> windowFunctions()
              const Series &x = a[0].v;
              const Sz size = x.size();
              Series out = empty(size);
-             const Prefix sums(size, [&](Sz k) { return std::isnan(x[k]) ? 0.0 : x[k]; });
+             const WindowSums sums(x);
              const bool growing = std::none_of(x.begin(), x.end(), [](double v) { return v < 0; });
              for (Sz i = 0; i < size; ++i) {
                  const double target = a[1].v[i];
@@ -164,12 +164,12 @@ std::span<const FunctionEntry> windowFunctions()
                  if (growing) {
                      // The sum from k to i only grows as k moves back: the latest k that
                      // reaches the target, by bisection.
-                     if (double(sums.sum(0, i)) < target)
+                     if (sums.sum(0, i) < target)
                          continue;
                      Sz lo = 0, hi = i;
                      while (lo < hi) {
                          const Sz mid = lo + (hi - lo + 1) / 2;
-                         if (double(sums.sum(mid, i)) >= target)
+                         if (sums.sum(mid, i) >= target)
                              lo = mid;
                          else
                              hi = mid - 1;
@@ -178,7 +178,7 @@ std::span<const FunctionEntry> windowFunctions()
                      continue;
                  }
                  for (Sz k = i + 1; k-- > 0;) {
-                     if (double(sums.sum(k, i)) >= target) {
+                     if (sums.sum(k, i) >= target) {
                          out[i] = double(i - k + 1);
                          break;
                      }
@@ -193,20 +193,24 @@ std::span<const FunctionEntry> windowFunctions()
          [](const Args &a, const Bars &) {
              const Series &x = a[0].v;
              const Sz size = x.size();
-             const Prefix logs(size, [&](Sz k) {
-                 return std::isnan(x[k]) || x[k] == 0 ? 0.0 : std::log(std::abs(x[k]));
-             });
+             Series logValues(size);
+             for (Sz k = 0; k < size; ++k)
+                 logValues[k] = std::isnan(x[k]) || x[k] == 0 ? 0.0 : std::log(std::abs(x[k]));
+             const WindowSums logs(logValues);
              const Prefix zeros(size, [&](Sz k) { return x[k] == 0 ? 1.0 : 0.0; });
              const Prefix negatives(size, [&](Sz k) { return x[k] < 0 ? 1.0 : 0.0; });
              const Prefix nans = nanCounts(x);
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 if (nans.sum(from, i) > 0)
-                     return kNaN;
-                 if (zeros.sum(from, i) > 0)
-                     return 0.0;
-                 const double m = double(std::exp(logs.sum(from, i)));
-                 return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
-             });
+             return windowed(
+                 a[0], a[1], true,
+                 [&](Sz from, Sz i) {
+                     if (nans.sum(from, i) > 0)
+                         return kNaN;
+                     if (zeros.sum(from, i) > 0)
+                         return 0.0;
+                     const double m = std::exp(logs.sum(from, i));
+                     return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
+                 },
+                 firstValue(x));
          },
          Causal::Yes},
 

@@ -124,6 +124,7 @@ void TestBarsFiles::read_data()
     const QString r1 = u"2024/01/02\t10.00\t11.00\t9.50\t10.50\t1000\t10500.00\r\n"_s;
     const QString r2 = u"2024/01/03\t10.50\t10.80\t10.00\t10.10\t900\t9300.00\r\n"_s;
     const QString txt = u"600000.txt"_s;
+    const QString csv0 = u"bars.csv"_s;
     row("export", txt, exportFile(r1 + r2), BarsProblem::None, 0, 0, 2, 10.10);
     row("export UTF-8, commas, dashes", txt,
         (u"600000 浦发银行 日线 前复权\n日期,开盘,最高,最低,收盘,成交量,成交额\n"
@@ -144,7 +145,7 @@ void TestBarsFiles::read_data()
     row("export minutes", txt,
         exportFile(u"2024/01/02\t0935\t10\t11\t9.5\t10.5\t1\t1\r\n"_s,
                    u"日期\t时间\t开盘\t最高\t最低\t收盘\t成交量\t成交额\r\n"_s),
-        BarsProblem::UnknownLayout, 2, 2, 0);
+        BarsProblem::NotDaily, 2, 2, 0);
     row("export without close", txt, exportFile(QString(), u"日期\t开盘\t最高\t最低\t成交量\r\n"_s),
         BarsProblem::UnknownLayout, 2, 0, 0);
     row("export bad number", txt,
@@ -158,10 +159,27 @@ void TestBarsFiles::read_data()
     row("export dates out of order", txt, exportFile(r2 + r1), BarsProblem::DateOrder, 4, 1, 0);
     row("export no rows", txt, exportFile(QString()), BarsProblem::Empty, 0, 0, 0);
     row("export text after its source line", txt, exportFile(r1) + "2024/01/03\r\n",
-        BarsProblem::UnknownLayout, 5, 0, 0);
+        BarsProblem::AfterEnd, 5, 0, 0);
+    row("export without its title", txt,
+        exportFile(r1 + r2).sliced(gbk(u"600000 浦发银行 日线 不复权\r\n"_s).size()),
+        BarsProblem::None, 0, 0, 2, 10.10);
+    row("export without its title, named .csv", csv0,
+        gbk(u"日期\t开盘\t最高\t最低\t收盘\r\n2024/01/02\t10\t11\t9.5\t10.5\r\n数据来源:通达信\r\n"_s),
+        BarsProblem::None, 0, 0, 1, 10.5);
+    row("export bad GBK in the title alone", txt,
+        QByteArray("600000 \xff\xfe 日线\r\n") +
+            exportFile(r1).sliced(gbk(u"600000 浦发银行 日线 不复权\r\n"_s).size()),
+        BarsProblem::Encoding, 1, 0, 0);
+    row("export a number of megabytes", txt,
+        exportFile(u"2024/01/02\t10.00\t11.00\t9.50\t"_s + QString(4 << 10, u'1') +
+                   u"\t1000\t10500.00\r\n"_s),
+        BarsProblem::TooLong, 3, 5, 0);
+    row("export a line past the bound", txt,
+        exportFile(u"2024/01/02\t"_s + QString(70 << 10, u'1') + u"\r\n"_s), BarsProblem::TooLong,
+        3, 0, 0);
 
     // The CSV.
-    const QString csv = u"bars.csv"_s;
+    const QString csv = csv0;
     row("csv quoted fields", csv,
         "\"date\",\"open\",\"high\",\"low\",\"close\",\"vol\"\n"
         "\"2024-01-02\",\"1\",\"2\",\"0.5\",\"1.5\",\"1,234,000\"\n",
@@ -186,6 +204,25 @@ void TestBarsFiles::read_data()
         BarsProblem::Encoding, 2, 0, 0);
     row("csv NUL", csv, QByteArray("2024-01-02,1,2,0.5,1.5\n2024-01-03,1,2,0.5\0,1.5\n", 47),
         BarsProblem::UnknownLayout, 0, 0, 0);
+    row("csv a field of digits past the bound", csv,
+        "2024-01-02,1,2,0.5," + QByteArray(1000, '1') + "\n", BarsProblem::TooLong, 1, 5, 0);
+    // 64 MiB of digits in one field: refused at the line's length, before any field is read.
+    row("csv a field of 64 MiB", csv, "2024-01-02,1,2,0.5," + QByteArray(64 << 20, '1') + "\n",
+        BarsProblem::TooLong, 1, 0, 0);
+    row("csv a date past the bound", csv, QByteArray(100, '2') + ",1,2,0.5,1.5\n",
+        BarsProblem::TooLong, 1, 1, 0);
+    row("csv a line past the bound", csv,
+        "2024-01-02,1,2,0.5,1.5\n" + QByteArray(70 << 10, ' ') + "x\n", BarsProblem::TooLong, 2, 0,
+        0);
+    row("csv plus sign, exponent, no leading digit", csv, "2024-01-02,+1,2e0,.5,1.5\n",
+        BarsProblem::None, 0, 0, 1, 1.5);
+    row("csv number with letters after it", csv, "2024-01-02,1,2,0.5,1.5x\n",
+        BarsProblem::BadNumber, 1, 5, 0);
+    row("csv infinite number", csv, "2024-01-02,1,inf,0.5,1.5\n", BarsProblem::BadNumber, 1, 3, 0);
+    row("csv grouped thousands, quoted", csv, "2024-01-02,1,2,0.5,1.5,\"1,234\",\"12,345,678.5\"\n",
+        BarsProblem::None, 0, 0, 1, 1.5);
+    row("csv grouping out of step", csv, "2024-01-02,1,2,0.5,1.5,\"12,34\"\n",
+        BarsProblem::BadNumber, 1, 6, 0);
     row("unknown extension, not bars", u"notes.doc"_s, "hello\n", BarsProblem::UnknownLayout, 0, 0,
         0);
 }

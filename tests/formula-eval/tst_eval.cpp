@@ -7,10 +7,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QLocale>
 #include <QTemporaryFile>
 #include <QTest>
 
 #include <cmath>
+#include <random>
 
 using namespace Qt::StringLiterals;
 using namespace morvane::formula;
@@ -113,6 +115,10 @@ private slots:
     void wholeHistoryAtScale();
     void longChainOfVariables();
     void evalCommand();
+    void evalWarnings_data();
+    void evalWarnings();
+    void evalRefusesLargeBarsUnread();
+    void evalCsvWritesQtNumbers();
     void dmiWithExpmemaReplays();
     void unknownNamesAndParameters();
     void stockFacts_data();
@@ -253,6 +259,10 @@ void TestEval::averages_data()
     QTest::newRow("MA empty input") << u"MA(MA(C,2),2)"_s << L{1, 3, 5, 7} << L{n, n, 3, 5};
     QTest::newRow("WMA per-bar N") << u"WMA(C,IF(C>2,2,1))"_s << L{1, 2, 4} << L{1, 2, 10.0 / 3};
     QTest::newRow("XMA") << u"XMA(C,5)"_s << L{1, 2, 3, 4, 5} << L{2, 2.5, 3, 3.5, 4};
+    // Worked by hand from the published definitions.
+    QTest::newRow("WMA by hand") << u"WMA(C,3)"_s << L{1, 2, 4} << L{n, n, 17.0 / 6};
+    QTest::newRow("EXPMEMA by hand") << u"EXPMEMA(C,2)"_s << L{2, 4, 6} << L{n, 3, 5};
+    QTest::newRow("MA of cents, a tie") << u"MA(C,3)=8.88"_s << L{8.87, 8.89, 8.88} << L{n, n, 1};
     QTest::newRow("SMA empty M") << u"SMA(C,2,IF(C=2,DRAWNULL,1))"_s << L{4, 2, 8} << L{4, n, 6};
 }
 
@@ -278,6 +288,9 @@ void TestEval::windows_data()
     QTest::newRow("MULAR") << u"MULAR(C,2)"_s << L{2, -3, 4} << L{2, -6, -12};
     QTest::newRow("MULAR all, zero") << u"MULAR(C,0)"_s << L{2, -3, 0, 4} << L{2, -6, 0, 0};
     QTest::newRow("SUMBARS") << u"SUMBARS(C,5)"_s << L{1, 2, 3, 4} << L{n, n, 2, 2};
+    QTest::newRow("SUM of tenths") << u"SUM(C,3)=0.6"_s << L{0.1, 0.2, 0.3} << L{0, 0, 1};
+    QTest::newRow("HHV(X,0) from the first value")
+        << u"HHV(REF(C,2),0)"_s << L{5, 1, 2, 9} << L{n, n, 5, 5};
     QTest::newRow("SUMBARS negative") << u"SUMBARS(C-2,3)"_s << L{5, 1, 4, 6} << L{1, n, 3, 1};
 }
 
@@ -295,6 +308,14 @@ void TestEval::statistics_data()
     QTest::newRow("SLOPE all") << u"SLOPE(C,0)"_s << L{1, 2, 4} << L{n, 1, 1.5};
     QTest::newRow("FORCAST per-bar N") << u"FORCAST(C,IF(C>3,2,3))"_s << L{1, 2, 4} << L{n, n, 4};
     QTest::newRow("COVAR") << u"COVAR(C,C*2,2)"_s << L{1, 3} << L{n, 2};
+    // x 1 2 4, mean 7/3; y = x², mean 7.
+    QTest::newRow("DEVSQ by hand") << u"DEVSQ(C,3)"_s << L{1, 2, 4} << L{n, n, 42.0 / 9};
+    QTest::newRow("VARP by hand") << u"VARP(C,3)"_s << L{1, 2, 4} << L{n, n, 14.0 / 9};
+    QTest::newRow("COVAR by hand") << u"COVAR(C,C*C,3)"_s << L{1, 2, 4} << L{n, n, 8};
+    QTest::newRow("SLOPE by hand") << u"SLOPE(C,3)"_s << L{1, 2, 4} << L{n, n, 1.5};
+    QTest::newRow("FORCAST by hand") << u"FORCAST(C,3)"_s << L{1, 2, 4} << L{n, n, 23.0 / 6};
+    QTest::newRow("RELATE bounded") << u"RELATE(C,-C,3)"_s << L{1, 2, 4} << L{n, n, -1};
+    QTest::newRow("STD flat window") << u"STD(C,2)"_s << L{8.88, 8.88, 8.88} << L{n, 0, 0};
     QTest::newRow("RELATE") << u"RELATE(C,C*2,2)"_s << L{1, 3} << L{n, 1};
     // High and low one above and below the close. With S=50 % the plain step would enter
     // the two bars before; Wilder's rule holds it at their lows, and the turn comes on the
@@ -473,6 +494,109 @@ void TestEval::evalCommand()
     QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, none, out2, err2), 2);
     QVERIFY(out2.data().isEmpty());
     QVERIFY(QString::fromUtf8(err2.data()).contains(u"NOSUCH"_s));
+}
+
+void TestEval::evalWarnings_data()
+{
+    QTest::addColumn<QByteArray>("formula");
+    QTest::addColumn<QStringList>("params"); // NAME=value
+    QTest::addColumn<QByteArray>("firstLines");
+    QTest::addColumn<QString>("said"); // on standard error; empty: nothing
+    QTest::newRow("three outputs named A")
+        << QByteArray("A:C;A:O;A:C*2;") << QStringList()
+        << QByteArray("date,A,A,A\n2024-01-01,10,10,20\n") << u"输出 A 出现 3 次"_s;
+    QTest::newRow("a parameter the formula does not use")
+        << QByteArray("A:MA(C,N);") << QStringList{u"N=2"_s, u"M=3"_s}
+        << QByteArray("date,A\n2024-01-01,\n2024-01-02,10.15\n")
+        << u"公式没有用到参数 M，--param 被忽略"_s;
+    QTest::newRow("parameters all used, names apart")
+        << QByteArray("A:MA(C,N);B:C;") << QStringList{u"N=2"_s} << QByteArray("date,A,B\n")
+        << QString();
+    // The shortest form that reads back, as Qt writes it (past 1e17 too).
+    QTest::newRow("numbers")
+        << QByteArray("A:1200000;B:1E20;C1:0.00001;D:0.1+0.2;E:123456789012345678;F:-0.5;G:1E5;")
+        << QStringList()
+        << QByteArray("date,A,B,C1,D,E,F,G\n"
+                      "2024-01-01,1200000,1e+20,1e-05,0.30000000000000004,123456789012345680,-0.5,"
+                      "1e+05\n")
+        << QString();
+}
+
+void TestEval::evalWarnings()
+{
+    QFETCH(QByteArray, formula);
+    QFETCH(QStringList, params);
+    QFETCH(QByteArray, firstLines);
+    QFETCH(QString, said);
+    QTemporaryFile csv(QDir::tempPath() + u"/morvane-XXXXXX.csv"_s);
+    QVERIFY(csv.open());
+    csv.write("date,open,high,low,close\n2024-01-01,10,10.3,10,10\n2024-01-02,10,10.3,10,10.3\n");
+    csv.close();
+    QMap<QString, double> values;
+    for (const QString &p : params)
+        values.insert(p.section(u'=', 0, 0), p.section(u'=', 1).toDouble());
+    QBuffer in, out, err;
+    in.setData(formula);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(err.open(QIODevice::WriteOnly));
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), values, in, out, err), 0);
+    QVERIFY2(out.data().startsWith(firstLines), out.data().constData());
+    const QString errors = QString::fromUtf8(err.data());
+    if (said.isEmpty())
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    else
+        QVERIFY2(errors.contains(said), qPrintable(errors));
+}
+
+// The CSV's numbers as QString::number's shortest form writes them, every value of outputs
+// that are decimals, fractions, tiny, huge, negative and zero, on a seeded cent-price walk.
+void TestEval::evalCsvWritesQtNumbers()
+{
+    std::mt19937 rng(11);
+    QList<double> close;
+    double c = 1000;
+    for (int i = 0; i < 400; ++i) {
+        c = std::max(1.0, c + double(int(rng() % 41) - 20));
+        close << c / 100;
+    }
+    const Program program =
+        parse(u"A:C;B:C/7;D:MA(C,5);E:MA(C,6);F:STD(C,5);G:V*1000;H:-C;I:C-C;J:1E6;K:C*1E-3;"
+              "L:C*1E12;M:0-0;N:C/1E7;O:C*1E17;P:10;Q:-120;R:0.5;S:1E-7;"_s);
+    const Bars bars = barsOf(close);
+    const Evaluation ev = evaluate(program, bars);
+    QByteArray want = "date,A,B,D,E,F,G,H,I,J,K,L,M,N,O,P,Q,R,S\n";
+    for (std::size_t i = 0; i < bars.dates.size(); ++i) {
+        want += bars.dates[i].toString(Qt::ISODate).toLatin1();
+        for (const OutputLine &line : ev.outputs) {
+            const double x = line.channels.front()[i];
+            want += ',';
+            if (!std::isnan(x))
+                want += QString::number(x, 'g', QLocale::FloatingPointShortest).toLatin1();
+        }
+        want += '\n';
+    }
+    const QByteArray got = morvane::evalCsv(bars, ev);
+    QCOMPARE(got.size(), want.size());
+    QCOMPARE(got, want);
+}
+
+// A bars file over the input bound is refused by its size: a sparse file of 300 MiB reads
+// nothing, so the refusal says the bound.
+void TestEval::evalRefusesLargeBarsUnread()
+{
+    QTemporaryFile big(QDir::tempPath() + u"/morvane-XXXXXX.csv"_s);
+    QVERIFY(big.open());
+    QVERIFY(big.resize(qint64(300) << 20));
+    big.close();
+    QBuffer in, out, err;
+    in.setData("A:C;");
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(err.open(QIODevice::WriteOnly));
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, big.fileName(), {}, in, out, err), 2);
+    QVERIFY(out.data().isEmpty());
+    QVERIFY2(QString::fromUtf8(err.data()).contains(u"未读取"_s), err.data().constData());
 }
 
 // DMI as charts write it with EXPMEMA: every output evaluated, none rewrites its past.
