@@ -1,5 +1,7 @@
 #include "replayview.h"
 
+#include "explain.h"
+
 #include "replaychart.h"
 #include "reportstyle.h"
 #include "skinwidgets.h"
@@ -76,6 +78,11 @@ ReplayServices ReplayServices::system()
     return s;
 }
 
+bool hasSyntaxProblems(const ReplayModel &model)
+{
+    return model.program && !model.program->notes.empty();
+}
+
 QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 {
     if (!o.checked)
@@ -83,6 +90,10 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
                                    : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
         return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
+    if (!o.rewrites() && hasSyntaxProblems(model))
+        return u"%1：未见改写——%2 个截断点，但公式有读不懂的语句没有回放，不能算稳定"_s
+            .arg(o.label)
+            .arg(model.cuts);
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
     const formula::Rewrite &f = o.first;
@@ -278,9 +289,10 @@ void ReplayView::addVerdicts()
     for (; m_verdictsShown < end; ++m_verdictsShown) {
         const ReplayOutput &o = m_model->outputs[m_verdictsShown];
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked     ? skin::reportDrift
-                            : o.rewrites() ? skin::reportRed
-                                           : skin::reportGreen);
+        item->setForeground(!o.checked                   ? skin::reportDrift
+                            : o.rewrites()               ? skin::reportRed
+                            : hasSyntaxProblems(*m_model) ? skin::reportIncomplete
+                                                         : skin::reportGreen);
     }
     if (m_verdictsShown < m_model->outputs.size())
         QTimer::singleShot(0, this, [this, model = m_model.get()] {
@@ -422,6 +434,20 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
 
     m_verdicts->clear();
     m_verdictsShown = 0;
+    // The statements left out first: their outputs are not among the verdicts below.
+    if (hasSyntaxProblems(*m_model)) {
+        const std::vector<formula::SyntaxNote> &notes = m_model->program->notes;
+        for (std::size_t k = 0; k < notes.size() && k < 20; ++k) {
+            auto *item = new QListWidgetItem(
+                QString::fromUtf16(formula::kSyntaxHeadline) +
+                    formula::placeWords(notes[k].pos.line, notes[k].pos.column) + u"："_s +
+                    formula::syntaxWords(notes[k]) + u"——这一句没有回放"_s,
+                m_verdicts);
+            item->setForeground(skin::reportSyntax);
+        }
+        if (notes.size() > 20)
+            new QListWidgetItem(u"另有 %1 处语法问题"_s.arg(notes.size() - 20), m_verdicts);
+    }
     addVerdicts();
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);

@@ -39,6 +39,9 @@ struct ReplayServices
 // An output's verdict in a line: "改写历史", "稳定" or "无法检验", and why.
 QString replayVerdict(const ReplayOutput &output, const ReplayModel &model);
 
+// Statements of the formula did not parse: left out of the replay, so nothing is 稳定.
+bool hasSyntaxProblems(const ReplayModel &model);
+
 // The replay as a chart: a cut slider over the bars, the outputs then and today, the live
 // trace; beside it the verdicts, the bars' origin, the parameters and the choice of bars.
 class ReplayView : public QWidget
