@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -110,6 +111,8 @@ class TestReplayView : public QObject
 private slots:
     void snapshotsAreTheShorterHistories_data();
     void snapshotsAreTheShorterHistories();
+    void boundedCuts_data();
+    void boundedCuts();
     void zigLineRedrawsAsTheCutMoves();
     void cleanFormulaMarksNothing();
     void verdicts_data();
@@ -169,6 +172,54 @@ void TestReplayView::snapshotsAreTheShorterHistories()
     const formula::ReplayReport report = formula::replay(program, bars, {});
     for (std::size_t k = 0; k < stored->outputs.size(); ++k)
         QCOMPARE(stored->outputs[k].rewrites(), report.outputs[k].rewrites());
+}
+
+// Past the work bound not every bar is a cut: the cuts stay within it, each is the shorter
+// history's run, and a step of the slider either way lands on a cut (never stuck on one).
+void TestReplayView::boundedCuts_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<int>("bars");
+    QTest::newRow("zig") << u"A:ZIG(3,10);B:MA(C,5);"_s << 3000;
+    QTest::newRow("many outputs") << u"A:REF(C,-1);B:REF(C,-2);C1:ZIG(3,5);D:BACKSET(C>O,2);"_s
+                                  << 2000;
+}
+
+void TestReplayView::boundedCuts()
+{
+    QFETCH(QString, formula);
+    QFETCH(int, bars);
+    ReplayBudget budget;
+    budget.work = 1 << 20;
+    budget.maxCuts = 120;
+    const auto model =
+        computeReplay(formula, formula::builtinBars(bars), u"模拟行情"_s, {}, nullptr, {}, budget);
+    QVERIFY(model);
+    const qsizetype n = model->bars.size();
+    QVERIFY(model->cuts >= 16 && model->cuts <= 120);
+    QCOMPARE(qsizetype(model->cutBars.size()), model->cuts);
+    QVERIFY(std::is_sorted(model->cutBars.begin(), model->cutBars.end()));
+    QCOMPARE(model->cutBars.back(), n - 2); // the newest bars stay dense
+    const formula::Program program = formula::parse(formula);
+    for (qsizetype bar = 0; bar < n; bar += 97) {
+        const qsizetype up = model->landing(bar, true), down = model->landing(bar, false);
+        QVERIFY(up >= bar && (up == n - 1 || model->isCut(up)));
+        QVERIFY(model->isCut(down) || down == n - 1);
+        QVERIFY(down <= bar || down == model->cutBars.front());
+        if (!model->isCut(bar) && bar != n - 1 && bar > model->cutBars.front())
+            QVERIFY(down < bar && bar < up); // between two cuts: each way moves on
+        const ReplaySnapshot s = model->snapshot(up);
+        const formula::Evaluation then = formula::evaluate(program, model->bars.head(up + 1));
+        for (std::size_t k = 0; k < model->outputs.size(); ++k)
+            for (qsizetype i = std::max<qsizetype>(0, up - 40); i <= up; ++i)
+                QVERIFY2(same(s.values[k][0][std::size_t(i)],
+                              then.outputs[k].channels[0][std::size_t(i)]),
+                         qPrintable(u"output %1 bar %2 cut %3"_s.arg(k).arg(i).arg(up)));
+    }
+    // The verdict still agrees with the replay of the command line on what rewrites.
+    const formula::ReplayReport report = formula::replay(program, model->bars, {});
+    for (std::size_t k = 0; k < model->outputs.size(); ++k)
+        QCOMPARE(model->outputs[k].rewrites(), report.outputs[k].rewrites());
 }
 
 void TestReplayView::zigLineRedrawsAsTheCutMoves()
