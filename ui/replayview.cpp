@@ -91,8 +91,7 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
     if (model.cuts == 0)
         return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
     if (!o.rewrites() && hasSyntaxProblems(model))
-        return u"%1：未见改写——%2 个截断点，但公式有读不懂的语句没有回放，不能算稳定"_s
-            .arg(o.label)
+        return u"%1：未见改写——%2 个截断点，但公式有读不懂的语句没有回放，不能算稳定"_s.arg(o.label)
             .arg(model.cuts);
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
@@ -289,10 +288,10 @@ void ReplayView::addVerdicts()
     for (; m_verdictsShown < end; ++m_verdictsShown) {
         const ReplayOutput &o = m_model->outputs[m_verdictsShown];
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked                   ? skin::reportDrift
-                            : o.rewrites()               ? skin::reportRed
+        item->setForeground(!o.checked                    ? skin::reportDrift
+                            : o.rewrites()                ? skin::reportRed
                             : hasSyntaxProblems(*m_model) ? skin::reportIncomplete
-                                                         : skin::reportGreen);
+                                                          : skin::reportGreen);
     }
     if (m_verdictsShown < m_model->outputs.size())
         QTimer::singleShot(0, this, [this, model = m_model.get()] {

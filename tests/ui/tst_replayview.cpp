@@ -114,6 +114,7 @@ private slots:
     void boundedCuts_data();
     void boundedCuts();
     void zigLineRedrawsAsTheCutMoves();
+    void syntaxProblemsShown();
     void cleanFormulaMarksNothing();
     void verdicts_data();
     void verdicts();
@@ -274,6 +275,20 @@ void TestReplayView::zigLineRedrawsAsTheCutMoves()
     QVERIFY(view.verdicts().value(0).startsWith(u"A：改写历史"_s));
 }
 
+// The statements left out are listed before the verdicts, and none of them says 稳定.
+void TestReplayView::syntaxProblemsShown()
+{
+    Seams seams;
+    ReplayView view(seams.services());
+    view.setFormula(u"A:MA(C,5);\nB:ZIG(3,10;"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    const QStringList lines = view.verdicts();
+    QVERIFY2(lines.value(0).startsWith(u" 语法问题 第 2 行"_s), qPrintable(lines.join(u'\n')));
+    QVERIFY(lines.value(0).endsWith(u"这一句没有回放"_s));
+    for (const QString &line : lines)
+        QVERIFY2(!line.contains(u"稳定——"_s), qPrintable(line));
+}
+
 void TestReplayView::cleanFormulaMarksNothing()
 {
     Seams seams;
@@ -300,6 +315,9 @@ void TestReplayView::verdicts_data()
     QTest::addColumn<int>("bars");
     QTest::newRow("zig") << u"A:ZIG(3,10);"_s << u"A：改写历史——"_s << 120;
     QTest::newRow("ma") << u"A:MA(C,5);"_s << u"A：稳定——"_s << 120;
+    // a statement that did not parse is left out: nothing of the formula is called stable
+    QTest::newRow("syntax error elsewhere")
+        << u"A:MA(C,5);\nB:ZIG(3,10;"_s << u"A：未见改写——"_s << 120;
     QTest::newRow("unknown function") << u"A:FOO(C,5);"_s << u"A：无法检验——不会计算 FOO"_s << 120;
     QTest::newRow("newest bar only") << u"A:C+REF(C,-1)*0;"_s << u"A：改写历史——"_s << 120;
     // Past the evaluator's bound: the bound in words, not its code; few bars keep it quick.
