@@ -1,5 +1,7 @@
 #include "codeeditor.h"
 
+#include "barfiles.h"
+
 #include "encoding.h"
 
 #include <QContextMenuEvent>
@@ -270,14 +272,33 @@ QString readFormulaFile(const QString &path, QString *error, bool *replaced)
 void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowServices &services,
                            std::function<void()> showCode)
 {
-    auto load = [window, box, warn = services.warn, showCode](const QString &path) {
+    auto load = [window, box, warn = services.warn, ask = services.ask,
+                 showCode](const QString &path) {
+        const QString shown = QDir::toNativeSeparators(path);
+        // Bars are no formula: a .day file's records would fill the box with garbage. The
+        // user may mean to replay the formula on them.
+        const auto offerReplay = [&] {
+            if (ask && ask(window, u"%1 是行情文件，不是公式。\n要在这份行情上回放代码框里的公式吗？"_s
+                                       .arg(QFileInfo(path).fileName())))
+                emit box->barsFileChosen(path);
+        };
+        if (QFileInfo(path).suffix().compare(u"day"_s, Qt::CaseInsensitive) == 0) {
+            offerReplay();
+            return;
+        }
         QString error;
         bool replaced = false;
         const QString text = readFormulaFile(path, &error, &replaced);
-        const QString shown = QDir::toNativeSeparators(path);
         if (!error.isEmpty()) {
             if (warn)
                 warn(window, u"无法打开 %1：%2"_s.arg(shown, error));
+            return;
+        }
+        // A CSV of prices or the charting software's export reads as text, but is bars.
+        const bool csv = QFileInfo(path).suffix().compare(u"csv"_s, Qt::CaseInsensitive) == 0;
+        if (csv || formula::barsFileKind(QFileInfo(path).fileName(), text.left(4096).toUtf8()) ==
+                       formula::BarsFileKind::Export) {
+            offerReplay();
             return;
         }
         if (showCode)

@@ -24,6 +24,8 @@ signals:
     void openRequested();
     // A formula file, opened or dropped, now fills the box.
     void formulaFileLoaded(const QString &path);
+    // A bars file was opened or dropped, and the user chose to replay the formula on it.
+    void barsFileChosen(const QString &path);
 
 protected:
     bool canInsertFromMimeData(const QMimeData *source) const override;

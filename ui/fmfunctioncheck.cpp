@@ -117,6 +117,8 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
         this);
     connectFormulaOpening(this, static_cast<CodeEditor *>(txtCode), m_services,
                           [this] { btnReturn_Click(); });
+    connect(static_cast<CodeEditor *>(txtCode), &CodeEditor::barsFileChosen, this,
+            [this](const QString &path) { openReplayView()->useFile(path); });
     // The next Save As starts at the file the formula came from.
     connect(static_cast<CodeEditor *>(txtCode), &CodeEditor::formulaFileLoaded, this,
             [this](const QString &path) { CommonDialog1.fileName = path; });

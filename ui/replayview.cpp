@@ -335,8 +335,12 @@ void ReplayView::chooseFile()
 {
     const QString path = m_services.openFile(this, u"选择行情文件"_s,
                                              u"行情文件 (*.day *.csv *.txt);;所有文件 (*)"_s);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        useFile(path);
+}
+
+void ReplayView::useFile(const QString &path)
+{
     BarsSource source = readBarsSource(path);
     if (!source.ok()) {
         m_services.warn(this, source.error);

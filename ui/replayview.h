@@ -71,6 +71,8 @@ public:
 public slots:
     void useBuiltinBars();
     void chooseFile();
+    // The bars of one file (a refusal is told), and the formula run on them.
+    void useFile(const QString &path);
     void chooseFolder();
     void recompute();
     void cancel();

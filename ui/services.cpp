@@ -164,6 +164,9 @@ WindowServices WindowServices::system()
     s.noticeUrl = QUrl(QString::fromUtf8(MORVANE_NOTICE_URL));
     // Not modal: a failure told after the fact (a launch that failed later) must not stop the
     // window or nest an event loop inside the signal that told it.
+    s.ask = [](QWidget *parent, const QString &text) {
+        return QMessageBox::question(parent, u"Morvane"_s, text) == QMessageBox::Yes;
+    };
     s.warn = [](QWidget *parent, const QString &text) {
         auto *box =
             new QMessageBox(QMessageBox::Warning, u"Morvane"_s, text, QMessageBox::Ok, parent);

@@ -63,6 +63,7 @@ struct WindowServices
     UrlOpener openUrl;                                                        // the browser
     WatchedLauncher editorLauncher;                                           // the text editor
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
+    std::function<bool(QWidget *parent, const QString &text)> ask;  // a yes-or-no question
     QUrl noticeUrl;                                                 // the start-up notice
     NoticeFetchLimits noticeLimits;                                 // its time and size bounds
 

@@ -31,6 +31,8 @@ struct WindowFixture
     QList<QUrl> openedUrls;
     QStringList editedFiles;
     QStringList warnings;
+    QStringList questions;      // what the window asked, in turn
+    QList<bool> questionAnswers; // the user's answers, in turn (none left: no)
     bool editorStarts = true;
     // Launches that started, then ended in failure once the test calls these.
     QList<morvane::LaterFailure> laterFailures;
@@ -58,6 +60,10 @@ struct WindowFixture
             return editorStarts;
         };
         s.warn = [this](QWidget *, const QString &text) { warnings << text; };
+        s.ask = [this](QWidget *, const QString &text) {
+            questions << text;
+            return !questionAnswers.isEmpty() && questionAnswers.takeFirst();
+        };
         s.noticeUrl = noticeUrl;
         return s;
     }
