@@ -38,7 +38,7 @@ public:
     // Text already in UTF-8.
     Writer &writeUtf8(QByteArrayView utf8)
     {
-        if (utf8.size() > (1 << 20)) { // large: handed over as it is, not copied first
+        if (utf8.size() >= (1 << 19)) { // large: handed over as it is, not copied first
             write();
             if (m_device.write(utf8.data(), utf8.size()) != utf8.size())
                 m_failed = true;
