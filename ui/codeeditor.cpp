@@ -278,8 +278,9 @@ void connectFormulaOpening(QWidget *window, CodeEditor *box, const WindowService
         // Bars are no formula: a .day file's records would fill the box with garbage. The
         // user may mean to replay the formula on them.
         const auto offerReplay = [&] {
-            if (ask && ask(window, u"%1 是行情文件，不是公式。\n要在这份行情上回放代码框里的公式吗？"_s
-                                       .arg(QFileInfo(path).fileName())))
+            if (ask && ask(window,
+                           u"%1 是行情文件，不是公式。\n要在这份行情上回放代码框里的公式吗？"_s.arg(
+                               QFileInfo(path).fileName())))
                 emit box->barsFileChosen(path);
         };
         if (QFileInfo(path).suffix().compare(u"day"_s, Qt::CaseInsensitive) == 0) {

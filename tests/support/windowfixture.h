@@ -31,7 +31,7 @@ struct WindowFixture
     QList<QUrl> openedUrls;
     QStringList editedFiles;
     QStringList warnings;
-    QStringList questions;      // what the window asked, in turn
+    QStringList questions;       // what the window asked, in turn
     QList<bool> questionAnswers; // the user's answers, in turn (none left: no)
     bool editorStarts = true;
     // Launches that started, then ended in failure once the test calls these.

@@ -3,6 +3,7 @@
 #include "encoding.h"
 #include "formulaassist.h"
 #include "formulahighlighter.h"
+#include "replayview.h"
 #include "reportstyle.h"
 #include "translations.h"
 #include "windowfixture.h"
@@ -125,6 +126,8 @@ private slots:
     void clearIsUndone();
     void openAndDrop_data();
     void openAndDrop();
+    void barsFileOffersReplay_data();
+    void barsFileOffersReplay();
     void failedLinkSaysSo();
     void qtSpeaksChinese();
     void fileDialogTypesInChinese_data();
@@ -435,6 +438,93 @@ void TestReport::openAndDrop()
     QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(fx.warnings.size(), 1);
     QVERIFY(fx.warnings[0].startsWith(u"无法打开 "_s));
+}
+
+namespace {
+
+// Three daily records of the charting software's .day layout (32 bytes each).
+QByteArray dayRecords()
+{
+    QByteArray bytes;
+    for (qint32 k = 0; k < 3; ++k) {
+        const qint32 fields[8] = {20240102 + k, 1000 + k, 1010 + k, 990 + k,
+                                  1005 + k,     0,        100000,   0};
+        bytes.append(reinterpret_cast<const char *>(fields), sizeof fields);
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Bars are never loaded as a formula: the window asks whether to replay on them.
+void TestReport::barsFileOffersReplay_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow(".day dropped, replayed") << u"sh600000.day"_s << dayRecords() << true << true;
+    QTest::newRow(".day dropped, declined") << u"sh600000.day"_s << dayRecords() << true << false;
+    QTest::newRow(".day opened with Ctrl+O") << u"SZ000001.DAY"_s << dayRecords() << false << true;
+    QTest::newRow("prices as CSV")
+        << u"bars.csv"_s
+        << QByteArray("date,open,high,low,close\n2024-01-02,10,11,9,10.5\n"
+                      "2024-01-03,10.5,11,10,10.8\n")
+        << true << true;
+    QTest::newRow("the software's export")
+        << u"600000.txt"_s
+        << QByteArray("600000 \xc6\xd6\xb7\xa2\xd2\xf8\xd0\xd0 \xc8\xd5\xcf\xdf "
+                      "\xc7\xb0\xb8\xb4\xc8\xa8\r\n"
+                      "      \xc8\xd5\xc6\xda\t    \xbf\xaa\xc5\xcc\t    \xd7\xee\xb8\xdf\t"
+                      "    \xd7\xee\xb5\xcd\t    \xca\xd5\xc5\xcc\t    \xb3\xc9\xbd\xbb\xc1\xbf\t"
+                      "    \xb3\xc9\xbd\xbb\xb6\xee\r\n"
+                      "2024/01/02\t10.00\t11.00\t9.00\t10.50\t1000\t10500.00\r\n")
+        << false << false;
+}
+
+void TestReport::barsFileOffersReplay()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, drop);
+    QFETCH(bool, yes);
+    WindowFixture fx;
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get(), 5000));
+    w->txtCode->setPlainText(u"A:ZIG(3,5);"_s);
+    const QString path = fx.dir.filePath(name);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    fx.questionAnswers << yes;
+    if (drop) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        const QPoint at(50, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &move);
+        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(w->txtCode->viewport(), &event);
+    } else {
+        fx.openAnswers << path;
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    }
+    QCOMPARE(fx.questions.size(), 1);
+    QVERIFY2(fx.questions[0].startsWith(name + u" 是行情文件"_s), qPrintable(fx.questions[0]));
+    QCOMPARE(w->txtCode->toPlainText(), u"A:ZIG(3,5);"_s); // never the bytes as text
+    QVERIFY(fx.warnings.isEmpty());
+    auto *view = w->findChild<ReplayView *>();
+    QCOMPARE(view != nullptr && view->isVisible(), yes);
+    if (yes) {
+        QVERIFY2(view->origin().contains(QFileInfo(path).fileName()), qPrintable(view->origin()));
+        QCOMPARE(view->formula(), u"A:ZIG(3,5);"_s);
+        view->close();
+    }
 }
 
 void TestReport::failedLinkSaysSo()
