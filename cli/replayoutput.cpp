@@ -133,6 +133,18 @@ QString cutlessText(qsizetype bars)
     return u"只有 %1 根K线，无法回放"_s.arg(bars);
 }
 
+QString unchangingText(Unchanging u)
+{
+    return u == Unchanging::NeverSignals ? u"这段行情上从未出现信号"_s
+                                         : u"这段行情上输出始终不变"_s;
+}
+
+QLatin1StringView unchangingWhy(Unchanging u)
+{
+    return u == Unchanging::NeverSignals ? "never signals on these bars"_L1
+                                         : "never changes on these bars"_L1;
+}
+
 } // namespace
 
 QStringList replayLines(const ReplayReport &report, const QString &source)
@@ -144,6 +156,8 @@ QStringList replayLines(const ReplayReport &report, const QString &source)
             lines << u"%1：无法检验（%2）"_s.arg(name, whyUnchecked(o.line));
         } else if (cutless(report)) {
             lines << u"%1：无法检验（%2）"_s.arg(name, cutlessText(report.bars));
+        } else if (o.untested()) {
+            lines << u"%1：无法检验（%2）"_s.arg(name, unchangingText(o.unchanging));
         } else if (!o.rewrites()) {
             lines << u"%1：稳定（%2 个截断点）"_s.arg(name).arg(report.cuts.size());
         } else {
@@ -168,14 +182,16 @@ QJsonObject replayJson(const ReplayReport &report)
 {
     QJsonArray outputs;
     for (const OutputReplay &o : report.outputs) {
-        const bool checked = o.checked && !cutless(report);
+        const bool checked = o.checked && !cutless(report) && !o.untested();
         QJsonObject item{{u"name"_s, o.line.name},     {u"label"_s, label(o.line)},
                          {u"line"_s, o.line.pos.line}, {u"column"_s, o.line.pos.column},
                          {u"checked"_s, checked},      {u"rewritesHistory"_s, o.rewrites()}};
         if (!o.line.drawing.isEmpty())
             item.insert(u"drawing"_s, o.line.drawing);
-        if (o.checked && !checked)
+        if (o.checked && cutless(report))
             item.insert(u"why"_s, u"no cut: only %1 bars"_s.arg(report.bars));
+        else if (o.untested())
+            item.insert(u"why"_s, QString(unchangingWhy(o.unchanging)));
         if (!o.checked) {
             item.insert(u"why"_s, u"cannot evaluate: "_s + o.line.missing.join(u", "_s));
             item.insert(u"missing"_s, QJsonArray::fromStringList(o.line.missing));
@@ -285,7 +301,9 @@ struct Tally
 {
     int checkedOn = 0;
     int rewritesOn = 0;
-    int cutlessOn = 0; // securities of one bar: nothing to cut, so nothing checked
+    int cutlessOn = 0;      // securities of one bar: nothing to cut, so nothing checked
+    int neverSignalsOn = 0; // securities on which it never changed: nothing tested there
+    int constantOn = 0;
     QStringList missing;
     qsizetype worstIndex = -1;
     QString worstWho, worstSource;
@@ -302,6 +320,10 @@ struct Tally
         }
         if (cuts == 0) {
             ++cutlessOn;
+            return;
+        }
+        if (o.untested()) {
+            ++(o.unchanging == Unchanging::NeverSignals ? neverSignalsOn : constantOn);
             return;
         }
         ++checkedOn;
@@ -412,6 +434,10 @@ QString whyTally(const Tally &t)
         parts << missing;
     if (t.cutlessOn > 0)
         parts << u"%1 个证券%2"_s.arg(t.cutlessOn).arg(cutlessText(1));
+    if (t.neverSignalsOn > 0)
+        parts << u"%1 个证券上从未出现信号"_s.arg(t.neverSignalsOn);
+    if (t.constantOn > 0)
+        parts << u"%1 个证券上输出始终不变"_s.arg(t.constantOn);
     return parts.join(u"；"_s);
 }
 
@@ -486,6 +512,10 @@ QJsonObject aggregateJson(const FormulaRun &run, const Universe &u)
                 why << u"cannot evaluate: "_s + t.missing.join(u", "_s);
             if (t.cutlessOn > 0)
                 why << u"no cut on %1 securities of one bar"_s.arg(t.cutlessOn);
+            if (t.neverSignalsOn > 0)
+                why << u"never signals on %1 securities"_s.arg(t.neverSignalsOn);
+            if (t.constantOn > 0)
+                why << u"never changes on %1 securities"_s.arg(t.constantOn);
             item.insert(u"why"_s, why.join(u"; "_s));
             item.insert(u"missing"_s, QJsonArray::fromStringList(t.missing));
             item.insert(u"cutlessOn"_s, t.cutlessOn);

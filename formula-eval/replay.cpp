@@ -27,7 +27,23 @@ bool ReplayReport::anyRewrites() const
 bool ReplayReport::allChecked() const
 {
     return std::all_of(outputs.begin(), outputs.end(),
-                       [](const OutputReplay &o) { return o.checked; });
+                       [](const OutputReplay &o) { return o.checked && !o.untested(); });
+}
+
+Unchanging unchangingOver(const std::vector<Series> &channels)
+{
+    bool never = true; // 0 or nothing throughout
+    if (std::all_of(channels.begin(), channels.end(), [](const Series &c) { return c.empty(); }))
+        return Unchanging::No; // no bars: said elsewhere
+    for (const Series &c : channels) {
+        for (const double v : c) {
+            if (!std::isnan(v) && v != 0)
+                never = false;
+            if (!same(v, c.front(), 0))
+                return Unchanging::No;
+        }
+    }
+    return never ? Unchanging::NeverSignals : Unchanging::Constant;
 }
 
 std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
@@ -97,6 +113,8 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
     for (OutputLine &line : full.outputs) {
         OutputReplay o;
         o.checked = line.ok();
+        if (o.checked)
+            o.unchanging = unchangingOver(line.channels);
         for (const QString &m : line.missing)
             if (!report.missing.contains(m))
                 report.missing << m;

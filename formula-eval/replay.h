@@ -48,17 +48,30 @@ struct Rewrite
     double after = 0;  // with the whole history; NaN: nothing shown now
 };
 
+// An output that never changes on the bars it ran on tests nothing: no cut can show it
+// rewritten, yet it is no proof of stability.
+enum class Unchanging
+{
+    No,
+    NeverSignals, // 0 or nothing on every bar: a signal that never fires, a drawing never drawn
+    Constant      // the same value on every bar
+};
+Unchanging unchangingOver(const std::vector<Series> &channels);
+
 struct OutputReplay
 {
-    OutputLine line;       // with the whole history
-    bool checked = false;  // false: line.missing names what stopped it
-    int cutsRewritten = 0; // cut points at which a past value differed
+    OutputLine line;                        // with the whole history
+    bool checked = false;                   // false: line.missing names what stopped it
+    Unchanging unchanging = Unchanging::No; // of the whole history's values
+    int cutsRewritten = 0;                  // cut points at which a past value differed
     // Farthest a change reached back from the newest bar of its cut, in bars (0: the
     // newest bar itself changed).
     qsizetype farthestBack = 0;
     Rewrite first; // the earliest cut that showed a change, at its oldest changed bar
 
     bool rewrites() const { return cutsRewritten > 0; }
+    // Checked, and not rewritten only because it never changed: nothing was tested.
+    bool untested() const { return checked && !rewrites() && unchanging != Unchanging::No; }
 };
 
 struct ReplayReport

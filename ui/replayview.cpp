@@ -90,6 +90,13 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
                                    : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
         return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
+    if (!o.rewrites()) {
+        const formula::Unchanging u = formula::unchangingOver(o.today);
+        if (u != formula::Unchanging::No)
+            return u"%1：无法检验——%2"_s.arg(o.label, u == formula::Unchanging::NeverSignals
+                                                          ? u"这段行情上从未出现信号"_s
+                                                          : u"这段行情上输出始终不变"_s);
+    }
     if (!o.rewrites() && hasSyntaxProblems(model))
         return u"%1：未见改写——%2 个截断点，但公式有读不懂的语句没有回放，不能算稳定"_s.arg(o.label)
             .arg(model.cuts);
@@ -288,7 +295,9 @@ void ReplayView::addVerdicts()
     for (; m_verdictsShown < end; ++m_verdictsShown) {
         const ReplayOutput &o = m_model->outputs[m_verdictsShown];
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
-        item->setForeground(!o.checked                    ? skin::reportDrift
+        const bool untested =
+            !o.rewrites() && formula::unchangingOver(o.today) != formula::Unchanging::No;
+        item->setForeground(!o.checked || untested        ? skin::reportDrift
                             : o.rewrites()                ? skin::reportRed
                             : hasSyntaxProblems(*m_model) ? skin::reportIncomplete
                                                           : skin::reportGreen);

@@ -470,6 +470,15 @@ void TestCli::replay_data()
                                      << QByteArray("M:REF(C,N-8);") << 0 << u"M：稳定"_s;
     QTest::newRow("bars missing") << QStringList{u"--replay"_s, u"--bars"_s, u"no-such.csv"_s}
                                   << QByteArray("M:C;") << 2 << QString();
+    // What never changes tests nothing: never 稳定
+    QTest::newRow("a signal that never fires")
+        << QStringList{u"--replay"_s} << QByteArray("MA5:MA(C,5);XG:CROSS(C,1E9);") << 3
+        << u"XG：无法检验（20 个证券上从未出现信号）"_s;
+    QTest::newRow("a constant line") << QStringList{u"--replay"_s} << QByteArray("K:10;") << 3
+                                     << u"K：无法检验（20 个证券上输出始终不变）"_s;
+    QTest::newRow("never drawn") << QStringList{u"--replay"_s, u"--json"_s}
+                                 << QByteArray("DRAWTEXT(C<0,L,'X');") << 3
+                                 << u"\"why\": \"never signals on 20 securities\""_s;
 }
 
 void TestCli::replay()

@@ -319,6 +319,9 @@ void TestReplayView::verdicts_data()
     QTest::newRow("syntax error elsewhere")
         << u"A:MA(C,5);\nB:ZIG(3,10;"_s << u"A：未见改写——"_s << 120;
     QTest::newRow("unknown function") << u"A:FOO(C,5);"_s << u"A：无法检验——不会计算 FOO"_s << 120;
+    QTest::newRow("never fires") << u"A:CROSS(C,1E9);"_s << u"A：无法检验——这段行情上从未出现信号"_s
+                                 << 120;
+    QTest::newRow("constant") << u"A:10;"_s << u"A：无法检验——这段行情上输出始终不变"_s << 120;
     QTest::newRow("newest bar only") << u"A:C+REF(C,-1)*0;"_s << u"A：改写历史——"_s << 120;
     // Past the evaluator's bound: the bound in words, not its code; few bars keep it quick.
     QString deep = u"V0:=C;"_s;
