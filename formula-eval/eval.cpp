@@ -362,7 +362,7 @@ private:
             return constantValue(*given, m_bars.size());
         }
         if (isParameterName(n) && !isUnsupportedBuiltin(n)) {
-            const double x = defaultParameter(n);
+            const double x = defaultParameter(n, m_ev.assumedOrder(n));
             m_params[n] = ParamUse{n, x, true, {}};
             return constantValue(x, m_bars.size());
         }
@@ -722,7 +722,7 @@ private:
 
 } // namespace
 
-double defaultParameter(const QString &name)
+double defaultParameter(const QString &name, int order)
 {
     if (name == u"SHORT")
         return 12;
@@ -730,7 +730,9 @@ double defaultParameter(const QString &name)
         return 26;
     if (name == u"MID")
         return 9;
-    return 5;
+    static constexpr double kPeriods[] = {5, 10, 20, 60, 120, 250};
+    constexpr int kCount = int(std::size(kPeriods));
+    return order < kCount ? kPeriods[order] : 250 + 10.0 * (order - kCount + 1);
 }
 
 Evaluator::Evaluator(const Program &program, EvalOptions options)
@@ -749,6 +751,7 @@ Evaluator::Evaluator(const Program &program, EvalOptions options)
             m_definitions[s.name].push_back(int(j));
     }
     m_dependencies.resize(program.statements.size());
+    std::vector<std::pair<qsizetype, const QString *>> undeclared; // names read undefined
     std::vector<const Expr *> stack;
     for (Sz j = 0; j < program.statements.size(); ++j) {
         if (program.statements[j].value)
@@ -763,11 +766,23 @@ Evaluator::Evaluator(const Program &program, EvalOptions options)
                 const Expr *v = def >= 0 ? program.statements[Sz(def)].value.get() : nullptr;
                 if (v && !(v->kind == ExprKind::Call && v->text.isEmpty()))
                     m_dependencies[j].push_back(def);
+                if (def < 0)
+                    undeclared.push_back({e->pos.offset, &e->text});
             }
             for (const ExprPtr &a : e->args)
                 if (a)
                     stack.push_back(a.get());
         }
+    }
+    // The parameters the text uses but never declares, in the order a reader meets them.
+    std::sort(undeclared.begin(), undeclared.end());
+    Value probe;
+    for (const auto &[offset, name] : undeclared) {
+        if (m_assumedOrder.contains(*name) || !isParameterName(*name) ||
+            isUnsupportedBuiltin(*name) || name->startsWith(u"COLOR") || stockFact(*name, false) ||
+            namedSeries(*name, Bars{}, &probe))
+            continue;
+        m_assumedOrder.insert(*name, int(m_assumedOrder.size()));
     }
     numberRepeated();
 }

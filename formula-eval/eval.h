@@ -57,8 +57,11 @@ struct Evaluation
 // share it. None for any other period.
 std::optional<int> periodKey(const QString &period, const QDate &date);
 
-// The value an undeclared parameter gets: the conventional MACD ones, else 5.
-double defaultParameter(const QString &name);
+// The value an undeclared parameter gets: the conventional MACD ones (SHORT 12, LONG 26,
+// MID 9), else the common periods 5, 10, 20, 60, 120, 250 by the order of first use in the
+// formula (`order`, from 0), then on from 250 by 10: copied formulas rarely carry their
+// parameters, and all of them equal made MA(C,M1) and MA(C,M2) the same line.
+double defaultParameter(const QString &name, int order = 0);
 
 // Statements are evaluated in the order of their dependencies, without recursion, so a chain
 // of any number of variables costs no stack; what still recurses is one expression, whose
@@ -76,6 +79,8 @@ public:
 
     const Program &program() const { return m_program; }
     const EvalOptions &options() const { return m_options; }
+    // Of an undeclared parameter, the order of its first use in the text (0 for the first).
+    int assumedOrder(const QString &name) const { return m_assumedOrder.value(name); }
     // The statement that defines name as seen from statement `before`, or -1.
     int definition(const QString &name, int before) const;
     // The earlier statements that statement j reads on its own bars (not through #PERIOD).
@@ -95,6 +100,7 @@ private:
     const Program &m_program;
     EvalOptions m_options;
     QHash<QString, std::vector<int>> m_definitions;
+    QHash<QString, int> m_assumedOrder; // undeclared parameters by their first use
     std::vector<std::vector<int>> m_dependencies;
     std::unordered_map<const Expr *, int> m_repeated;
     std::vector<int> m_occurrences;

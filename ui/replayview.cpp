@@ -83,6 +83,18 @@ bool hasSyntaxProblems(const ReplayModel &model)
     return model.program && !model.program->notes.empty();
 }
 
+namespace {
+
+// A parameter as the formula writes it: 5, not 5.0000; 0.5 as 0.5.
+class ParameterBox : public QDoubleSpinBox
+{
+public:
+    using QDoubleSpinBox::QDoubleSpinBox;
+    QString textFromValue(double value) const override { return QString::number(value, 'g', 10); }
+};
+
+} // namespace
+
 QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 {
     if (!o.checked)
@@ -460,6 +472,16 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
         if (notes.size() > 20)
             new QListWidgetItem(u"另有 %1 处语法问题"_s.arg(notes.size() - 20), m_verdicts);
     }
+    // The assumptions stand with the verdicts they shape, not only in a tooltip.
+    QStringList assumed;
+    for (const formula::ParamUse &p : m_model->params)
+        if (p.assumed)
+            assumed << p.name + u'=' + number(p.value);
+    if (!assumed.isEmpty()) {
+        auto *item = new QListWidgetItem(
+            u"参数假设：%1（公式没有声明，可在下面修改）"_s.arg(assumed.join(u"，"_s)), m_verdicts);
+        item->setForeground(skin::reportWarning);
+    }
     addVerdicts();
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
@@ -487,7 +509,7 @@ void ReplayView::showParameters()
         m_paramForm->removeRow(0);
     m_paramBoxes.clear();
     for (const formula::ParamUse &p : m_model->params) {
-        auto *box = new QDoubleSpinBox(m_paramPanel);
+        auto *box = new ParameterBox(m_paramPanel);
         box->setObjectName(p.name);
         box->setRange(-1e9, 1e9);
         box->setDecimals(4);

@@ -468,6 +468,10 @@ void TestCli::replay_data()
         << QStringList{u"--replay"_s} << QByteArray("M:REF(C,N-8);") << 1 << u"N=5"_s;
     QTest::newRow("parameter given") << QStringList{u"--replay"_s, u"--param"_s, u"n=8"_s}
                                      << QByteArray("M:REF(C,N-8);") << 0 << u"M：稳定"_s;
+    QTest::newRow("undeclared periods differ")
+        << QStringList{u"--replay"_s}
+        << QByteArray("MA1:MA(CLOSE,M1);MA2:MA(CLOSE,M2);XG:CROSS(MA1,MA2);") << 0
+        << u"XG：稳定（20 个证券，每个至多 999 个截断点）\n参数假设：M1=5，M2=10"_s;
     QTest::newRow("bars missing") << QStringList{u"--replay"_s, u"--bars"_s, u"no-such.csv"_s}
                                   << QByteArray("M:C;") << 2 << QString();
     // What never changes tests nothing: never 稳定

@@ -639,6 +639,17 @@ void TestEval::unknownNamesAndParameters()
     QCOMPARE(ev.params[1].name, u"P"_s);
     QVERIFY(!ev.params[1].assumed);
     QCOMPARE(ev.params[2].value, 12.0); // SHORT, as MACD declares it
+
+    // Undeclared periods differ, by first use: MA(C,M1) and MA(C,M2) are not one line.
+    const Evaluation two = evaluate(
+        parse(u"X:=M2;MA1:MA(CLOSE,M1);MA2:MA(CLOSE,M2);XG:CROSS(MA1,MA2);T:N+P1+P2+P3+P4;"_s),
+        barsOf({1, 2, 3, 4, 5, 6}));
+    QStringList assumed;
+    for (const ParamUse &p : two.params)
+        assumed << u"%1=%2"_s.arg(p.name).arg(p.value);
+    assumed.sort();
+    QCOMPARE(assumed, (QStringList{u"M1=10"_s, u"M2=5"_s, u"N=20"_s, u"P1=60"_s, u"P2=120"_s,
+                                   u"P3=250"_s, u"P4=260"_s}));
 }
 
 // Facts no bar carries: assumed, listed with the parameters, and a given value wins.

@@ -115,6 +115,7 @@ private slots:
     void boundedCuts();
     void zigLineRedrawsAsTheCutMoves();
     void syntaxProblemsShown();
+    void assumedParametersShown();
     void cleanFormulaMarksNothing();
     void verdicts_data();
     void verdicts();
@@ -287,6 +288,20 @@ void TestReplayView::syntaxProblemsShown()
     QVERIFY(lines.value(0).endsWith(u"这一句没有回放"_s));
     for (const QString &line : lines)
         QVERIFY2(!line.contains(u"稳定——"_s), qPrintable(line));
+}
+
+// Copied formulas carry no parameters: the assumed ones differ and stand with the verdicts.
+void TestReplayView::assumedParametersShown()
+{
+    Seams seams;
+    ReplayView view(seams.services());
+    view.setFormula(u"MA1:MA(CLOSE,M1);MA2:MA(CLOSE,M2);XG:CROSS(MA1,MA2);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    const QStringList lines = view.verdicts();
+    QCOMPARE(lines.value(0), u"参数假设：M1=5，M2=10（公式没有声明，可在下面修改）"_s);
+    QVERIFY2(lines.value(3).startsWith(u"XG：稳定"_s), qPrintable(lines.join(u'\n')));
+    QCOMPARE(view.parameterBox(u"M2"_s)->value(), 10.0);
+    QCOMPARE(view.parameterBox(u"M2"_s)->text(), u"10"_s); // not 10.0000
 }
 
 void TestReplayView::cleanFormulaMarksNothing()
