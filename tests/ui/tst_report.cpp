@@ -383,6 +383,36 @@ void TestReport::clearIsUndone()
     QCOMPARE(w->txtCode->toPlainText(), u"A:ZIG(3,5);"_s);
 }
 
+namespace {
+
+// A file dragged from a file manager and dropped on the widget.
+void dropFile(QWidget *target, const QString &path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at(50, 20);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &event);
+}
+
+// Three daily records of the charting software's .day layout (32 bytes each).
+QByteArray dayRecords()
+{
+    QByteArray bytes;
+    for (qint32 k = 0; k < 3; ++k) {
+        const qint32 fields[8] = {20240102 + k, 1000 + k, 1010 + k, 990 + k,
+                                  1005 + k,     0,        100000,   0};
+        bytes.append(reinterpret_cast<const char *>(fields), sizeof fields);
+    }
+    return bytes;
+}
+
+} // namespace
+
 void TestReport::openAndDrop_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -412,17 +442,8 @@ void TestReport::openAndDrop()
     f.write(bytes);
     f.close();
     if (drop) {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        auto *editor = qobject_cast<CodeEditor *>(w->txtCode);
-        QVERIFY(editor);
-        const QPoint at(50, 20);
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &move);
-        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &event);
+        QVERIFY(qobject_cast<CodeEditor *>(w->txtCode));
+        dropFile(w->txtCode->viewport(), path);
     } else {
         fx.openAnswers << QString() << path; // a cancel first changes nothing
         QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
@@ -439,22 +460,6 @@ void TestReport::openAndDrop()
     QCOMPARE(fx.warnings.size(), 1);
     QVERIFY(fx.warnings[0].startsWith(u"无法打开 "_s));
 }
-
-namespace {
-
-// Three daily records of the charting software's .day layout (32 bytes each).
-QByteArray dayRecords()
-{
-    QByteArray bytes;
-    for (qint32 k = 0; k < 3; ++k) {
-        const qint32 fields[8] = {20240102 + k, 1000 + k, 1010 + k, 990 + k,
-                                  1005 + k,     0,        100000,   0};
-        bytes.append(reinterpret_cast<const char *>(fields), sizeof fields);
-    }
-    return bytes;
-}
-
-} // namespace
 
 // Bars are never loaded as a formula: the window asks whether to replay on them.
 void TestReport::barsFileOffersReplay_data()
@@ -501,15 +506,7 @@ void TestReport::barsFileOffersReplay()
     f.close();
     fx.questionAnswers << yes;
     if (drop) {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        const QPoint at(50, 20);
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &move);
-        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(w->txtCode->viewport(), &event);
+        dropFile(w->txtCode->viewport(), path);
     } else {
         fx.openAnswers << path;
         QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
