@@ -479,7 +479,8 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
             assumed << p.name + u'=' + number(p.value);
     if (!assumed.isEmpty()) {
         auto *item = new QListWidgetItem(
-            u"参数假设：%1（公式没有声明，可在下面修改）"_s.arg(assumed.join(u"，"_s)), m_verdicts);
+            u"参数假设：%1（公式没有声明，可在上面“参数”里修改）"_s.arg(assumed.join(u"，"_s)),
+            m_verdicts);
         item->setForeground(skin::reportWarning);
     }
     addVerdicts();

@@ -281,8 +281,11 @@ void TestReplayView::syntaxProblemsShown()
 {
     Seams seams;
     ReplayView view(seams.services());
-    view.setFormula(u"A:MA(C,5);\nB:ZIG(3,10;"_s);
+    view.resize(1100, 620);
+    view.show();
+    view.setFormula(u"A:MA(C,5);\nB:ZIG(3,10;\nXG:CROSS(C,1E9);"_s);
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    saveGrab(&view, u"replay-syntax"_s);
     const QStringList lines = view.verdicts();
     QVERIFY2(lines.value(0).startsWith(u" 语法问题 第 2 行"_s), qPrintable(lines.join(u'\n')));
     QVERIFY(lines.value(0).endsWith(u"这一句没有回放"_s));
@@ -295,10 +298,13 @@ void TestReplayView::assumedParametersShown()
 {
     Seams seams;
     ReplayView view(seams.services());
+    view.resize(1100, 620);
+    view.show();
     view.setFormula(u"MA1:MA(CLOSE,M1);MA2:MA(CLOSE,M2);XG:CROSS(MA1,MA2);"_s);
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    saveGrab(&view, u"replay-assumed"_s);
     const QStringList lines = view.verdicts();
-    QCOMPARE(lines.value(0), u"参数假设：M1=5，M2=10（公式没有声明，可在下面修改）"_s);
+    QCOMPARE(lines.value(0), u"参数假设：M1=5，M2=10（公式没有声明，可在上面“参数”里修改）"_s);
     QVERIFY2(lines.value(3).startsWith(u"XG：稳定"_s), qPrintable(lines.join(u'\n')));
     QCOMPARE(view.parameterBox(u"M2"_s)->value(), 10.0);
     QCOMPARE(view.parameterBox(u"M2"_s)->text(), u"10"_s); // not 10.0000
