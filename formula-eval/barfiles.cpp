@@ -404,7 +404,9 @@ QString readableName(QByteArrayView bytes)
     return out;
 }
 
-BarsEntry entryFor(const QByteArray &native, const QString &folder, QByteArrayView relative)
+// Only the POSIX listing reads names as bytes; Windows gives them as UTF-16.
+[[maybe_unused]] BarsEntry entryFor(const QByteArray &native, const QString &folder,
+                                    QByteArrayView relative)
 {
     BarsEntry e;
     e.native = native;
