@@ -132,6 +132,11 @@ fmFunctionCheck::fmFunctionCheck(WindowServices services, QWidget *parent)
     replay->setToolTip(u"在行情上回放公式，看它是否改写历史（Ctrl+R）"_s);
     replay->setGeometry(228, 2, 50, 20);
     connect(replay, &QToolButton::clicked, this, [this] { openReplayView(); });
+    btnParams = new QToolButton(PanelInfo);
+    btnParams->setObjectName(u"btnParams"_s);
+    btnParams->setGeometry(172, 2, 52, 20);
+    btnParams->hide();
+    connect(btnParams, &QToolButton::clicked, this, [this] { openParameterTable(); });
 }
 
 // F5 checks, as in the charting software; Ctrl+S saves. Both from any page, as the buttons'
@@ -153,8 +158,12 @@ void fmFunctionCheck::addButtonShortcuts()
 
 ReplayView *fmFunctionCheck::openReplayView()
 {
-    if (!m_replayView)
-        m_replayView = new ReplayView(replayServices, this);
+    if (!m_replayView) {
+        ReplayServices services = replayServices;
+        if (services.parametersPath.isEmpty())
+            services.parametersPath = m_services.parametersPath;
+        m_replayView = new ReplayView(services, this);
+    }
     m_replayView->setFormula(txtCode->toPlainText());
     m_replayView->show();
     m_replayView->raise();
@@ -455,9 +464,52 @@ LaterFailure fmFunctionCheck::laterFailureWarning(const QString &text)
 
 void fmFunctionCheck::btnCheck_Click()
 {
-    m_reportText = m_assist->check(txtCode->toPlainText(), m_matcher, m_services.clock).text();
+    m_checkedFormula = txtCode->toPlainText();
+    m_reportText = m_assist->check(m_checkedFormula, m_matcher, m_services.clock).text();
+    showParameterButton();
     PanelInfo->setVisible(true);
     PanelCode->setVisible(false);
+}
+
+// "参数" beside the replay button when the formula reads any; gold while some are undeclared
+// and not yet filled in, as the report's doubts are.
+void fmFunctionCheck::showParameterButton()
+{
+    const std::vector<FormulaParameter> params = formulaParameters(
+        m_checkedFormula, ParameterMemory(m_services.parametersPath).recall(m_checkedFormula));
+    QStringList open;
+    for (const FormulaParameter &p : params)
+        if (!p.declared && !p.remembered && p.meaning.isEmpty())
+            open << u"%1=%2"_s.arg(p.name, parameterText(p.value));
+    btnParams->setText(u"参数"_s);
+    btnParams->setVisible(!params.empty());
+    QPalette palette = btnParams->palette();
+    palette.setColor(QPalette::ButtonText,
+                     open.isEmpty() ? palette.color(QPalette::WindowText) : skin::reportIncomplete);
+    btnParams->setPalette(palette);
+    btnParams->setToolTip(
+        open.isEmpty()
+            ? u"公式的参数：数值按公式记住，回放时使用"_s
+            : u"公式没有声明 %1，回放按假设值计算：点这里按图表软件参数表里的值填写"_s.arg(
+                  open.join(u"，"_s)));
+}
+
+ParameterTable *fmFunctionCheck::openParameterTable()
+{
+    if (!m_paramTable) {
+        m_paramTable = new ParameterTable(ParameterMemory(m_services.parametersPath), this);
+        connect(m_paramTable, &ParameterTable::changed, this, [this] {
+            showParameterButton();
+            if (m_replayView && m_replayView->isVisible() &&
+                m_replayView->formula() == m_checkedFormula)
+                m_replayView->setFormula(m_checkedFormula); // the new values, replayed
+        });
+    }
+    m_paramTable->setFormula(m_checkedFormula);
+    // Over the report's top, inside the window.
+    m_paramTable->move(PanelInfo->mapToGlobal(QPoint(6, btnParams->y() + btnParams->height() + 2)));
+    m_paramTable->show();
+    return m_paramTable;
 }
 
 // One undoable step: Ctrl+Z brings the formula back.

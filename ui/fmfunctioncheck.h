@@ -2,6 +2,7 @@
 
 #include "functionlist.h"
 #include "functionmatcher.h"
+#include "parametertable.h"
 #include "replayview.h"
 #include "services.h"
 #include "skinwidgets.h"
@@ -12,6 +13,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QPushButton>
+#include <QToolButton>
 #include <QWidget>
 
 namespace morvane {
@@ -68,6 +70,7 @@ public:
 
     // Result page
     QPlainTextEdit *txtResult = nullptr;
+    QToolButton *btnParams = nullptr; // the formula's parameters, shown when it has any
     QPushButton *btnReturn = nullptr;
     SkinLabel *lbad = nullptr;
     SkinLabel *Label5 = nullptr; // heading of the report
@@ -96,6 +99,8 @@ public slots:
     void lblink_Click();
     // The code's replay as a chart, in a window of its own (Ctrl+R).
     ReplayView *openReplayView();
+    // The checked formula's parameters beside the report, to fill in as the chart has them.
+    ParameterTable *openParameterTable();
 
 private slots:
     // Pointer movement: window moves, hover frames, link colours, the hand cursor.
@@ -118,6 +123,7 @@ private:
     void createLayout();
     void connectHandlers();
     void addButtonShortcuts();
+    void showParameterButton();
     void showList();
     void loadList(bool tellUser);
     void Form_Resize();
@@ -138,6 +144,8 @@ private:
     bool m_systemMove = false;
     NoticeFetch *m_noticeFetch = nullptr; // a child; deleted once answered or closed
     QPointer<ReplayView> m_replayView;
+    ParameterTable *m_paramTable = nullptr;
+    QString m_checkedFormula; // the text the report and its parameters are of
 };
 
 } // namespace morvane

@@ -122,6 +122,7 @@ WindowServices WindowServices::system()
     WindowServices s;
     const QString programDir = QCoreApplication::applicationDirPath();
     s.listPath = windowListPath(programDir, folderWritable(programDir), userListDir());
+    s.parametersPath = QDir(userListDir()).filePath(u"parameters.json"_s);
     s.clock = [] { return QTime::currentTime(); };
     s.saveDialog = [](QWidget *parent, const CommonDialog &state) {
         ChineseFileIconProvider icons; // outlives the dialog, which only borrows it

@@ -56,8 +56,9 @@ QString windowListPath(const QString &programDir, bool programDirWritable,
 // Everything the window asks of the outside world; tests replace each of them.
 struct WindowServices
 {
-    QString listPath;                                                         // list.txt
-    LocalClock clock;                                                         // local time
+    QString listPath;       // list.txt
+    QString parametersPath; // the values given to formulas' parameters; "" keeps none
+    LocalClock clock;       // local time
     std::function<QString(QWidget *parent, const CommonDialog &)> saveDialog; // "" = cancel
     std::function<QString(QWidget *parent)> openDialog;                       // "" = cancel
     UrlOpener openUrl;                                                        // the browser

@@ -41,6 +41,7 @@ struct WindowFixture
     {
         morvane::WindowServices s;
         s.listPath = dir.filePath(QStringLiteral("list.txt"));
+        s.parametersPath = dir.filePath(QStringLiteral("parameters.json"));
         s.clock = [this] { return now; };
         s.saveDialog = [this](QWidget *, const morvane::CommonDialog &state) {
             dialogStates << state;

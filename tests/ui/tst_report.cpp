@@ -3,6 +3,7 @@
 #include "encoding.h"
 #include "formulaassist.h"
 #include "formulahighlighter.h"
+#include "parametertable.h"
 #include "replayview.h"
 #include "reportstyle.h"
 #include "testfiles.h"
@@ -13,6 +14,7 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileSystemModel>
@@ -21,8 +23,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
+#include <QPainter>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -138,6 +143,9 @@ private slots:
     void longLinesWrap();
     void pasteStaysResponsive_data();
     void pasteStaysResponsive();
+    void parametersFilledAndRemembered();
+    void parameterMemoryKeepsOthersFiles_data();
+    void parameterMemoryKeepsOthersFiles();
     void grabs();
     void toolTipGrabs();
     void sameAsCommandLine_data();
@@ -714,6 +722,98 @@ void TestReport::pasteStaysResponsive()
 }
 
 // Pictures for people to look at: MORVANE_GRAB_DIR, else the build folder.
+// Undeclared M1, M2: distinct assumptions, filled in beside the report, remembered per text
+// (spacing aside) for the next window and for the replay.
+void TestReport::parametersFilledAndRemembered()
+{
+    const QString formula = u"MA1:MA(CLOSE,M1);\nMA2:MA(CLOSE,M2);\nXG:CROSS(MA1,MA2);"_s;
+    WindowFixture fx;
+    {
+        auto w = fx.makeWindow();
+        w->Form_Load();
+        w->show();
+        w->txtCode->setPlainText(formula);
+        w->btnCheck_Click();
+        QVERIFY(w->btnParams->isVisible());
+        QVERIFY2(w->btnParams->toolTip().contains(u"M1=5，M2=10"_s),
+                 qPrintable(w->btnParams->toolTip()));
+        ParameterTable *table = w->openParameterTable();
+        QCOMPARE(table->table()->rowCount(), 2);
+        QCOMPARE(table->table()->item(0, 0)->text(), u"M1"_s);
+        QCOMPARE(table->table()->item(1, 1)->text(), u"10"_s);
+        QCOMPARE(table->table()->item(0, 2)->text(), u"未声明，假设为 5"_s);
+        table->table()->item(0, 1)->setText(u"abc"_s); // not a number: refused, nothing kept
+        QCOMPARE(table->table()->item(0, 1)->text(), u"5"_s);
+        table->table()->item(0, 1)->setText(u"12"_s);
+        QCOMPARE(table->table()->item(0, 2)->text(), u"已填写"_s);
+        QVERIFY(w->btnParams->toolTip().contains(u"M2=10"_s));
+        QVERIFY(!w->btnParams->toolTip().contains(u"M1="_s));
+        table->hide();
+    }
+    auto w = fx.makeWindow();
+    w->Form_Load();
+    w->show();
+    w->txtCode->setPlainText(QString(formula).replace(u"\n"_s, u"\r\n  "_s));
+    w->btnCheck_Click();
+    ParameterTable *table = w->openParameterTable();
+    QCOMPARE(table->table()->item(0, 1)->text(), u"12"_s);
+    table->hide();
+    ReplayView *view = w->openReplayView();
+    QTRY_VERIFY_WITH_TIMEOUT(view->model() != nullptr, 20000);
+    QCOMPARE(view->parameterBox(u"M1"_s)->value(), 12.0);
+    QCOMPARE(view->parameterBox(u"M2"_s)->value(), 10.0);
+    const QStringList verdicts = view->verdicts();
+    QVERIFY2(verdicts.filter(u"参数假设：M2=10"_s).size() == 1, qPrintable(verdicts.join(u'\n')));
+    view->close();
+
+    w->txtCode->setPlainText(u"A:C;"_s);
+    w->btnCheck_Click();
+    QVERIFY(!w->btnParams->isVisible()); // no parameters, no button
+}
+
+void TestReport::parameterMemoryKeepsOthersFiles_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("setAside");
+    QTest::newRow("none") << QByteArray() << false;
+    QTest::newRow("ours") << QByteArray(R"({"x":{"params":{"N":3},"used":1}})") << false;
+    QTest::newRow("damaged") << QByteArray(R"({"x":{"params":)") << true;
+    QTest::newRow("not an object") << QByteArray("[1,2]") << true;
+    QTest::newRow("too large") << QByteArray(ParameterMemory::kMaxFileBytes + 1, ' ') << true;
+}
+
+// A file that is not ours, or ours damaged, is set aside, never written over; ours keeps the
+// other formulas' values.
+void TestReport::parameterMemoryKeepsOthersFiles()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, setAside);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"sub/parameters.json"_s);
+    if (!before.isEmpty()) {
+        QVERIFY(QDir().mkpath(dir.filePath(u"sub"_s)));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    const ParameterMemory memory(path);
+    QVERIFY(memory.recall(u"A:MA(C,N);"_s).isEmpty());
+    QVERIFY(memory.remember(u"A:MA(C,N);"_s, {{u"N"_s, 7}}));
+    QCOMPARE(memory.recall(u" A : MA ( C , N ) ; "_s).value(u"N"_s), 7.0);
+    QFile aside(path + u".bad"_s);
+    QCOMPARE(aside.exists(), setAside);
+    if (setAside) {
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), before);
+    } else if (!before.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains(R"("x":{"params":{"N":3})"));
+    }
+    QVERIFY(memory.remember(u"A:MA(C,N);"_s, {}));
+    QVERIFY(memory.recall(u"A:MA(C,N);"_s).isEmpty());
+}
+
 void TestReport::grabs()
 {
     QString dir = qEnvironmentVariable("MORVANE_GRAB_DIR");
@@ -735,6 +835,17 @@ void TestReport::grabs()
                              "X:TDXDLL1(1,C,O,H);\nY:MA(C,5;\nZ:\"KDJ.J\";"_s);
     w->btnCheck_Click();
     QVERIFY(w->grab().save(dir + u"/window-result-incomplete.png"_s));
+    // The parameter table as it opens under its button, painted into the window's picture.
+    w->txtCode->setPlainText(u"MA1:MA(CLOSE,M1);\nMA2:MA(CLOSE,M2);\nXG:CROSS(MA1,MA2);"_s);
+    w->btnCheck_Click();
+    ParameterTable *table = w->openParameterTable();
+    QPixmap picture = w->grab();
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap(w->mapFromGlobal(table->pos()), table->grab());
+    }
+    table->hide();
+    QVERIFY(picture.save(dir + u"/window-result-parameters.png"_s));
 }
 
 // The help under the pointer, as pictures: a flagged name in the code, a plain one, a list entry.

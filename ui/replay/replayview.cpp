@@ -1,6 +1,8 @@
 #include "replayview.h"
 
 #include "explain.h"
+#include "parametermemory.h"
+#include "services.h"
 
 #include "replaychart.h"
 #include "reportstyle.h"
@@ -67,10 +69,23 @@ ReplayServices ReplayServices::system()
 {
     ReplayServices s;
     s.openFile = [](QWidget *parent, const QString &caption, const QString &filter) {
-        return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+        ChineseFileIconProvider icons; // outlives the dialog, which only borrows it
+        QFileDialog dialog(parent, caption, QString(), filter);
+        dialog.setIconProvider(&icons);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().constFirst();
     };
     s.openFolder = [](QWidget *parent, const QString &caption) {
-        return QFileDialog::getExistingDirectory(parent, caption);
+        ChineseFileIconProvider icons;
+        QFileDialog dialog(parent, caption);
+        dialog.setIconProvider(&icons);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().constFirst();
     };
     s.warn = [](QWidget *parent, const QString &text) {
         QMessageBox::warning(parent, u"Morvane"_s, text);
@@ -324,7 +339,7 @@ void ReplayView::addVerdicts()
 void ReplayView::setFormula(const QString &text)
 {
     m_formula = text;
-    m_params.clear();
+    m_params = ParameterMemory(m_services.parametersPath).recall(text);
     while (m_paramForm->rowCount() > 0)
         m_paramForm->removeRow(0);
     m_paramBoxes.clear();
@@ -522,8 +537,14 @@ void ReplayView::showParameters()
             box->setToolTip(u"公式没有声明，按默认值 %1 计算"_s.arg(number(p.value)));
         connect(box, &QDoubleSpinBox::editingFinished, this, [this, box] {
             if (m_model && !isComputing() &&
-                m_params.value(box->objectName(), box->value() + 1) != box->value())
+                m_params.value(box->objectName(), box->value() + 1) != box->value()) {
+                // Only what the user changed is kept: an assumed value stays an assumption.
+                const ParameterMemory memory(m_services.parametersPath);
+                QMap<QString, double> given = memory.recall(m_formula);
+                given.insert(box->objectName(), box->value());
+                memory.remember(m_formula, given);
                 recompute();
+            }
         });
         m_paramForm->addRow(label, box);
         m_paramBoxes.insert(p.name, box);

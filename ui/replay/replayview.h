@@ -32,6 +32,7 @@ struct ReplayServices
     // A folder of bar files, "" when the user cancels.
     std::function<QString(QWidget *parent, const QString &caption)> openFolder;
     std::function<void(QWidget *parent, const QString &text)> warn; // a message to the user
+    QString parametersPath; // the values given to formulas' parameters (ParameterMemory)
 
     static ReplayServices system();
 };
@@ -51,7 +52,8 @@ public:
     explicit ReplayView(ReplayServices services = ReplayServices::system(),
                         QWidget *parent = nullptr);
 
-    // A new formula: its parameters start from their declarations.
+    // A new formula: its parameters start from the values the user gave this text before,
+    // else from their declarations.
     void setFormula(const QString &text);
     const QString &formula() const { return m_formula; }
 
