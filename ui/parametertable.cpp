@@ -94,8 +94,8 @@ void ParameterTable::fill()
     m_table->setRowCount(int(m_parameters.size()));
     for (int row = 0; row < int(m_parameters.size()); ++row) {
         const FormulaParameter &p = m_parameters[std::size_t(row)];
-        auto *name = new QTableWidgetItem(p.meaning.isEmpty() ? p.name
-                                                               : u"%1（%2）"_s.arg(p.name, p.meaning));
+        auto *name = new QTableWidgetItem(
+            p.meaning.isEmpty() ? p.name : u"%1（%2）"_s.arg(p.name, p.meaning));
         name->setFlags(Qt::ItemIsEnabled);
         auto *value = new QTableWidgetItem(parameterText(p.value));
         value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);

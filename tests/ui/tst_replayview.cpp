@@ -109,6 +109,8 @@ class TestReplayView : public QObject
     Q_OBJECT
 
 private slots:
+    void legendStaysInside_data();
+    void legendStaysInside();
     void snapshotsAreTheShorterHistories_data();
     void snapshotsAreTheShorterHistories();
     void boundedCuts_data();
@@ -530,4 +532,49 @@ void TestReplayView::openedFromTheWindow()
 }
 
 QTEST_MAIN(TestReplayView)
+void TestReplayView::legendStaysInside_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("outputs");
+    QTest::addColumn<int>("shown"); // -1: some, not all
+    QTest::addColumn<bool>("key");
+    QTest::newRow("three short, wide") << 700 << 3 << 3 << true;
+    QTest::newRow("twelve long, wide") << 700 << 12 << -1 << false;
+    QTest::newRow("four long, narrow") << 200 << 4 << -1 << false;
+    QTest::newRow("none") << 700 << 0 << 0 << true;
+    QTest::newRow("too narrow for anything") << 20 << 5 << 0 << false;
+}
+
+// Whatever the names and the width: every part inside the strip, none over another, and the
+// labels left out counted.
+void TestReplayView::legendStaysInside()
+{
+    QFETCH(int, width);
+    QFETCH(int, outputs);
+    QFETCH(int, shown);
+    QFETCH(bool, key);
+    const QFontMetrics metrics(QFont(u"Noto Sans CJK SC"_s, 9));
+    QStringList labels;
+    for (int i = 0; i < outputs; ++i)
+        labels << (outputs > 3 ? u"均线多头排列买点第%1个"_s.arg(i) : u"MA%1"_s.arg(i));
+    const LegendLayout l =
+        legendLayout(metrics, width, outputs > 6 ? u"只画出 6/12 条输出"_s : QString(), labels,
+                     u"等 %1 条"_s, u"虚线：今日所见　粗线：截至当时　橙色：被改写的K线"_s);
+    std::vector<QRect> parts = l.labels;
+    for (const QRect &r : {l.note, l.rest, l.key})
+        if (!r.isEmpty())
+            parts.push_back(r);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        QVERIFY2(parts[i].left() >= 0 && parts[i].right() < width, qPrintable(QString::number(i)));
+        for (std::size_t j = i + 1; j < parts.size(); ++j)
+            QVERIFY(!parts[i].intersects(parts[j]));
+    }
+    if (shown >= 0)
+        QCOMPARE(int(l.labels.size()), shown);
+    else
+        QVERIFY(int(l.labels.size()) < outputs);
+    QCOMPARE(!l.rest.isEmpty(), int(l.labels.size()) < outputs && width > 100);
+    QCOMPARE(!l.key.isEmpty(), key);
+}
+
 #include "tst_replayview.moc"

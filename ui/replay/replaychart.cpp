@@ -427,32 +427,68 @@ void ReplayChart::paintEvent(QPaintEvent *)
     p.drawText(cutDate, Qt::AlignCenter, dateText(cut));
 
     // The legend.
-    int x = 4;
-    const int textY = legendHeight / 2;
-    if (m_drawn.size() < model.outputs.size()) {
-        p.setPen(skin::headingGrey);
-        const QString more = u"只画出 %1/%2 条输出"_s.arg(m_drawn.size()).arg(model.outputs.size());
-        p.drawText(QRect(x, 0, metrics.horizontalAdvance(more) + 2, legendHeight),
-                   Qt::AlignLeft | Qt::AlignVCenter, more);
-        x += metrics.horizontalAdvance(more) + 12;
-    }
-    for (const Sz k : m_drawn) {
-        if (x >= plotRight)
-            break; // the rest would be drawn off the widget
-        const QColor color = outputColor(int(k));
-        p.fillRect(QRect(x, textY - 1, 14, 2), color);
-        x += 18;
-        p.setPen(color);
-        const QString label = model.outputs[k].label;
-        p.drawText(QRect(x, 0, metrics.horizontalAdvance(label) + 2, legendHeight),
-                   Qt::AlignLeft | Qt::AlignVCenter, label);
-        x += metrics.horizontalAdvance(label) + 12;
-    }
-    p.setPen(skin::headingGrey);
+    QStringList labels;
+    for (const Sz k : m_drawn)
+        labels << model.outputs[k].label;
+    const QString note =
+        m_drawn.size() < model.outputs.size()
+            ? u"只画出 %1/%2 条输出"_s.arg(m_drawn.size()).arg(model.outputs.size())
+            : QString();
     const QString key = m_liveTrace ? u"虚线：今日所见　粗线：实时轨迹"_s
                                     : u"虚线：今日所见　粗线：截至当时　橙色：被改写的K线"_s;
-    p.drawText(QRect(x, 0, std::max(0, plotRight - x), legendHeight),
-               Qt::AlignRight | Qt::AlignVCenter, key);
+    const LegendLayout legend = legendLayout(metrics, plotRight, note, labels, u"等 %1 条"_s, key);
+    p.setPen(skin::headingGrey);
+    if (!legend.note.isEmpty())
+        p.drawText(legend.note, Qt::AlignLeft | Qt::AlignVCenter, note);
+    for (std::size_t i = 0; i < legend.labels.size(); ++i) {
+        const QColor color = outputColor(int(m_drawn[i]));
+        const QRect r = legend.labels[i];
+        p.fillRect(QRect(r.x(), legendHeight / 2 - 1, 14, 2), color);
+        p.setPen(color);
+        p.drawText(r.adjusted(18, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, labels[qsizetype(i)]);
+    }
+    p.setPen(skin::headingGrey);
+    if (!legend.rest.isEmpty())
+        p.drawText(legend.rest, Qt::AlignLeft | Qt::AlignVCenter,
+                   u"等 %1 条"_s.arg(labels.size() - qsizetype(legend.labels.size())));
+    if (!legend.key.isEmpty())
+        p.drawText(legend.key, Qt::AlignRight | Qt::AlignVCenter, key);
+}
+
+LegendLayout legendLayout(const QFontMetrics &metrics, int width, const QString &note,
+                          const QStringList &labels, const QString &restText, const QString &key)
+{
+    LegendLayout out;
+    constexpr int gap = 12;
+    constexpr int swatch = 18;
+    auto advance = [&](const QString &text) { return metrics.horizontalAdvance(text) + 2; };
+    const int keyWidth = advance(key);
+    // The key keeps its place only if the labels leave it room; the labels come first.
+    int right = width - 4;
+    int x = 4;
+    if (!note.isEmpty()) {
+        out.note = QRect(x, 0, std::min(advance(note), std::max(0, right - x)), legendHeight);
+        x += out.note.width() + gap;
+    }
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        const int w = swatch + advance(labels[i]);
+        const qsizetype left = labels.size() - i - 1;
+        // Room for this label and, if more follow, for "等 N 条" after it.
+        const int after = left > 0 ? gap + advance(restText.arg(left)) : 0;
+        if (x + w + after > right) {
+            const int restWidth = advance(restText.arg(labels.size() - i));
+            if (x + restWidth <= right) {
+                out.rest = QRect(x, 0, restWidth, legendHeight);
+                x += restWidth + gap;
+            }
+            break;
+        }
+        out.labels.push_back(QRect(x, 0, w, legendHeight));
+        x += w + gap;
+    }
+    if (x + keyWidth <= right)
+        out.key = QRect(right - keyWidth, 0, keyWidth, legendHeight);
+    return out;
 }
 
 void ReplayChart::wheelEvent(QWheelEvent *event)

@@ -11,6 +11,18 @@ namespace morvane {
 
 // The replay drawn: candles up to the cut, each output as computed then over the line as
 // drawn today, the bars where they differ marked; optionally the live trace.
+// Where the legend's parts stand in a strip `width` wide: the labels that fit, in order, then
+// "等 N 条" for those that do not, and the key at the right; nothing past the strip.
+struct LegendLayout
+{
+    QRect note;                // "只画出 a/b 条输出", when not every output is drawn
+    std::vector<QRect> labels; // a swatch and a label each, for the first labels.size()
+    QRect rest;                // "等 N 条": the labels that did not fit, if any
+    QRect key;                 // empty when even the key does not fit
+};
+LegendLayout legendLayout(const QFontMetrics &metrics, int width, const QString &note,
+                          const QStringList &labels, const QString &restText, const QString &key);
+
 class ReplayChart : public QWidget
 {
     Q_OBJECT

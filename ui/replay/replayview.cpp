@@ -209,10 +209,14 @@ void ReplayView::createLayout()
     auto *statusRow = new QHBoxLayout;
     m_status = new QLabel(this);
     m_status->setStyleSheet(u"color: %1"_s.arg(skin::headingGrey.name()));
+    m_status->setWordWrap(true); // a long status takes two lines rather than losing its end
     statusRow->addWidget(m_status, 1);
     m_progress = new QProgressBar(this);
     m_progress->setMaximumWidth(320);
     m_progress->setFormat(u"计算截断点 %v/%m"_s);
+    // Its text whole at the most bars a view takes, in the view's own face.
+    m_progress->setMinimumWidth(
+        m_progress->fontMetrics().horizontalAdvance(u"计算截断点 0000000/0000000"_s) + 24);
     m_progress->setVisible(false);
     statusRow->addWidget(m_progress);
     m_cancel = new QPushButton(u"取消"_s, this);
