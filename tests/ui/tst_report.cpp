@@ -186,6 +186,12 @@ void TestReport::whyRows_data()
         << QStringList{u" 发现未来函数 REF"_s,
                        u"    〔用到后面的K线〕第 1 行：偏移为负数时引用的是当前周期之后的数据。（偏移 = -1）"_s}
         << QStringList{u" 语法问题"_s} << true;
+    QTest::newRow("what a zig-zag infects, and what to do")
+        << u"Z:=ZIG(3,5);\n上涨:Z>REF(Z,1);\n下跌:Z<REF(Z,1);\nM:MA(C,5);\nXG:CROSS(上涨,0.5);"_s
+        << QStringList{u" 发现未来函数 ZIG"_s,
+                       u"    影响输出：上涨（信号）、下跌（信号）、XG（信号）"_s,
+                       u"    建议：转折点要等价格反向走出N%后才确认"_s}
+        << QStringList{u"    影响输出：上涨（信号）、下跌（信号）、XG（信号）、M"_s} << true;
     QTest::newRow("where and why without hovering")
         << u"A:=1;\nB:=2;\nC1:ZIG(3,5);"_s
         << QStringList{u"    〔用到后面的K线〕第 3 行：之字转向"_s} << QStringList() << true;
