@@ -1,0 +1,151 @@
+#include "scorecard.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace morvane::formula {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool isOne(double x)
+{
+    return x == 1.0;
+}
+
+SignalOutcome outcomeOf(const std::vector<qsizetype> &bars, const Series &close, int horizon)
+{
+    SignalOutcome o;
+    const qsizetype n = qsizetype(close.size());
+    for (const qsizetype b : bars) {
+        ++o.count;
+        const qsizetype exit = b + horizon;
+        if (exit >= n)
+            continue;
+        const double from = close[std::size_t(b)];
+        const double to = close[std::size_t(exit)];
+        if (!(from > 0) || !std::isfinite(to))
+            continue; // no price to trade at: counted with the count, not the outcomes
+        const double r = to / from - 1;
+        ++o.withOutcome;
+        o.wins += r > 0 ? 1 : 0;
+        o.sumReturn += r;
+    }
+    return o;
+}
+
+} // namespace
+
+bool isSignal(const std::vector<Series> &channels)
+{
+    if (channels.empty())
+        return false;
+    return std::all_of(channels.front().begin(), channels.front().end(),
+                       [](double x) { return std::isnan(x) || x == 0.0 || x == 1.0; });
+}
+
+double SignalOutcome::meanReturn() const
+{
+    return withOutcome > 0 ? sumReturn / double(withOutcome) : kNaN;
+}
+
+double SignalOutcome::winRate() const
+{
+    return withOutcome > 0 ? double(wins) / double(withOutcome) : kNaN;
+}
+
+void SignalOutcome::add(const SignalOutcome &o)
+{
+    count += o.count;
+    withOutcome += o.withOutcome;
+    wins += o.wins;
+    sumReturn += o.sumReturn;
+}
+
+qsizetype Scorecard::lateMedian() const
+{
+    if (lateBy.empty())
+        return -1;
+    std::vector<qsizetype> sorted = lateBy;
+    const auto mid = sorted.begin() + std::ptrdiff_t((sorted.size() - 1) / 2);
+    std::nth_element(sorted.begin(), mid, sorted.end());
+    return *mid; // the lower median: a number of bars, never a half
+}
+
+qsizetype Scorecard::lateMax() const
+{
+    return lateBy.empty() ? -1 : *std::max_element(lateBy.begin(), lateBy.end());
+}
+
+SignalTally::SignalTally(Series hindsight)
+    : m_hindsight(std::move(hindsight)), m_live(m_hindsight.size(), false),
+      m_wasCut(m_hindsight.size(), false), m_shown(m_hindsight.size(), -1)
+{
+}
+
+void SignalTally::changed(qsizetype c, qsizetype b, double then)
+{
+    Q_ASSERT(c >= m_cut && b <= c);
+    m_cut = c;
+    if (!isOne(then))
+        m_notOne.insert(b);
+    else if (b == c)
+        m_live[std::size_t(b)] = true; // 1 then, whatever it is now
+}
+
+void SignalTally::endCut(qsizetype c)
+{
+    const auto bar = std::size_t(c);
+    m_wasCut[bar] = true;
+    if (isOne(m_hindsight[bar]) && !m_notOne.contains(c))
+        m_live[bar] = true;
+    if (isOne(m_hindsight[bar]))
+        m_pending.push_back(c);
+    // A pending bar stays only while each cut names it: the work follows the changes.
+    std::erase_if(m_pending, [&](qsizetype b) {
+        if (m_shown[std::size_t(b)] >= 0)
+            return true;
+        if (m_notOne.contains(b))
+            return false;
+        m_shown[std::size_t(b)] = c;
+        return true;
+    });
+    m_notOne.clear();
+    m_cut = c;
+}
+
+Scorecard SignalTally::finish(const Series &close, int horizon) const
+{
+    Scorecard s;
+    s.horizon = horizon;
+    const qsizetype n = qsizetype(m_hindsight.size());
+    std::vector<qsizetype> hindsight, live;
+    for (qsizetype b = 0; b < n; ++b) {
+        const auto i = std::size_t(b);
+        // The newest bar is its own cut: its live value is the whole history's.
+        const bool cut = m_wasCut[i] || b == n - 1;
+        s.complete = s.complete && cut;
+        const bool h = isOne(m_hindsight[i]);
+        const bool l = b == n - 1 ? h : m_live[i];
+        if (h)
+            hindsight.push_back(b);
+        if (l)
+            live.push_back(b);
+        if (l && !h)
+            s.vanished.push_back(b);
+        if (h && !l && cut) {
+            // The whole history shows it at last, so some cut (the newest bar's at worst) did.
+            const qsizetype shown = m_shown[i] >= 0 ? m_shown[i] : n - 1;
+            s.late.push_back(b);
+            s.lateBy.push_back(shown - b);
+            s.lateShownAt.push_back(shown);
+        }
+    }
+    s.hindsight = outcomeOf(hindsight, close, horizon);
+    s.live = outcomeOf(live, close, horizon);
+    return s;
+}
+
+} // namespace morvane::formula

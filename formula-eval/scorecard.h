@@ -1,0 +1,73 @@
+#pragma once
+
+#include "functions.h"
+
+#include <QtGlobal>
+
+#include <unordered_set>
+#include <vector>
+
+namespace morvane::formula {
+
+// Whether an output is a signal: on every bar of the whole history 0, 1 or nothing, and 1
+// somewhere or not, on its first channel (a drawing's condition is its channel of 1s).
+bool isSignal(const std::vector<Series> &channels);
+
+// Signals at a set of bars, traded from the close of each to the close `horizon` bars later.
+struct SignalOutcome
+{
+    qsizetype count = 0; // signals
+    qsizetype withOutcome = 0; // the others have fewer than horizon bars after them
+    qsizetype wins = 0;        // return above zero
+    double sumReturn = 0;      // of those with an outcome; the mean is sumReturn / withOutcome
+
+    double meanReturn() const;  // NaN without an outcome
+    double winRate() const;     // NaN without an outcome
+    void add(const SignalOutcome &o);
+};
+
+// How much an output's history overstates its signals: the bars where the whole history's run
+// gives 1 (hindsight) against those where the run on the bars up to each gave 1 at it (live).
+struct Scorecard
+{
+    bool complete = true; // every bar was a cut; else live is unknown at some bars
+    int horizon = 5;
+    SignalOutcome hindsight, live;
+    std::vector<qsizetype> vanished; // live, not in hindsight: shown then, gone later
+    std::vector<qsizetype> late;     // in hindsight, not live
+    std::vector<qsizetype> lateBy;   // per late bar: bars until a cut first showed it
+    std::vector<qsizetype> lateShownAt; // per late bar: that cut
+
+    qsizetype lateMedian() const; // -1 when none is late
+    qsizetype lateMax() const;    // -1 when none is late
+};
+
+// Builds the scorecard of one signal output as the replay runs its cuts in ascending order:
+// the engine tells, per cut, the bars whose value then differs from the whole history's.
+class SignalTally
+{
+public:
+    // `hindsight`: the output's first channel over the whole history.
+    explicit SignalTally(Series hindsight);
+
+    // At cut c, bar b (≤ c) showed `then` instead of its hindsight value.
+    void changed(qsizetype c, qsizetype b, double then);
+    // Cut c is done: the bars it did not name showed their hindsight values.
+    void endCut(qsizetype c);
+    // Closes of the whole history; bars that were never a cut leave the scorecard incomplete.
+    Scorecard finish(const Series &close, int horizon) const;
+
+    // Bars that are 1 at the cut that ends at them, NaN-free: the live signals so far.
+    const std::vector<bool> &liveAt() const { return m_live; }
+
+private:
+    Series m_hindsight;
+    std::vector<bool> m_live;        // per bar: 1 when it was the newest
+    std::vector<bool> m_wasCut;      // per bar: a cut ended at it
+    std::vector<qsizetype> m_shown;  // per bar in hindsight: the first cut showing it as 1
+    std::vector<qsizetype> m_pending; // hindsight bars no cut has shown as 1 yet
+    std::unordered_set<qsizetype> m_notOne; // bars the current cut showed as other than 1
+    qsizetype m_cut = -1;
+};
+
+} // namespace morvane::formula
