@@ -148,4 +148,34 @@ Scorecard SignalTally::finish(const Series &close, int horizon) const
     return s;
 }
 
+FinalTally::FinalTally(qsizetype bars)
+    : m_lastChanged(std::size_t(std::max<qsizetype>(0, bars)), -1)
+{
+}
+
+void FinalTally::changed(qsizetype c, qsizetype b)
+{
+    m_lastChanged[std::size_t(b)] = c;
+    if (c != m_lastCut) {
+        m_lastCut = c;
+        m_lastCutFrom = b;
+    }
+    m_lastCutFrom = std::min(m_lastCutFrom, b);
+}
+
+std::vector<qsizetype> FinalTally::finish(bool causal) const
+{
+    const qsizetype n = qsizetype(m_lastChanged.size());
+    std::vector<qsizetype> out(m_lastChanged.size());
+    // What the newest bar's arrival changed may change again with the next one.
+    const qsizetype open = m_lastCut == n - 2 ? m_lastCutFrom : n;
+    for (qsizetype b = 0; b < n; ++b) {
+        const qsizetype last = m_lastChanged[std::size_t(b)];
+        out[std::size_t(b)] = b >= open ? -1 : last < 0 ? b : last + 1;
+    }
+    if (n > 0 && !causal)
+        out.back() = -1;
+    return out;
+}
+
 } // namespace morvane::formula

@@ -16,13 +16,13 @@ bool isSignal(const std::vector<Series> &channels);
 // Signals at a set of bars, traded from the close of each to the close `horizon` bars later.
 struct SignalOutcome
 {
-    qsizetype count = 0; // signals
+    qsizetype count = 0;       // signals
     qsizetype withOutcome = 0; // the others have fewer than horizon bars after them
     qsizetype wins = 0;        // return above zero
     double sumReturn = 0;      // of those with an outcome; the mean is sumReturn / withOutcome
 
-    double meanReturn() const;  // NaN without an outcome
-    double winRate() const;     // NaN without an outcome
+    double meanReturn() const; // NaN without an outcome
+    double winRate() const;    // NaN without an outcome
     void add(const SignalOutcome &o);
 };
 
@@ -33,9 +33,9 @@ struct Scorecard
     bool complete = true; // every bar was a cut; else live is unknown at some bars
     int horizon = 5;
     SignalOutcome hindsight, live;
-    std::vector<qsizetype> vanished; // live, not in hindsight: shown then, gone later
-    std::vector<qsizetype> late;     // in hindsight, not live
-    std::vector<qsizetype> lateBy;   // per late bar: bars until a cut first showed it
+    std::vector<qsizetype> vanished;    // live, not in hindsight: shown then, gone later
+    std::vector<qsizetype> late;        // in hindsight, not live
+    std::vector<qsizetype> lateBy;      // per late bar: bars until a cut first showed it
     std::vector<qsizetype> lateShownAt; // per late bar: that cut
 
     qsizetype lateMedian() const; // -1 when none is late
@@ -62,12 +62,33 @@ public:
 
 private:
     Series m_hindsight;
-    std::vector<bool> m_live;        // per bar: 1 when it was the newest
-    std::vector<bool> m_wasCut;      // per bar: a cut ended at it
-    std::vector<qsizetype> m_shown;  // per bar in hindsight: the first cut showing it as 1
-    std::vector<qsizetype> m_pending; // hindsight bars no cut has shown as 1 yet
+    std::vector<bool> m_live;               // per bar: 1 when it was the newest
+    std::vector<bool> m_wasCut;             // per bar: a cut ended at it
+    std::vector<qsizetype> m_shown;         // per bar in hindsight: the first cut showing it as 1
+    std::vector<qsizetype> m_pending;       // hindsight bars no cut has shown as 1 yet
     std::unordered_set<qsizetype> m_notOne; // bars the current cut showed as other than 1
     qsizetype m_cut = -1;
+};
+
+// From which bar on each value of an output never changed again (定型于), as the replay runs
+// its cuts in ascending order.
+class FinalTally
+{
+public:
+    explicit FinalTally(qsizetype bars);
+
+    // At cut c, bar b showed another value than the whole history's.
+    void changed(qsizetype c, qsizetype b);
+    // Per bar: the bar from which on its value stood as it stands now (the bar itself when no
+    // cut changed it), or -1 where it may still change when the next bar comes: the bars the
+    // newest bar's arrival changed and those after them, and the newest bar of an output that
+    // reads later bars (`causal` false).
+    std::vector<qsizetype> finish(bool causal) const;
+
+private:
+    std::vector<qsizetype> m_lastChanged; // per bar: the newest cut that showed it otherwise
+    qsizetype m_lastCutFrom = -1;         // the oldest bar the newest cut showed otherwise
+    qsizetype m_lastCut = -1;
 };
 
 } // namespace morvane::formula
