@@ -141,13 +141,12 @@ void TestReplaySet::everyFileOnce()
     const ReplayUniverse universe = ReplayUniverse::ofFolder(dir.path());
     const ReplaySetResult got = replaySet(formula(), universe, options);
 
-    QMap<qsizetype, QString> seen; // by index: a second sight of a file fails below
+    QMap<qsizetype, QString> seen; // by index
     for (const auto *list : {&got.securities, &got.refused})
-        for (const SecurityResult &r : *list)
-            QVERIFY2(!seen.contains(r.index), qPrintable(r.file));
-    for (const auto *list : {&got.securities, &got.refused})
-        for (const SecurityResult &r : *list)
+        for (const SecurityResult &r : *list) {
+            QVERIFY2(!seen.contains(r.index), qPrintable(r.file)); // each file once
             seen.insert(r.index, r.file.sliced(dir.path().size() + 1) + u'=' + outcome(r));
+        }
     QCOMPARE(seen.values(), expected);
     QCOMPARE(got.total, expected.size());
     QCOMPARE(got.replayed + qsizetype(got.refused.size()), got.total);
