@@ -8,7 +8,6 @@
 #include <QTest>
 
 #include <cmath>
-#include <set>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
