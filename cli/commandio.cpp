@@ -1,5 +1,7 @@
 #include "commandio.h"
 
+#include "replaywords.h"
+
 #include <QDateTime>
 #include <QFile>
 
@@ -55,7 +57,7 @@ QString prefixLines(const QString &text, const QString &prefix)
 
 QString tooLargeText()
 {
-    return u"大于 %1 MiB，超出输入的上限，未读取"_s.arg(kMaxInput >> 20);
+    return formula::tooLargeWords(kMaxInput);
 }
 
 bool isTerminal(QIODevice &device)

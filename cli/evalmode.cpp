@@ -4,7 +4,7 @@
 #include "commandio.h"
 #include "encoding.h"
 #include "parser.h"
-#include "replayoutput.h"
+#include "replaywords.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -220,7 +220,7 @@ int runEvalCommand(const QString &file, const QString &barsFile,
             read = readBarsFile(barsFile, kMaxInput);
         }
         if (!read.ok()) {
-            say(barsFileProblemText(barsFile, read));
+            say(barsProblemWords(barsFile, read, kMaxInput));
             return 2;
         }
         bars = std::move(read.bars);

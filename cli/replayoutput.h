@@ -1,10 +1,8 @@
 #pragma once
 
-#include "barfiles.h"
 #include "replay.h"
 
 #include <QJsonObject>
-#include <QMap>
 #include <QStringList>
 
 class QIODevice;
@@ -29,11 +27,6 @@ QStringList replayLines(const formula::ReplayReport &report, const QString &sour
 
 // The same as data; NaN values are null.
 QJsonObject replayJson(const formula::ReplayReport &report);
-
-// What a bars file's problem says, with its line: "prices.csv:12: 日期无法识别".
-QString barsProblemText(const QString &file, const formula::BarsRead &read);
-// The same for any bars file, with its record or line: "sh600000.day：第 7 条记录：…".
-QString barsFileProblemText(const QString &file, const formula::BarsFileRead &read);
 
 // morvane-check --replay: runs each formula on the bars (a file, every file of a folder,
 // else the built-in securities) and reports which outputs rewrite history. "-" reads

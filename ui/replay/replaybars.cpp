@@ -2,6 +2,7 @@
 
 #include "barfiles.h"
 #include "builtin.h"
+#include "replaywords.h"
 
 #include <QFileInfo>
 
@@ -13,65 +14,9 @@ namespace morvane {
 
 namespace {
 
-QString problemText(const formula::BarsFileRead &read)
+QString simulated()
 {
-    using formula::BarsProblem;
-    QString what;
-    switch (read.problem) {
-    case BarsProblem::None:
-        return {};
-    case BarsProblem::Empty:
-        return u"没有行情数据"_s;
-    case BarsProblem::Encoding:
-        if (read.record == 0)
-            return u"不是可识别编码的文本"_s;
-        what = u"不是可识别编码的文本"_s;
-        break;
-    case BarsProblem::TooLarge:
-        return u"文件太大，未读取"_s;
-    case BarsProblem::UnknownLayout:
-        if (read.record == 0)
-            return u"无法识别的行情格式（支持 .day、数据导出文本和 CSV）"_s;
-        what = u"无法识别的行情格式（导出文本的列名应有日期、开盘、最高、最低、收盘）"_s;
-        break;
-    case BarsProblem::TooLong:
-        what = read.field > 0 ? u"过长，不是日期或数字"_s : u"这一行过长，不是行情"_s;
-        break;
-    case BarsProblem::AfterEnd:
-        what = u"“数据来源”一行之后还有内容，导出文本应在它处结束"_s;
-        break;
-    case BarsProblem::NotDaily:
-        what = u"这是分钟线（有“时间”列），只读取日线"_s;
-        break;
-    case BarsProblem::Unreadable:
-        return u"无法读取（%1）"_s.arg(read.error);
-    case BarsProblem::Denied:
-        return u"没有读取权限"_s;
-    case BarsProblem::NotRegular:
-        return u"不是普通文件（管道或设备），未读取"_s;
-    case BarsProblem::ColumnCount:
-        what = u"列数不对（应为日期、开、高、低、收，可带成交量、成交额）"_s;
-        break;
-    case BarsProblem::BadDate:
-        what = u"日期无法识别"_s;
-        break;
-    case BarsProblem::BadNumber:
-        what = u"数字无法识别"_s;
-        break;
-    case BarsProblem::BadPrices:
-        what = u"价格不合理"_s;
-        break;
-    case BarsProblem::DateOrder:
-        what = u"日期没有递增"_s;
-        break;
-    case BarsProblem::Truncated:
-        what = u"记录不完整"_s;
-        break;
-    }
-    const QString unit = read.kind == formula::BarsFileKind::Day ? u"条记录"_s : u"行"_s;
-    return read.field > 0
-               ? u"第 %1 %2第 %3 列：%4"_s.arg(read.record).arg(unit).arg(read.field).arg(what)
-               : u"第 %1 %2：%3"_s.arg(read.record).arg(unit, what);
+    return QString::fromUtf16(formula::kSimulatedBars);
 }
 
 } // namespace
@@ -88,9 +33,9 @@ BarsSource builtinBarsSource(int index)
 {
     std::vector<formula::Security> all = formula::builtinSecurities();
     if (all.empty())
-        return {formula::builtinBars(), u"模拟行情"_s, {}, {}};
+        return {formula::builtinBars(), simulated(), {}, {}};
     formula::Security &s = all[std::size_t(std::clamp(index, 0, int(all.size()) - 1))];
-    return {std::move(s.bars), u"模拟行情"_s, {}, {}};
+    return {std::move(s.bars), simulated(), {}, {}};
 }
 
 BarsSource readBarsSource(const QString &path, qint64 maxBytes)
@@ -109,7 +54,7 @@ BarsSource readBarsSource(const formula::BarsEntry &entry, qint64 maxBytes)
     source.origin = QFileInfo(entry.shown).fileName();
     formula::BarsFileRead read = formula::readBarsEntry(entry, maxBytes);
     if (!read.ok()) {
-        source.error = source.origin + u"："_s + problemText(read);
+        source.error = formula::barsProblemWords(source.origin, read, maxBytes);
         return source;
     }
     source.bars = std::move(read.bars);
