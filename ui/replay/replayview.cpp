@@ -5,6 +5,7 @@
 #include "services.h"
 
 #include "replaychart.h"
+#include "replaywords.h"
 #include "reportstyle.h"
 #include "skinwidgets.h"
 
@@ -47,7 +48,7 @@ QString whyNotComputed(const QStringList &missing)
     if (!names.isEmpty())
         parts << u"不会计算 "_s + names.join(u"、"_s);
     if (deep)
-        parts << u"公式嵌套过深"_s;
+        parts << formula::tooDeepWords();
     return parts.join(u"；"_s);
 }
 
@@ -116,13 +117,11 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
         return o.missing.isEmpty() ? u"%1：无法检验——没有行情数据"_s.arg(o.label)
                                    : u"%1：无法检验——%2"_s.arg(o.label, whyNotComputed(o.missing));
     if (model.cuts == 0)
-        return u"%1：无法检验——只有 %2 根K线，无法回放"_s.arg(o.label).arg(model.bars.size());
+        return u"%1：无法检验——%2"_s.arg(o.label, formula::cutlessWords(model.bars.size()));
     if (!o.rewrites()) {
         const formula::Unchanging u = formula::unchangingOver(o.today);
         if (u != formula::Unchanging::No)
-            return u"%1：无法检验——%2"_s.arg(o.label, u == formula::Unchanging::NeverSignals
-                                                          ? u"这段行情上从未出现信号"_s
-                                                          : u"这段行情上输出始终不变"_s);
+            return u"%1：无法检验——%2"_s.arg(o.label, formula::unchangingWords(u));
     }
     if (!o.rewrites() && hasSyntaxProblems(model))
         return u"%1：未见改写——%2 个截断点，但公式有读不懂的语句没有回放，不能算稳定"_s.arg(o.label)
@@ -130,8 +129,7 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
     const formula::Rewrite &f = o.first;
-    const QString reach =
-        o.farthestBack == 0 ? u"当根即被改写"_s : u"最远回溯 %1 根"_s.arg(o.farthestBack);
+    const QString reach = formula::reachWords(o.farthestBack);
     return u"%1：改写历史——%2/%3 个截断点，%4；首例 %5：截至 %6 时为 %7，之后为 %8"_s.arg(o.label)
         .arg(o.cutsRewritten)
         .arg(model.cuts)
