@@ -5,6 +5,7 @@
 #include "options.h"
 #include "parser.h"
 #include "replayset.h"
+#include "replaytext.h"
 #include "replaywords.h"
 
 #include <QFile>
@@ -26,27 +27,14 @@ using namespace formula;
 
 namespace {
 
-QString number(double x)
+QString date(const QDate &d)
 {
-    return std::isnan(x) ? u"空"_s : QString::number(x, 'g', 10);
+    return d.toString(Qt::ISODate);
 }
 
 QJsonValue jsonNumber(double x)
 {
     return std::isfinite(x) ? QJsonValue(x) : QJsonValue(QJsonValue::Null);
-}
-
-QString label(const OutputLine &line)
-{
-    if (!line.name.isEmpty())
-        return line.name;
-    const QString where = u"%1:%2"_s.arg(line.pos.line).arg(line.pos.column);
-    return line.drawing.isEmpty() ? u"输出 "_s + where : line.drawing + u' ' + where;
-}
-
-QString date(const QDate &d)
-{
-    return d.toString(Qt::ISODate);
 }
 
 // The whole input, bounded as in every mode.
@@ -69,66 +57,10 @@ bool readInput(const QString &name, QIODevice &in, QByteArray *bytes, QString *e
     return false;
 }
 
-QString sourceNote(const QString &source)
-{
-    return source.isEmpty() ? QString() : u"（"_s + source + u"）"_s;
-}
-
-// What changed and when: "首例 2020-01-10（模拟行情）：截至 2020-01-13 时为 10.878，之后为 空".
-QString exampleText(const Rewrite &f, const QString &source)
-{
-    return u"首例 %1%2：截至 %3 时为 %4，之后为 %5"_s.arg(
-        date(f.date), sourceNote(source), date(f.cutDate), number(f.before), number(f.after));
-}
-
-// The evaluator's nesting bound is no name that is missing: it is told as what it means.
-QString missingWord(const QString &what)
-{
-    return what == QStringView(kTooDeep) ? tooDeepWords() : what;
-}
-
-QString missingList(const QStringList &missing)
-{
-    QStringList words;
-    for (const QString &m : missing)
-        words << missingWord(m);
-    return words.join(u"、"_s);
-}
-
-// "缺 FOO、WINNER", "公式嵌套过深", or both.
-QString whyMissing(const QStringList &missing)
-{
-    QStringList names = missing;
-    const bool deep = names.removeAll(QString::fromUtf16(kTooDeep)) > 0;
-    QStringList parts;
-    if (!names.isEmpty())
-        parts << u"缺 "_s + names.join(u"、"_s);
-    if (deep)
-        parts << tooDeepWords();
-    return parts.join(u"；"_s);
-}
-
-// Bars too few to cut: an output evaluated on them is checked against nothing.
-bool cutless(const ReplayReport &report)
-{
-    return report.bars > 0 && report.cuts.empty() && !report.cancelled;
-}
-
 QLatin1StringView unchangingWhy(Unchanging u)
 {
     return u == Unchanging::NeverSignals ? "never signals on these bars"_L1
                                          : "never changes on these bars"_L1;
-}
-
-// "参数假设：N=5，M=10", or nothing when every parameter was given or declared.
-void addAssumed(QStringList &lines, const std::vector<ParamUse> &params)
-{
-    QStringList assumed;
-    for (const ParamUse &p : params)
-        if (p.assumed)
-            assumed << p.name + u'=' + number(p.value);
-    if (!assumed.isEmpty())
-        lines << u"参数假设："_s + assumed.join(u"，"_s);
 }
 
 QJsonArray paramsJson(const std::vector<ParamUse> &params)
@@ -153,28 +85,7 @@ QJsonObject rewriteJson(const Rewrite &first)
 
 QStringList replayLines(const ReplayReport &report, const QString &source)
 {
-    QStringList lines;
-    for (const OutputReplay &o : report.outputs) {
-        const QString name = label(o.line);
-        if (!o.checked) {
-            lines << u"%1：无法检验（%2）"_s.arg(name, whyMissing(o.line.missing));
-        } else if (cutless(report)) {
-            lines << u"%1：无法检验（%2）"_s.arg(name, cutlessWords(report.bars));
-        } else if (o.untested()) {
-            lines << u"%1：无法检验（%2）"_s.arg(name, unchangingWords(o.unchanging));
-        } else if (!o.rewrites()) {
-            lines << u"%1：稳定（%2 个截断点）"_s.arg(name).arg(report.cuts.size());
-        } else {
-            lines << u"%1：改写历史——%2/%3 个截断点，%4；%5"_s.arg(name)
-                         .arg(o.cutsRewritten)
-                         .arg(report.cuts.size())
-                         .arg(reachWords(o.farthestBack), exampleText(o.first, source));
-        }
-    }
-    if (!report.missing.isEmpty())
-        lines << u"无法计算："_s + missingList(report.missing);
-    addAssumed(lines, report.params);
-    return lines;
+    return replayReportLines(report, source);
 }
 
 QJsonObject replayJson(const ReplayReport &report)
@@ -182,7 +93,7 @@ QJsonObject replayJson(const ReplayReport &report)
     QJsonArray outputs;
     for (const OutputReplay &o : report.outputs) {
         const bool checked = o.checked && !cutless(report) && !o.untested();
-        QJsonObject item{{u"name"_s, o.line.name},     {u"label"_s, label(o.line)},
+        QJsonObject item{{u"name"_s, o.line.name},     {u"label"_s, outputLabel(o.line)},
                          {u"line"_s, o.line.pos.line}, {u"column"_s, o.line.pos.column},
                          {u"checked"_s, checked},      {u"rewritesHistory"_s, o.rewrites()}};
         if (!o.line.drawing.isEmpty())
@@ -213,96 +124,9 @@ QJsonObject replayJson(const ReplayReport &report)
 
 namespace {
 
-// Where the bars come from, as the report names it.
-QString whereText(const ReplayUniverse &u)
-{
-    switch (u.kind) {
-    case ReplayUniverse::Kind::Builtin:
-        return QString::fromUtf16(kSimulatedBars);
-    case ReplayUniverse::Kind::Held:
-        return u"标准输入"_s;
-    case ReplayUniverse::Kind::File:
-    case ReplayUniverse::Kind::Folder:
-        break;
-    }
-    return u.path;
-}
-
 QString sourceJson(const ReplayUniverse &u)
 {
-    return u.kind == ReplayUniverse::Kind::Builtin ? u"builtin"_s : whereText(u);
-}
-
-// The worst security: its code and name, else its file, else where the bars came from.
-QString worstWho(const OutputTally &t, const ReplayUniverse &u)
-{
-    if (!t.worstFile.isEmpty())
-        return t.worstCode.isEmpty() && t.worstName.isEmpty()
-                   ? t.worstFile
-                   : QStringList{t.worstCode, t.worstName}.join(u' ').trimmed();
-    const QString who = QStringList{t.worstCode, t.worstName}.join(u' ').trimmed();
-    return who.isEmpty() ? whereText(u) : who;
-}
-
-QString worstSource(const OutputTally &t, const ReplayUniverse &u)
-{
-    return t.worstFile.isEmpty() ? whereText(u) : t.worstFile;
-}
-
-// Why an output went unchecked on some securities: what was missing, and bars too few.
-QString whyTally(const OutputTally &t)
-{
-    QStringList parts;
-    if (const QString missing = whyMissing(t.missing); !missing.isEmpty())
-        parts << missing;
-    if (t.cutlessOn > 0)
-        parts << u"%1 个证券%2"_s.arg(t.cutlessOn).arg(cutlessWords(1));
-    if (t.neverSignalsOn > 0)
-        parts << unchangingOnWords(Unchanging::NeverSignals, t.neverSignalsOn);
-    if (t.constantOn > 0)
-        parts << unchangingOnWords(Unchanging::Constant, t.constantOn);
-    return parts.join(u"；"_s);
-}
-
-QString tallyLine(const OutputTally &t, const QString &name, const ReplaySetResult &run,
-                  const ReplayUniverse &u)
-{
-    if (t.rewritesOn > 0) {
-        const OutputReplay &w = t.worst;
-        return u"%1：改写历史——在 %2/%3 个证券上；最严重 %4：%5/%6 个截断点，%7；%8"_s.arg(name)
-            .arg(t.rewritesOn)
-            .arg(run.replayed)
-            .arg(worstWho(t, u))
-            .arg(w.cutsRewritten)
-            .arg(t.worstCuts)
-            .arg(reachWords(w.farthestBack), exampleText(w.first, worstSource(t, u)));
-    }
-    if (t.checkedOn == 0)
-        return u"%1：无法检验（%2）"_s.arg(name, whyTally(t));
-    if (t.checkedOn < run.replayed)
-        return u"%1：在 %2/%3 个证券上稳定，其余无法检验（%4）"_s.arg(name)
-            .arg(t.checkedOn)
-            .arg(run.replayed)
-            .arg(whyTally(t));
-    return u"%1：稳定（%2 个证券，每个至多 %3 个截断点）"_s.arg(name)
-        .arg(run.replayed)
-        .arg(run.maxCuts);
-}
-
-// The many-securities report, one line per output.
-QStringList aggregateLines(const ReplaySetResult &run, const ReplayUniverse &u)
-{
-    QStringList lines;
-    QString head = u"行情：%1，%2 个证券"_s.arg(whereText(u)).arg(run.replayed);
-    if (!run.refused.empty())
-        head += u"，另有 %1 个文件无法读取"_s.arg(run.refused.size());
-    lines << head;
-    for (std::size_t k = 0; k < run.outputs.size(); ++k)
-        lines << tallyLine(run.tallies[k], label(run.outputs[k]), run, u);
-    if (!run.missing.isEmpty())
-        lines << u"无法计算："_s + missingList(run.missing);
-    addAssumed(lines, run.params);
-    return lines;
+    return u.kind == ReplayUniverse::Kind::Builtin ? u"builtin"_s : universeWords(u);
 }
 
 QString whyTallyJson(const OutputTally &t)
@@ -324,7 +148,7 @@ QJsonObject tallyJson(const OutputTally &t, const OutputLine &line, const Replay
 {
     const bool checked = t.checkedOn == run.replayed && run.replayed > 0;
     QJsonObject item{{u"name"_s, line.name},
-                     {u"label"_s, label(line)},
+                     {u"label"_s, outputLabel(line)},
                      {u"line"_s, line.pos.line},
                      {u"column"_s, line.pos.column},
                      {u"checked"_s, checked},
@@ -341,8 +165,8 @@ QJsonObject tallyJson(const OutputTally &t, const OutputLine &line, const Replay
     if (t.rewritesOn > 0) {
         const OutputReplay &w = t.worst;
         QJsonObject worst = rewriteJson(w.first);
-        worst.insert(u"security"_s, worstWho(t, u));
-        worst.insert(u"source"_s, worstSource(t, u));
+        worst.insert(u"security"_s, worstSecurityWords(t, u));
+        worst.insert(u"source"_s, worstSourceWords(t, u));
         worst.insert(u"cutsRewritten"_s, w.cutsRewritten);
         worst.insert(u"cuts"_s, t.worstCuts);
         worst.insert(u"farthestBack"_s, w.farthestBack);
@@ -468,8 +292,8 @@ QJsonObject formulaJson(const QString &name, const Program &program, const Repla
 QStringList formulaLines(const Program &program, const ReplaySetResult &run,
                          const ReplayUniverse &u)
 {
-    QStringList lines = u.size() == 1 ? replayLines(run.securities.front().report, whereText(u))
-                                      : aggregateLines(run, u);
+    QStringList lines = u.size() == 1 ? replayLines(run.securities.front().report, universeWords(u))
+                                      : replaySetLines(run, u);
     if (run.outputs.empty())
         lines.prepend(u"没有输出，无从检验"_s);
     if (!program.notes.empty())
