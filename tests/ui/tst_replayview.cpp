@@ -488,10 +488,28 @@ void TestReplayView::barsFromAFileOrFolder()
     emit view.filesBox()->activated(2);
     QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.model()->bars.size() == 60, computeTimeout);
     QCOMPARE(view.origin(), u"c.csv"_s);
+    // The folder summed up as the command line sums it, the unreadable file named: once, for
+    // the folder, not again for each file picked.
+    QSignalSpy summarized(&view, &ReplayView::folderSummarized);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        summarized.size() == 1 ||
+            !view.folderSummary()->findItems(u"行情："_s, Qt::MatchStartsWith).isEmpty(),
+        computeTimeout);
+    QStringList summary;
+    for (int i = 0; i < view.folderSummary()->count(); ++i)
+        summary << view.folderSummary()->item(i)->text();
+    QVERIFY2(summary.value(0).startsWith(u"行情："_s) &&
+                 summary.value(0).contains(u"2 个证券，另有 1 个文件无法读取"_s),
+             qPrintable(summary.join(u'\n')));
+    QVERIFY2(summary.filter(u"A：稳定（2 个证券"_s).size() == 1, qPrintable(summary.join(u'\n')));
+    QVERIFY2(summary.filter(u"a.csv"_s).size() == 1, qPrintable(summary.join(u'\n')));
+    view.resize(1100, 620);
+    saveGrab(&view, u"replay-folder"_s);
 
     view.useBuiltinBars();
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
     QCOMPARE(view.origin(), u"模拟行情"_s);
+    QVERIFY(view.folderSummary()->isHidden());
     QCOMPARE(view.filesBox()->count(), int(formula::builtinSecurities().size()));
     emit view.filesBox()->activated(3); // another built-in security
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);

@@ -1,6 +1,7 @@
 #include "replayview.h"
 
 #include "explain.h"
+#include "foldersummary.h"
 #include "parametermemory.h"
 #include "services.h"
 
@@ -137,7 +138,8 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 }
 
 ReplayView::ReplayView(ReplayServices services, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_services(std::move(services)), m_job(new ReplayJob(this))
+    : QWidget(parent, Qt::Window), m_services(std::move(services)), m_job(new ReplayJob(this)),
+      m_summaryJob(new FolderSummaryJob(this))
 {
     setWindowTitle(u"回放 — Morvane"_s);
     setObjectName(u"ReplayView"_s);
@@ -269,7 +271,44 @@ void ReplayView::createLayout()
     m_verdicts->setBatchSize(200);
     m_verdicts->setFont(skin::font(12));
     side->addWidget(m_verdicts, 1);
+    // A folder's files summed up, as the command line sums them; shown for a folder only.
+    m_summaryHeading = heading(u"文件夹汇总"_s, sideWidget);
+    side->addWidget(m_summaryHeading);
+    m_summary = new QListWidget(sideWidget);
+    m_summary->setObjectName(u"folderSummary"_s);
+    m_summary->setWordWrap(true);
+    m_summary->setFont(skin::font(12));
+    side->addWidget(m_summary, 1);
+    m_summaryHeading->setVisible(false);
+    m_summary->setVisible(false);
     root->addWidget(sideWidget);
+    connect(m_summaryJob, &FolderSummaryJob::progress, this, [this](qint64 done, qint64 total) {
+        m_summary->clear();
+        new QListWidgetItem(u"正在回放文件夹里的行情：%1/%2 个文件……"_s.arg(done).arg(total),
+                            m_summary);
+    });
+    connect(m_summaryJob, &FolderSummaryJob::finished, this,
+            [this](const QList<FolderSummaryJob::Line> &lines, bool complete) {
+                m_summary->clear();
+                for (const FolderSummaryJob::Line &line : lines) {
+                    auto *item = new QListWidgetItem(line.text, m_summary);
+                    switch (line.tone) {
+                    case FolderSummaryJob::Tone::Plain:
+                        break;
+                    case FolderSummaryJob::Tone::Stable:
+                        item->setForeground(skin::reportGreen);
+                        break;
+                    case FolderSummaryJob::Tone::Rewrites:
+                        item->setForeground(skin::reportRed);
+                        break;
+                    case FolderSummaryJob::Tone::Unchecked:
+                        item->setForeground(skin::reportIncomplete);
+                        break;
+                    }
+                }
+                m_summary->setToolTip(complete ? QString() : u"有文件没有回放：汇总不完整"_s);
+                emit folderSummarized();
+            });
 
     connect(m_slider, &QSlider::valueChanged, this, &ReplayView::showCut);
     connect(m_chart, &ReplayChart::cutRequested, this,
@@ -364,6 +403,7 @@ void ReplayView::setSource(BarsSource source)
 
 void ReplayView::useBuiltinBars()
 {
+    setFolder({});
     showBuiltinList();
     setSource(builtinBarsSource(0));
     recompute();
@@ -386,8 +426,34 @@ void ReplayView::useFile(const QString &path)
     }
     m_files->setVisible(false);
     m_folderFiles.clear();
+    setFolder({});
     setSource(std::move(source));
     recompute();
+}
+
+void ReplayView::setFolder(const QString &folder)
+{
+    m_folder = folder;
+    m_summaryKey.clear();
+    m_summaryJob->cancel();
+    m_summary->clear();
+    m_summaryHeading->setVisible(!folder.isEmpty());
+    m_summary->setVisible(!folder.isEmpty());
+}
+
+void ReplayView::summarizeFolder()
+{
+    if (m_folder.isEmpty())
+        return;
+    QString key = m_folder + u'\n' + m_formula;
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        key += u'\n' + it.key() + u'=' + QString::number(it.value(), 'g', 17);
+    if (key == m_summaryKey)
+        return; // another file of the same folder: the summary stands
+    m_summaryKey = key;
+    m_summary->clear();
+    new QListWidgetItem(u"正在回放文件夹里的行情……"_s, m_summary);
+    m_summaryJob->start(m_formula, m_folder, m_params);
 }
 
 void ReplayView::chooseFolder()
@@ -423,6 +489,7 @@ void ReplayView::chooseFolder()
         m_folderFiles = std::move(files);
         m_files->setCurrentIndex(int(i));
         m_files->setVisible(true);
+        setFolder(folder);
         setSource(std::move(source));
         recompute();
         if (!refused.isEmpty())
@@ -451,6 +518,7 @@ void ReplayView::recompute()
     m_cancel->setVisible(true);
     setStatus(u"正在计算……"_s);
     m_job->start({m_formula, m_source.bars, m_source.origin, m_params});
+    summarizeFolder();
 }
 
 void ReplayView::cancel()
@@ -560,6 +628,10 @@ void ReplayView::closeEvent(QCloseEvent *event)
     // A closed view is hidden, not destroyed: its work would go on unseen.
     if (isComputing())
         cancel();
+    if (m_summaryJob->isRunning()) {
+        m_summaryJob->cancel();
+        m_summaryKey.clear(); // started again when the view is used again
+    }
     QWidget::closeEvent(event);
 }
 

@@ -22,6 +22,7 @@ class QSlider;
 
 namespace morvane {
 
+class FolderSummaryJob;
 class ReplayChart;
 
 // What the replay view asks of the outside world; tests replace each of them.
@@ -69,6 +70,7 @@ public:
     QPushButton *cancelButton() const { return m_cancel; }
     QProgressBar *progressBar() const { return m_progress; }
     QComboBox *filesBox() const { return m_files; }
+    QListWidget *folderSummary() const { return m_summary; }
 
 public slots:
     void useBuiltinBars();
@@ -81,6 +83,7 @@ public slots:
 
 signals:
     void computed(); // a model is shown
+    void folderSummarized();
     void cancelled();
 
 protected:
@@ -89,6 +92,8 @@ protected:
 private:
     void createLayout();
     void setSource(BarsSource source);
+    void setFolder(const QString &folder); // "" when the bars are no folder's
+    void summarizeFolder();
     void showBuiltinList();
     void showModel(std::shared_ptr<const ReplayModel> model);
     void addVerdicts();
@@ -118,6 +123,11 @@ private:
     QFormLayout *m_paramForm = nullptr;
     QPushButton *m_recompute = nullptr;
     QListWidget *m_verdicts = nullptr;
+    FolderSummaryJob *m_summaryJob = nullptr;
+    QString m_folder;     // the folder whose files the list offers, else empty
+    QString m_summaryKey; // the folder, formula and parameters the summary is of
+    QLabel *m_summaryHeading = nullptr;
+    QListWidget *m_summary = nullptr;
     std::size_t m_verdictsShown = 0; // outputs of m_model in the list so far
 };
 
