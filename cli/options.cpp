@@ -249,6 +249,13 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
                       u"文件|文件夹"_s});
     parser.addOption({u"param"_s, u"与 --replay 或 --eval 一起用：公式的参数，如 N=5（可重复）。"_s,
                       u"名字=值"_s});
+    parser.addOption({u"horizon"_s,
+                      u"与 --replay 一起用：信号体检里每个信号的结果按之后第几根K线的收盘价算"
+                      "（1 到 250，默认 5）。"_s,
+                      u"根数"_s});
+    parser.addOption({u"final-at"_s,
+                      u"与 --eval 一起用：每个输出后面加一列“名字@final”，写出这根K线的值从哪一天起"
+                      "再没变过（定型于）；新K线到来时仍可能变的留空。"_s});
     parser.addPositionalArgument(u"文件"_s, u"公式文件（UTF-8 或 GBK）。"_s, u"[文件...]"_s);
 
     if (!parser.parse(arguments)) {
@@ -270,8 +277,25 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, Writer 
     options->eval = parser.isSet(u"eval"_s);
     if (options->eval && (options->precise || options->replay || options->json ||
                           options->positions || parser.isSet(u"list"_s))) {
-        *error = u"--eval 只能与 --bars 和 --param 一起用"_s;
+        *error = u"--eval 只能与 --bars、--param 和 --final-at 一起用"_s;
         return ParseResult::Failed;
+    }
+    options->finalAt = parser.isSet(u"final-at"_s);
+    if (options->finalAt && !options->eval) {
+        *error = u"--final-at 要与 --eval 一起用"_s;
+        return ParseResult::Failed;
+    }
+    if (parser.isSet(u"horizon"_s)) {
+        bool ok = false;
+        options->horizon = parser.value(u"horizon"_s).toInt(&ok);
+        if (!options->replay) {
+            *error = u"--horizon 要与 --replay 一起用"_s;
+            return ParseResult::Failed;
+        }
+        if (!ok || options->horizon < 1 || options->horizon > 250) {
+            *error = u"--horizon 须为 1 到 250 之间的整数，而不是 "_s + parser.value(u"horizon"_s);
+            return ParseResult::Failed;
+        }
     }
     if (options->positions && options->json) {
         *error = u"--positions 和 --json 不能同时使用"_s;

@@ -17,6 +17,8 @@ struct Options
     bool eval = false;    // the formula's outputs at every bar, as CSV
     QString bars;         // --replay, --eval: a CSV export; empty: the built-in history
     QMap<QString, double> params;
+    int horizon = 5;      // --replay: a signal's outcome is the close this many bars later
+    bool finalAt = false; // --eval: per output, from which date each value stood as it stands
     QStringList inputs; // "-" is standard input
 };
 

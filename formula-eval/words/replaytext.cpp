@@ -213,4 +213,44 @@ QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u)
     return lines;
 }
 
+QString rateWords(double rate)
+{
+    return std::isnan(rate) ? u"空"_s : QString::number(rate * 100, 'f', 1) + u'%';
+}
+
+QString returnWords(double r)
+{
+    if (std::isnan(r))
+        return u"空"_s;
+    return (r > 0 ? u"+"_s : QString()) + QString::number(r * 100, 'f', 2) + u'%';
+}
+
+namespace {
+
+QString outcomeWords(const char16_t *when, const SignalOutcome &o, int horizon)
+{
+    QString text = u"%1 %2 次"_s.arg(QString::fromUtf16(when)).arg(o.count);
+    if (o.withOutcome > 0)
+        text += u"，胜率 %1，平均收益 %2"_s.arg(rateWords(o.winRate()), returnWords(o.meanReturn()));
+    if (o.count > o.withOutcome)
+        text += u"（%1 次之后不足 %2 根K线，不计结果）"_s.arg(o.count - o.withOutcome).arg(horizon);
+    return text;
+}
+
+} // namespace
+
+QString scorecardWords(const Scorecard &s)
+{
+    QString text = u"信号体检（之后 %1 根）：%2；%3；消失 %4 次；迟到 %5 次"_s.arg(s.horizon)
+                       .arg(outcomeWords(u"事后", s.hindsight, s.horizon),
+                            outcomeWords(u"当时", s.live, s.horizon))
+                       .arg(s.vanished.size())
+                       .arg(s.late.size());
+    if (!s.late.empty())
+        text += u"（中位 %1 根，最多 %2 根后才出现）"_s.arg(s.lateMedian()).arg(s.lateMax());
+    if (!s.complete)
+        text += u"；只在部分K线上截断，当时的信号没有数全"_s;
+    return text;
+}
+
 } // namespace morvane::formula

@@ -2,6 +2,7 @@
 
 #include "replay.h"
 #include "replayset.h"
+#include "scorecard.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,5 +29,13 @@ QStringList replayReportLines(const ReplayReport &report, const QString &source 
 // The many-securities report: where and how many, then one line per output, then what could
 // not be evaluated and the parameters assumed.
 QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u);
+
+// A signal's scorecard in a line: "信号体检（之后 5 根）：事后 3 次，胜率 100%，平均收益 +4.12%；
+// 当时 10 次，胜率 40%，平均收益 -0.85%；消失 7 次；迟到 0 次".
+QString scorecardWords(const Scorecard &s);
+// A share as the scorecard writes it: "66.7%", "空" when nothing was traded.
+QString rateWords(double rate);
+// A return with its sign: "+4.12%", "空".
+QString returnWords(double r);
 
 } // namespace morvane::formula
