@@ -23,11 +23,15 @@ bool isBlank(char16_t c)
 class Lexer
 {
 public:
-    Lexer(QStringView text, LexState state, SourcePos origin, std::vector<Token> *out)
+    Lexer(QStringView text, LexState state, SourcePos origin, std::vector<Token> *out,
+          bool keepBlanks = true)
         : m_text(text), m_state(state), m_base(origin.offset), m_line(origin.line),
-          m_column(origin.column), m_out(out)
+          m_column(origin.column), m_out(out), m_keepBlanks(keepBlanks)
     {
     }
+
+    // The tokens kept (or that would be, without `out`).
+    size_t kept() const { return m_kept; }
 
     LexState run()
     {
@@ -56,11 +60,19 @@ private:
         return c;
     }
 
+    void keep(TokenKind kind, qsizetype start)
+    {
+        if (!m_keepBlanks && (kind == TokenKind::Space || kind == TokenKind::Newline))
+            return;
+        ++m_kept;
+        if (m_out)
+            m_out->push_back({static_cast<qint32>(m_base + start),
+                              static_cast<qint32>(m_pos - start), m_line, m_column, kind});
+    }
+
     void push(TokenKind kind, qsizetype start)
     {
-        if (m_out)
-            m_out->push_back(
-                {m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column, kind});
+        keep(kind, start);
         // Columns count code points; a lone low surrogate counts as nothing, as in core.
         for (qsizetype k = start; k < m_pos; ++k) {
             if (!QChar::isLowSurrogate(m_text[k].unicode()))
@@ -74,9 +86,7 @@ private:
     {
         const qsizetype start = m_pos;
         m_pos += m_text[m_pos] == u'\r' && unit(m_pos + 1) == u'\n' ? 2 : 1;
-        if (m_out)
-            m_out->push_back({m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column,
-                              TokenKind::Newline});
+        keep(TokenKind::Newline, start);
         ++m_line;
         m_column = 1;
         m_afterNote = false;
@@ -333,6 +343,8 @@ private:
     int m_line;
     int m_column;
     std::vector<Token> *m_out;
+    bool m_keepBlanks;
+    size_t m_kept = 0;
     qsizetype m_pos = 0;
     bool m_afterNote = false;
 };
@@ -383,6 +395,8 @@ bool isPeriodWord(QStringView word)
 
 LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out)
 {
+    if (origin.offset + text.size() > kMaxLexed)
+        return start;
     return Lexer(text, start, origin, out).run();
 }
 
@@ -396,6 +410,18 @@ std::vector<Token> lex(QStringView text)
     std::vector<Token> tokens;
     tokens.reserve(static_cast<size_t>(text.size() / 2 + 16));
     lexFrom(text, LexState::Normal, {}, &tokens);
+    return tokens;
+}
+
+std::vector<Token> lexCode(QStringView text)
+{
+    std::vector<Token> tokens;
+    if (text.size() > kMaxLexed)
+        return tokens;
+    Lexer counter(text, LexState::Normal, {}, nullptr, false);
+    counter.run();
+    tokens.reserve(counter.kept());
+    Lexer(text, LexState::Normal, {}, &tokens, false).run();
     return tokens;
 }
 

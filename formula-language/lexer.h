@@ -31,17 +31,22 @@ enum class TokenKind : quint8
     Unknown // one character the language has no use for (also a lone # or })
 };
 
-// A token never crosses a line end, and the tokens of a text tile it exactly.
+// A token never crosses a line end, and the tokens of a text tile it exactly. Offsets are
+// 32-bit: a large formula makes millions of tokens, and texts stay below 2^31 UTF-16 units
+// (morvane-check reads at most 256 MiB, the window less).
 struct Token
 {
-    qsizetype offset = 0; // UTF-16 units
-    qint32 length = 0;    // a token never crosses a line end, and lines are bounded below 2 GiB
-    int line = 1;         // 1-based
-    int column = 1;       // 1-based, in code points
+    qint32 offset = 0; // UTF-16 units
+    qint32 length = 0;
+    qint32 line = 1;   // 1-based
+    qint32 column = 1; // 1-based, in code points
     TokenKind kind = TokenKind::Unknown;
 
-    qsizetype end() const { return offset + length; }
+    qsizetype end() const { return qsizetype(offset) + length; }
 };
+
+// The longest text the lexer takes; past it, lex() and lexCode() give nothing.
+inline constexpr qsizetype kMaxLexed = 0x7fffffff;
 
 // What is still open at the end of a line.
 enum class LexState : quint8
@@ -53,6 +58,10 @@ enum class LexState : quint8
 };
 
 std::vector<Token> lex(QStringView text);
+
+// The tokens a checker keeps: those of lex() without blanks and line ends (comments stay).
+// The vector is sized once, by a first pass that only counts.
+std::vector<Token> lexCode(QStringView text);
 
 // Lexes one line of a larger text (as a syntax highlighter sees it), starting in `start`;
 // appends the tokens to `out` (offsets from the line's start, line 1) and returns the state
