@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -87,27 +88,19 @@ public:
     Parser(QStringView text, const std::vector<Token> &tokens, bool buildTree)
         : m_text(text), m_tokens(tokens), m_build(buildTree)
     {
+        size_t code = 0;
+        for (const Token &t : tokens)
+            code += isCode(t.kind) ? 1U : 0U;
+        m_code.reserve(code);
         for (size_t i = 0; i < tokens.size(); ++i) {
-            switch (tokens[i].kind) {
-            case TokenKind::Newline:
-                m_sawNewline = true;
-                break;
-            case TokenKind::Space:
-            case TokenKind::Comment:
-                break;
-            default:
-                m_code.push_back(i);
-                m_lineStart.push_back(m_sawNewline || m_code.size() == 1);
-                m_sawNewline = false;
-                break;
-            }
+            if (isCode(tokens[i].kind))
+                m_code.push_back(static_cast<quint32>(i));
         }
     }
 
     // A parser over some of another's code tokens: a call inside a statement that failed.
-    Parser(QStringView text, const std::vector<Token> &tokens, std::vector<size_t> code)
-        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_lineStart(m_code.size()),
-          m_build(true)
+    Parser(QStringView text, const std::vector<Token> &tokens, std::vector<quint32> code)
+        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_build(true)
     {
     }
 
@@ -125,6 +118,14 @@ public:
         return std::move(m_program);
     }
 
+    std::vector<SyntaxNote> into(StatementSink &sink)
+    {
+        m_sink = &sink;
+        while (!atEnd())
+            statement();
+        return std::move(m_program.notes);
+    }
+
     SyntaxSummary summary()
     {
         while (!atEnd())
@@ -133,7 +134,13 @@ public:
     }
 
 private:
+    static bool isCode(TokenKind kind)
+    {
+        return kind != TokenKind::Space && kind != TokenKind::Newline && kind != TokenKind::Comment;
+    }
     bool atEnd() const { return m_at >= m_code.size(); }
+    // The first code token of its line; lines only grow, so a line end lies between.
+    bool lineStart(size_t k) const { return k == 0 || token(k - 1).line != token(k).line; }
     const Token &token(size_t k) const { return m_tokens[m_code[k]]; }
     TokenKind kind(size_t k = 0) const
     {
@@ -250,7 +257,7 @@ private:
             advance(); // a stray quote pasted with the code
             return;
         }
-        if (m_lineStart[m_at] && isHeading()) {
+        if (lineStart(m_at) && isHeading()) {
             const int line = current().line;
             while (!atEnd() && current().line == line)
                 advance();
@@ -300,7 +307,9 @@ private:
         }
         if (!atEnd())
             advance(); // ';'
-        if (m_build)
+        if (m_sink)
+            m_sink->statement(std::move(s));
+        else if (m_build)
             m_program.statements.push_back(std::move(s));
     }
 
@@ -311,7 +320,7 @@ private:
         while (!atEnd()) {
             if (kind() == TokenKind::Semicolon)
                 break;
-            if (m_lineStart[m_at] && startsDefinition(m_at))
+            if (lineStart(m_at) && startsDefinition(m_at))
                 break;
             advance();
         }
@@ -325,13 +334,15 @@ private:
     // does not read is looked into; the work stays a small multiple of the statement's.
     void salvage(size_t begin, size_t end)
     {
-        std::vector<size_t> closing(end - begin, kNone);
-        std::vector<size_t> open;
+        // Code indexes fit 32 bits (see Token), and a broken statement may be the whole text.
+        constexpr quint32 kOpen = UINT32_MAX;
+        std::vector<quint32> closing(end - begin, kOpen);
+        std::vector<quint32> open;
         for (size_t k = begin; k < end; ++k) {
             if (token(k).kind == TokenKind::LeftParen) {
-                open.push_back(k);
+                open.push_back(static_cast<quint32>(k));
             } else if (token(k).kind == TokenKind::RightParen && !open.empty()) {
-                closing[open.back() - begin] = k;
+                closing[open.back() - begin] = static_cast<quint32>(k);
                 open.pop_back();
             }
         }
@@ -339,16 +350,19 @@ private:
         for (size_t k = begin; k + 1 < end;) {
             const size_t close = closing[k + 1 - begin];
             if (token(k).kind != TokenKind::Name || token(k + 1).kind != TokenKind::LeftParen ||
-                close == kNone || close - k + 1 > budget || !worthSalvaging(spelling(token(k)))) {
+                close == kOpen || close - k + 1 > budget || !worthSalvaging(spelling(token(k)))) {
                 ++k;
                 continue;
             }
             budget -= close - k + 1;
             Parser inner(m_text, m_tokens,
-                         std::vector<size_t>(m_code.begin() + static_cast<qsizetype>(k),
-                                             m_code.begin() + static_cast<qsizetype>(close) + 1));
+                         std::vector<quint32>(m_code.begin() + static_cast<qsizetype>(k),
+                                              m_code.begin() + static_cast<qsizetype>(close) + 1));
             if (ExprPtr call = inner.wholeExpression()) {
-                m_program.salvaged.push_back(std::move(call));
+                if (m_sink)
+                    m_sink->salvaged(std::move(call));
+                else
+                    m_program.salvaged.push_back(std::move(call));
                 k = close + 1;
             } else {
                 ++k;
@@ -604,9 +618,7 @@ private:
 
     QStringView m_text;
     const std::vector<Token> &m_tokens;
-    std::vector<size_t> m_code; // indexes of the tokens that are not blanks or comments
-    std::vector<bool> m_lineStart;
-    bool m_sawNewline = false;
+    std::vector<quint32> m_code; // indexes of the tokens that are not blanks or comments
     size_t m_at = 0;
     bool m_failed = false;
     int m_nesting = 0;
@@ -614,6 +626,7 @@ private:
     int m_lastColumn = 1;
     qsizetype m_lastEnd = -1;
     const bool m_build;
+    StatementSink *m_sink = nullptr; // when set, it takes the statements instead of m_program
     QHash<QStringView, QString> m_upper;
     QSet<QString> m_wideNames; // names defined with full-width parentheses in them
     std::vector<qsizetype> m_refCalls;
@@ -646,6 +659,12 @@ bool isStyleWord(QStringView word)
 Program parseTokens(QStringView text, const std::vector<Token> &tokens)
 {
     return Parser(text, tokens, true).run();
+}
+
+std::vector<SyntaxNote> parseInto(QStringView text, const std::vector<Token> &tokens,
+                                  StatementSink &sink)
+{
+    return Parser(text, tokens, true).into(sink);
 }
 
 SyntaxSummary summarizeSyntax(QStringView text, const std::vector<Token> &tokens)

@@ -80,33 +80,38 @@ void collect(const Expr &root, std::vector<DataFlow::Use> &uses)
 DataFlow::DataFlow(const Program &program)
 {
     m_statements.reserve(program.statements.size());
-    for (const formula::Statement &s : program.statements) {
-        if (!s.value)
-            continue;
-        Statement out;
-        out.kind = s.kind;
-        out.name = s.name;
-        out.line = s.pos.line;
-        const Expr &value = *s.value;
-        out.drawing = drawingCall(value);
-        if (out.drawing && s.name.isEmpty())
-            out.name = value.text;
-        if (out.drawing && conditionDrawing(value.text) && !value.args.empty() && value.args[0]) {
-            collect(*value.args[0], out.uses);
-            out.conditionUses = out.uses.size();
-            for (size_t k = 1; k < value.args.size(); ++k) {
-                if (value.args[k])
-                    collect(*value.args[k], out.uses);
-            }
-            out.uses.push_back({value.pos.offset, value.text, value.period, true}); // DRAWLINE
-        } else {
-            collect(value, out.uses);
+    for (const formula::Statement &s : program.statements)
+        add(s);
+}
+
+void DataFlow::add(const formula::Statement &s)
+{
+    if (!s.value)
+        return;
+    Statement out;
+    out.kind = s.kind;
+    out.name = s.name;
+    out.line = s.pos.line;
+    const Expr &value = *s.value;
+    out.drawing = drawingCall(value);
+    if (out.drawing && s.name.isEmpty())
+        out.name = value.text;
+    if (out.drawing && conditionDrawing(value.text) && !value.args.empty() && value.args[0]) {
+        collect(*value.args[0], out.uses);
+        out.conditionUses = out.uses.size();
+        for (size_t k = 1; k < value.args.size(); ++k) {
+            if (value.args[k])
+                collect(*value.args[k], out.uses);
         }
-        out.signal = signalForm(value);
-        if (value.kind == ExprKind::Name && value.period.isEmpty())
-            out.signalVia = value.text;
-        m_statements.push_back(std::move(out));
+        out.uses.push_back({value.pos.offset, value.text, value.period, true}); // DRAWLINE
+    } else {
+        collect(value, out.uses);
     }
+    out.uses.shrink_to_fit(); // a large formula has many statements, each with its few uses
+    out.signal = signalForm(value);
+    if (value.kind == ExprKind::Name && value.period.isEmpty())
+        out.signalVia = value.text;
+    m_statements.push_back(std::move(out));
 }
 
 void DataFlow::attach(std::vector<FoundName> &found) const

@@ -15,7 +15,11 @@ namespace morvane::formula {
 class DataFlow
 {
 public:
+    DataFlow() = default;
     explicit DataFlow(const Program &program);
+
+    // One statement more, in source order: how a statement-by-statement reader builds it.
+    void add(const formula::Statement &statement);
 
     // Fills each found name's `affects`: the outputs that depend on one of its occurrences,
     // directly or through variables, in statement order.

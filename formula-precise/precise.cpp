@@ -81,11 +81,12 @@ public:
 
     // onHit(pattern, start) for every occurrence of every pattern not retired, by end
     // position; then onRetired(end, count) for the occurrences of retired ones ending there.
-    template <typename F, typename G> void run(QStringView upper, F &&onHit, G &&onRetired)
+    // The text is upper-cased as it is read, not copied.
+    template <typename F, typename G> void run(QStringView text, F &&onHit, G &&onRetired)
     {
         int32_t state = 0;
-        for (qsizetype i = 0; i < upper.size(); ++i) {
-            const char16_t c = upper[i].unicode();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = upperUnit(text[i].unicode());
             if (c < 0x80) {
                 state = node(state).ascii[c];
             } else {
@@ -316,21 +317,36 @@ DoubtWhy doubtFor(OpaqueKind kind)
     return DoubtWhy::Unknown;
 }
 
+// Each statement is read for its offsets and its data flow as the parser hands it over, then
+// dropped: the tree of a large formula is never held whole.
+class Reading final : public StatementSink
+{
+public:
+    void statement(Statement s) override
+    {
+        offsets.statement(s);
+        flow.add(s);
+    }
+    void salvaged(ExprPtr call) override { offsets.salvaged(*call); }
+
+    OffsetAnalysis offsets;
+    DataFlow flow;
+};
+
 class Checker
 {
 public:
     Checker(const QString &text, const QStringList &listEntries)
-        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries))
+        : m_text(text), m_tokens(lexCode(text)), m_patterns(patternsFor(listEntries))
     {
     }
 
     PreciseResult run()
     {
-        Program program = parseTokens(m_text, m_tokens);
-        m_result.notes = std::move(program.notes);
-        OffsetFindings offsets = analyseOffsets(program);
-        const DataFlow flow(program);
-        program = {};
+        Reading reading;
+        m_result.notes = parseInto(m_text, m_tokens, reading);
+        OffsetFindings offsets = reading.offsets.finish();
+        const DataFlow &flow = reading.flow;
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
         m_unsureRefs = std::move(offsets.unsure);
@@ -357,14 +373,13 @@ public:
         // but the occurrences kept. Each pattern's hits still come in text order.
         Matcher matcher(texts);
         m_matcher = &matcher;
-        const QString upper = upperText(m_text);
         matcher.run(
-            upper,
+            m_text,
             [&](int32_t p, qsizetype start) {
                 m_toldAt[static_cast<size_t>(p)] = start;
                 classify(static_cast<size_t>(p), start);
             },
-            [&](qsizetype end, int32_t count) { settleRetired(upper, end, count); });
+            [&](qsizetype end, int32_t count) { settleRetired(end, count); });
         m_matcher = nullptr;
         addOpaque(offsets.opaque);
         byFirstUse(m_result.found);
@@ -457,11 +472,15 @@ private:
     void classify(size_t id, qsizetype start)
     {
         const Pattern &p = m_patterns[id];
-        if (m_tokens.empty())
-            return;
         const size_t i = tokenAt(start);
-        const Token &t = m_tokens[i];
         const qsizetype end = start + p.text.size();
+        if (m_tokens.empty() || start < m_tokens[i].offset || start >= m_tokens[i].end()) {
+            // Blanks, which the tokens leave out: only a plain entry starts there.
+            if (!p.name.negativeOffsetOnly)
+                plainHit(id, start, m_tokens.empty() || start < m_tokens[i].offset ? i : i + 1);
+            return;
+        }
+        const Token &t = m_tokens[i];
         const bool whole = start == t.offset && end == t.end();
         const bool inside = end <= t.end();
 
@@ -484,13 +503,7 @@ private:
             return;
         }
         if (p.kind == PatternKind::Plain || !inside) {
-            const std::optional<IgnoreWhy> why = notCode(i, end);
-            if (why)
-                ignore(id, start, *why);
-            else if (p.kind == PatternKind::Plain)
-                count(id, start);
-            else
-                ignore(id, start, IgnoreWhy::Identifier);
+            plainHit(id, start, i);
             return;
         }
         if (!isCode(t.kind)) {
@@ -519,6 +532,19 @@ private:
             ignore(id, start, IgnoreWhy::Defined);
         else
             count(id, start);
+    }
+
+    // A hit judged by the tokens it touches from token `first` on: what is not code hides
+    // it; else a plain entry counts, and a name that is not a whole token is part of another.
+    void plainHit(size_t id, qsizetype start, size_t first)
+    {
+        const std::optional<IgnoreWhy> why = notCode(first, start + m_patterns[id].text.size());
+        if (why)
+            ignore(id, start, *why);
+        else if (m_patterns[id].kind == PatternKind::Plain)
+            count(id, start);
+        else
+            ignore(id, start, IgnoreWhy::Identifier);
     }
 
     bool nameCharAt(qsizetype k) const
@@ -632,11 +658,14 @@ private:
 
     // `count` hits of retired patterns end at `end`: one may be a whole name token, which
     // counts or is a variable as ever; the others are ignored, and counted.
-    void settleRetired(const QString &upper, qsizetype end, qsizetype count)
+    void settleRetired(qsizetype end, qsizetype count)
     {
         const Token &t = m_tokens[tokenAt(end - 1)];
         if (t.kind == TokenKind::Name && t.end() == end) {
-            const auto it = m_wholeNames.constFind(upper.sliced(t.offset, t.length));
+            m_spelling.resize(t.length);
+            for (qsizetype k = 0; k < t.length; ++k)
+                m_spelling[k] = QChar(upperUnit(m_text[t.offset + k].unicode()));
+            const auto it = m_wholeNames.constFind(m_spelling);
             if (it != m_wholeNames.constEnd() && m_toldAt[*it] != t.offset) {
                 classify(*it, t.offset);
                 --count;
@@ -662,6 +691,7 @@ private:
     std::vector<qsizetype> m_ignoredKept; // by pattern
     std::vector<qsizetype> m_toldAt;      // by pattern: start of its last hit told one by one
     QHash<QString, size_t> m_wholeNames;  // the retirable patterns by their text
+    QString m_spelling;                   // a name token upper-cased, reused
     Matcher *m_matcher = nullptr;         // while the text is matched
     PreciseResult m_result;
 };
