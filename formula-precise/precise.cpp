@@ -317,20 +317,27 @@ DoubtWhy doubtFor(OpaqueKind kind)
     return DoubtWhy::Unknown;
 }
 
-// Each statement is read for its offsets and its data flow as the parser hands it over, then
-// dropped: the tree of a large formula is never held whole.
-class Reading final : public StatementSink
+// Each statement is read as the parser hands it over, then dropped: the tree of a large
+// formula is never held whole. Offsets first; the data flow, which needs the names found,
+// in a second reading.
+class OffsetReading final : public StatementSink
 {
 public:
-    void statement(Statement s) override
-    {
-        offsets.statement(s);
-        flow.add(s);
-    }
+    void statement(Statement s) override { offsets.statement(s); }
     void salvaged(ExprPtr call) override { offsets.salvaged(*call); }
 
     OffsetAnalysis offsets;
-    DataFlow flow;
+};
+
+class FlowReading final : public StatementSink
+{
+public:
+    explicit FlowReading(std::vector<FoundName> &found) : m_flow(found) {}
+    void statement(Statement s) override { m_flow.add(s); }
+    void salvaged(ExprPtr) override {}
+
+private:
+    DataFlow m_flow;
 };
 
 class Checker
@@ -343,10 +350,9 @@ public:
 
     PreciseResult run()
     {
-        Reading reading;
+        OffsetReading reading;
         m_result.notes = parseInto(m_text, m_tokens, reading);
         OffsetFindings offsets = reading.offsets.finish();
-        const DataFlow &flow = reading.flow;
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
         m_unsureRefs = std::move(offsets.unsure);
@@ -383,7 +389,10 @@ public:
         m_matcher = nullptr;
         addOpaque(offsets.opaque);
         byFirstUse(m_result.found);
-        flow.attach(m_result.found);
+        if (!m_result.found.empty()) {
+            FlowReading flow(m_result.found);
+            parseInto(m_text, m_tokens, flow);
+        }
         byFirstUse(m_result.doubts);
         std::stable_sort(m_result.ignored.begin(), m_result.ignored.end(),
                          [](const IgnoredName &a, const IgnoredName &b) {
