@@ -2,6 +2,7 @@
 
 #include <QChar>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::StringLiterals;
@@ -23,10 +24,9 @@ bool isBlank(char16_t c)
 class Lexer
 {
 public:
-    Lexer(QStringView text, LexState state, SourcePos origin, std::vector<Token> *out,
+    Lexer(QStringView text, LexState state, qsizetype origin, std::vector<Token> *out,
           bool keepBlanks = true)
-        : m_text(text), m_state(state), m_base(origin.offset), m_line(origin.line),
-          m_column(origin.column), m_out(out), m_keepBlanks(keepBlanks)
+        : m_text(text), m_state(state), m_base(origin), m_out(out), m_keepBlanks(keepBlanks)
     {
     }
 
@@ -66,18 +66,13 @@ private:
             return;
         ++m_kept;
         if (m_out)
-            m_out->push_back({static_cast<qint32>(m_base + start),
-                              static_cast<qint32>(m_pos - start), m_line, m_column, kind});
+            m_out->push_back(
+                {static_cast<qint32>(m_base + start), static_cast<qint32>(m_pos - start), kind});
     }
 
     void push(TokenKind kind, qsizetype start)
     {
         keep(kind, start);
-        // Columns count code points; a lone low surrogate counts as nothing, as in core.
-        for (qsizetype k = start; k < m_pos; ++k) {
-            if (!QChar::isLowSurrogate(m_text[k].unicode()))
-                ++m_column;
-        }
         if (kind != TokenKind::Space)
             m_afterNote = false;
     }
@@ -87,8 +82,6 @@ private:
         const qsizetype start = m_pos;
         m_pos += m_text[m_pos] == u'\r' && unit(m_pos + 1) == u'\n' ? 2 : 1;
         keep(TokenKind::Newline, start);
-        ++m_line;
-        m_column = 1;
         m_afterNote = false;
     }
 
@@ -340,8 +333,6 @@ private:
     QStringView m_text;
     LexState m_state;
     qsizetype m_base;
-    int m_line;
-    int m_column;
     std::vector<Token> *m_out;
     bool m_keepBlanks;
     size_t m_kept = 0;
@@ -393,23 +384,23 @@ bool isPeriodWord(QStringView word)
     return false;
 }
 
-LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out)
+LexState lexFrom(QStringView text, LexState start, qsizetype origin, std::vector<Token> *out)
 {
-    if (origin.offset + text.size() > kMaxLexed)
+    if (origin + text.size() > kMaxLexed)
         return start;
     return Lexer(text, start, origin, out).run();
 }
 
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out)
 {
-    return lexFrom(line, start, {}, out);
+    return lexFrom(line, start, 0, out);
 }
 
 std::vector<Token> lex(QStringView text)
 {
     std::vector<Token> tokens;
     tokens.reserve(static_cast<size_t>(text.size() / 2 + 16));
-    lexFrom(text, LexState::Normal, {}, &tokens);
+    lexFrom(text, LexState::Normal, 0, &tokens);
     return tokens;
 }
 
@@ -418,11 +409,53 @@ std::vector<Token> lexCode(QStringView text)
     std::vector<Token> tokens;
     if (text.size() > kMaxLexed)
         return tokens;
-    Lexer counter(text, LexState::Normal, {}, nullptr, false);
+    Lexer counter(text, LexState::Normal, 0, nullptr, false);
     counter.run();
     tokens.reserve(counter.kept());
-    Lexer(text, LexState::Normal, {}, &tokens, false).run();
+    Lexer(text, LexState::Normal, 0, &tokens, false).run();
     return tokens;
+}
+
+LineIndex::LineIndex(QStringView text) : m_text(text)
+{
+    m_marks.reserve(static_cast<size_t>(text.size() / kStride + 1));
+    SourcePos pos;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        if (k % kStride == 0)
+            m_marks.push_back({static_cast<qint32>(pos.line), static_cast<qint32>(pos.column)});
+        step(k, &pos);
+    }
+    if (text.size() % kStride == 0)
+        m_marks.push_back({static_cast<qint32>(pos.line), static_cast<qint32>(pos.column)});
+}
+
+// CR LF, CR and LF each end a line; columns count code points (a lone low surrogate counts as
+// nothing, as in core), and the CR of a CR LF is no column.
+void LineIndex::step(qsizetype k, SourcePos *pos) const
+{
+    const char16_t c = m_text[k].unicode();
+    if (c == u'\n' || (c == u'\r' && (k + 1 >= m_text.size() || m_text[k + 1] != u'\n'))) {
+        ++pos->line;
+        pos->column = 1;
+    } else if (c != u'\r' && !QChar::isLowSurrogate(c)) {
+        ++pos->column;
+    }
+}
+
+SourcePos LineIndex::at(qsizetype offset) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, m_text.size());
+    const qsizetype mark = offset / kStride;
+    // Offsets mostly come in order: from the last one when it lies between the mark and here.
+    SourcePos pos = m_last;
+    if (pos.offset > offset || pos.offset < mark * kStride) {
+        const auto &[line, column] = m_marks[static_cast<size_t>(mark)];
+        pos = {mark * kStride, line, column};
+    }
+    for (; pos.offset < offset; ++pos.offset)
+        step(pos.offset, &pos);
+    m_last = pos;
+    return pos;
 }
 
 } // namespace morvane::formula

@@ -5,6 +5,7 @@
 #include <QStringView>
 
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvane::formula {
@@ -31,15 +32,13 @@ enum class TokenKind : quint8
     Unknown // one character the language has no use for (also a lone # or })
 };
 
-// A token never crosses a line end, and the tokens of a text tile it exactly. Offsets are
-// 32-bit: a large formula makes millions of tokens, and texts stay below 2^31 UTF-16 units
-// (morvane-check reads at most 256 MiB, the window less).
+// A token never crosses a line end, and the tokens of a text tile it exactly. A large
+// formula makes millions of them: offsets are 32-bit, as texts stay below 2^31 UTF-16 units
+// (morvane-check reads at most 256 MiB), and their lines and columns are told by LineIndex.
 struct Token
 {
     qint32 offset = 0; // UTF-16 units
     qint32 length = 0;
-    qint32 line = 1;   // 1-based
-    qint32 column = 1; // 1-based, in code points
     TokenKind kind = TokenKind::Unknown;
 
     qsizetype end() const { return qsizetype(offset) + length; }
@@ -69,8 +68,25 @@ std::vector<Token> lexCode(QStringView text);
 // `out` asks for the state alone.
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out);
 
-// The general form: positions of the tokens count from `origin`.
-LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out);
+// The general form: offsets of the tokens count from `origin`.
+LexState lexFrom(QStringView text, LexState start, qsizetype origin, std::vector<Token> *out);
+
+// The line and column of any offset of a text, as SourcePos counts them, from a mark every
+// kStride units: a few bytes per hundred units, however many lines there are.
+class LineIndex
+{
+public:
+    explicit LineIndex(QStringView text);
+    SourcePos at(qsizetype offset) const;
+
+private:
+    static constexpr qsizetype kStride = 64;
+    void step(qsizetype k, SourcePos *pos) const;
+
+    QStringView m_text;
+    std::vector<std::pair<qint32, qint32>> m_marks; // line and column at each kStride-th unit
+    mutable SourcePos m_last;                       // the place asked for last
+};
 
 // A character that may stand inside a name (not its first: see isNameStart).
 bool isNameChar(char32_t c);

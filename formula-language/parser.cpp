@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -86,7 +87,8 @@ class Parser
 {
 public:
     Parser(QStringView text, const std::vector<Token> &tokens, bool buildTree)
-        : m_text(text), m_tokens(tokens), m_build(buildTree)
+        : m_text(text), m_tokens(tokens), m_ownLines(std::make_unique<LineIndex>(text)),
+          m_lines(*m_ownLines), m_build(buildTree)
     {
         size_t code = 0;
         for (const Token &t : tokens)
@@ -99,8 +101,9 @@ public:
     }
 
     // A parser over some of another's code tokens: a call inside a statement that failed.
-    Parser(QStringView text, const std::vector<Token> &tokens, std::vector<quint32> code)
-        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_build(true)
+    Parser(QStringView text, const std::vector<Token> &tokens, const LineIndex &lines,
+           std::vector<quint32> code)
+        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_lines(lines), m_build(true)
     {
     }
 
@@ -139,8 +142,15 @@ private:
         return kind != TokenKind::Space && kind != TokenKind::Newline && kind != TokenKind::Comment;
     }
     bool atEnd() const { return m_at >= m_code.size(); }
-    // The first code token of its line; lines only grow, so a line end lies between.
-    bool lineStart(size_t k) const { return k == 0 || token(k - 1).line != token(k).line; }
+    // The first code token of its line: a line end lies between it and the one before.
+    bool lineStart(size_t k) const
+    {
+        if (k == 0)
+            return true;
+        const QStringView between =
+            m_text.sliced(token(k - 1).end()).first(token(k).offset - token(k - 1).end());
+        return between.contains(u'\n') || between.contains(u'\r');
+    }
     const Token &token(size_t k) const { return m_tokens[m_code[k]]; }
     TokenKind kind(size_t k = 0) const
     {
@@ -158,7 +168,7 @@ private:
             return it.value();
         return m_upper.insert(s, s.toString().toUpper()).value();
     }
-    static SourcePos position(const Token &t) { return {t.offset, t.line, t.column}; }
+    SourcePos position(const Token &t) const { return m_lines.at(t.offset); }
 
     ExprPtr make(ExprKind kind, SourcePos pos) const
     {
@@ -221,8 +231,7 @@ private:
     {
         if (!m_failed) {
             m_failed = true;
-            SourcePos pos =
-                atEnd() ? SourcePos{m_text.size(), m_lastLine, m_lastColumn} : position(current());
+            SourcePos pos = atEnd() ? endPosition() : position(current());
             m_program.notes.push_back(
                 {pos, message, problem, atEnd() ? QString() : spelling().toString()});
         }
@@ -236,13 +245,16 @@ private:
 
     void advance()
     {
-        const Token &t = current();
-        m_lastLine = t.line;
-        m_lastColumn = t.column;
-        for (QChar c : spelling(t))
-            m_lastColumn += c.isLowSurrogate() ? 0 : 1;
-        m_lastEnd = t.end();
+        m_lastEnd = current().end();
         ++m_at;
+    }
+
+    // Where the formula ends for a note: its length, on the line and past the column of the
+    // last code token.
+    SourcePos endPosition() const
+    {
+        const SourcePos last = m_lastEnd < 0 ? SourcePos{} : m_lines.at(m_lastEnd);
+        return {m_text.size(), last.line, last.column};
     }
 
     void statement()
@@ -258,9 +270,9 @@ private:
             return;
         }
         if (lineStart(m_at) && isHeading()) {
-            const int line = current().line;
-            while (!atEnd() && current().line == line)
+            do
                 advance();
+            while (!atEnd() && !lineStart(m_at));
             return;
         }
         if (kind() == TokenKind::Directive) { // #NOTE "...", #MAINCHART
@@ -334,28 +346,35 @@ private:
     // does not read is looked into; the work stays a small multiple of the statement's.
     void salvage(size_t begin, size_t end)
     {
-        // Code indexes fit 32 bits (see Token), and a broken statement may be the whole text.
-        constexpr quint32 kOpen = UINT32_MAX;
-        std::vector<quint32> closing(end - begin, kOpen);
-        std::vector<quint32> open;
+        // The calls worth a look, by their '(' and ')': a broken statement may be the whole
+        // text, so nothing is kept for the other parentheses but the stack.
+        struct Call
+        {
+            size_t open;
+            size_t close;
+        };
+        std::vector<Call> calls;
+        std::vector<std::pair<size_t, bool>> open; // '(' and whether a call worth a look opens
         for (size_t k = begin; k < end; ++k) {
             if (token(k).kind == TokenKind::LeftParen) {
-                open.push_back(static_cast<quint32>(k));
+                open.emplace_back(k, k > begin && token(k - 1).kind == TokenKind::Name &&
+                                         worthSalvaging(spelling(token(k - 1))));
             } else if (token(k).kind == TokenKind::RightParen && !open.empty()) {
-                closing[open.back() - begin] = static_cast<quint32>(k);
+                if (open.back().second)
+                    calls.push_back({open.back().first, k});
                 open.pop_back();
             }
         }
+        std::sort(calls.begin(), calls.end(),
+                  [](const Call &x, const Call &y) { return x.open < y.open; });
         size_t budget = 8 * (end - begin) + 64;
-        for (size_t k = begin; k + 1 < end;) {
-            const size_t close = closing[k + 1 - begin];
-            if (token(k).kind != TokenKind::Name || token(k + 1).kind != TokenKind::LeftParen ||
-                close == kOpen || close - k + 1 > budget || !worthSalvaging(spelling(token(k)))) {
-                ++k;
+        size_t next = begin; // calls inside one read whole are not looked into again
+        for (const auto &[paren, close] : calls) {
+            const size_t k = paren - 1;
+            if (k < next || close - k + 1 > budget)
                 continue;
-            }
             budget -= close - k + 1;
-            Parser inner(m_text, m_tokens,
+            Parser inner(m_text, m_tokens, m_lines,
                          std::vector<quint32>(m_code.begin() + static_cast<qsizetype>(k),
                                               m_code.begin() + static_cast<qsizetype>(close) + 1));
             if (ExprPtr call = inner.wholeExpression()) {
@@ -363,9 +382,7 @@ private:
                     m_sink->salvaged(std::move(call));
                 else
                     m_program.salvaged.push_back(std::move(call));
-                k = close + 1;
-            } else {
-                ++k;
+                next = close + 1;
             }
         }
     }
@@ -385,9 +402,8 @@ private:
     {
         if (!spelling().startsWith(u'#'))
             return false;
-        const int line = current().line;
         size_t last = m_at;
-        while (last + 1 < m_code.size() && token(last + 1).line == line)
+        while (last + 1 < m_code.size() && !lineStart(last + 1))
             ++last;
         return last > m_at && spelling(token(last)).endsWith(u'#');
     }
@@ -619,11 +635,11 @@ private:
     QStringView m_text;
     const std::vector<Token> &m_tokens;
     std::vector<quint32> m_code; // indexes of the tokens that are not blanks or comments
+    std::unique_ptr<LineIndex> m_ownLines;
+    const LineIndex &m_lines; // the outer parser's, for a parser over a salvaged call
     size_t m_at = 0;
     bool m_failed = false;
     int m_nesting = 0;
-    int m_lastLine = 1;
-    int m_lastColumn = 1;
     qsizetype m_lastEnd = -1;
     const bool m_build;
     StatementSink *m_sink = nullptr; // when set, it takes the statements instead of m_program

@@ -344,7 +344,7 @@ class Checker
 {
 public:
     Checker(const QString &text, const QStringList &listEntries)
-        : m_text(text), m_tokens(lexCode(text)), m_patterns(patternsFor(listEntries))
+        : m_text(text), m_tokens(lexCode(text)), m_patterns(patternsFor(listEntries)), m_lines(text)
     {
     }
 
@@ -361,7 +361,6 @@ public:
         // REF calls the tree does not hold (a statement that did not parse): the literal form.
         for (size_t i : negativeOffsetTokens(m_text, m_tokens))
             m_literalNegative.push_back(m_tokens[i].offset);
-        indexLines();
         m_foundIndex.assign(m_patterns.size(), -1);
         m_doubtIndex.assign(m_patterns.size(), -1);
         m_definedAt.assign(m_patterns.size(), -1);
@@ -566,32 +565,10 @@ private:
         return isNameChar(c.unicode());
     }
 
-    // Line starts (CR LF, CR and LF each end a line) and the low surrogates, which columns
-    // do not count: any offset's line and column by two binary searches.
-    void indexLines()
-    {
-        m_lineStarts.push_back(0);
-        for (qsizetype k = 0; k < m_text.size(); ++k) {
-            const char16_t c = m_text[k].unicode();
-            if (c == u'\r' && k + 1 < m_text.size() && m_text[k + 1] == u'\n')
-                continue;
-            if (c == u'\n' || c == u'\r')
-                m_lineStarts.push_back(k + 1);
-            else if (QChar::isLowSurrogate(c))
-                m_lowSurrogates.push_back(k);
-        }
-    }
-
     NameOccurrence place(qsizetype start, qsizetype length) const
     {
-        const auto line = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), start) - 1;
-        const auto low = [&](qsizetype at) {
-            return std::lower_bound(m_lowSurrogates.begin(), m_lowSurrogates.end(), at) -
-                   m_lowSurrogates.begin();
-        };
-        const qsizetype units = start - *line - (low(start) - low(*line));
-        return {static_cast<int>(line - m_lineStarts.begin() + 1), static_cast<int>(units + 1),
-                start, length};
+        const SourcePos pos = m_lines.at(start);
+        return {pos.line, pos.column, start, length};
     }
 
     // The place, with the offset's range where the call at `start` had one analysed.
@@ -692,8 +669,7 @@ private:
     std::vector<qsizetype> m_literalNegative;
     std::vector<OffsetRange> m_ranges;
     std::vector<qsizetype> m_harmlessBacksets;
-    std::vector<qsizetype> m_lineStarts;
-    std::vector<qsizetype> m_lowSurrogates;
+    LineIndex m_lines;
     std::vector<qsizetype> m_definedAt;   // by pattern: offset of its first definition, or -1
     std::vector<qsizetype> m_foundIndex;  // by pattern: its index in found, or -1
     std::vector<qsizetype> m_doubtIndex;  // by pattern: its index in doubts, or -1
