@@ -32,6 +32,12 @@ public:
 
     // The tokens kept (or that would be, without `out`).
     size_t kept() const { return m_kept; }
+    // Comments go to `comments` instead of `out` (nowhere when null).
+    void commentsApart(std::vector<Token> *comments)
+    {
+        m_commentsApart = true;
+        m_comments = comments;
+    }
 
     LexState run()
     {
@@ -64,6 +70,12 @@ private:
     {
         if (!m_keepBlanks && (kind == TokenKind::Space || kind == TokenKind::Newline))
             return;
+        if (kind == TokenKind::Comment && m_commentsApart) {
+            if (m_comments)
+                m_comments->push_back({static_cast<qint32>(m_base + start),
+                                       static_cast<qint32>(m_pos - start), kind});
+            return;
+        }
         ++m_kept;
         if (m_out)
             m_out->push_back(
@@ -335,6 +347,8 @@ private:
     qsizetype m_base;
     std::vector<Token> *m_out;
     bool m_keepBlanks;
+    bool m_commentsApart = false;
+    std::vector<Token> *m_comments = nullptr;
     size_t m_kept = 0;
     qsizetype m_pos = 0;
     bool m_afterNote = false;
@@ -404,15 +418,20 @@ std::vector<Token> lex(QStringView text)
     return tokens;
 }
 
-std::vector<Token> lexCode(QStringView text)
+std::vector<Token> lexCode(QStringView text, std::vector<Token> *comments)
 {
     std::vector<Token> tokens;
     if (text.size() > kMaxLexed)
         return tokens;
     Lexer counter(text, LexState::Normal, 0, nullptr, false);
+    Lexer lexer(text, LexState::Normal, 0, &tokens, false);
+    if (comments) {
+        counter.commentsApart(nullptr);
+        lexer.commentsApart(comments);
+    }
     counter.run();
     tokens.reserve(counter.kept());
-    Lexer(text, LexState::Normal, 0, &tokens, false).run();
+    lexer.run();
     return tokens;
 }
 

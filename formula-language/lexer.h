@@ -58,9 +58,10 @@ enum class LexState : quint8
 
 std::vector<Token> lex(QStringView text);
 
-// The tokens a checker keeps: those of lex() without blanks and line ends (comments stay).
-// The vector is sized once, by a first pass that only counts.
-std::vector<Token> lexCode(QStringView text);
+// The tokens a checker keeps: those of lex() without blanks and line ends. Comments stay
+// among them, or go to `comments` when given. The vector is sized once, by a first pass
+// that only counts.
+std::vector<Token> lexCode(QStringView text, std::vector<Token> *comments = nullptr);
 
 // Lexes one line of a larger text (as a syntax highlighter sees it), starting in `start`;
 // appends the tokens to `out` (offsets from the line's start, line 1) and returns the state

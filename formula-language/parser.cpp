@@ -90,21 +90,29 @@ public:
         : m_text(text), m_tokens(tokens), m_ownLines(std::make_unique<LineIndex>(text)),
           m_lines(*m_ownLines), m_build(buildTree)
     {
-        size_t code = 0;
         for (const Token &t : tokens)
-            code += isCode(t.kind) ? 1U : 0U;
-        m_code.reserve(code);
+            m_size += isCode(t.kind) ? 1U : 0U;
+        m_allCode = m_size == tokens.size();
+        if (m_allCode)
+            return;
+        m_code.reserve(m_size);
         for (size_t i = 0; i < tokens.size(); ++i) {
             if (isCode(tokens[i].kind))
                 m_code.push_back(static_cast<quint32>(i));
         }
     }
 
-    // A parser over some of another's code tokens: a call inside a statement that failed.
-    Parser(QStringView text, const std::vector<Token> &tokens, const LineIndex &lines,
-           std::vector<quint32> code)
-        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_lines(lines), m_build(true)
+    // A parser over code tokens [first, last] of another: a call inside a statement that failed.
+    Parser(const Parser &outer, size_t first, size_t last)
+        : m_text(outer.m_text), m_tokens(outer.m_tokens), m_lines(outer.m_lines),
+          m_allCode(outer.m_allCode), m_first(outer.m_first + first), m_size(last - first + 1),
+          m_build(true)
     {
+        if (!m_allCode) {
+            m_code.assign(outer.m_code.begin() + static_cast<qsizetype>(first),
+                          outer.m_code.begin() + static_cast<qsizetype>(last) + 1);
+            m_first = 0;
+        }
     }
 
     // The expression the tokens hold, when they hold exactly one.
@@ -141,7 +149,7 @@ private:
     {
         return kind != TokenKind::Space && kind != TokenKind::Newline && kind != TokenKind::Comment;
     }
-    bool atEnd() const { return m_at >= m_code.size(); }
+    bool atEnd() const { return m_at >= m_size; }
     // The first code token of its line: a line end lies between it and the one before.
     bool lineStart(size_t k) const
     {
@@ -151,12 +159,12 @@ private:
             m_text.sliced(token(k - 1).end()).first(token(k).offset - token(k - 1).end());
         return between.contains(u'\n') || between.contains(u'\r');
     }
-    const Token &token(size_t k) const { return m_tokens[m_code[k]]; }
+    const Token &token(size_t k) const { return m_tokens[m_allCode ? m_first + k : m_code[k]]; }
     TokenKind kind(size_t k = 0) const
     {
-        return m_at + k < m_code.size() ? token(m_at + k).kind : TokenKind::Unknown;
+        return m_at + k < m_size ? token(m_at + k).kind : TokenKind::Unknown;
     }
-    const Token &current() const { return token(std::min(m_at, m_code.size() - 1)); }
+    const Token &current() const { return token(std::min(m_at, m_size - 1)); }
     QStringView spelling(const Token &t) const { return m_text.sliced(t.offset, t.length); }
     QStringView spelling() const { return spelling(current()); }
 
@@ -189,11 +197,11 @@ private:
     // The ':' or ':=' of a definition starting at code token k, or kNone.
     size_t definitionColon(size_t k) const
     {
-        if (k >= m_code.size() || token(k).kind != TokenKind::Name)
+        if (k >= m_size || token(k).kind != TokenKind::Name)
             return kNone;
         const size_t last = wideNameEnd(k);
         const size_t colon = (last == kNone ? k : last) + 1;
-        if (colon < m_code.size() &&
+        if (colon < m_size &&
             (token(colon).kind == TokenKind::Assign || token(colon).kind == TokenKind::Colon))
             return colon;
         return kNone;
@@ -205,7 +213,7 @@ private:
     {
         size_t last = kNone;
         int depth = 0;
-        for (size_t j = k + 1; j < m_code.size() && j < k + 64; ++j) {
+        for (size_t j = k + 1; j < m_size && j < k + 64; ++j) {
             const Token &t = token(j);
             if (t.offset != token(j - 1).end())
                 break;
@@ -374,9 +382,7 @@ private:
             if (k < next || close - k + 1 > budget)
                 continue;
             budget -= close - k + 1;
-            Parser inner(m_text, m_tokens, m_lines,
-                         std::vector<quint32>(m_code.begin() + static_cast<qsizetype>(k),
-                                              m_code.begin() + static_cast<qsizetype>(close) + 1));
+            Parser inner(*this, k, close);
             if (ExprPtr call = inner.wholeExpression()) {
                 if (m_sink)
                     m_sink->salvaged(std::move(call));
@@ -403,7 +409,7 @@ private:
         if (!spelling().startsWith(u'#'))
             return false;
         size_t last = m_at;
-        while (last + 1 < m_code.size() && !lineStart(last + 1))
+        while (last + 1 < m_size && !lineStart(last + 1))
             ++last;
         return last > m_at && spelling(token(last)).endsWith(u'#');
     }
@@ -634,9 +640,14 @@ private:
 
     QStringView m_text;
     const std::vector<Token> &m_tokens;
-    std::vector<quint32> m_code; // indexes of the tokens that are not blanks or comments
     std::unique_ptr<LineIndex> m_ownLines;
     const LineIndex &m_lines; // the outer parser's, for a parser over a salvaged call
+    // The code tokens: the tokens from m_first on when all are code (as lexCode's without
+    // comments), else those m_code indexes, leaving out blanks and comments.
+    bool m_allCode = false;
+    size_t m_first = 0;
+    size_t m_size = 0;
+    std::vector<quint32> m_code;
     size_t m_at = 0;
     bool m_failed = false;
     int m_nesting = 0;
