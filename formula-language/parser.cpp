@@ -4,7 +4,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstdint>
 #include <memory>
@@ -662,26 +661,6 @@ private:
 };
 
 } // namespace
-
-bool isStyleWord(QStringView word)
-{
-    static constexpr std::array<std::string_view, 18> kWords = {
-        "DOTLINE",  "DASHLINE",  "DASHDOTLINE", "STICK",    "VOLSTICK",   "LINESTICK",
-        "CROSSDOT", "CIRCLEDOT", "POINTDOT",    "NODRAW",   "NOTEXT",     "NOTITLE",
-        "NOFRAME",  "DRAWABOVE", "DRAW3D",      "NOTMIXED", "NOKEYBOARD", "NOSHOW"};
-    for (std::string_view w : kWords) {
-        if (equalsWord(word, w))
-            return true;
-    }
-    // COLORRED, COLOR00FFFF, LINETHICK2, ALIGN1, VALIGN2, FONTSIZE16, MOVE5, PRECIS2
-    for (std::string_view prefix :
-         {"COLOR", "LINETHICK", "ALIGN", "VALIGN", "FONTSIZE", "PRECIS", "LAYER"}) {
-        const auto n = static_cast<qsizetype>(prefix.size());
-        if (word.size() > n && equalsWord(word.first(n), prefix))
-            return true;
-    }
-    return false;
-}
 
 Program parseTokens(QStringView text, const std::vector<Token> &tokens)
 {
