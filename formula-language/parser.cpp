@@ -354,21 +354,24 @@ private:
     void salvage(size_t begin, size_t end)
     {
         // The calls worth a look, by their '(' and ')': a broken statement may be the whole
-        // text, so nothing is kept for the other parentheses but the stack.
+        // text, so nothing is kept for the other parentheses but the stack. Code indexes fit
+        // 31 bits (see Token); the top bit of an open one tells a call worth a look.
+        constexpr quint32 kWorth = 0x80000000U;
         struct Call
         {
-            size_t open;
-            size_t close;
+            quint32 open;
+            quint32 close;
         };
         std::vector<Call> calls;
-        std::vector<std::pair<size_t, bool>> open; // '(' and whether a call worth a look opens
+        std::vector<quint32> open;
         for (size_t k = begin; k < end; ++k) {
             if (token(k).kind == TokenKind::LeftParen) {
-                open.emplace_back(k, k > begin && token(k - 1).kind == TokenKind::Name &&
-                                         worthSalvaging(spelling(token(k - 1))));
+                const bool worth = k > begin && token(k - 1).kind == TokenKind::Name &&
+                                   worthSalvaging(spelling(token(k - 1)));
+                open.push_back(static_cast<quint32>(k) | (worth ? kWorth : 0U));
             } else if (token(k).kind == TokenKind::RightParen && !open.empty()) {
-                if (open.back().second)
-                    calls.push_back({open.back().first, k});
+                if (open.back() & kWorth)
+                    calls.push_back({open.back() & ~kWorth, static_cast<quint32>(k)});
                 open.pop_back();
             }
         }
@@ -376,8 +379,9 @@ private:
                   [](const Call &x, const Call &y) { return x.open < y.open; });
         size_t budget = 8 * (end - begin) + 64;
         size_t next = begin; // calls inside one read whole are not looked into again
-        for (const auto &[paren, close] : calls) {
-            const size_t k = paren - 1;
+        for (const auto &[paren, shut] : calls) {
+            const size_t k = size_t(paren) - 1;
+            const size_t close = shut;
             if (k < next || close - k + 1 > budget)
                 continue;
             budget -= close - k + 1;
