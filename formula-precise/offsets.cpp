@@ -421,9 +421,10 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
 {
     // One frame per open parenthesis: whether it opens a REF call, and whether its first
     // comma has been passed.
+    // Token indexes fit 32 bits (see Token): a text of parentheses makes millions of frames.
     struct Frame
     {
-        size_t name = SIZE_MAX; // the REF token, or SIZE_MAX for any other parenthesis
+        quint32 name = UINT32_MAX; // the REF token, or UINT32_MAX for any other parenthesis
         bool pastComma = false;
     };
     std::vector<Frame> open;
@@ -438,7 +439,7 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
                 const QStringView name =
                     text.sliced(tokens[previous].offset, tokens[previous].length);
                 if (equalsWord(name, "REF") || equalsWord(name, "REFV"))
-                    f.name = previous;
+                    f.name = static_cast<quint32>(previous);
             }
             open.push_back(f);
         } else if (t.kind == TokenKind::RightParen) {
@@ -446,7 +447,7 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
                 open.pop_back();
         } else if (t.kind == TokenKind::Comma && !open.empty() && !open.back().pastComma) {
             open.back().pastComma = true;
-            if (open.back().name == SIZE_MAX)
+            if (open.back().name == UINT32_MAX)
                 continue;
             const size_t minus = nextCode(tokens, i);
             const size_t number = nextCode(tokens, minus);
