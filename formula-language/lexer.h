@@ -64,7 +64,7 @@ std::vector<Token> lex(QStringView text);
 std::vector<Token> lexCode(QStringView text, std::vector<Token> *comments = nullptr);
 
 // Lexes one line of a larger text (as a syntax highlighter sees it), starting in `start`;
-// appends the tokens to `out` (offsets from the line's start, line 1) and returns the state
+// appends the tokens to `out` (offsets from the line's start) and returns the state
 // at the line's end. The text may also hold line ends: then it is lexed as a whole. A null
 // `out` asks for the state alone.
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out);
