@@ -2,7 +2,7 @@
 
 #include <QChar>
 
-#include <array>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -23,10 +23,19 @@ bool isBlank(char16_t c)
 class Lexer
 {
 public:
-    Lexer(QStringView text, LexState state, SourcePos origin, std::vector<Token> *out)
-        : m_text(text), m_state(state), m_base(origin.offset), m_line(origin.line),
-          m_column(origin.column), m_out(out)
+    Lexer(QStringView text, LexState state, qsizetype origin, std::vector<Token> *out,
+          bool keepBlanks = true)
+        : m_text(text), m_state(state), m_base(origin), m_out(out), m_keepBlanks(keepBlanks)
     {
+    }
+
+    // The tokens kept (or that would be, without `out`).
+    size_t kept() const { return m_kept; }
+    // Comments go to `comments` instead of `out` (nowhere when null).
+    void commentsApart(std::vector<Token> *comments)
+    {
+        m_commentsApart = true;
+        m_comments = comments;
     }
 
     LexState run()
@@ -56,16 +65,25 @@ private:
         return c;
     }
 
-    void push(TokenKind kind, qsizetype start)
+    void keep(TokenKind kind, qsizetype start)
     {
+        if (!m_keepBlanks && (kind == TokenKind::Space || kind == TokenKind::Newline))
+            return;
+        if (kind == TokenKind::Comment && m_commentsApart) {
+            if (m_comments)
+                m_comments->push_back({static_cast<qint32>(m_base + start),
+                                       static_cast<qint32>(m_pos - start), kind});
+            return;
+        }
+        ++m_kept;
         if (m_out)
             m_out->push_back(
-                {m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column, kind});
-        // Columns count code points; a lone low surrogate counts as nothing, as in core.
-        for (qsizetype k = start; k < m_pos; ++k) {
-            if (!QChar::isLowSurrogate(m_text[k].unicode()))
-                ++m_column;
-        }
+                {static_cast<qint32>(m_base + start), static_cast<qint32>(m_pos - start), kind});
+    }
+
+    void push(TokenKind kind, qsizetype start)
+    {
+        keep(kind, start);
         if (kind != TokenKind::Space)
             m_afterNote = false;
     }
@@ -74,11 +92,7 @@ private:
     {
         const qsizetype start = m_pos;
         m_pos += m_text[m_pos] == u'\r' && unit(m_pos + 1) == u'\n' ? 2 : 1;
-        if (m_out)
-            m_out->push_back({m_base + start, static_cast<qint32>(m_pos - start), m_line, m_column,
-                              TokenKind::Newline});
-        ++m_line;
-        m_column = 1;
+        keep(TokenKind::Newline, start);
         m_afterNote = false;
     }
 
@@ -330,73 +344,94 @@ private:
     QStringView m_text;
     LexState m_state;
     qsizetype m_base;
-    int m_line;
-    int m_column;
     std::vector<Token> *m_out;
+    bool m_keepBlanks;
+    bool m_commentsApart = false;
+    std::vector<Token> *m_comments = nullptr;
+    size_t m_kept = 0;
     qsizetype m_pos = 0;
     bool m_afterNote = false;
 };
 
 } // namespace
 
-bool isNameChar(char32_t c)
+LexState lexFrom(QStringView text, LexState start, qsizetype origin, std::vector<Token> *out)
 {
-    if (c < 0x80) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
-               c == u'_' || c == u'%' || c == u'$';
-    }
-    if (c == U'【' || c == U'】')
-        return true;
-    switch (QChar::category(c)) {
-    case QChar::Letter_Uppercase:
-    case QChar::Letter_Lowercase:
-    case QChar::Letter_Titlecase:
-    case QChar::Letter_Modifier:
-    case QChar::Letter_Other:
-    case QChar::Number_DecimalDigit:
-    case QChar::Number_Letter:
-    case QChar::Number_Other:
-    case QChar::Mark_NonSpacing:
-    case QChar::Mark_SpacingCombining:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isNameStart(char32_t c)
-{
-    return isNameChar(c) && !(c >= u'0' && c <= u'9') && c != u'$' && c != u'%';
-}
-
-bool isPeriodWord(QStringView word)
-{
-    static constexpr std::array<std::string_view, 11> kWords = {
-        "MIN1", "MIN5",  "MIN15",  "MIN30",    "MIN60", "DAY",
-        "WEEK", "MONTH", "SEASON", "HALFYEAR", "YEAR"};
-    for (std::string_view w : kWords) {
-        if (equalsWord(word, w))
-            return true;
-    }
-    return false;
-}
-
-LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out)
-{
+    if (origin + text.size() > kMaxLexed)
+        return start;
     return Lexer(text, start, origin, out).run();
 }
 
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out)
 {
-    return lexFrom(line, start, {}, out);
+    return lexFrom(line, start, 0, out);
 }
 
 std::vector<Token> lex(QStringView text)
 {
     std::vector<Token> tokens;
     tokens.reserve(static_cast<size_t>(text.size() / 2 + 16));
-    lexFrom(text, LexState::Normal, {}, &tokens);
+    lexFrom(text, LexState::Normal, 0, &tokens);
     return tokens;
+}
+
+std::vector<Token> lexCode(QStringView text, std::vector<Token> *comments)
+{
+    std::vector<Token> tokens;
+    if (text.size() > kMaxLexed)
+        return tokens;
+    Lexer counter(text, LexState::Normal, 0, nullptr, false);
+    Lexer lexer(text, LexState::Normal, 0, &tokens, false);
+    if (comments) {
+        counter.commentsApart(nullptr);
+        lexer.commentsApart(comments);
+    }
+    counter.run();
+    tokens.reserve(counter.kept());
+    lexer.run();
+    return tokens;
+}
+
+LineIndex::LineIndex(QStringView text) : m_text(text)
+{
+    m_marks.reserve(static_cast<size_t>(text.size() / kStride + 1));
+    SourcePos pos;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        if (k % kStride == 0)
+            m_marks.push_back({static_cast<qint32>(pos.line), static_cast<qint32>(pos.column)});
+        step(k, &pos);
+    }
+    if (text.size() % kStride == 0)
+        m_marks.push_back({static_cast<qint32>(pos.line), static_cast<qint32>(pos.column)});
+}
+
+// CR LF, CR and LF each end a line; columns count code points (a lone low surrogate counts as
+// nothing, as in core), and the CR of a CR LF is no column.
+void LineIndex::step(qsizetype k, SourcePos *pos) const
+{
+    const char16_t c = m_text[k].unicode();
+    if (c == u'\n' || (c == u'\r' && (k + 1 >= m_text.size() || m_text[k + 1] != u'\n'))) {
+        ++pos->line;
+        pos->column = 1;
+    } else if (c != u'\r' && !QChar::isLowSurrogate(c)) {
+        ++pos->column;
+    }
+}
+
+SourcePos LineIndex::at(qsizetype offset) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, m_text.size());
+    const qsizetype mark = offset / kStride;
+    // Offsets mostly come in order: from the last one when it lies between the mark and here.
+    SourcePos pos = m_last;
+    if (pos.offset > offset || pos.offset < mark * kStride) {
+        const auto &[line, column] = m_marks[static_cast<size_t>(mark)];
+        pos = {mark * kStride, line, column};
+    }
+    for (; pos.offset < offset; ++pos.offset)
+        step(pos.offset, &pos);
+    m_last = pos;
+    return pos;
 }
 
 } // namespace morvane::formula

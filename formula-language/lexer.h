@@ -5,6 +5,7 @@
 #include <QStringView>
 
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvane::formula {
@@ -31,17 +32,20 @@ enum class TokenKind : quint8
     Unknown // one character the language has no use for (also a lone # or })
 };
 
-// A token never crosses a line end, and the tokens of a text tile it exactly.
+// A token never crosses a line end, and the tokens of a text tile it exactly. A large
+// formula makes millions of them: offsets are 32-bit, as texts stay below 2^31 UTF-16 units
+// (morvane-check reads at most 256 MiB), and their lines and columns are told by LineIndex.
 struct Token
 {
-    qsizetype offset = 0; // UTF-16 units
-    qint32 length = 0;    // a token never crosses a line end, and lines are bounded below 2 GiB
-    int line = 1;         // 1-based
-    int column = 1;       // 1-based, in code points
+    qint32 offset = 0; // UTF-16 units
+    qint32 length = 0;
     TokenKind kind = TokenKind::Unknown;
 
-    qsizetype end() const { return offset + length; }
+    qsizetype end() const { return qsizetype(offset) + length; }
 };
+
+// The longest text the lexer takes; past it, lex() and lexCode() give nothing.
+inline constexpr qsizetype kMaxLexed = 0x7fffffff;
 
 // What is still open at the end of a line.
 enum class LexState : quint8
@@ -54,14 +58,36 @@ enum class LexState : quint8
 
 std::vector<Token> lex(QStringView text);
 
+// The tokens a checker keeps: those of lex() without blanks and line ends. Comments stay
+// among them, or go to `comments` when given. The vector is sized once, by a first pass
+// that only counts.
+std::vector<Token> lexCode(QStringView text, std::vector<Token> *comments = nullptr);
+
 // Lexes one line of a larger text (as a syntax highlighter sees it), starting in `start`;
-// appends the tokens to `out` (offsets from the line's start, line 1) and returns the state
+// appends the tokens to `out` (offsets from the line's start) and returns the state
 // at the line's end. The text may also hold line ends: then it is lexed as a whole. A null
 // `out` asks for the state alone.
 LexState lexLine(QStringView line, LexState start, std::vector<Token> *out);
 
-// The general form: positions of the tokens count from `origin`.
-LexState lexFrom(QStringView text, LexState start, SourcePos origin, std::vector<Token> *out);
+// The general form: offsets of the tokens count from `origin`.
+LexState lexFrom(QStringView text, LexState start, qsizetype origin, std::vector<Token> *out);
+
+// The line and column of any offset of a text, as SourcePos counts them, from a mark every
+// kStride units: a few bytes per hundred units, however many lines there are.
+class LineIndex
+{
+public:
+    explicit LineIndex(QStringView text);
+    SourcePos at(qsizetype offset) const;
+
+private:
+    static constexpr qsizetype kStride = 64;
+    void step(qsizetype k, SourcePos *pos) const;
+
+    QStringView m_text;
+    std::vector<std::pair<qint32, qint32>> m_marks; // line and column at each kStride-th unit
+    mutable SourcePos m_last;                       // the place asked for last
+};
 
 // A character that may stand inside a name (not its first: see isNameStart).
 bool isNameChar(char32_t c);

@@ -4,8 +4,9 @@
 #include <QSet>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
+#include <cstdint>
+#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -85,30 +86,32 @@ class Parser
 {
 public:
     Parser(QStringView text, const std::vector<Token> &tokens, bool buildTree)
-        : m_text(text), m_tokens(tokens), m_build(buildTree)
+        : m_text(text), m_tokens(tokens), m_ownLines(std::make_unique<LineIndex>(text)),
+          m_lines(*m_ownLines), m_build(buildTree)
     {
+        for (const Token &t : tokens)
+            m_size += isCode(t.kind) ? 1U : 0U;
+        m_allCode = m_size == tokens.size();
+        if (m_allCode)
+            return;
+        m_code.reserve(m_size);
         for (size_t i = 0; i < tokens.size(); ++i) {
-            switch (tokens[i].kind) {
-            case TokenKind::Newline:
-                m_sawNewline = true;
-                break;
-            case TokenKind::Space:
-            case TokenKind::Comment:
-                break;
-            default:
-                m_code.push_back(i);
-                m_lineStart.push_back(m_sawNewline || m_code.size() == 1);
-                m_sawNewline = false;
-                break;
-            }
+            if (isCode(tokens[i].kind))
+                m_code.push_back(static_cast<quint32>(i));
         }
     }
 
-    // A parser over some of another's code tokens: a call inside a statement that failed.
-    Parser(QStringView text, const std::vector<Token> &tokens, std::vector<size_t> code)
-        : m_text(text), m_tokens(tokens), m_code(std::move(code)), m_lineStart(m_code.size()),
+    // A parser over code tokens [first, last] of another: a call inside a statement that failed.
+    Parser(const Parser &outer, size_t first, size_t last)
+        : m_text(outer.m_text), m_tokens(outer.m_tokens), m_lines(outer.m_lines),
+          m_allCode(outer.m_allCode), m_first(outer.m_first + first), m_size(last - first + 1),
           m_build(true)
     {
+        if (!m_allCode) {
+            m_code.assign(outer.m_code.begin() + static_cast<qsizetype>(first),
+                          outer.m_code.begin() + static_cast<qsizetype>(last) + 1);
+            m_first = 0;
+        }
     }
 
     // The expression the tokens hold, when they hold exactly one.
@@ -125,6 +128,14 @@ public:
         return std::move(m_program);
     }
 
+    std::vector<SyntaxNote> into(StatementSink &sink)
+    {
+        m_sink = &sink;
+        while (!atEnd())
+            statement();
+        return std::move(m_program.notes);
+    }
+
     SyntaxSummary summary()
     {
         while (!atEnd())
@@ -133,13 +144,26 @@ public:
     }
 
 private:
-    bool atEnd() const { return m_at >= m_code.size(); }
-    const Token &token(size_t k) const { return m_tokens[m_code[k]]; }
+    static bool isCode(TokenKind kind)
+    {
+        return kind != TokenKind::Space && kind != TokenKind::Newline && kind != TokenKind::Comment;
+    }
+    bool atEnd() const { return m_at >= m_size; }
+    // The first code token of its line: a line end lies between it and the one before.
+    bool lineStart(size_t k) const
+    {
+        if (k == 0)
+            return true;
+        const QStringView between =
+            m_text.sliced(token(k - 1).end()).first(token(k).offset - token(k - 1).end());
+        return between.contains(u'\n') || between.contains(u'\r');
+    }
+    const Token &token(size_t k) const { return m_tokens[m_allCode ? m_first + k : m_code[k]]; }
     TokenKind kind(size_t k = 0) const
     {
-        return m_at + k < m_code.size() ? token(m_at + k).kind : TokenKind::Unknown;
+        return m_at + k < m_size ? token(m_at + k).kind : TokenKind::Unknown;
     }
-    const Token &current() const { return token(std::min(m_at, m_code.size() - 1)); }
+    const Token &current() const { return token(std::min(m_at, m_size - 1)); }
     QStringView spelling(const Token &t) const { return m_text.sliced(t.offset, t.length); }
     QStringView spelling() const { return spelling(current()); }
 
@@ -151,7 +175,7 @@ private:
             return it.value();
         return m_upper.insert(s, s.toString().toUpper()).value();
     }
-    static SourcePos position(const Token &t) { return {t.offset, t.line, t.column}; }
+    SourcePos position(const Token &t) const { return m_lines.at(t.offset); }
 
     ExprPtr make(ExprKind kind, SourcePos pos) const
     {
@@ -172,11 +196,11 @@ private:
     // The ':' or ':=' of a definition starting at code token k, or kNone.
     size_t definitionColon(size_t k) const
     {
-        if (k >= m_code.size() || token(k).kind != TokenKind::Name)
+        if (k >= m_size || token(k).kind != TokenKind::Name)
             return kNone;
         const size_t last = wideNameEnd(k);
         const size_t colon = (last == kNone ? k : last) + 1;
-        if (colon < m_code.size() &&
+        if (colon < m_size &&
             (token(colon).kind == TokenKind::Assign || token(colon).kind == TokenKind::Colon))
             return colon;
         return kNone;
@@ -188,7 +212,7 @@ private:
     {
         size_t last = kNone;
         int depth = 0;
-        for (size_t j = k + 1; j < m_code.size() && j < k + 64; ++j) {
+        for (size_t j = k + 1; j < m_size && j < k + 64; ++j) {
             const Token &t = token(j);
             if (t.offset != token(j - 1).end())
                 break;
@@ -214,8 +238,7 @@ private:
     {
         if (!m_failed) {
             m_failed = true;
-            SourcePos pos =
-                atEnd() ? SourcePos{m_text.size(), m_lastLine, m_lastColumn} : position(current());
+            SourcePos pos = atEnd() ? endPosition() : position(current());
             m_program.notes.push_back(
                 {pos, message, problem, atEnd() ? QString() : spelling().toString()});
         }
@@ -229,13 +252,16 @@ private:
 
     void advance()
     {
-        const Token &t = current();
-        m_lastLine = t.line;
-        m_lastColumn = t.column;
-        for (QChar c : spelling(t))
-            m_lastColumn += c.isLowSurrogate() ? 0 : 1;
-        m_lastEnd = t.end();
+        m_lastEnd = current().end();
         ++m_at;
+    }
+
+    // Where the formula ends for a note: its length, on the line and past the column of the
+    // last code token.
+    SourcePos endPosition() const
+    {
+        const SourcePos last = m_lastEnd < 0 ? SourcePos{} : m_lines.at(m_lastEnd);
+        return {m_text.size(), last.line, last.column};
     }
 
     void statement()
@@ -250,10 +276,10 @@ private:
             advance(); // a stray quote pasted with the code
             return;
         }
-        if (m_lineStart[m_at] && isHeading()) {
-            const int line = current().line;
-            while (!atEnd() && current().line == line)
+        if (lineStart(m_at) && isHeading()) {
+            do
                 advance();
+            while (!atEnd() && !lineStart(m_at));
             return;
         }
         if (kind() == TokenKind::Directive) { // #NOTE "...", #MAINCHART
@@ -300,7 +326,9 @@ private:
         }
         if (!atEnd())
             advance(); // ';'
-        if (m_build)
+        if (m_sink)
+            m_sink->statement(std::move(s));
+        else if (m_build)
             m_program.statements.push_back(std::move(s));
     }
 
@@ -311,7 +339,7 @@ private:
         while (!atEnd()) {
             if (kind() == TokenKind::Semicolon)
                 break;
-            if (m_lineStart[m_at] && startsDefinition(m_at))
+            if (lineStart(m_at) && startsDefinition(m_at))
                 break;
             advance();
         }
@@ -325,33 +353,45 @@ private:
     // does not read is looked into; the work stays a small multiple of the statement's.
     void salvage(size_t begin, size_t end)
     {
-        std::vector<size_t> closing(end - begin, kNone);
-        std::vector<size_t> open;
+        // The calls worth a look, by their '(' and ')': a broken statement may be the whole
+        // text, so nothing is kept for the other parentheses but the stack. Code indexes fit
+        // 31 bits (see Token); the top bit of an open one tells a call worth a look.
+        constexpr quint32 kWorth = 0x80000000U;
+        struct Call
+        {
+            quint32 open;
+            quint32 close;
+        };
+        std::vector<Call> calls;
+        std::vector<quint32> open;
         for (size_t k = begin; k < end; ++k) {
             if (token(k).kind == TokenKind::LeftParen) {
-                open.push_back(k);
+                const bool worth = k > begin && token(k - 1).kind == TokenKind::Name &&
+                                   worthSalvaging(spelling(token(k - 1)));
+                open.push_back(static_cast<quint32>(k) | (worth ? kWorth : 0U));
             } else if (token(k).kind == TokenKind::RightParen && !open.empty()) {
-                closing[open.back() - begin] = k;
+                if (open.back() & kWorth)
+                    calls.push_back({open.back() & ~kWorth, static_cast<quint32>(k)});
                 open.pop_back();
             }
         }
+        std::sort(calls.begin(), calls.end(),
+                  [](const Call &x, const Call &y) { return x.open < y.open; });
         size_t budget = 8 * (end - begin) + 64;
-        for (size_t k = begin; k + 1 < end;) {
-            const size_t close = closing[k + 1 - begin];
-            if (token(k).kind != TokenKind::Name || token(k + 1).kind != TokenKind::LeftParen ||
-                close == kNone || close - k + 1 > budget || !worthSalvaging(spelling(token(k)))) {
-                ++k;
+        size_t next = begin; // calls inside one read whole are not looked into again
+        for (const auto &[paren, shut] : calls) {
+            const size_t k = size_t(paren) - 1;
+            const size_t close = shut;
+            if (k < next || close - k + 1 > budget)
                 continue;
-            }
             budget -= close - k + 1;
-            Parser inner(m_text, m_tokens,
-                         std::vector<size_t>(m_code.begin() + static_cast<qsizetype>(k),
-                                             m_code.begin() + static_cast<qsizetype>(close) + 1));
+            Parser inner(*this, k, close);
             if (ExprPtr call = inner.wholeExpression()) {
-                m_program.salvaged.push_back(std::move(call));
-                k = close + 1;
-            } else {
-                ++k;
+                if (m_sink)
+                    m_sink->salvaged(std::move(call));
+                else
+                    m_program.salvaged.push_back(std::move(call));
+                next = close + 1;
             }
         }
     }
@@ -371,9 +411,8 @@ private:
     {
         if (!spelling().startsWith(u'#'))
             return false;
-        const int line = current().line;
         size_t last = m_at;
-        while (last + 1 < m_code.size() && token(last + 1).line == line)
+        while (last + 1 < m_size && !lineStart(last + 1))
             ++last;
         return last > m_at && spelling(token(last)).endsWith(u'#');
     }
@@ -604,16 +643,20 @@ private:
 
     QStringView m_text;
     const std::vector<Token> &m_tokens;
-    std::vector<size_t> m_code; // indexes of the tokens that are not blanks or comments
-    std::vector<bool> m_lineStart;
-    bool m_sawNewline = false;
+    std::unique_ptr<LineIndex> m_ownLines;
+    const LineIndex &m_lines; // the outer parser's, for a parser over a salvaged call
+    // The code tokens: the tokens from m_first on when all are code (as lexCode's without
+    // comments), else those m_code indexes, leaving out blanks and comments.
+    bool m_allCode = false;
+    size_t m_first = 0;
+    size_t m_size = 0;
+    std::vector<quint32> m_code;
     size_t m_at = 0;
     bool m_failed = false;
     int m_nesting = 0;
-    int m_lastLine = 1;
-    int m_lastColumn = 1;
     qsizetype m_lastEnd = -1;
     const bool m_build;
+    StatementSink *m_sink = nullptr; // when set, it takes the statements instead of m_program
     QHash<QStringView, QString> m_upper;
     QSet<QString> m_wideNames; // names defined with full-width parentheses in them
     std::vector<qsizetype> m_refCalls;
@@ -623,29 +666,15 @@ private:
 
 } // namespace
 
-bool isStyleWord(QStringView word)
-{
-    static constexpr std::array<std::string_view, 18> kWords = {
-        "DOTLINE",  "DASHLINE",  "DASHDOTLINE", "STICK",    "VOLSTICK",   "LINESTICK",
-        "CROSSDOT", "CIRCLEDOT", "POINTDOT",    "NODRAW",   "NOTEXT",     "NOTITLE",
-        "NOFRAME",  "DRAWABOVE", "DRAW3D",      "NOTMIXED", "NOKEYBOARD", "NOSHOW"};
-    for (std::string_view w : kWords) {
-        if (equalsWord(word, w))
-            return true;
-    }
-    // COLORRED, COLOR00FFFF, LINETHICK2, ALIGN1, VALIGN2, FONTSIZE16, MOVE5, PRECIS2
-    for (std::string_view prefix :
-         {"COLOR", "LINETHICK", "ALIGN", "VALIGN", "FONTSIZE", "PRECIS", "LAYER"}) {
-        const auto n = static_cast<qsizetype>(prefix.size());
-        if (word.size() > n && equalsWord(word.first(n), prefix))
-            return true;
-    }
-    return false;
-}
-
 Program parseTokens(QStringView text, const std::vector<Token> &tokens)
 {
     return Parser(text, tokens, true).run();
+}
+
+std::vector<SyntaxNote> parseInto(QStringView text, const std::vector<Token> &tokens,
+                                  StatementSink &sink)
+{
+    return Parser(text, tokens, true).into(sink);
 }
 
 SyntaxSummary summarizeSyntax(QStringView text, const std::vector<Token> &tokens)

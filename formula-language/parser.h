@@ -18,6 +18,23 @@ Program parse(QStringView text);
 // The same over tokens already lexed from `text`.
 Program parseTokens(QStringView text, const std::vector<Token> &tokens);
 
+// Takes the statements one at a time as they are read, so that a large formula's tree need
+// not be held whole.
+class StatementSink
+{
+public:
+    virtual ~StatementSink() = default;
+    virtual void statement(Statement statement) = 0;
+    // A call kept from a statement that did not parse (see Program::salvaged), handed over
+    // before the statements after it.
+    virtual void salvaged(ExprPtr call) = 0;
+};
+
+// parseTokens, handing each statement and salvaged call to `sink` in the order read; the
+// notes are returned.
+std::vector<SyntaxNote> parseInto(QStringView text, const std::vector<Token> &tokens,
+                                  StatementSink &sink);
+
 // What the precise check needs, read without building the tree.
 struct SyntaxSummary
 {

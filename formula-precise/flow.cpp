@@ -77,89 +77,84 @@ void collect(const Expr &root, std::vector<DataFlow::Use> &uses)
 
 } // namespace
 
-DataFlow::DataFlow(const Program &program)
+DataFlow::DataFlow(std::vector<FoundName> &found) : m_found(found)
 {
-    m_statements.reserve(program.statements.size());
-    for (const formula::Statement &s : program.statements) {
-        if (!s.value)
-            continue;
-        Statement out;
-        out.kind = s.kind;
-        out.name = s.name;
-        out.line = s.pos.line;
-        const Expr &value = *s.value;
-        out.drawing = drawingCall(value);
-        if (out.drawing && s.name.isEmpty())
-            out.name = value.text;
-        if (out.drawing && conditionDrawing(value.text) && !value.args.empty() && value.args[0]) {
-            collect(*value.args[0], out.uses);
-            out.conditionUses = out.uses.size();
-            for (size_t k = 1; k < value.args.size(); ++k) {
-                if (value.args[k])
-                    collect(*value.args[k], out.uses);
-            }
-            out.uses.push_back({value.pos.offset, value.text, value.period, true}); // DRAWLINE
-        } else {
-            collect(value, out.uses);
-        }
-        out.signal = signalForm(value);
-        if (value.kind == ExprKind::Name && value.period.isEmpty())
-            out.signalVia = value.text;
-        m_statements.push_back(std::move(out));
-    }
-}
-
-void DataFlow::attach(std::vector<FoundName> &found) const
-{
-    QHash<qsizetype, int> byOffset; // an occurrence's place: which found name it is
-    QHash<QString, int> byPeriod;   // "#WEEK"
     const size_t followed = std::min(found.size(), kMaxFollowed);
     for (size_t k = 0; k < followed; ++k) {
         if (found[k].name.startsWith(u'#'))
-            byPeriod.insert(found[k].name, static_cast<int>(k));
+            m_byPeriod.insert(found[k].name, static_cast<int>(k));
         for (const NameOccurrence &o : found[k].occurrences)
-            byOffset.insert(o.offset, static_cast<int>(k));
+            m_byOffset.insert(o.offset, static_cast<int>(k));
     }
-    using Marks = std::vector<int>; // found names, sorted
-    auto unite = [](Marks &into, const Marks &from) {
-        Marks merged;
-        std::set_union(into.begin(), into.end(), from.begin(), from.end(),
-                       std::back_inserter(merged));
-        into.swap(merged);
-    };
-    QHash<QString, Marks> variables;
-    QHash<QString, bool> signalOf;
-    for (const Statement &s : m_statements) {
-        Marks marks;
-        Marks condition;
-        for (size_t u = 0; u < s.uses.size(); ++u) {
-            const Use &use = s.uses[u];
-            Marks here;
-            if (const auto it = byOffset.constFind(use.offset); it != byOffset.cend())
-                here.push_back(*it);
-            if (const auto it = byPeriod.constFind(use.period); it != byPeriod.cend())
-                here.push_back(*it);
-            std::sort(here.begin(), here.end());
-            if (!use.call) {
-                if (const auto it = variables.constFind(use.text); it != variables.cend())
-                    unite(here, *it);
-            }
-            unite(marks, here);
-            if (u < s.conditionUses)
-                unite(condition, here);
+}
+
+namespace {
+
+void unite(std::vector<int> &into, const std::vector<int> &from)
+{
+    std::vector<int> merged;
+    std::set_union(into.begin(), into.end(), from.begin(), from.end(), std::back_inserter(merged));
+    into.swap(merged);
+}
+
+} // namespace
+
+DataFlow::Marks DataFlow::marksOf(const Use &use) const
+{
+    Marks here;
+    if (const auto it = m_byOffset.constFind(use.offset); it != m_byOffset.cend())
+        here.push_back(*it);
+    if (const auto it = m_byPeriod.constFind(use.period); it != m_byPeriod.cend())
+        here.push_back(*it);
+    std::sort(here.begin(), here.end());
+    if (!use.call) {
+        if (const auto it = m_variables.constFind(use.text); it != m_variables.cend())
+            unite(here, *it);
+    }
+    return here;
+}
+
+void DataFlow::add(const formula::Statement &s)
+{
+    if (!s.value)
+        return;
+    const Expr &value = *s.value;
+    const bool drawing = drawingCall(value);
+    const QString name = drawing && s.name.isEmpty() ? value.text : s.name;
+    m_uses.clear();
+    size_t conditionUses = 0; // m_uses[0, conditionUses) are a drawing's condition
+    if (drawing && conditionDrawing(value.text) && !value.args.empty() && value.args[0]) {
+        collect(*value.args[0], m_uses);
+        conditionUses = m_uses.size();
+        for (size_t k = 1; k < value.args.size(); ++k) {
+            if (value.args[k])
+                collect(*value.args[k], m_uses);
         }
-        const bool signal = s.signal || (!s.signalVia.isEmpty() && signalOf.value(s.signalVia));
-        if (!s.name.isEmpty() && !s.drawing) {
-            variables.insert(s.name, marks);
-            signalOf.insert(s.name, signal);
-        }
-        if (s.kind == StatementKind::Variable)
-            continue;
-        for (int k : marks) {
-            const bool isSignal =
-                s.drawing ? std::binary_search(condition.begin(), condition.end(), k) : signal;
-            found[static_cast<size_t>(k)].affects.push_back({s.name, s.line, s.drawing, isSignal});
-        }
+        m_uses.push_back({value.pos.offset, value.text, value.period, true}); // DRAWLINE
+    } else {
+        collect(value, m_uses);
+    }
+    Marks marks;
+    Marks condition;
+    for (size_t u = 0; u < m_uses.size(); ++u) {
+        const Marks here = marksOf(m_uses[u]);
+        unite(marks, here);
+        if (u < conditionUses)
+            unite(condition, here);
+    }
+    // A variable whose signal-ness this statement takes
+    const bool via = value.kind == ExprKind::Name && value.period.isEmpty();
+    const bool signal = signalForm(value) || (via && m_signalOf.value(value.text));
+    if (!name.isEmpty() && !drawing) {
+        m_variables.insert(name, marks);
+        m_signalOf.insert(name, signal);
+    }
+    if (s.kind == StatementKind::Variable)
+        return;
+    for (int k : marks) {
+        const bool isSignal =
+            drawing ? std::binary_search(condition.begin(), condition.end(), k) : signal;
+        m_found[static_cast<size_t>(k)].affects.push_back({name, s.pos.line, drawing, isSignal});
     }
 }
 

@@ -10,16 +10,16 @@
 
 namespace morvane::formula {
 
-// How the formula's statements feed each other, kept small enough to outlive the tree: what
-// each statement defines, the names and calls it uses, and whether it is a signal.
+// How the formula's statements feed each other, followed one statement at a time in source
+// order, so that no tree need be held whole: the outputs each found name reaches, directly or
+// through variables.
 class DataFlow
 {
 public:
-    explicit DataFlow(const Program &program);
+    // `found` is filled as statements come: each name's `affects`, in statement order.
+    explicit DataFlow(std::vector<FoundName> &found);
 
-    // Fills each found name's `affects`: the outputs that depend on one of its occurrences,
-    // directly or through variables, in statement order.
-    void attach(std::vector<FoundName> &found) const;
+    void add(const formula::Statement &statement);
 
     // A name or call a statement uses.
     struct Use
@@ -31,19 +31,16 @@ public:
     };
 
 private:
-    struct Statement
-    {
-        StatementKind kind = StatementKind::Expression;
-        QString name; // defined name; for a drawing call, the call's name
-        int line = 0;
-        bool drawing = false;
-        bool signal = false;
-        QString signalVia; // a variable whose signal-ness this statement takes
-        std::vector<Use> uses;
-        size_t conditionUses = 0; // uses[0, conditionUses) are a drawing's condition
-    };
+    using Marks = std::vector<int>; // found names, sorted
 
-    std::vector<Statement> m_statements;
+    Marks marksOf(const Use &use) const;
+
+    std::vector<FoundName> &m_found;
+    QHash<qsizetype, int> m_byOffset; // an occurrence's place: which found name it is
+    QHash<QString, int> m_byPeriod;   // "#WEEK"
+    QHash<QString, Marks> m_variables;
+    QHash<QString, bool> m_signalOf;
+    std::vector<Use> m_uses; // the statement's at hand
 };
 
 } // namespace morvane::formula

@@ -133,46 +133,38 @@ bool sameTree(const Expr &a, const Expr &b)
     return true;
 }
 
-class Reader
+} // namespace
+
+class OffsetReader
 {
 public:
     // `wholeRange`: a declared parameter takes every value of its range, not its default.
-    explicit Reader(bool wholeRange) : m_wholeRange(wholeRange) {}
+    explicit OffsetReader(bool wholeRange) : m_wholeRange(wholeRange) {}
 
-    OffsetFindings run(const Program &program)
+    void statement(const Statement &s)
     {
-        // The calls kept from broken statements are read where they stand, so that the
-        // variables defined before them are known.
-        size_t next = 0;
-        auto salvagedBefore = [&](qsizetype offset) {
-            for (; next < program.salvaged.size() && program.salvaged[next] &&
-                   program.salvaged[next]->pos.offset < offset;
-                 ++next)
-                eval(*program.salvaged[next]);
-        };
-        for (const Statement &s : program.statements) {
-            if (!s.value)
-                continue;
-            salvagedBefore(s.pos.offset);
-            Range v = eval(*s.value);
-            for (const ExprPtr &a : s.attributes) {
-                if (a)
-                    eval(*a);
-            }
-            if (s.kind == StatementKind::Expression || s.name.isEmpty())
-                continue;
-            // NAME:=(MIN,MAX,DEFAULT) declares a parameter: the user may set any value of it.
-            const Expr &e = *s.value;
-            if (e.kind == ExprKind::Call && e.text.isEmpty() && e.args.size() == 3) {
-                v = e.args[2] ? eval(*e.args[2]) : Range::any();
-                for (size_t k = 0; m_wholeRange && k < 2; ++k)
-                    v = v.unite(e.args[k] ? eval(*e.args[k]) : Range::any());
-            }
-            m_names.insert(s.name, v);
+        if (!s.value)
+            return;
+        Range v = eval(*s.value);
+        for (const ExprPtr &a : s.attributes) {
+            if (a)
+                eval(*a);
         }
-        salvagedBefore(std::numeric_limits<qsizetype>::max());
-        return std::move(m_out);
+        if (s.kind == StatementKind::Expression || s.name.isEmpty())
+            return;
+        // NAME:=(MIN,MAX,DEFAULT) declares a parameter: the user may set any value of it.
+        const Expr &e = *s.value;
+        if (e.kind == ExprKind::Call && e.text.isEmpty() && e.args.size() == 3) {
+            v = e.args[2] ? eval(*e.args[2]) : Range::any();
+            for (size_t k = 0; m_wholeRange && k < 2; ++k)
+                v = v.unite(e.args[k] ? eval(*e.args[k]) : Range::any());
+        }
+        m_names.insert(s.name, v);
     }
+
+    void salvaged(const Expr &call) { eval(call); }
+
+    OffsetFindings take() { return std::move(m_out); }
 
 private:
     void opaque(const Expr &e, OpaqueKind kind)
@@ -346,6 +338,8 @@ private:
     OffsetFindings m_out;
 };
 
+namespace {
+
 size_t nextCode(const std::vector<Token> &tokens, size_t i)
 {
     for (++i; i < tokens.size(); ++i) {
@@ -358,12 +352,32 @@ size_t nextCode(const std::vector<Token> &tokens, size_t i)
 
 } // namespace
 
-OffsetFindings analyseOffsets(const Program &program)
+// Once with each parameter at its default, as the chart opens, and once over the whole
+// ranges the user may set: a look-ahead at the default stays one, with its default range.
+OffsetAnalysis::OffsetAnalysis()
+    : m_whole(std::make_unique<OffsetReader>(true)),
+      m_atDefault(std::make_unique<OffsetReader>(false))
 {
-    // Once with each parameter at its default, as the chart opens, and once over the whole
-    // ranges the user may set: a look-ahead at the default stays one, with its default range.
-    OffsetFindings out = Reader(true).run(program);
-    const OffsetFindings atDefault = Reader(false).run(program);
+}
+
+OffsetAnalysis::~OffsetAnalysis() = default;
+
+void OffsetAnalysis::statement(const Statement &s)
+{
+    m_whole->statement(s);
+    m_atDefault->statement(s);
+}
+
+void OffsetAnalysis::salvaged(const Expr &call)
+{
+    m_whole->salvaged(call);
+    m_atDefault->salvaged(call);
+}
+
+OffsetFindings OffsetAnalysis::finish()
+{
+    OffsetFindings out = m_whole->take();
+    const OffsetFindings atDefault = m_atDefault->take();
     for (size_t k = 0; k < atDefault.ranges.size() && k < out.ranges.size(); ++k) {
         const OffsetRange &d = atDefault.ranges[k];
         if (d.low < 0 && d.high <= 0 && !(out.ranges[k].low < 0 && out.ranges[k].high <= 0)) {
@@ -381,13 +395,36 @@ OffsetFindings analyseOffsets(const Program &program)
     return out;
 }
 
+OffsetFindings analyseOffsets(const Program &program)
+{
+    // The calls kept from broken statements are read where they stand, so that the
+    // variables defined before them are known.
+    OffsetAnalysis analysis;
+    size_t next = 0;
+    auto salvagedBefore = [&](qsizetype offset) {
+        for (; next < program.salvaged.size() && program.salvaged[next] &&
+               program.salvaged[next]->pos.offset < offset;
+             ++next)
+            analysis.salvaged(*program.salvaged[next]);
+    };
+    for (const Statement &s : program.statements) {
+        if (!s.value)
+            continue;
+        salvagedBefore(s.pos.offset);
+        analysis.statement(s);
+    }
+    salvagedBefore(std::numeric_limits<qsizetype>::max());
+    return analysis.finish();
+}
+
 std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Token> &tokens)
 {
     // One frame per open parenthesis: whether it opens a REF call, and whether its first
     // comma has been passed.
+    // Token indexes fit 32 bits (see Token): a text of parentheses makes millions of frames.
     struct Frame
     {
-        size_t name = SIZE_MAX; // the REF token, or SIZE_MAX for any other parenthesis
+        quint32 name = UINT32_MAX; // the REF token, or UINT32_MAX for any other parenthesis
         bool pastComma = false;
     };
     std::vector<Frame> open;
@@ -402,7 +439,7 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
                 const QStringView name =
                     text.sliced(tokens[previous].offset, tokens[previous].length);
                 if (equalsWord(name, "REF") || equalsWord(name, "REFV"))
-                    f.name = previous;
+                    f.name = static_cast<quint32>(previous);
             }
             open.push_back(f);
         } else if (t.kind == TokenKind::RightParen) {
@@ -410,7 +447,7 @@ std::vector<size_t> negativeOffsetTokens(QStringView text, const std::vector<Tok
                 open.pop_back();
         } else if (t.kind == TokenKind::Comma && !open.empty() && !open.back().pastComma) {
             open.back().pastComma = true;
-            if (open.back().name == SIZE_MAX)
+            if (open.back().name == UINT32_MAX)
                 continue;
             const size_t minus = nextCode(tokens, i);
             const size_t number = nextCode(tokens, minus);

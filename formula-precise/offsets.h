@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <memory>
 #include <vector>
 
 namespace morvane::formula {
@@ -51,6 +52,27 @@ struct OffsetFindings
 
 // Calls of names the function catalogue and the knowledge base do not hold are opaque.
 OffsetFindings analyseOffsets(const Program &program);
+
+class OffsetReader;
+
+// The same over statements handed one at a time, in the order the parser reads them
+// (StatementSink), so that each tree may be dropped once read.
+class OffsetAnalysis
+{
+public:
+    OffsetAnalysis();
+    ~OffsetAnalysis();
+    OffsetAnalysis(const OffsetAnalysis &) = delete;
+    OffsetAnalysis &operator=(const OffsetAnalysis &) = delete;
+
+    void statement(const Statement &s);
+    void salvaged(const Expr &call);
+    OffsetFindings finish();
+
+private:
+    std::unique_ptr<OffsetReader> m_whole;
+    std::unique_ptr<OffsetReader> m_atDefault;
+};
 
 // The REF and REFV tokens called with a negative constant second argument, as REF(C,-1): the
 // tokens after the name read "( … , - number )", blanks and comments aside. One pass over the

@@ -2,6 +2,7 @@
 
 #include "flow.h"
 #include "lexer.h"
+#include "matcher.h"
 #include "offsets.h"
 #include "parser.h"
 
@@ -18,178 +19,6 @@ using namespace Qt::StringLiterals;
 namespace morvane::formula {
 
 namespace {
-
-// Upper case one UTF-16 unit for one, so that offsets in the upper-cased text stay those of
-// the original.
-char16_t upperUnit(char16_t c)
-{
-    if (c < 0x80)
-        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
-    if (QChar::isSurrogate(c))
-        return c;
-    const char32_t u = QChar::toUpper(static_cast<char32_t>(c));
-    return u > 0xffff ? c : static_cast<char16_t>(u);
-}
-
-QString upperText(QStringView s)
-{
-    QString out(s.size(), Qt::Uninitialized);
-    char16_t *d = reinterpret_cast<char16_t *>(out.data());
-    for (qsizetype i = 0; i < s.size(); ++i)
-        d[i] = upperUnit(s[i].unicode());
-    return out;
-}
-
-// Aho-Corasick over upper-cased UTF-16: full transitions for ASCII, failure links beyond.
-class Matcher
-{
-public:
-    explicit Matcher(const std::vector<QString> &patterns)
-    {
-        m_nodes.emplace_back();
-        for (size_t p = 0; p < patterns.size(); ++p) {
-            int32_t n = 0;
-            for (QChar qc : patterns[p]) {
-                const char16_t c = qc.unicode();
-                int32_t next = child(n, c);
-                if (next < 0) {
-                    next = static_cast<int32_t>(m_nodes.size());
-                    m_nodes.emplace_back();
-                    if (c < 0x80)
-                        m_nodes[static_cast<size_t>(n)].ascii[c] = next;
-                    else
-                        m_nodes[static_cast<size_t>(n)].wide.push_back({c, next});
-                }
-                n = next;
-            }
-            node(n).pattern = static_cast<int32_t>(p);
-            m_lengths.push_back(patterns[p].size());
-            m_patternNode.push_back(n);
-        }
-        link();
-        m_skip.resize(m_nodes.size());
-        for (size_t k = 0; k < m_skip.size(); ++k)
-            m_skip[k] = static_cast<int32_t>(k);
-    }
-
-    // A pattern whose further hits need not be told one by one: onRetired counts them.
-    void retire(int32_t pattern)
-    {
-        const int32_t n = m_patternNode[static_cast<size_t>(pattern)];
-        m_skip[static_cast<size_t>(n)] = node(n).outLink;
-    }
-
-    // onHit(pattern, start) for every occurrence of every pattern not retired, by end
-    // position; then onRetired(end, count) for the occurrences of retired ones ending there.
-    template <typename F, typename G> void run(QStringView upper, F &&onHit, G &&onRetired)
-    {
-        int32_t state = 0;
-        for (qsizetype i = 0; i < upper.size(); ++i) {
-            const char16_t c = upper[i].unicode();
-            if (c < 0x80) {
-                state = node(state).ascii[c];
-            } else {
-                int32_t next = child(state, c);
-                while (next < 0 && state != 0) {
-                    state = node(state).fail;
-                    next = child(state, c);
-                }
-                state = std::max(next, 0);
-            }
-            // Nested list entries (A, AA, AAA…) end thousands of hits at each place; those
-            // of retired patterns are skipped, and counted all at once.
-            int32_t told = 0;
-            for (int32_t n = live(node(state).pattern >= 0 ? state : node(state).outLink); n >= 0;
-                 n = live(node(n).outLink)) {
-                const int32_t p = node(n).pattern;
-                ++told;
-                onHit(p, i + 1 - m_lengths[static_cast<size_t>(p)]);
-            }
-            if (told < node(state).outCount)
-                onRetired(i + 1, node(state).outCount - told);
-        }
-    }
-
-private:
-    struct Node
-    {
-        Node() { ascii.fill(-1); }
-        std::array<int32_t, 128> ascii;
-        std::vector<std::pair<char16_t, int32_t>> wide;
-        int32_t fail = 0;
-        int32_t pattern = -1;
-        int32_t outLink = -1; // the next node along the failure links that ends a pattern
-        int32_t outCount = 0; // patterns ending here: this node's and along the failure links
-    };
-
-    // The first pattern node from `n` along the output links that is not retired.
-    int32_t live(int32_t n)
-    {
-        int32_t r = n;
-        while (r >= 0 && m_skip[static_cast<size_t>(r)] != r)
-            r = m_skip[static_cast<size_t>(r)];
-        while (n >= 0 && m_skip[static_cast<size_t>(n)] != n) {
-            const int32_t next = m_skip[static_cast<size_t>(n)];
-            m_skip[static_cast<size_t>(n)] = r;
-            n = next;
-        }
-        return r;
-    }
-
-    Node &node(int32_t n) { return m_nodes[static_cast<size_t>(n)]; }
-    const Node &node(int32_t n) const { return m_nodes[static_cast<size_t>(n)]; }
-
-    int32_t child(int32_t n, char16_t c) const
-    {
-        if (c < 0x80)
-            return node(n).ascii[c];
-        for (const auto &[k, v] : node(n).wide) {
-            if (k == c)
-                return v;
-        }
-        return -1;
-    }
-
-    void link()
-    {
-        std::vector<int32_t> queue{0};
-        for (size_t head = 0; head < queue.size(); ++head) {
-            const int32_t u = queue[head];
-            const int32_t f = node(u).fail;
-            for (char16_t c = 0; c < 0x80; ++c) {
-                const int32_t v = node(u).ascii[c];
-                const int32_t viaFail = u == 0 ? 0 : node(f).ascii[c];
-                if (v < 0) {
-                    node(u).ascii[c] = viaFail;
-                } else {
-                    node(v).fail = viaFail;
-                    queue.push_back(v);
-                }
-            }
-            for (const auto &[c, v] : node(u).wide) {
-                int32_t g = f;
-                int32_t target = u == 0 ? -1 : child(g, c);
-                while (u != 0 && target < 0 && g != 0) {
-                    g = node(g).fail;
-                    target = child(g, c);
-                }
-                node(v).fail = std::max(target, 0);
-                queue.push_back(v);
-            }
-        }
-        for (size_t k = 1; k < queue.size(); ++k) {
-            Node &v = node(queue[k]);
-            const Node &f = node(v.fail);
-            v.outLink = f.pattern >= 0 ? v.fail : f.outLink;
-            v.outCount = (v.pattern >= 0 ? 1 : 0) + f.outCount;
-        }
-    }
-
-    std::vector<Node> m_nodes;
-    std::vector<qsizetype> m_lengths;
-    std::vector<int32_t> m_patternNode;
-    std::vector<int32_t> m_skip; // by node: itself, or past it when retired
-};
 
 enum class PatternKind
 {
@@ -316,21 +145,43 @@ DoubtWhy doubtFor(OpaqueKind kind)
     return DoubtWhy::Unknown;
 }
 
+// Each statement is read as the parser hands it over, then dropped: the tree of a large
+// formula is never held whole. Offsets first; the data flow, which needs the names found,
+// in a second reading.
+class OffsetReading final : public StatementSink
+{
+public:
+    void statement(Statement s) override { offsets.statement(s); }
+    void salvaged(ExprPtr call) override { offsets.salvaged(*call); }
+
+    OffsetAnalysis offsets;
+};
+
+class FlowReading final : public StatementSink
+{
+public:
+    explicit FlowReading(std::vector<FoundName> &found) : m_flow(found) {}
+    void statement(Statement s) override { m_flow.add(s); }
+    void salvaged(ExprPtr) override {}
+
+private:
+    DataFlow m_flow;
+};
+
 class Checker
 {
 public:
     Checker(const QString &text, const QStringList &listEntries)
-        : m_text(text), m_tokens(lex(text)), m_patterns(patternsFor(listEntries))
+        : m_text(text), m_tokens(lexCode(text, &m_comments)), m_patterns(patternsFor(listEntries)),
+          m_lines(text)
     {
     }
 
     PreciseResult run()
     {
-        Program program = parseTokens(m_text, m_tokens);
-        m_result.notes = std::move(program.notes);
-        OffsetFindings offsets = analyseOffsets(program);
-        const DataFlow flow(program);
-        program = {};
+        OffsetReading reading;
+        m_result.notes = parseInto(m_text, m_tokens, reading);
+        OffsetFindings offsets = reading.offsets.finish();
         m_refCalls = std::move(offsets.refCalls);
         m_negativeRefs = std::move(offsets.negative);
         m_unsureRefs = std::move(offsets.unsure);
@@ -339,7 +190,6 @@ public:
         // REF calls the tree does not hold (a statement that did not parse): the literal form.
         for (size_t i : negativeOffsetTokens(m_text, m_tokens))
             m_literalNegative.push_back(m_tokens[i].offset);
-        indexLines();
         m_foundIndex.assign(m_patterns.size(), -1);
         m_doubtIndex.assign(m_patterns.size(), -1);
         m_definedAt.assign(m_patterns.size(), -1);
@@ -357,18 +207,20 @@ public:
         // but the occurrences kept. Each pattern's hits still come in text order.
         Matcher matcher(texts);
         m_matcher = &matcher;
-        const QString upper = upperText(m_text);
         matcher.run(
-            upper,
+            m_text,
             [&](int32_t p, qsizetype start) {
                 m_toldAt[static_cast<size_t>(p)] = start;
                 classify(static_cast<size_t>(p), start);
             },
-            [&](qsizetype end, int32_t count) { settleRetired(upper, end, count); });
+            [&](qsizetype end, int32_t count) { settleRetired(end, count); });
         m_matcher = nullptr;
         addOpaque(offsets.opaque);
         byFirstUse(m_result.found);
-        flow.attach(m_result.found);
+        if (!m_result.found.empty()) {
+            FlowReading flow(m_result.found);
+            parseInto(m_text, m_tokens, flow);
+        }
         byFirstUse(m_result.doubts);
         std::stable_sort(m_result.ignored.begin(), m_result.ignored.end(),
                          [](const IgnoredName &a, const IgnoredName &b) {
@@ -436,32 +288,64 @@ private:
         return std::binary_search(sorted.begin(), sorted.end(), offset);
     }
 
-    // The token holding `offset`.
-    size_t tokenAt(qsizetype offset) const
+    // The token holding `offset`, or the one before it (the first when none is).
+    static size_t tokenAt(const std::vector<Token> &tokens, qsizetype offset)
     {
-        const auto it = std::upper_bound(m_tokens.begin(), m_tokens.end(), offset,
+        const auto it = std::upper_bound(tokens.begin(), tokens.end(), offset,
                                          [](qsizetype o, const Token &t) { return o < t.offset; });
-        return it == m_tokens.begin() ? 0 : static_cast<size_t>(it - m_tokens.begin() - 1);
+        return it == tokens.begin() ? 0 : static_cast<size_t>(it - tokens.begin() - 1);
+    }
+    size_t tokenAt(qsizetype offset) const { return tokenAt(m_tokens, offset); }
+
+    static bool holds(const std::vector<Token> &tokens, size_t i, qsizetype offset)
+    {
+        return i < tokens.size() && tokens[i].offset <= offset && offset < tokens[i].end();
     }
 
-    // Why [start, end) is not code, looking at every token it touches; nothing if it is code.
-    std::optional<IgnoreWhy> notCode(size_t first, qsizetype end) const
+    // The first token starting at `offset` or after it.
+    static size_t tokenFrom(const std::vector<Token> &tokens, qsizetype offset)
     {
+        const auto it = std::lower_bound(tokens.begin(), tokens.end(), offset,
+                                         [](const Token &t, qsizetype o) { return t.offset < o; });
+        return static_cast<size_t>(it - tokens.begin());
+    }
+
+    // Why [start, end) is not code, by the first comment or quoted text it touches from token
+    // `first` on (start lies in no comment); nothing if it is code.
+    std::optional<IgnoreWhy> notCode(size_t first, qsizetype start, qsizetype end) const
+    {
+        qsizetype at = end;
+        std::optional<IgnoreWhy> why;
         for (size_t i = first; i < m_tokens.size() && m_tokens[i].offset < end; ++i) {
-            if (!isCode(m_tokens[i].kind))
-                return whyFor(m_tokens[i].kind);
+            if (!isCode(m_tokens[i].kind)) {
+                at = m_tokens[i].offset;
+                why = whyFor(m_tokens[i].kind);
+                break;
+            }
         }
-        return std::nullopt;
+        const size_t comment = tokenFrom(m_comments, start);
+        if (comment < m_comments.size() && m_comments[comment].offset < at)
+            why = IgnoreWhy::Comment;
+        return why;
     }
 
     void classify(size_t id, qsizetype start)
     {
         const Pattern &p = m_patterns[id];
-        if (m_tokens.empty())
+        if (holds(m_comments, tokenAt(m_comments, start), start)) {
+            if (!p.name.negativeOffsetOnly)
+                ignore(id, start, IgnoreWhy::Comment);
             return;
+        }
         const size_t i = tokenAt(start);
-        const Token &t = m_tokens[i];
         const qsizetype end = start + p.text.size();
+        if (!holds(m_tokens, i, start)) {
+            // Blanks, which the tokens leave out: only a plain entry starts there.
+            if (!p.name.negativeOffsetOnly)
+                plainHit(id, start, tokenFrom(m_tokens, start));
+            return;
+        }
+        const Token &t = m_tokens[i];
         const bool whole = start == t.offset && end == t.end();
         const bool inside = end <= t.end();
 
@@ -484,13 +368,7 @@ private:
             return;
         }
         if (p.kind == PatternKind::Plain || !inside) {
-            const std::optional<IgnoreWhy> why = notCode(i, end);
-            if (why)
-                ignore(id, start, *why);
-            else if (p.kind == PatternKind::Plain)
-                count(id, start);
-            else
-                ignore(id, start, IgnoreWhy::Identifier);
+            plainHit(id, start, i);
             return;
         }
         if (!isCode(t.kind)) {
@@ -521,6 +399,20 @@ private:
             count(id, start);
     }
 
+    // A hit judged by the tokens it touches from token `first` on: what is not code hides
+    // it; else a plain entry counts, and a name that is not a whole token is part of another.
+    void plainHit(size_t id, qsizetype start, size_t first)
+    {
+        const std::optional<IgnoreWhy> why =
+            notCode(first, start, start + m_patterns[id].text.size());
+        if (why)
+            ignore(id, start, *why);
+        else if (m_patterns[id].kind == PatternKind::Plain)
+            count(id, start);
+        else
+            ignore(id, start, IgnoreWhy::Identifier);
+    }
+
     bool nameCharAt(qsizetype k) const
     {
         if (k >= m_text.size())
@@ -531,32 +423,10 @@ private:
         return isNameChar(c.unicode());
     }
 
-    // Line starts (CR LF, CR and LF each end a line) and the low surrogates, which columns
-    // do not count: any offset's line and column by two binary searches.
-    void indexLines()
-    {
-        m_lineStarts.push_back(0);
-        for (qsizetype k = 0; k < m_text.size(); ++k) {
-            const char16_t c = m_text[k].unicode();
-            if (c == u'\r' && k + 1 < m_text.size() && m_text[k + 1] == u'\n')
-                continue;
-            if (c == u'\n' || c == u'\r')
-                m_lineStarts.push_back(k + 1);
-            else if (QChar::isLowSurrogate(c))
-                m_lowSurrogates.push_back(k);
-        }
-    }
-
     NameOccurrence place(qsizetype start, qsizetype length) const
     {
-        const auto line = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), start) - 1;
-        const auto low = [&](qsizetype at) {
-            return std::lower_bound(m_lowSurrogates.begin(), m_lowSurrogates.end(), at) -
-                   m_lowSurrogates.begin();
-        };
-        const qsizetype units = start - *line - (low(start) - low(*line));
-        return {static_cast<int>(line - m_lineStarts.begin() + 1), static_cast<int>(units + 1),
-                start, length};
+        const SourcePos pos = m_lines.at(start);
+        return {pos.line, pos.column, start, length};
     }
 
     // The place, with the offset's range where the call at `start` had one analysed.
@@ -632,11 +502,19 @@ private:
 
     // `count` hits of retired patterns end at `end`: one may be a whole name token, which
     // counts or is a variable as ever; the others are ignored, and counted.
-    void settleRetired(const QString &upper, qsizetype end, qsizetype count)
+    void settleRetired(qsizetype end, qsizetype count)
     {
-        const Token &t = m_tokens[tokenAt(end - 1)];
+        const size_t i = tokenAt(end - 1);
+        if (i >= m_tokens.size()) { // a text of comments and blanks
+            m_result.ignoredOmitted += count;
+            return;
+        }
+        const Token &t = m_tokens[i];
         if (t.kind == TokenKind::Name && t.end() == end) {
-            const auto it = m_wholeNames.constFind(upper.sliced(t.offset, t.length));
+            m_spelling.resize(t.length);
+            for (qsizetype k = 0; k < t.length; ++k)
+                m_spelling[k] = QChar(upperUnit(m_text[t.offset + k].unicode()));
+            const auto it = m_wholeNames.constFind(m_spelling);
             if (it != m_wholeNames.constEnd() && m_toldAt[*it] != t.offset) {
                 classify(*it, t.offset);
                 --count;
@@ -646,7 +524,8 @@ private:
     }
 
     const QString &m_text;
-    std::vector<Token> m_tokens;
+    std::vector<Token> m_comments; // apart, so that the parser takes m_tokens as they are
+    std::vector<Token> m_tokens;   // the code: neither blanks nor comments
     std::vector<Pattern> m_patterns;
     std::vector<qsizetype> m_refCalls;
     std::vector<qsizetype> m_negativeRefs;
@@ -654,14 +533,14 @@ private:
     std::vector<qsizetype> m_literalNegative;
     std::vector<OffsetRange> m_ranges;
     std::vector<qsizetype> m_harmlessBacksets;
-    std::vector<qsizetype> m_lineStarts;
-    std::vector<qsizetype> m_lowSurrogates;
+    LineIndex m_lines;
     std::vector<qsizetype> m_definedAt;   // by pattern: offset of its first definition, or -1
     std::vector<qsizetype> m_foundIndex;  // by pattern: its index in found, or -1
     std::vector<qsizetype> m_doubtIndex;  // by pattern: its index in doubts, or -1
     std::vector<qsizetype> m_ignoredKept; // by pattern
     std::vector<qsizetype> m_toldAt;      // by pattern: start of its last hit told one by one
     QHash<QString, size_t> m_wholeNames;  // the retirable patterns by their text
+    QString m_spelling;                   // a name token upper-cased, reused
     Matcher *m_matcher = nullptr;         // while the text is matched
     PreciseResult m_result;
 };

@@ -31,12 +31,14 @@ bool endsLine(const QString &text, qsizetype i)
 void checkTokens(const QString &text)
 {
     const std::vector<Token> tokens = lex(text);
+    const LineIndex lines(text);
     qsizetype pos = 0;
     int line = 1;
     int column = 1;
     for (const Token &t : tokens) {
         require(t.offset == pos && t.length > 0, "tokens do not tile the text");
-        require(t.line == line && t.column == column, "token position");
+        const SourcePos at = lines.at(t.offset);
+        require(at.line == line && at.column == column, "token position");
         for (; pos < t.end(); ++pos) {
             if (endsLine(text, pos)) {
                 require(t.kind == TokenKind::Newline, "a token crosses a line end");
@@ -58,12 +60,14 @@ void checkTokens(const QString &text)
         while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
             ++end;
         std::vector<Token> lineTokens;
-        state = lexLine(QStringView(text).sliced(start, end - start), state, &lineTokens);
+        const QStringView lineText = QStringView(text).sliced(start, end - start);
+        const LineIndex lineIndex(lineText);
+        state = lexLine(lineText, state, &lineTokens);
         for (const Token &t : lineTokens) {
             require(next < tokens.size(), "line by line gives more tokens");
             const Token &w = tokens[next++];
             require(w.kind == t.kind && w.offset == start + t.offset && w.length == t.length &&
-                        w.column == t.column,
+                        lines.at(w.offset).column == lineIndex.at(t.offset).column,
                     "line by line disagrees");
         }
         if (end == text.size())

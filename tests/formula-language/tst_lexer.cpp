@@ -3,6 +3,10 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+
 using namespace morvane::formula;
 using namespace Qt::StringLiterals;
 
@@ -66,14 +70,15 @@ QString describe(const QString &text)
 // Lines and columns counted the way core/occurrences.cpp counts them.
 void expectTiling(const QString &text, const std::vector<Token> &tokens)
 {
+    const LineIndex lines(text);
     qsizetype pos = 0;
     int line = 1;
     int column = 1;
     for (const Token &t : tokens) {
         QCOMPARE(t.offset, pos);
         QVERIFY(t.length > 0);
-        QCOMPARE(t.line, line);
-        QCOMPARE(t.column, column);
+        QCOMPARE(lines.at(t.offset).line, line);
+        QCOMPARE(lines.at(t.offset).column, column);
         for (; pos < t.end(); ++pos) {
             const QChar c = text[pos];
             if (c == u'\n' || (c == u'\r' && (pos + 1 >= text.size() || text[pos + 1] != u'\n'))) {
@@ -93,6 +98,7 @@ void expectTiling(const QString &text, const std::vector<Token> &tokens)
 void expectLineByLineAgrees(const QString &text)
 {
     const std::vector<Token> whole = lex(text);
+    const LineIndex lines(text);
     size_t next = 0;
     LexState state = LexState::Normal;
     qsizetype start = 0;
@@ -102,15 +108,17 @@ void expectLineByLineAgrees(const QString &text)
         while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
             ++end;
         std::vector<Token> line;
-        state = lexLine(QStringView(text).sliced(start, end - start), state, &line);
+        const QStringView lineText = QStringView(text).sliced(start, end - start);
+        const LineIndex lineIndex(lineText);
+        state = lexLine(lineText, state, &line);
         for (const Token &t : line) {
             QVERIFY2(next < whole.size(), qPrintable(text));
             const Token &w = whole[next++];
             QCOMPARE(w.kind, t.kind);
             QCOMPARE(w.offset, start + t.offset);
             QCOMPARE(w.length, t.length);
-            QCOMPARE(w.line, lineNo);
-            QCOMPARE(w.column, t.column);
+            QCOMPARE(lines.at(w.offset).line, lineNo);
+            QCOMPARE(lines.at(w.offset).column, lineIndex.at(t.offset).column);
         }
         if (end == text.size())
             break;
@@ -149,6 +157,9 @@ private slots:
     void tokens_data();
     void tokens();
     void tilingAndLines();
+    void lineIndex_data();
+    void lineIndex();
+    void codeTokens();
     void lineByLine_data();
     void lineByLine();
     void lineEndState_data();
@@ -215,15 +226,91 @@ void TestLexer::tokens()
 void TestLexer::tilingAndLines()
 {
     expectTiling(u"A\r\nB\rC\nD😀E\n\n"_s, lex(u"A\r\nB\rC\nD😀E\n\n"_s));
-    const std::vector<Token> t = lex(u"A\r\nB\rC\nD😀E"_s);
-    QCOMPARE(t.back().line, 4);
-    QCOMPARE(t.back().column, 3);
+    const QString sample = u"A\r\nB\rC\nD😀E"_s;
+    const std::vector<Token> t = lex(sample);
+    QCOMPARE(LineIndex(sample).at(t.back().offset).line, 4);
+    QCOMPARE(LineIndex(sample).at(t.back().offset).column, 3);
     QRandomGenerator rng(7);
     for (int round = 0; round < 3000; ++round) {
         const QString text = randomText(rng);
         expectTiling(text, lex(text));
         if (QTest::currentTestFailed())
             QFAIL(qPrintable(text));
+    }
+}
+
+// Every offset, asked in a shuffled order, against a plain count from the start; the marks
+// every 64 units fall inside a CR LF, a surrogate pair and long runs of line ends.
+void TestLexer::lineIndex_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addRow("CR LF across a mark") << QString(63, u'A') + u"\r\nB\r\n"_s + QString(70, u'C');
+    QTest::addRow("CR alone at a mark") << QString(63, u'A') + u"\rB"_s + QString(64, u'\r');
+    QTest::addRow("surrogate pair across a mark") << QString(63, u'A') + u"😀😀\n😀"_s.repeated(30);
+    QTest::addRow("line ends only") << u"\n\r\n\r"_s.repeated(100);
+    QTest::addRow("one long line") << u"MA(C,5)+"_s.repeated(100);
+    QTest::addRow("empty") << QString();
+    QRandomGenerator rng(11);
+    for (int k = 0; k < 4; ++k) {
+        QString text;
+        while (text.size() < 500)
+            text += randomText(rng);
+        QTest::addRow("random %d", k) << text;
+    }
+}
+
+void TestLexer::lineIndex()
+{
+    QFETCH(QString, text);
+    std::vector<SourcePos> expected;
+    SourcePos pos;
+    for (qsizetype k = 0; k <= text.size(); ++k) {
+        pos.offset = k;
+        expected.push_back(pos);
+        if (k == text.size())
+            break;
+        const QChar c = text[k];
+        if (c == u'\n' || (c == u'\r' && (k + 1 >= text.size() || text[k + 1] != u'\n'))) {
+            ++pos.line;
+            pos.column = 1;
+        } else if (c != u'\r' && !c.isLowSurrogate()) {
+            ++pos.column;
+        }
+    }
+    std::vector<qsizetype> order(expected.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    const LineIndex lines(text);
+    for (qsizetype k : order) {
+        const SourcePos got = lines.at(k);
+        const SourcePos &want = expected[static_cast<size_t>(k)];
+        QVERIFY2(got.offset == k && got.line == want.line && got.column == want.column,
+                 qPrintable(u"offset %1: %2:%3, expected %4:%5"_s.arg(k)
+                                .arg(got.line)
+                                .arg(got.column)
+                                .arg(want.line)
+                                .arg(want.column)));
+    }
+}
+
+// lexCode keeps what lex gives but blanks and line ends, in order.
+void TestLexer::codeTokens()
+{
+    QRandomGenerator rng(13);
+    for (int round = 0; round < 500; ++round) {
+        const QString text = randomText(rng);
+        std::vector<Token> expected;
+        for (const Token &t : lex(text)) {
+            if (t.kind != TokenKind::Space && t.kind != TokenKind::Newline)
+                expected.push_back(t);
+        }
+        const std::vector<Token> got = lexCode(text);
+        QCOMPARE(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            QVERIFY2(got[i].offset == expected[i].offset && got[i].length == expected[i].length &&
+                         got[i].kind == expected[i].kind,
+                     qPrintable(text));
+        }
     }
 }
 

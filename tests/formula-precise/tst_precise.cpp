@@ -148,6 +148,18 @@ void TestPrecise::check_data()
                                        << u"A B/listed@1:3"_s << u"A B@1:8=comment A B@1:13=text"_s;
     QTest::newRow("entry over a comment")
         << u"A(C{x}"_s << QStringList{u"A(C{"_s} << QString() << u"A(C{@1:1=comment"_s;
+    // The check keeps no tokens for blanks, and comments apart: entries that start in blanks
+    // or run from code into a comment or a quote.
+    QTest::newRow("entry starting in blanks")
+        << u"X:1; B(C);\n  B(C)"_s << QStringList{u" b("_s} << u" B(/listed@1:5,2:2"_s << QString();
+    QTest::newRow("entry from blanks into a comment")
+        << u"A {B}"_s << QStringList{u" {b"_s} << QString() << u" {B@1:2=comment"_s;
+    QTest::newRow("entry from blanks into a quote")
+        << u"A 'B'"_s << QStringList{u" 'b"_s} << QString() << u" 'B@1:2=text"_s;
+    QTest::newRow("entry from a comment into code")
+        << u"{c} A"_s << QStringList{u"} a"_s} << QString() << u"} A@1:3=comment"_s;
+    QTest::newRow("entry ending in blanks") << u"X:A  \n{A  }"_s << QStringList{u"a  "_s}
+                                            << u"A  /listed@1:3"_s << u"A  @2:2=comment"_s;
     QTest::newRow("chinese names and case")
         << u"乖离%:=dynainfo(7);【箱顶】:Zig(3,10);ZIG线:1;"_s << QStringList()
         << u"DYNAINFO/drift@1:6 ZIG/future@1:23"_s << u"ZIG@1:33=identifier"_s;
@@ -427,6 +439,10 @@ void TestPrecise::ignoredAreCounted_data()
         prefixes << QString(k, u'A');
     QTest::newRow("nested list entries") << u"X:"_s + QString(20000, u'A') + u";"_s << prefixes
                                          << qsizetype(400) * 20001 - qsizetype(400) * 401 / 2;
+    // A text of comments alone leaves the check no code token to settle retired hits by.
+    QTest::newRow("nested list entries in a comment")
+        << u"{"_s + QString(20000, u'A') << prefixes
+        << qsizetype(400) * 20001 - qsizetype(400) * 401 / 2;
     // 1.5 billion hits: told one by one they took a minute; past the bounds they are counted.
     QStringList many;
     for (int k = 1; k <= 5000; ++k)
