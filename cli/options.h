@@ -19,7 +19,7 @@ struct Options
     QMap<QString, double> params;
     int horizon = 5;      // --replay: a signal's outcome is the close this many bars later
     bool finalAt = false; // --eval: per output, from which date each value stood as it stands
-    QStringList inputs; // "-" is standard input
+    QStringList inputs;   // "-" is standard input
 };
 
 enum class ParseResult

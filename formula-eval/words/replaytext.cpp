@@ -231,7 +231,8 @@ QString outcomeWords(const char16_t *when, const SignalOutcome &o, int horizon)
 {
     QString text = u"%1 %2 次"_s.arg(QString::fromUtf16(when)).arg(o.count);
     if (o.withOutcome > 0)
-        text += u"，胜率 %1，平均收益 %2"_s.arg(rateWords(o.winRate()), returnWords(o.meanReturn()));
+        text +=
+            u"，胜率 %1，平均收益 %2"_s.arg(rateWords(o.winRate()), returnWords(o.meanReturn()));
     if (o.count > o.withOutcome)
         text += u"（%1 次之后不足 %2 根K线，不计结果）"_s.arg(o.count - o.withOutcome).arg(horizon);
     return text;

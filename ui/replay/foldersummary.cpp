@@ -49,15 +49,15 @@ QList<Line> summarize(const QString &formulaText, const QString &folder,
         Tone tone = i == 0 && !run.refused.empty() ? Tone::Unchecked : Tone::Plain;
         if (i >= 1 && std::size_t(i) <= run.tallies.size()) {
             const formula::OutputTally &t = run.tallies[std::size_t(i - 1)];
-            tone = t.rewritesOn > 0                                 ? Tone::Rewrites
+            tone = t.rewritesOn > 0                                  ? Tone::Rewrites
                    : t.checkedOn == run.replayed && run.replayed > 0 ? Tone::Stable
                                                                      : Tone::Unchecked;
         }
         lines.append({text[i], tone});
     }
     for (const formula::SecurityResult &r : run.refused)
-        lines.append({formula::barsProblemWords(r.file, r.refusal, options.maxBytes),
-                      Tone::Unchecked});
+        lines.append(
+            {formula::barsProblemWords(r.file, r.refusal, options.maxBytes), Tone::Unchecked});
     *complete = !run.cancelled && run.refused.empty();
     return lines;
 }

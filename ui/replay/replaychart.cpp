@@ -398,6 +398,31 @@ void ReplayChart::paintEvent(QPaintEvent *)
         }
         p.restore();
     }
+    // A signal's scorecard on it: hollow circles where it fired then and vanished later, a
+    // hollow diamond where a late one first showed (both up to the cut).
+    for (const Sz k : m_drawn) {
+        const ReplayOutput &o = model.outputs[k];
+        if (!o.scorecard)
+            continue;
+        const Pane &pane = o.pricePane ? price : lower;
+        const double y = pane.y(1.0);
+        const double r = std::clamp(bw * 0.45, 3.0, 5.0);
+        p.save();
+        p.setClipRect(pane.rect.adjusted(0, -int(r) - 1, 0, int(r) + 1));
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(skin::reportRed, 1.5));
+        for (const qsizetype b : o.scorecard->vanished)
+            if (b >= first && b <= last)
+                p.drawEllipse(QPointF(barX(b) + 0.5, y - r - 2), r, r);
+        p.setPen(QPen(skin::reportIncomplete, 1.5));
+        for (const qsizetype at : o.scorecard->lateShownAt)
+            if (at >= first && at <= last) {
+                const double x = barX(at) + 0.5;
+                p.drawPolygon(QPolygonF{QPointF(x, y - 2 * r - 2), QPointF(x + r, y - r - 2),
+                                        QPointF(x, y - 2), QPointF(x - r, y - r - 2)});
+            }
+        p.restore();
+    }
     p.setRenderHint(QPainter::Antialiasing, false);
 
     // The cut: a line through the panes and its date under them.

@@ -3,6 +3,7 @@
 #include "bars.h"
 #include "eval.h"
 #include "replay.h"
+#include "scorecard.h"
 
 #include <QMap>
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace morvane {
@@ -30,6 +32,8 @@ struct ReplayOutput
     int cutsRewritten = 0;
     qsizetype farthestBack = 0;
     formula::Rewrite first;
+    // A signal's: live against hindsight (none for lines and drawings that are no signal).
+    std::optional<formula::Scorecard> scorecard;
 
     bool rewrites() const { return cutsRewritten > 0; }
 };

@@ -6,6 +6,7 @@
 #include "services.h"
 
 #include "replaychart.h"
+#include "replaytext.h"
 #include "replaywords.h"
 #include "reportstyle.h"
 #include "skinwidgets.h"
@@ -18,12 +19,14 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -271,6 +274,29 @@ void ReplayView::createLayout()
     m_verdicts->setBatchSize(200);
     m_verdicts->setFont(skin::font(12));
     side->addWidget(m_verdicts, 1);
+    // The signals' scorecard: how much the history overstates them.
+    m_scoreHeading = heading(u"信号体检"_s, sideWidget);
+    side->addWidget(m_scoreHeading);
+    m_scoreOutput = new QComboBox(sideWidget);
+    m_scoreOutput->setObjectName(u"scorecardOutput"_s);
+    side->addWidget(m_scoreOutput);
+    m_scorecard = new QTableWidget(5, 3, sideWidget);
+    m_scorecard->setObjectName(u"scorecard"_s);
+    m_scorecard->setHorizontalHeaderLabels({u"项目"_s, u"事后"_s, u"当时"_s});
+    m_scorecard->verticalHeader()->hide();
+    m_scorecard->horizontalHeader()->setStretchLastSection(true);
+    m_scorecard->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_scorecard->setSelectionMode(QAbstractItemView::NoSelection);
+    m_scorecard->setFont(skin::font(12));
+    m_scorecard->setFixedHeight(m_scorecard->horizontalHeader()->sizeHint().height() +
+                                5 * m_scorecard->verticalHeader()->defaultSectionSize() + 4);
+    m_scorecard->setToolTip(u"事后：用全部K线算出的信号；当时：每根K线作为最新一根时算出的信号。"
+                            u"消失：当时发出、事后不见；迟到：事后才有、当时没有。"
+                            u"红圈画在消失的信号上，金色菱形画在迟到的信号第一次出现处。"_s);
+    side->addWidget(m_scorecard);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_scoreHeading, m_scoreOutput, m_scorecard})
+        w->setVisible(false);
+    connect(m_scoreOutput, &QComboBox::currentIndexChanged, this, [this] { showScorecard(); });
     // A folder's files summed up, as the command line sums them; shown for a folder only.
     m_summaryHeading = heading(u"文件夹汇总"_s, sideWidget);
     side->addWidget(m_summaryHeading);
@@ -431,6 +457,51 @@ void ReplayView::useFile(const QString &path)
     recompute();
 }
 
+void ReplayView::showScorecards()
+{
+    const QSignalBlocker block(m_scoreOutput);
+    m_scoreOutput->clear();
+    if (m_model)
+        for (std::size_t k = 0; k < m_model->outputs.size(); ++k)
+            if (m_model->outputs[k].scorecard)
+                m_scoreOutput->addItem(m_model->outputs[k].label, int(k));
+    const bool any = m_scoreOutput->count() > 0;
+    m_scoreHeading->setVisible(any);
+    m_scoreOutput->setVisible(m_scoreOutput->count() > 1);
+    m_scorecard->setVisible(any);
+    showScorecard();
+}
+
+void ReplayView::showScorecard()
+{
+    const int k = m_scoreOutput->currentData().toInt();
+    if (!m_model || m_scoreOutput->count() == 0 || k < 0 ||
+        std::size_t(k) >= m_model->outputs.size() || !m_model->outputs[std::size_t(k)].scorecard)
+        return;
+    const formula::Scorecard &s = *m_model->outputs[std::size_t(k)].scorecard;
+    const auto count = [](const formula::SignalOutcome &o) { return u"%1 次"_s.arg(o.count); };
+    QString late = u"%1 次"_s.arg(s.late.size());
+    if (!s.late.empty())
+        late += u"（中位 %1 根）"_s.arg(s.lateMedian());
+    const QStringList rows[] = {
+        {u"信号"_s, count(s.hindsight), count(s.live)},
+        {u"胜率（%1 根后）"_s.arg(s.horizon), formula::rateWords(s.hindsight.winRate()),
+         formula::rateWords(s.live.winRate())},
+        {u"平均收益"_s, formula::returnWords(s.hindsight.meanReturn()),
+         formula::returnWords(s.live.meanReturn())},
+        {u"消失"_s, u"—"_s, u"%1 次"_s.arg(s.vanished.size())},
+        {u"迟到"_s, late, u"—"_s},
+    };
+    for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 3; ++c) {
+            auto *item = new QTableWidgetItem(rows[r].value(c));
+            if (c > 0)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_scorecard->setItem(r, c, item);
+        }
+    m_scorecard->resizeColumnToContents(0);
+}
+
 void ReplayView::setFolder(const QString &folder)
 {
     m_folder = folder;
@@ -572,6 +643,7 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
     showParameters();
+    showScorecards();
     QString status = m_model->anyRewrites()
                          ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
                          : u"拖动滑块看公式在每个截断点当时算出的线。"_s;

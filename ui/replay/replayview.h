@@ -19,6 +19,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QSlider;
+class QTableWidget;
 
 namespace morvane {
 
@@ -71,6 +72,7 @@ public:
     QProgressBar *progressBar() const { return m_progress; }
     QComboBox *filesBox() const { return m_files; }
     QListWidget *folderSummary() const { return m_summary; }
+    QTableWidget *scorecard() const { return m_scorecard; }
 
 public slots:
     void useBuiltinBars();
@@ -93,6 +95,8 @@ private:
     void createLayout();
     void setSource(BarsSource source);
     void setFolder(const QString &folder); // "" when the bars are no folder's
+    void showScorecards();
+    void showScorecard();
     void summarizeFolder();
     void showBuiltinList();
     void showModel(std::shared_ptr<const ReplayModel> model);
@@ -124,6 +128,9 @@ private:
     QPushButton *m_recompute = nullptr;
     QListWidget *m_verdicts = nullptr;
     FolderSummaryJob *m_summaryJob = nullptr;
+    QLabel *m_scoreHeading = nullptr;
+    QComboBox *m_scoreOutput = nullptr;
+    QTableWidget *m_scorecard = nullptr;
     QString m_folder;     // the folder whose files the list offers, else empty
     QString m_summaryKey; // the folder, formula and parameters the summary is of
     QLabel *m_summaryHeading = nullptr;
