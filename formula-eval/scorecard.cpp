@@ -64,19 +64,59 @@ void SignalOutcome::add(const SignalOutcome &o)
     sumReturn += o.sumReturn;
 }
 
+namespace {
+
+qsizetype lowerMedian(std::vector<qsizetype> values)
+{
+    if (values.empty())
+        return -1;
+    const auto mid = values.begin() + std::ptrdiff_t((values.size() - 1) / 2);
+    std::nth_element(values.begin(), mid, values.end());
+    return *mid; // the lower median: a number of bars, never a half
+}
+
+qsizetype largest(const std::vector<qsizetype> &values)
+{
+    return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
+}
+
+} // namespace
+
 qsizetype Scorecard::lateMedian() const
 {
-    if (lateBy.empty())
-        return -1;
-    std::vector<qsizetype> sorted = lateBy;
-    const auto mid = sorted.begin() + std::ptrdiff_t((sorted.size() - 1) / 2);
-    std::nth_element(sorted.begin(), mid, sorted.end());
-    return *mid; // the lower median: a number of bars, never a half
+    return lowerMedian(lateBy);
 }
 
 qsizetype Scorecard::lateMax() const
 {
-    return lateBy.empty() ? -1 : *std::max_element(lateBy.begin(), lateBy.end());
+    return largest(lateBy);
+}
+
+void ScorecardSum::add(const Scorecard &s)
+{
+    ++securities;
+    complete = complete && s.complete;
+    horizon = s.horizon;
+    hindsight.add(s.hindsight);
+    live.add(s.live);
+    vanished += qsizetype(s.vanished.size());
+    late += qsizetype(s.late.size());
+    lateBy.insert(lateBy.end(), s.lateBy.begin(), s.lateBy.end());
+}
+
+qsizetype ScorecardSum::lateMedian() const
+{
+    return lowerMedian(lateBy);
+}
+
+qsizetype ScorecardSum::lateMax() const
+{
+    return largest(lateBy);
+}
+
+double overstatement(const SignalOutcome &hindsight, const SignalOutcome &live)
+{
+    return hindsight.meanReturn() - live.meanReturn();
 }
 
 SignalTally::SignalTally(Series hindsight)

@@ -42,6 +42,25 @@ struct Scorecard
     qsizetype lateMax() const;    // -1 when none is late
 };
 
+// Scorecards of one output summed over securities.
+struct ScorecardSum
+{
+    qsizetype securities = 0;
+    bool complete = true;
+    int horizon = 5;
+    SignalOutcome hindsight, live;
+    qsizetype vanished = 0, late = 0;
+    std::vector<qsizetype> lateBy;
+
+    void add(const Scorecard &s);
+    qsizetype lateMedian() const;
+    qsizetype lateMax() const;
+};
+
+// How much a security's history overstates a signal: the hindsight's mean return less the
+// live one's; NaN when either traded nothing.
+double overstatement(const SignalOutcome &hindsight, const SignalOutcome &live);
+
 // Builds the scorecard of one signal output as the replay runs its cuts in ascending order:
 // the engine tells, per cut, the bars whose value then differs from the whole history's.
 class SignalTally
