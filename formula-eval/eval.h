@@ -126,6 +126,8 @@ public:
     Evaluation head(qsizetype count, bool causalToo = true) const;
 
     struct Trace;
+    // What the whole history's run kept (the replay's tails read it).
+    const Trace &trace() const { return *m_trace; }
 
 private:
     const Evaluator &m_evaluator;

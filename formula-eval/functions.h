@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
 #include <vector>
 
 namespace morvane::formula {
@@ -53,6 +54,35 @@ bool causalSeries(const QString &name);
 // The functions of the table that are causal whatever their arguments, and those that are for
 // some (REF with a positive offset), sorted.
 QStringList causalFunctions();
+
+// How the replay computes a call again on the newest bars of a shorter history (its tail)
+// rather than on all of them.
+struct TailRule
+{
+    enum class Kind
+    {
+        None,   // not known: the replay cannot bound what changes
+        Slice,  // the function itself on the bars from `back` before the tail to its end
+        Resume, // resumeFunction on the tail's bars, going on from the values before
+        Zigzag  // the zigzag's scan, resumed (functions/zigzag.h)
+    };
+    Kind kind = Kind::None;
+    qsizetype back = 0;        // bars before a bar that its value reads
+    qsizetype ahead = 0;       // bars after a bar that its value reads
+    bool perBarOffset = false; // None because an offset or count changes from bar to bar
+};
+// From the arguments' whole-history values (only whether they are constant, and the constant).
+TailRule tailRule(const QString &name, const std::vector<const Value *> &args);
+// What a Resume function goes on from: its own values before the tail's first bar.
+struct TailSeed
+{
+    double previous = std::numeric_limits<double>::quiet_NaN();  // on the bar before
+    double lastShown = std::numeric_limits<double>::quiet_NaN(); // the latest that was not NaN
+    // Bars from the latest where it held (not 0, not NaN) to the tail's first; NaN: none.
+    double sinceHeld = std::numeric_limits<double>::quiet_NaN();
+};
+// A Resume function on its tail's arguments.
+Series resumeFunction(const QString &name, const std::vector<Value> &args, const TailSeed &seed);
 
 // A function this evaluator can call (a drawing included): what the precise check does not
 // name as unchecked.

@@ -1,13 +1,17 @@
 #include "replay.h"
 
+#include "tails_p.h"
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace morvane::formula {
 
 namespace {
 
 using Sz = std::size_t;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool same(double a, double b, double tolerance)
 {
@@ -101,6 +105,146 @@ std::vector<qsizetype> cutPoints(const Bars &bars, const ReplayOptions &options,
     return cuts;
 }
 
+namespace {
+
+using detail::Tails;
+
+// What one cut showed of output k: its oldest changed bar, across channels, into the report;
+// every change into `changes` when they are asked for.
+struct CutCompare
+{
+    const ReplayOptions &options;
+    const Bars &bars;
+    std::vector<CutChange> *changes; // null: only the oldest is wanted
+
+    // The values of channel ch from bar `from` to the cut: then[i - from] against the whole
+    // history's.
+    void channel(OutputReplay &o, Sz k, Sz ch, Sz from, Sz cut, const double *then, Rewrite *oldest,
+                 bool *changed) const
+    {
+        const Series &after = o.line.channels[ch];
+        for (Sz i = from; i <= cut; ++i) {
+            if (same(then[i - from], after[i], options.tolerance))
+                continue;
+            if (changes)
+                changes->push_back(
+                    {qsizetype(i), std::int32_t(k), std::int32_t(ch), then[i - from]});
+            if (!*changed || qsizetype(i) < oldest->bar) {
+                oldest->bar = qsizetype(i);
+                oldest->channel = int(ch);
+                oldest->before = then[i - from];
+                oldest->after = after[i];
+            }
+            *changed = true;
+            if (!changes)
+                break;
+        }
+    }
+
+    void settle(OutputReplay &o, Sz cut, Rewrite oldest) const
+    {
+        oldest.date = bars.dates[Sz(oldest.bar)];
+        oldest.cut = qsizetype(cut);
+        oldest.cutDate = bars.dates[cut];
+        if (o.cutsRewritten == 0)
+            o.first = oldest;
+        ++o.cutsRewritten;
+        o.farthestBack = std::max(o.farthestBack, qsizetype(cut) - oldest.bar);
+    }
+};
+
+// Every bar but the newest a cut, each computing only its tails.
+void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const ReplayOptions &options)
+{
+    const Sz n = Sz(bars.size());
+    report.linear = true;
+    for (Sz c = 0; c + 1 < n; ++c)
+        report.cuts.push_back(qsizetype(c));
+    std::vector<CutChange> changes;
+    const CutCompare compare{options, bars, options.onCut ? &changes : nullptr};
+    const qsizetype total = qsizetype(report.cuts.size());
+    for (Sz c = 0; c + 1 < n; ++c) {
+        if (options.progress && !options.progress(qsizetype(c), total)) {
+            report.cancelled = true;
+            break;
+        }
+        tails.cut(c);
+        changes.clear();
+        for (Sz k = 0; k < report.outputs.size(); ++k) {
+            OutputReplay &o = report.outputs[k];
+            if (!o.checked)
+                continue;
+            const Sz from = tails.changedFrom(k);
+            if (from > c)
+                continue; // live already holds the whole history's value
+            bool changed = false;
+            Rewrite oldest;
+            for (Sz ch = 0; ch < o.line.channels.size(); ++ch) {
+                const double *then = tails.tail(k, ch);
+                o.live[ch][c] = then[c - from];
+                compare.channel(o, k, ch, from, c, then, &oldest, &changed);
+            }
+            if (changed)
+                compare.settle(o, c, oldest);
+        }
+        if (options.onCut)
+            options.onCut(qsizetype(c), changes);
+    }
+    report.barsEvaluated = tails.work();
+    if (options.progress && !report.cancelled)
+        options.progress(total, total);
+}
+
+// The cuts of cutPoints, each running its history again (what the formula reads from later
+// bars is not bounded, or every cut was not asked for).
+void sampledCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluator &heads,
+                 const Bars &bars, const ReplayOptions &options, qsizetype statements)
+{
+    report.cuts = cutPoints(bars, options, report.periods, statements);
+    for (OutputReplay &o : report.outputs)
+        if (o.checked && !heads.causal(Sz(&o - report.outputs.data())))
+            for (Series &l : o.live)
+                std::fill(l.begin(), l.end() - 1, kNaN);
+    std::vector<CutChange> changes;
+    const CutCompare compare{options, bars, options.onCut ? &changes : nullptr};
+    const qsizetype total = qsizetype(report.cuts.size());
+    for (qsizetype done = 0; done < total; ++done) {
+        if (options.progress && !options.progress(done, total)) {
+            report.cancelled = true;
+            break;
+        }
+        const Sz cut = Sz(report.cuts[Sz(done)]);
+        // A causal output is the head of its whole-history values at every cut: nothing to
+        // compare, and nothing to compute unless the shortcut is off.
+        const Evaluation part = options.reuse ? heads.head(qsizetype(cut) + 1, false)
+                                              : evaluator.run(bars.head(qsizetype(cut) + 1));
+        report.barsEvaluated += qint64(cut + 1);
+        changes.clear();
+        for (Sz k = 0; k < report.outputs.size(); ++k) {
+            OutputReplay &o = report.outputs[k];
+            const OutputLine &now = part.outputs[k];
+            if (options.reuse && heads.causal(k))
+                continue;
+            if (!o.checked || !now.ok() || now.channels.size() != o.line.channels.size())
+                continue;
+            bool changed = false;
+            Rewrite oldest;
+            for (Sz ch = 0; ch < now.channels.size(); ++ch) {
+                o.live[ch][cut] = now.channels[ch][cut];
+                compare.channel(o, k, ch, 0, cut, now.channels[ch].data(), &oldest, &changed);
+            }
+            if (changed)
+                compare.settle(o, cut, oldest);
+        }
+        if (options.onCut)
+            options.onCut(qsizetype(cut), changes);
+    }
+    if (options.progress && !report.cancelled)
+        options.progress(total, total);
+}
+
+} // namespace
+
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
 {
     ReplayReport report;
@@ -113,8 +257,10 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
     for (OutputLine &line : full.outputs) {
         OutputReplay o;
         o.checked = line.ok();
-        if (o.checked)
+        if (o.checked) {
             o.unchanging = unchangingOver(line.channels);
+            o.live = line.channels; // what differs is written over at each cut
+        }
         for (const QString &m : line.missing)
             if (!report.missing.contains(m))
                 report.missing << m;
@@ -124,56 +270,15 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
     report.missing.sort();
     if (bars.size() == 0)
         return report;
-    report.cuts = cutPoints(bars, options, full.periods, qsizetype(program.statements.size()));
-
-    const qsizetype total = qsizetype(report.cuts.size());
-    for (qsizetype done = 0; done < total; ++done) {
-        if (options.progress && !options.progress(done, total)) {
-            report.cancelled = true;
-            break;
-        }
-        const qsizetype cut = report.cuts[Sz(done)];
-        // A causal output is the head of its whole-history values at every cut: nothing to
-        // compare, and nothing to compute unless the shortcut is off.
-        const Evaluation part =
-            options.reuse ? heads.head(cut + 1, false) : evaluator.run(bars.head(cut + 1));
-        for (Sz k = 0; k < report.outputs.size(); ++k) {
-            OutputReplay &o = report.outputs[k];
-            const OutputLine &now = part.outputs[k];
-            if (options.reuse && heads.causal(k))
-                continue;
-            if (!o.checked || !now.ok() || now.channels.size() != o.line.channels.size())
-                continue;
-            bool changed = false;
-            Rewrite oldest;
-            for (Sz c = 0; c < now.channels.size(); ++c) {
-                const Series &before = now.channels[c], &after = o.line.channels[c];
-                for (Sz i = 0; i <= Sz(cut); ++i) {
-                    if (same(before[i], after[i], options.tolerance))
-                        continue;
-                    if (!changed || qsizetype(i) < oldest.bar) {
-                        oldest.bar = qsizetype(i);
-                        oldest.channel = int(c);
-                        oldest.before = before[i];
-                        oldest.after = after[i];
-                    }
-                    changed = true;
-                    break;
-                }
-            }
-            if (!changed)
-                continue;
-            oldest.date = bars.dates[Sz(oldest.bar)];
-            oldest.cut = cut;
-            oldest.cutDate = bars.dates[Sz(cut)];
-            if (o.cutsRewritten == 0)
-                o.first = oldest;
-            ++o.cutsRewritten;
-            o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
+    if (options.everyCut && options.reuse) {
+        Tails tails(evaluator, heads, bars);
+        report.fallback = tails.fallback();
+        if (report.fallback.why == FallbackWhy::None) {
+            everyCut(report, tails, bars, options);
+            return report;
         }
     }
-    if (options.progress && !report.cancelled)
-        options.progress(total, total);
+    sampledCuts(report, evaluator, heads, bars, options, qsizetype(program.statements.size()));
     return report;
 }
 

@@ -8,10 +8,20 @@
 #include <QMap>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
 namespace morvane::formula {
+
+// A value of the past, as a shorter history showed it, that differs from the whole history's.
+struct CutChange
+{
+    qsizetype bar = -1;
+    std::int32_t output = 0;  // index in ReplayReport::outputs
+    std::int32_t channel = 0; // which drawn price of a drawing call
+    double then = 0;          // NaN: nothing shown then
+};
 
 struct ReplayOptions
 {
@@ -34,6 +44,28 @@ struct ReplayOptions
     // Called after each cut with the cuts done and their number; false stops the replay
     // (ReplayReport::cancelled). May be empty.
     std::function<bool(qsizetype done, qsizetype total)> progress;
+    // Every bar but the newest is a cut, when the tails can replay the formula (each cut then
+    // computes only what it may change); the bounds above apply only when they cannot.
+    bool everyCut = true;
+    // Called once per cut, in ascending order, with every value of its bars that differs from
+    // the whole history's (as `tolerance` judges). May be empty.
+    std::function<void(qsizetype cut, const std::vector<CutChange> &changes)> onCut;
+};
+
+// Why the replay could not take every bar as a cut (ReplayReport::fallback).
+enum class FallbackWhy
+{
+    None,
+    PerBarOffset, // an offset, count or percentage that changes from bar to bar (REF(X,N) with N a
+                  // series)
+    PlugIn,       // a function of a plug-in
+    Unbounded     // what may change is not known to be bounded (a period's forming bar, CONST…)
+};
+
+struct Fallback
+{
+    FallbackWhy why = FallbackWhy::None;
+    QString function; // the function, name or period that forced it
 };
 
 // One value of the past that changed once later bars arrived.
@@ -68,6 +100,9 @@ struct OutputReplay
     // newest bar itself changed).
     qsizetype farthestBack = 0;
     Rewrite first; // the earliest cut that showed a change, at its oldest changed bar
+    // Per channel, each bar's value when it was the newest (the cut at it; the newest bar's
+    // own), NaN at the bars that were no cut.
+    std::vector<Series> live;
 
     bool rewrites() const { return cutsRewritten > 0; }
     // Checked, and not rewritten only because it never changed: nothing was tested.
@@ -83,6 +118,12 @@ struct ReplayReport
     QStringList missing; // everything not evaluated, across outputs
     QStringList periods;
     bool cancelled = false; // progress said stop: the cuts after it were not run
+    // Every bar was a cut, through the tails; else `fallback` says what kept them from it
+    // (None: every cut was not asked for, or there are too few bars).
+    bool linear = false;
+    Fallback fallback;
+    // Bars computed over all cuts (the tails' work; for the tests and the benchmarks).
+    qint64 barsEvaluated = 0;
 
     bool anyRewrites() const;
     bool allChecked() const;

@@ -12,14 +12,70 @@ bool valueAt(const Args &a, Sz k, Sz i)
 }
 
 // EMA(X,N) = (2·X + (N−1)·previous)/(N+1), from X's first value
-Series ema(const Args &a, const Bars &)
+Series ema(const Args &a, double seed)
 {
     return recursiveWhen(
         a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
         [&](double prev, double x, Sz i) {
             const double n = a[1].v[i];
             return (2 * x + (n - 1) * prev) / (n + 1);
-        });
+        },
+        seed);
+}
+
+// SMA(X,N,M) = (M·X + (N−M)·previous)/N
+Series sma(const Args &a, double seed)
+{
+    return recursiveWhen(
+        a[0].v, [&](Sz i) { return valueAt(a, 1, i) && valueAt(a, 2, i); },
+        [&](double prev, double x, Sz i) {
+            const double n = a[1].v[i], m = a[2].v[i];
+            return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
+        },
+        seed);
+}
+
+// MEMA(X,N) = SMA(X,N,1)
+Series mema(const Args &a, double seed)
+{
+    return recursiveWhen(
+        a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+        [&](double prev, double x, Sz i) {
+            const double n = a[1].v[i];
+            return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
+        },
+        seed);
+}
+
+// DMA(X,A) = A·X + (1−A)·previous, A per bar. It starts at X on the first bar where X and A
+// both have values; a bar where either is empty shows nothing and does not restart it.
+Series dma(const Args &a, double seed)
+{
+    return recursiveWhen(
+        a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+        [&](double prev, double x, Sz i) {
+            const double w = a[1].v[i];
+            return w * x + (1 - w) * prev;
+        },
+        seed);
+}
+
+// AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
+Series ama(const Args &a, double seed)
+{
+    return recursiveWhen(
+        a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
+        [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); }, seed);
+}
+
+// A recursion's entry: from nothing on the whole bars, from its latest value on a tail.
+template <Series (*F)(const Args &, double)> Series whole(const Args &a, const Bars &)
+{
+    return F(a, kNaN);
+}
+template <Series (*F)(const Args &, double)> Series resumed(const Args &a, const TailSeed &seed)
+{
+    return F(a, seed.lastShown);
 }
 
 } // namespace
@@ -40,8 +96,8 @@ std::span<const FunctionEntry> averageFunctions()
                  firstValue(a[0].v));
          },
          Causal::Yes},
-        {"EMA", 2, 2, ema, Causal::Yes},
-        {"EXPMA", 2, 2, ema, Causal::Yes},
+        {"EMA", 2, 2, whole<ema>, Causal::Yes, false, resumed<ema>},
+        {"EXPMA", 2, 2, whole<ema>, Causal::Yes, false, resumed<ema>},
         // EXPMEMA(X,N) = EMA seeded with MA(X,N) on the N-th bar of X instead of X's first value,
         // empty before it (chosen: N as it stands on that bar)
         {"EXPMEMA", 2, 2,
@@ -71,49 +127,10 @@ std::span<const FunctionEntry> averageFunctions()
              return out;
          },
          Causal::Yes},
-        // SMA(X,N,M) = (M·X + (N−M)·previous)/N
-        {"SMA", 3, 3,
-         [](const Args &a, const Bars &) {
-             return recursiveWhen(
-                 a[0].v, [&](Sz i) { return valueAt(a, 1, i) && valueAt(a, 2, i); },
-                 [&](double prev, double x, Sz i) {
-                     const double n = a[1].v[i], m = a[2].v[i];
-                     return n != 0 ? (m * x + (n - m) * prev) / n : 0.0;
-                 });
-         },
-         Causal::Yes},
-        // MEMA(X,N) = SMA(X,N,1)
-        {"MEMA", 2, 2,
-         [](const Args &a, const Bars &) {
-             return recursiveWhen(
-                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
-                 [&](double prev, double x, Sz i) {
-                     const double n = a[1].v[i];
-                     return n != 0 ? (x + (n - 1) * prev) / n : 0.0;
-                 });
-         },
-         Causal::Yes},
-        // DMA(X,A) = A·X + (1−A)·previous, A per bar. It starts at X on the first bar where X
-        // and A both have values; a bar where either is empty shows nothing and does not
-        // restart it.
-        {"DMA", 2, 2,
-         [](const Args &a, const Bars &) {
-             return recursiveWhen(
-                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
-                 [&](double prev, double x, Sz i) {
-                     const double w = a[1].v[i];
-                     return w * x + (1 - w) * prev;
-                 });
-         },
-         Causal::Yes},
-        // AMA(X,A) = previous + A·(X − previous), starting at X (A the adaptive factor, < 1)
-        {"AMA", 2, 2,
-         [](const Args &a, const Bars &) {
-             return recursiveWhen(
-                 a[0].v, [&](Sz i) { return valueAt(a, 1, i); },
-                 [&](double prev, double x, Sz i) { return prev + a[1].v[i] * (x - prev); });
-         },
-         Causal::Yes},
+        {"SMA", 3, 3, whole<sma>, Causal::Yes, false, resumed<sma>},
+        {"MEMA", 2, 2, whole<mema>, Causal::Yes, false, resumed<mema>},
+        {"DMA", 2, 2, whole<dma>, Causal::Yes, false, resumed<dma>},
+        {"AMA", 2, 2, whole<ama>, Causal::Yes, false, resumed<ama>},
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
         {"TMA", 3, 3,
          [](const Args &a, const Bars &) {

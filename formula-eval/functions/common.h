@@ -21,6 +21,9 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 using Args = std::vector<Value>;
 using Fn = Series (*)(const Args &, const Bars &);
+// The same function on the newest bars only (its arguments cut to them), going on from its
+// own values before them. For the replay's tails.
+using Resume = Series (*)(const Args &, const TailSeed &);
 
 // Whether a function's value at a bar reads only that bar and the ones before, so that on the
 // first k bars it gives exactly the first k values of the whole history (the replay then takes
@@ -42,6 +45,7 @@ struct FunctionEntry
     Fn fn;
     Causal causal = Causal::No;
     bool elementwise = false; // constant arguments give a constant result
+    Resume resume = nullptr;
 };
 
 // One table per family.
@@ -360,10 +364,12 @@ template <typename F> Series elementwise(const Args &a, F f)
 
 // Recursive averages start at the first bar where X and every parameter have values; a bar
 // where one is empty shows nothing and the recursion goes on from the value before it.
-template <typename Ready, typename F> Series recursiveWhen(const Series &x, Ready ready, F step)
+// `seed`: the value before the first bar, to go on from (NaN: none yet).
+template <typename Ready, typename F>
+Series recursiveWhen(const Series &x, Ready ready, F step, double seed = kNaN)
 {
     Series out = empty(x.size());
-    double prev = kNaN;
+    double prev = seed;
     for (Sz i = 0; i < x.size(); ++i) {
         if (std::isnan(x[i]) || !ready(i))
             continue;

@@ -60,6 +60,82 @@ Series range(const Series &x, bool top)
     return out;
 }
 
+// Counts that go on from the bar before (`previous`, its own value there; NaN: none, as on
+// the first bar), so that a tail of the bars resumes them.
+Series barsLast(const Args &a, double previous)
+{
+    Series out = empty(a[0].v.size());
+    double last = -1 - previous; // the bar it last held, counted from the first one here
+    for (Sz i = 0; i < out.size(); ++i) {
+        if (isTrue(a[0].v[i]))
+            last = double(i);
+        out[i] = double(i) - last;
+    }
+    return out;
+}
+
+Series barsLastCount(const Args &a, double previous)
+{
+    Series out(a[0].v.size(), 0.0);
+    const double before = std::isnan(previous) ? 0.0 : previous;
+    for (Sz i = 0; i < out.size(); ++i)
+        out[i] = isTrue(a[0].v[i]) ? (i > 0 ? out[i - 1] : before) + 1 : 0;
+    return out;
+}
+
+template <typename Holds> Series barsSinceFirst(const Args &a, double previous, Holds holds)
+{
+    Series out = empty(a[0].v.size());
+    double first = -1 - previous;
+    for (Sz i = 0; i < out.size(); ++i) {
+        if (std::isnan(first) && holds(a[0].v[i]))
+            first = double(i);
+        out[i] = double(i) - first;
+    }
+    return out;
+}
+
+Series barsCount(const Args &a, double previous)
+{
+    return barsSinceFirst(a, previous, [](double x) { return !std::isnan(x); });
+}
+
+Series barsSince(const Args &a, double previous)
+{
+    return barsSinceFirst(a, previous, isTrue);
+}
+
+Series valueWhen(const Args &a, double previous)
+{
+    Series out = empty(a[0].v.size());
+    for (Sz i = 0; i < out.size(); ++i)
+        out[i] = isTrue(a[0].v[i]) ? a[1].v[i] : i > 0 ? out[i - 1] : previous;
+    return out;
+}
+
+template <Series (*F)(const Args &, double)> Series whole(const Args &a, const Bars &)
+{
+    return F(a, kNaN);
+}
+template <Series (*F)(const Args &, double)> Series resumed(const Args &a, const TailSeed &seed)
+{
+    return F(a, seed.previous);
+}
+
+// FILTER(X,N) = X where it holds, then 0 for the next N bars; `blockedUntil` the last bar a
+// signal before blocks.
+Series filter(const Args &a, double blockedUntil)
+{
+    Series out(a[0].v.size(), 0.0);
+    for (Sz i = 0; i < out.size(); ++i) {
+        if (double(i) > blockedUntil && isTrue(a[0].v[i])) {
+            out[i] = 1;
+            blockedUntil = double(i) + countAt(a[1], i);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 // Bars before and after: REF and its kin, bars since, the newest bar's value.
@@ -95,54 +171,14 @@ std::span<const FunctionEntry> referenceFunctions()
              return Series(size, v);
          }},
         // BARSLAST(X) = bars since X last held (0 on a bar where it holds)
-        {"BARSLAST", 1, 1,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             double last = kNaN;
-             for (Sz i = 0; i < out.size(); ++i) {
-                 if (isTrue(a[0].v[i]))
-                     last = double(i);
-                 out[i] = double(i) - last;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"BARSLAST", 1, 1, whole<barsLast>, Causal::Yes, false, resumed<barsLast>},
         // BARSLASTCOUNT(X) = bars in a row, up to this one, where X holds
-        {"BARSLASTCOUNT", 1, 1,
-         [](const Args &a, const Bars &) {
-             Series out(a[0].v.size(), 0.0);
-             for (Sz i = 0; i < out.size(); ++i)
-                 out[i] = isTrue(a[0].v[i]) ? (i > 0 ? out[i - 1] : 0) + 1 : 0;
-             return out;
-         },
-         Causal::Yes},
+        {"BARSLASTCOUNT", 1, 1, whole<barsLastCount>, Causal::Yes, false, resumed<barsLastCount>},
         // BARSCOUNT(X): "第一个有效数据到当前的间隔周期数", 0 on the first bar with a value, as
         // the help's "REF(CLOSE,BARSCOUNT(C)-1)表示第二根K线的收盘价" needs
-        {"BARSCOUNT", 1, 1,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             double first = kNaN;
-             for (Sz i = 0; i < out.size(); ++i) {
-                 if (std::isnan(first) && !std::isnan(a[0].v[i]))
-                     first = double(i);
-                 out[i] = double(i) - first;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"BARSCOUNT", 1, 1, whole<barsCount>, Causal::Yes, false, resumed<barsCount>},
         // BARSSINCE(X) = bars since X first held
-        {"BARSSINCE", 1, 1,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             double first = kNaN;
-             for (Sz i = 0; i < out.size(); ++i) {
-                 if (std::isnan(first) && isTrue(a[0].v[i]))
-                     first = double(i);
-                 out[i] = double(i) - first;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"BARSSINCE", 1, 1, whole<barsSince>, Causal::Yes, false, resumed<barsSince>},
         // BARSNEXT(X) = bars until X next holds (0 on a bar where it holds)
         {"BARSNEXT", 1, 1,
          [](const Args &a, const Bars &) {
@@ -156,19 +192,13 @@ std::span<const FunctionEntry> referenceFunctions()
              return out;
          }},
         // FILTER(X,N) = X where it holds, then 0 for the next N bars
-        {"FILTER", 2, 2,
-         [](const Args &a, const Bars &) {
-             Series out(a[0].v.size(), 0.0);
-             double blockedUntil = -1;
-             for (Sz i = 0; i < out.size(); ++i) {
-                 if (double(i) > blockedUntil && isTrue(a[0].v[i])) {
-                     out[i] = 1;
-                     blockedUntil = double(i) + countAt(a[1], i);
-                 }
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"FILTER", 2, 2, [](const Args &a, const Bars &) { return filter(a, -1); }, Causal::Yes,
+         false,
+         // on a tail: from its last signal before, N being constant (see tailRule)
+         [](const Args &a, const TailSeed &seed) {
+             const double n = a[1].v.empty() ? kNaN : countAt(a[1], 0);
+             return filter(a, std::isnan(seed.sinceHeld) ? -1 : n - seed.sinceHeld);
+         }},
         // BACKSET(X,N) = 1 on this bar and the N−1 before it wherever X holds: one sweep from
         // the newest bar, carrying the farthest bar any later signal reaches back to
         {"BACKSET", 2, 2,
@@ -187,14 +217,7 @@ std::span<const FunctionEntry> referenceFunctions()
          }},
         // VALUEWHEN(COND,X) = X where COND holds, else the value before: "当COND条件成立时,
         // 取X的当前值,否则取VALUEWHEN的上个值"; empty before COND first holds
-        {"VALUEWHEN", 2, 2,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             for (Sz i = 0; i < out.size(); ++i)
-                 out[i] = isTrue(a[0].v[i]) ? a[1].v[i] : i > 0 ? out[i - 1] : kNaN;
-             return out;
-         },
-         Causal::Yes},
+        {"VALUEWHEN", 2, 2, whole<valueWhen>, Causal::Yes, false, resumed<valueWhen>},
         // BARSSINCEN(X,N) = bars since X first held within the last N bars, empty when it did
         // not; the first bar holding at or after each bar is found once for all windows
         {"BARSSINCEN", 2, 2,

@@ -160,6 +160,7 @@ WindowSums::WindowSums(const std::vector<double> &x, unsigned extra) : m_x(x)
         const bool decimal = std::isnan(v) || (std::isfinite(v) && asMillionths(v, &u));
         m_units[k + 1] = m_units[k] + u;
         count(m_inexact, k, !decimal, n);
+        count(m_empty, k, std::isnan(v), n);
         const bool small = decimal && std::abs(u) < kSmallUnits;
         if (second)
             count(m_inexact2, k, !small, n);
@@ -247,7 +248,8 @@ double WindowSums::inexactSum(std::size_t from, std::size_t to, bool *special) c
                                   : -std::numeric_limits<double>::infinity();
     }
     const DD d = centredSum(from, to);
-    const double n = double(to - from + 1);
+    // The pivot once for each bar summed: an empty bar adds nothing.
+    const double n = double(to - from + 1 - counted(m_empty, from, to));
     const double s = ddValue(ddAdd(d, ddMul({m_pivot, 0}, {n, 0})));
     if (std::isfinite(s))
         return s;

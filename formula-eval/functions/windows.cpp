@@ -111,7 +111,15 @@ std::span<const FunctionEntry> windowFunctions()
          [](const Args &a, const Bars &) {
              return counted(a, true, [](double c, double) { return c < 0 ? kNaN : c; });
          },
-         Causal::Yes},
+         Causal::Yes, false,
+         // COUNT(X,0) on a tail: on from its count before (see tailRule)
+         [](const Args &a, const TailSeed &seed) {
+             Series out(a[0].v.size());
+             double n = std::isnan(seed.previous) ? 0.0 : seed.previous;
+             for (Sz i = 0; i < out.size(); ++i)
+                 out[i] = n += isTrue(a[0].v[i]) ? 1.0 : 0.0;
+             return out;
+         }},
         // EVERY(X,N) = X held on each of the last N bars (0 before N bars exist)
         {"EVERY", 2, 2,
          [](const Args &a, const Bars &) {

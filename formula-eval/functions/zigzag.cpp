@@ -1,4 +1,4 @@
-#include "functions/common.h"
+#include "functions/zigzag.h"
 
 using namespace Qt::StringLiterals;
 
@@ -7,77 +7,19 @@ namespace morvane::formula {
 namespace {
 
 // Zigzag turning points of x at a reversal of pct percent; the last one is provisional.
-struct Turn
-{
-    Sz bar;
-    bool peak;
-};
-
 std::vector<Turn> zigTurns(const Series &x, double pct)
 {
     std::vector<Turn> turns;
-    const Sz size = x.size();
-    Sz start = 0;
-    while (start < size && std::isnan(x[start]))
-        ++start;
-    if (start >= size || std::isnan(pct))
+    if (std::isnan(pct))
         return turns;
-    const double up = 1.0 + pct / 100.0, down = 1.0 - pct / 100.0;
-    int dir = 0; // 0 undecided, 1 rising, -1 falling
-    Sz ext = start, hi = start, lo = start;
-    for (Sz i = start + 1; i < size; ++i) {
-        const double v = x[i];
-        if (std::isnan(v))
-            continue;
-        if (dir == 0) {
-            if (v > x[hi])
-                hi = i;
-            if (v < x[lo])
-                lo = i;
-            if (v >= x[lo] * up) {
-                turns.push_back({start, lo != start});
-                if (lo != start)
-                    turns.push_back({lo, false});
-                dir = 1;
-                ext = i;
-            } else if (v <= x[hi] * down) {
-                // Down first: the start is a peak only when nothing rose above it; after a
-                // rise to hi, the start was the trough before that peak.
-                turns.push_back({start, hi == start});
-                if (hi != start)
-                    turns.push_back({hi, true});
-                dir = -1;
-                ext = i;
-            }
-        } else if (dir > 0) {
-            if (v >= x[ext]) {
-                ext = i;
-            } else if (v <= x[ext] * down) {
-                turns.push_back({ext, true});
-                dir = -1;
-                ext = i;
-            }
-        } else {
-            if (v <= x[ext]) {
-                ext = i;
-            } else if (v >= x[ext] * up) {
-                turns.push_back({ext, false});
-                dir = 1;
-                ext = i;
-            }
-        }
-    }
-    if (dir == 0) {
-        turns.push_back({start, false});
-        if (size - 1 != start)
-            turns.push_back({size - 1, x[size - 1] > x[start]});
-        return turns;
-    }
-    turns.push_back({ext, dir > 0});
-    if (ext != size - 1)
-        turns.push_back({size - 1, dir < 0}); // the line runs on to the newest bar
+    ZigScan scan(pct);
+    for (Sz i = 0; i < x.size(); ++i)
+        scan.step(x, i, turns);
+    scan.finish(x, x.size(), turns);
     return turns;
 }
+
+} // namespace
 
 // The series ZIG reads: 0..3 are OPEN, HIGH, LOW, CLOSE, anything else is the series itself.
 const Series &zigSource(const Value &k, const Bars &bars)
@@ -96,6 +38,8 @@ const Series &zigSource(const Value &k, const Bars &bars)
     return k.v;
 }
 
+namespace {
+
 // ZIG(K,N) = straight lines between the turning points of K at N% reversals.
 Series zig(const Value &k, const Value &n, const Bars &bars)
 {
@@ -103,14 +47,7 @@ Series zig(const Value &k, const Value &n, const Bars &bars)
     Series out = empty(x.size());
     if (x.empty())
         return out;
-    const std::vector<Turn> turns = zigTurns(x, n.v.back());
-    for (Sz t = 0; t + 1 < turns.size(); ++t) {
-        const Sz a = turns[t].bar, b = turns[t + 1].bar;
-        for (Sz i = a; i <= b; ++i)
-            out[i] = x[a] + (x[b] - x[a]) * double(i - a) / double(b - a);
-    }
-    if (turns.size() == 1)
-        out[turns[0].bar] = x[turns[0].bar];
+    zigLine(x, zigTurns(x, n.v.back()), 0, 0, [&](Sz i, double v) { out[i] = v; });
     return out;
 }
 
@@ -124,9 +61,7 @@ Series zigTurnSeries(const std::vector<Value> &a, const Bars &bars, bool peak, b
     if (size == 0)
         return out;
     std::vector<Turn> turns = zigTurns(x, a[1].v.back());
-    if (!turns.empty() && turns.back().bar == size - 1 && turns.size() > 1 &&
-        turns[turns.size() - 2].bar != size - 1)
-        turns.pop_back();
+    dropNewestEnd(turns, size);
     std::vector<Sz> marks;
     for (const Turn &t : turns)
         if (t.peak == peak)
