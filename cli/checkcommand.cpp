@@ -81,7 +81,8 @@ int runCheckCommand(const QStringList &arguments, QIODevice &in, QIODevice &out,
 
     if (options.eval) {
         stdOut.flush();
-        return runEvalCommand(options.inputs.front(), options.bars, options.params, in, out, err);
+        return runEvalCommand(options.inputs.front(), options.bars, options.params, options.finalAt,
+                              in, out, err);
     }
     if (options.replay) {
         stdOut.flush();

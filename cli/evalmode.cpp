@@ -4,7 +4,9 @@
 #include "commandio.h"
 #include "encoding.h"
 #include "parser.h"
+#include "replay.h"
 #include "replaywords.h"
+#include "scorecard.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -14,6 +16,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -143,18 +146,32 @@ bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *err
 
 // The CSV in pieces of about 1 MiB, each handed to `sink` (false stops): one buffer, used
 // again and again, whatever the history's length.
-template <typename Sink> bool writeEvalCsv(const Bars &bars, const Evaluation &ev, Sink sink)
+// `finals`, when given: per output, the bar from which each value stood (-1: may still
+// change), written as a date column "<name>@final" after the output's own.
+template <typename Sink>
+bool writeEvalCsv(const Bars &bars, const Evaluation &ev, Sink sink,
+                  const std::vector<std::vector<qsizetype>> *finals = nullptr)
 {
-    std::vector<const Series *> columns;
+    struct Column
+    {
+        const Series *values = nullptr;
+        const std::vector<qsizetype> *final = nullptr;
+    };
+    std::vector<Column> columns;
     QString text = u"date"_s;
-    for (const OutputLine &line : ev.outputs) {
+    for (std::size_t k = 0; k < ev.outputs.size(); ++k) {
+        const OutputLine &line = ev.outputs[k];
         if (!line.ok())
             continue;
         for (std::size_t c = 0; c < line.channels.size(); ++c) {
             const QString suffix =
                 line.channels.size() > 1 ? u"/"_s + QString::number(c + 1) : QString();
             text += u',' + field(label(line) + suffix);
-            columns.push_back(&line.channels[c]);
+            columns.push_back({&line.channels[c], nullptr});
+        }
+        if (finals && k < finals->size() && !(*finals)[k].empty()) {
+            text += u',' + field(label(line) + u"@final"_s);
+            columns.push_back({nullptr, &(*finals)[k]});
         }
     }
     text += u'\n';
@@ -168,10 +185,12 @@ template <typename Sink> bool writeEvalCsv(const Bars &bars, const Evaluation &e
     char *at = begin;
     for (std::size_t i = 0; i < bars.dates.size(); ++i) {
         at = writeDate(at, bars.dates[i]);
-        for (const Series *s : columns) {
+        for (const Column &column : columns) {
             *at++ = ',';
-            if (i < s->size())
-                at = writeNumber(at, (*s)[i]);
+            if (column.values && i < column.values->size())
+                at = writeNumber(at, (*column.values)[i]);
+            else if (column.final && i < column.final->size() && (*column.final)[i] >= 0)
+                at = writeDate(at, bars.dates[std::size_t((*column.final)[i])]);
         }
         *at++ = '\n';
         if (at > flushAt) {
@@ -181,6 +200,33 @@ template <typename Sink> bool writeEvalCsv(const Bars &bars, const Evaluation &e
         }
     }
     return at == begin || sink(QByteArrayView(begin, at - begin));
+}
+
+// Per output, from which bar each value stood as it stands, replaying every bar as a cut;
+// empty when the formula cannot be replayed at every bar (why said on standard error).
+std::vector<std::vector<qsizetype>> finalBars(const Program &program, const Bars &bars,
+                                              const QMap<QString, double> &params,
+                                              std::size_t outputs,
+                                              const std::function<void(const QString &)> &say)
+{
+    std::vector<FinalTally> tallies(outputs, FinalTally(bars.size()));
+    ReplayOptions options;
+    options.params = params;
+    options.onCut = [&](qsizetype cut, const std::vector<CutChange> &changes) {
+        for (const CutChange &c : changes)
+            if (std::size_t(c.output) < tallies.size())
+                tallies[std::size_t(c.output)].changed(cut, c.bar);
+    };
+    const ReplayReport report = replay(program, bars, options);
+    std::vector<std::vector<qsizetype>> finals(outputs);
+    if (!report.linear && bars.size() > 1) {
+        say(u"定型于：%1，无法在每根K线上回放，@final 列没有给出"_s.arg(
+            fallbackWords(report.fallback)));
+        return {};
+    }
+    for (std::size_t k = 0; k < outputs && k < report.outputs.size(); ++k)
+        finals[k] = tallies[k].finish(report.outputs[k].causal);
+    return finals;
 }
 
 } // namespace
@@ -196,7 +242,7 @@ QByteArray evalCsv(const Bars &bars, const Evaluation &ev)
 }
 
 int runEvalCommand(const QString &file, const QString &barsFile,
-                   const QMap<QString, double> &params, QIODevice &in, QIODevice &out,
+                   const QMap<QString, double> &params, bool finalAt, QIODevice &in, QIODevice &out,
                    QIODevice &err)
 {
     Writer stdErr(err);
@@ -278,11 +324,19 @@ int runEvalCommand(const QString &file, const QString &barsFile,
         say(file + u": 没有可计算的输出"_s);
         return 2;
     }
+    std::vector<std::vector<qsizetype>> finals;
+    if (finalAt) {
+        finals = finalBars(program, bars, params, ev.outputs.size(), say);
+        partial = partial || (finals.empty() && bars.size() > 1);
+    }
     Writer stdOut(out);
-    writeEvalCsv(bars, ev, [&stdOut](QByteArrayView piece) {
-        stdOut.writeUtf8(piece);
-        return true;
-    });
+    writeEvalCsv(
+        bars, ev,
+        [&stdOut](QByteArrayView piece) {
+            stdOut.writeUtf8(piece);
+            return true;
+        },
+        finalAt ? &finals : nullptr);
     if (!stdOut.flush()) {
         say(u"无法写出结果: "_s + stdOut.errorString());
         return 2;

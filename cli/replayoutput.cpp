@@ -81,6 +81,35 @@ QJsonObject rewriteJson(const Rewrite &first)
                        {u"after"_s, jsonNumber(first.after)}};
 }
 
+QJsonObject outcomeJson(const SignalOutcome &o)
+{
+    return QJsonObject{{u"signals"_s, o.count},
+                       {u"withOutcome"_s, o.withOutcome},
+                       {u"wins"_s, o.wins},
+                       {u"meanReturn"_s, jsonNumber(o.meanReturn())}};
+}
+
+QJsonObject scorecardJson(int horizon, const SignalOutcome &hindsight, const SignalOutcome &live,
+                          qsizetype vanished, qsizetype late, qsizetype lateMedian,
+                          qsizetype lateMax, bool complete)
+{
+    QJsonObject card{{u"horizon"_s, horizon},
+                     {u"hindsight"_s, outcomeJson(hindsight)},
+                     {u"live"_s, outcomeJson(live)},
+                     {u"vanished"_s, vanished},
+                     {u"late"_s, late},
+                     {u"complete"_s, complete}};
+    if (late > 0)
+        card.insert(u"lateBars"_s, QJsonObject{{u"median"_s, lateMedian}, {u"max"_s, lateMax}});
+    return card;
+}
+
+QJsonObject scorecardJson(const Scorecard &s)
+{
+    return scorecardJson(s.horizon, s.hindsight, s.live, qsizetype(s.vanished.size()),
+                         qsizetype(s.late.size()), s.lateMedian(), s.lateMax(), s.complete);
+}
+
 } // namespace
 
 QStringList replayLines(const ReplayReport &report, const QString &source)
@@ -111,6 +140,8 @@ QJsonObject replayJson(const ReplayReport &report)
             item.insert(u"farthestBack"_s, o.farthestBack);
             item.insert(u"first"_s, rewriteJson(o.first));
         }
+        if (o.scorecard && o.checked && !cutless(report))
+            item.insert(u"scorecard"_s, scorecardJson(*o.scorecard));
         outputs.append(item);
     }
     return QJsonObject{{u"bars"_s, report.bars},
@@ -171,6 +202,22 @@ QJsonObject tallyJson(const OutputTally &t, const OutputLine &line, const Replay
         worst.insert(u"cuts"_s, t.worstCuts);
         worst.insert(u"farthestBack"_s, w.farthestBack);
         item.insert(u"worst"_s, worst);
+    }
+    if (t.scorecard) {
+        const ScorecardSum &sum = *t.scorecard;
+        QJsonObject card = scorecardJson(sum.horizon, sum.hindsight, sum.live, sum.vanished,
+                                         sum.late, sum.lateMedian(), sum.lateMax(), sum.complete);
+        card.insert(u"securities"_s, sum.securities);
+        QJsonArray most;
+        for (const OutputTally::Overstated &o : t.mostOverstated)
+            most.append(QJsonObject{{u"code"_s, o.code},
+                                    {u"name"_s, o.name},
+                                    {u"file"_s, o.file},
+                                    {u"overstatement"_s, jsonNumber(o.by)},
+                                    {u"hindsight"_s, outcomeJson(o.hindsight)},
+                                    {u"live"_s, outcomeJson(o.live)}});
+        card.insert(u"worst"_s, most);
+        item.insert(u"scorecard"_s, card);
     }
     return item;
 }

@@ -243,6 +243,21 @@ void sampledCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEva
         options.progress(total, total);
 }
 
+// Every bar a cut through the tails where they can replay the formula, else the sampled cuts.
+void runCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluator &heads,
+             const Bars &bars, const ReplayOptions &options, qsizetype statements)
+{
+    if (options.everyCut && options.reuse) {
+        Tails tails(evaluator, heads, bars);
+        report.fallback = tails.fallback();
+        if (report.fallback.why == FallbackWhy::None) {
+            everyCut(report, tails, bars, options);
+            return;
+        }
+    }
+    sampledCuts(report, evaluator, heads, bars, options, statements);
+}
+
 } // namespace
 
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
@@ -268,17 +283,36 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
         report.outputs.push_back(std::move(o));
     }
     report.missing.sort();
+    for (Sz k = 0; k < report.outputs.size(); ++k)
+        report.outputs[k].causal = heads.causal(k);
     if (bars.size() == 0)
         return report;
-    if (options.everyCut && options.reuse) {
-        Tails tails(evaluator, heads, bars);
-        report.fallback = tails.fallback();
-        if (report.fallback.why == FallbackWhy::None) {
-            everyCut(report, tails, bars, options);
-            return report;
+    // The signals' scorecards follow the changes each cut shows.
+    std::vector<std::optional<SignalTally>> tallies(report.outputs.size());
+    bool scored = false;
+    for (Sz k = 0; k < report.outputs.size() && options.horizon > 0; ++k) {
+        const OutputReplay &o = report.outputs[k];
+        if (o.checked && isSignal(o.line.channels)) {
+            tallies[k].emplace(o.line.channels.front());
+            scored = true;
         }
     }
-    sampledCuts(report, evaluator, heads, bars, options, qsizetype(program.statements.size()));
+    ReplayOptions run = options;
+    if (scored)
+        run.onCut = [&](qsizetype cut, const std::vector<CutChange> &changes) {
+            for (const CutChange &c : changes)
+                if (c.channel == 0 && tallies[Sz(c.output)])
+                    tallies[Sz(c.output)]->changed(cut, c.bar, c.then);
+            for (std::optional<SignalTally> &t : tallies)
+                if (t)
+                    t->endCut(cut);
+            if (options.onCut)
+                options.onCut(cut, changes);
+        };
+    runCuts(report, evaluator, heads, bars, run, qsizetype(program.statements.size()));
+    for (Sz k = 0; k < report.outputs.size() && !report.cancelled; ++k)
+        if (tallies[k])
+            report.outputs[k].scorecard = tallies[k]->finish(bars.close, options.horizon);
     return report;
 }
 

@@ -3,6 +3,7 @@
 #include "ast.h"
 #include "bars.h"
 #include "eval.h"
+#include "scorecard.h"
 
 #include <QDate>
 #include <QMap>
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace morvane::formula {
@@ -50,6 +52,9 @@ struct ReplayOptions
     // Called once per cut, in ascending order, with every value of its bars that differs from
     // the whole history's (as `tolerance` judges). May be empty.
     std::function<void(qsizetype cut, const std::vector<CutChange> &changes)> onCut;
+    // A signal's outcome is its close `horizon` bars later (OutputReplay::scorecard); 0: no
+    // scorecards.
+    int horizon = 5;
 };
 
 // Why the replay could not take every bar as a cut (ReplayReport::fallback).
@@ -103,6 +108,9 @@ struct OutputReplay
     // Per channel, each bar's value when it was the newest (the cut at it; the newest bar's
     // own), NaN at the bars that were no cut.
     std::vector<Series> live;
+    bool causal = false; // reads no later bar anywhere: its values never change
+    // A signal's (0, 1 or nothing on every bar): hindsight against live.
+    std::optional<Scorecard> scorecard;
 
     bool rewrites() const { return cutsRewritten > 0; }
     // Checked, and not rewritten only because it never changed: nothing was tested.

@@ -121,6 +121,8 @@ private:
             return;
         }
         ++t.checkedOn;
+        if (o.scorecard)
+            addScorecard(t, *o.scorecard, on);
         if (!o.rewrites())
             return;
         ++t.rewritesOn;
@@ -135,6 +137,24 @@ private:
             t.worst = o;
             t.worstCuts = cuts;
         }
+    }
+
+    static void addScorecard(OutputTally &t, const Scorecard &s, const SecurityResult &on)
+    {
+        if (!t.scorecard)
+            t.scorecard.emplace();
+        t.scorecard->add(s);
+        const double by = overstatement(s.hindsight, s.live);
+        if (!(by > 0))
+            return; // no overstatement to name
+        auto &most = t.mostOverstated;
+        most.push_back({on.index, on.code, on.name, on.file, by, s.hindsight, s.live});
+        // Largest first, then the universe's order: the same whatever the threads.
+        std::sort(most.begin(), most.end(), [](const auto &a, const auto &b) {
+            return a.by != b.by ? a.by > b.by : a.index < b.index;
+        });
+        if (most.size() > OutputTally::kMostOverstated)
+            most.pop_back();
     }
 
     ReplaySetResult &m_result;

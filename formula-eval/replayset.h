@@ -2,12 +2,14 @@
 
 #include "barfiles.h"
 #include "replay.h"
+#include "scorecard.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace morvane::formula {
@@ -75,6 +77,18 @@ struct OutputTally
     QString worstCode, worstName, worstFile;
     OutputReplay worst; // without channels
     qsizetype worstCuts = 0;
+    // A signal's scorecards summed over the securities where it is one, and the securities
+    // whose history overstates it most (largest first, at most kMostOverstated).
+    std::optional<ScorecardSum> scorecard;
+    struct Overstated
+    {
+        qsizetype index = -1;
+        QString code, name, file;
+        double by = 0; // hindsight's mean return less the live one's
+        SignalOutcome hindsight, live;
+    };
+    std::vector<Overstated> mostOverstated;
+    static constexpr std::size_t kMostOverstated = 3;
 };
 
 struct ReplaySetOptions

@@ -190,6 +190,8 @@ QStringList replayReportLines(const ReplayReport &report, const QString &source)
                          .arg(report.cuts.size())
                          .arg(reachWords(o.farthestBack), exampleText(o.first, source));
         }
+        if (o.scorecard && o.checked && !cutless(report))
+            lines << u"  "_s + scorecardWords(*o.scorecard);
     }
     if (!report.missing.isEmpty())
         lines << u"无法计算："_s + missingList(report.missing);
@@ -205,12 +207,31 @@ QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u)
     if (!run.refused.empty())
         head += u"，另有 %1 个文件无法读取"_s.arg(run.refused.size());
     lines << head;
-    for (std::size_t k = 0; k < run.outputs.size(); ++k)
-        lines << tallyLine(run.tallies[k], label(run.outputs[k]), run, u);
+    for (std::size_t k = 0; k < run.outputs.size(); ++k) {
+        const OutputTally &t = run.tallies[k];
+        lines << tallyLine(t, label(run.outputs[k]), run, u);
+        if (t.scorecard)
+            lines << u"  "_s + scorecardSumWords(*t.scorecard);
+        if (!t.mostOverstated.empty())
+            lines << u"  "_s + overstatedWords(t.mostOverstated, u);
+    }
     if (!run.missing.isEmpty())
         lines << u"无法计算："_s + missingList(run.missing);
     addAssumed(lines, run.params);
     return lines;
+}
+
+QString overstatedWords(const std::vector<OutputTally::Overstated> &most, const ReplayUniverse &u)
+{
+    QStringList who;
+    for (const OutputTally::Overstated &o : most) {
+        QString name = QStringList{o.code, o.name}.join(u' ').trimmed();
+        if (name.isEmpty())
+            name = o.file.isEmpty() ? universeWords(u) : o.file;
+        who << u"%1（事后平均 %2，当时 %3）"_s.arg(name, returnWords(o.hindsight.meanReturn()),
+                                                   returnWords(o.live.meanReturn()));
+    }
+    return u"历史夸大最多："_s + who.join(u"、"_s);
 }
 
 QString rateWords(double rate)
@@ -240,18 +261,43 @@ QString outcomeWords(const char16_t *when, const SignalOutcome &o, int horizon)
 
 } // namespace
 
-QString scorecardWords(const Scorecard &s)
+namespace {
+
+struct Gap
 {
-    QString text = u"信号体检（之后 %1 根）：%2；%3；消失 %4 次；迟到 %5 次"_s.arg(s.horizon)
-                       .arg(outcomeWords(u"事后", s.hindsight, s.horizon),
-                            outcomeWords(u"当时", s.live, s.horizon))
-                       .arg(s.vanished.size())
-                       .arg(s.late.size());
-    if (!s.late.empty())
-        text += u"（中位 %1 根，最多 %2 根后才出现）"_s.arg(s.lateMedian()).arg(s.lateMax());
-    if (!s.complete)
+    qsizetype vanished = 0, late = 0, lateMedian = -1, lateMax = -1;
+};
+
+QString scorecardLine(int horizon, const SignalOutcome &hindsight, const SignalOutcome &live,
+                      const Gap &gap, bool complete)
+{
+    QString text =
+        u"信号体检（之后 %1 根）：%2；%3；消失 %4 次；迟到 %5 次"_s.arg(horizon)
+            .arg(outcomeWords(u"事后", hindsight, horizon), outcomeWords(u"当时", live, horizon))
+            .arg(gap.vanished)
+            .arg(gap.late);
+    if (gap.late > 0)
+        text += u"（中位 %1 根，最多 %2 根后才出现）"_s.arg(gap.lateMedian).arg(gap.lateMax);
+    if (!complete)
         text += u"；只在部分K线上截断，当时的信号没有数全"_s;
     return text;
+}
+
+} // namespace
+
+QString scorecardWords(const Scorecard &s)
+{
+    return scorecardLine(
+        s.horizon, s.hindsight, s.live,
+        {qsizetype(s.vanished.size()), qsizetype(s.late.size()), s.lateMedian(), s.lateMax()},
+        s.complete);
+}
+
+QString scorecardSumWords(const ScorecardSum &s)
+{
+    return u"%1 个证券合计 "_s.arg(s.securities) +
+           scorecardLine(s.horizon, s.hindsight, s.live,
+                         {s.vanished, s.late, s.lateMedian(), s.lateMax()}, s.complete);
 }
 
 } // namespace morvane::formula

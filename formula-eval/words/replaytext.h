@@ -33,6 +33,10 @@ QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u);
 // A signal's scorecard in a line: "信号体检（之后 5 根）：事后 3 次，胜率 100%，平均收益 +4.12%；
 // 当时 10 次，胜率 40%，平均收益 -0.85%；消失 7 次；迟到 0 次".
 QString scorecardWords(const Scorecard &s);
+// The same summed over securities: "12 个证券合计 信号体检（之后 5 根）：…".
+QString scorecardSumWords(const ScorecardSum &s);
+// "历史夸大最多：sh600000 浦发银行（事后平均 +3.20%，当时 -0.40%）、…".
+QString overstatedWords(const std::vector<OutputTally::Overstated> &most, const ReplayUniverse &u);
 // A share as the scorecard writes it: "66.7%", "空" when nothing was traded.
 QString rateWords(double rate);
 // A return with its sign: "+4.12%", "空".

@@ -114,4 +114,20 @@ QString tooDeepWords()
     return u"公式嵌套过深"_s;
 }
 
+QString fallbackWords(const Fallback &fallback)
+{
+    const QString name = fallback.function.isEmpty() ? u"某个函数"_s : fallback.function;
+    switch (fallback.why) {
+    case FallbackWhy::None:
+        break;
+    case FallbackWhy::PerBarOffset:
+        return u"公式中 %1 的偏移（或周期、百分比）逐根变化"_s.arg(name);
+    case FallbackWhy::PlugIn:
+        return u"公式调用了外挂函数 %1"_s.arg(name);
+    case FallbackWhy::Unbounded:
+        return u"公式中 %1 的值会变到多远无法预先确定"_s.arg(name);
+    }
+    return u"K线太少"_s;
+}
+
 } // namespace morvane::formula

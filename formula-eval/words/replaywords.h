@@ -35,4 +35,7 @@ QString reachWords(qsizetype back);
 // The evaluator's nesting bound, which stands among the missing names: "公式嵌套过深".
 QString tooDeepWords();
 
+// Why not every bar could be a cut: "公式含 REF 的逐根变化的偏移".
+QString fallbackWords(const Fallback &fallback);
+
 } // namespace morvane::formula

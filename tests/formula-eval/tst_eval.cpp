@@ -474,7 +474,7 @@ void TestEval::evalCommand()
     QVERIFY(in.open(QIODevice::ReadOnly));
     QVERIFY(out.open(QIODevice::WriteOnly));
     QVERIFY(err.open(QIODevice::WriteOnly));
-    const int status = morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, in, out, err);
+    const int status = morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, false, in, out, err);
     QCOMPARE(status, 1); // WINNER needs the share capital the CSV does not carry
     QCOMPARE(out.data(), QByteArray("date,P1,P2,PB,T1\n"
                                     "2024-01-01,,,,10\n"
@@ -491,7 +491,7 @@ void TestEval::evalCommand()
     QVERIFY(none.open(QIODevice::ReadOnly));
     QVERIFY(out2.open(QIODevice::WriteOnly));
     QVERIFY(err2.open(QIODevice::WriteOnly));
-    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, none, out2, err2), 2);
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), {}, false, none, out2, err2), 2);
     QVERIFY(out2.data().isEmpty());
     QVERIFY(QString::fromUtf8(err2.data()).contains(u"NOSUCH"_s));
 }
@@ -540,7 +540,7 @@ void TestEval::evalWarnings()
     QVERIFY(in.open(QIODevice::ReadOnly));
     QVERIFY(out.open(QIODevice::WriteOnly));
     QVERIFY(err.open(QIODevice::WriteOnly));
-    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), values, in, out, err), 0);
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, csv.fileName(), values, false, in, out, err), 0);
     QVERIFY2(out.data().startsWith(firstLines), out.data().constData());
     const QString errors = QString::fromUtf8(err.data());
     if (said.isEmpty())
@@ -594,7 +594,7 @@ void TestEval::evalRefusesLargeBarsUnread()
     QVERIFY(in.open(QIODevice::ReadOnly));
     QVERIFY(out.open(QIODevice::WriteOnly));
     QVERIFY(err.open(QIODevice::WriteOnly));
-    QCOMPARE(morvane::runEvalCommand(u"-"_s, big.fileName(), {}, in, out, err), 2);
+    QCOMPARE(morvane::runEvalCommand(u"-"_s, big.fileName(), {}, false, in, out, err), 2);
     QVERIFY(out.data().isEmpty());
     QVERIFY2(QString::fromUtf8(err.data()).contains(u"未读取"_s), err.data().constData());
 }

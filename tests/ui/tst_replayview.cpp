@@ -184,9 +184,10 @@ void TestReplayView::boundedCuts_data()
 {
     QTest::addColumn<QString>("formula");
     QTest::addColumn<int>("bars");
-    QTest::newRow("zig") << u"A:ZIG(3,10);B:MA(C,5);"_s << 3000;
-    QTest::newRow("many outputs") << u"A:REF(C,-1);B:REF(C,-2);C1:ZIG(3,5);D:BACKSET(C>O,2);"_s
-                                  << 2000;
+    // A zig-zag's percentage that changes from bar to bar: no tails, each cut runs in full.
+    QTest::newRow("zig") << u"A:ZIG(3,IF(C>O,10,8));B:MA(C,5);"_s << 3000;
+    QTest::newRow("many outputs")
+        << u"A:REF(C,-1);B:REF(C,-2);C1:ZIG(3,IF(C>O,5,6));D:BACKSET(C>O,2);"_s << 2000;
 }
 
 void TestReplayView::boundedCuts()
@@ -200,6 +201,8 @@ void TestReplayView::boundedCuts()
         computeReplay(formula, formula::builtinBars(bars), u"模拟行情"_s, {}, nullptr, {}, budget);
     QVERIFY(model);
     const qsizetype n = model->bars.size();
+    QVERIFY(!model->linear);
+    QVERIFY(model->fallback.why != formula::FallbackWhy::None);
     QVERIFY(model->cuts >= 16 && model->cuts <= 120);
     QCOMPARE(qsizetype(model->cutBars.size()), model->cuts);
     QVERIFY(std::is_sorted(model->cutBars.begin(), model->cutBars.end()));
@@ -400,7 +403,8 @@ void TestReplayView::cancelStopsAndANewRunFinishes()
     seams.fileAnswers << path;
     ReplayView view(seams.services());
     view.show();
-    view.setFormula(u"A:ZIG(3,10);B:MA(C,20);C1:PEAK(3,5,1);"_s);
+    // Each cut in full (a per-bar percentage): slow enough to be stopped midway.
+    view.setFormula(u"A:ZIG(3,IF(C>O,10,8));B:MA(C,20);"_s);
     QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
     QSignalSpy cancelled(&view, &ReplayView::cancelled);
     QSignalSpy computed(&view, &ReplayView::computed);

@@ -44,11 +44,13 @@ QList<Line> summarize(const QString &formulaText, const QString &folder,
                       Tone::Unchecked});
     if (run.outputs.empty())
         lines.append({u"没有输出，无从检验"_s, Tone::Unchecked});
-    // The sentences: the head, then one per output in the tallies' order, then the rest.
+    // The sentences: the head, then one per output in the tallies' order, each with its
+    // indented details, then the rest.
+    std::size_t output = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         Tone tone = i == 0 && !run.refused.empty() ? Tone::Unchecked : Tone::Plain;
-        if (i >= 1 && std::size_t(i) <= run.tallies.size()) {
-            const formula::OutputTally &t = run.tallies[std::size_t(i - 1)];
+        if (i >= 1 && !text[i].startsWith(u"  "_s) && output < run.tallies.size()) {
+            const formula::OutputTally &t = run.tallies[output++];
             tone = t.rewritesOn > 0                                  ? Tone::Rewrites
                    : t.checkedOn == run.replayed && run.replayed > 0 ? Tone::Stable
                                                                      : Tone::Unchecked;

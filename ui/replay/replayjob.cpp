@@ -1,6 +1,7 @@
 #include "replayjob.h"
 
 #include "parser.h"
+#include "replaytext.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -25,14 +26,6 @@ bool same(double a, double b)
     if (std::isnan(a) || std::isnan(b))
         return std::isnan(a) && std::isnan(b);
     return std::abs(a - b) <= tolerance * std::max({1.0, std::abs(a), std::abs(b)});
-}
-
-QString outputLabel(const formula::OutputLine &line)
-{
-    if (!line.name.isEmpty())
-        return line.name;
-    const QString where = u"%1:%2"_s.arg(line.pos.line).arg(line.pos.column);
-    return line.drawing.isEmpty() ? u"输出 "_s + where : line.drawing + u' ' + where;
 }
 
 // A line whose values stay near the prices shares their axis; an oscillator gets its own.
@@ -137,95 +130,54 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
     model->bars = std::move(bars);
     model->origin = origin;
     const formula::Bars &all = model->bars;
-    const qsizetype n = all.size();
-    const formula::Evaluator evaluator(*program, model->options);
-    // Outputs that read no later bar are the head of today's line at every cut: nothing to
-    // evaluate or compare for them.
-    const formula::HeadEvaluator heads(evaluator, all);
-    const formula::Evaluation &full = heads.full();
-    model->params = full.params;
-    qint64 lookAhead = 0;
-    for (Sz k = 0; k < full.outputs.size(); ++k) {
-        const formula::OutputLine &line = full.outputs[k];
-        ReplayOutput o;
-        o.label = outputLabel(line);
-        o.drawing = !line.drawing.isEmpty();
-        o.checked = line.ok() && n > 0;
-        o.missing = line.missing;
-        o.today = line.channels;
-        o.live = o.today;
-        if (o.checked && !heads.causal(k)) {
-            ++lookAhead;
-            for (formula::Series &s : o.live)
-                std::fill(s.begin(), s.begin() + std::ptrdiff_t(std::min(Sz(n - 1), s.size())),
-                          nan);
-        }
-        o.pricePane = nearPrices(o, all);
-        model->outputs.push_back(std::move(o));
-    }
-    formula::ReplayOptions bound;
-    bound.stride = 1; // every bar while the bound allows
-    bound.maxCuts = budget.maxCuts;
-    bound.barBudget = std::max<qint64>(1, budget.work / (1 + lookAhead));
-    model->cutBars = formula::cutPoints(all, bound, full.periods);
-    model->cuts = qsizetype(model->cutBars.size());
-    model->diffStart.reserve(Sz(model->cuts) + 1);
-    model->stored.reserve(Sz(model->cuts));
-    model->diffStart.push_back(0);
 
-    std::vector<bool> lookingAhead(model->outputs.size());
-    for (Sz k = 0; k < model->outputs.size(); ++k)
-        lookingAhead[k] = model->outputs[k].checked && !heads.causal(k);
-    for (qsizetype index = 0; index < model->cuts; ++index) {
+    formula::ReplayOptions options;
+    options.params = params;
+    // Where the formula cannot be replayed at every bar in linear time: every bar while the
+    // window's bound allows, which is larger than the command line's.
+    options.stride = 1;
+    options.maxCuts = budget.maxCuts;
+    options.barBudget = std::max<qint64>(1, budget.work / 2);
+    options.progress = [&](qsizetype done, qsizetype total) {
         if (cancel && cancel->load(std::memory_order_relaxed))
-            return nullptr;
-        const qsizetype cut = model->cutBars[Sz(index)];
-        const bool keep = model->diffs.size() < budget.diffs;
-        const Sz t = Sz(cut);
-        if (lookAhead > 0) {
-            const formula::Evaluation part = heads.head(cut + 1, false);
-            for (Sz k = 0; k < model->outputs.size() && k < part.outputs.size(); ++k) {
-                ReplayOutput &o = model->outputs[k];
-                const formula::OutputLine &now = part.outputs[k];
-                if (!lookingAhead[k] || !now.ok() || now.channels.size() != o.today.size())
-                    continue;
-                bool changed = false;
-                formula::Rewrite oldest;
-                for (Sz c = 0; c < now.channels.size(); ++c) {
-                    const formula::Series &before = now.channels[c], &after = o.today[c];
-                    if (before.size() <= t || after.size() <= t)
-                        continue;
-                    o.live[c][t] = before[t];
-                    for (Sz i = 0; i <= t; ++i) {
-                        if (same(before[i], after[i]))
-                            continue;
-                        if (keep)
-                            model->diffs.push_back(
-                                {std::int32_t(i), std::int32_t(k), std::int32_t(c), before[i]});
-                        if (!changed || qsizetype(i) < oldest.bar) {
-                            oldest.bar = qsizetype(i);
-                            oldest.channel = int(c);
-                            oldest.before = before[i];
-                            oldest.after = after[i];
-                        }
-                        changed = true;
-                    }
-                }
-                if (!changed)
-                    continue;
-                oldest.date = all.dates[Sz(oldest.bar)];
-                oldest.cut = cut;
-                oldest.cutDate = all.dates[t];
-                if (o.cutsRewritten == 0)
-                    o.first = oldest;
-                ++o.cutsRewritten;
-                o.farthestBack = std::max(o.farthestBack, cut - oldest.bar);
-            }
-        }
+            return false;
+        if (progress)
+            progress(done, total);
+        return true;
+    };
+    model->diffStart.push_back(0);
+    options.onCut = [&](qsizetype cut, const std::vector<formula::CutChange> &changes) {
+        // Past the memory bound a cut keeps nothing and is evaluated again when shown.
+        const bool keep = model->diffs.size() + changes.size() <= budget.diffs;
+        model->cutBars.push_back(cut);
+        if (keep)
+            for (const formula::CutChange &c : changes)
+                model->diffs.push_back({std::int32_t(c.bar), c.output, c.channel, c.then});
         model->stored.push_back(keep);
         model->diffStart.push_back(model->diffs.size());
-        if (progress)
-            progress(index + 1, model->cuts);
+    };
+    formula::ReplayReport report = formula::replay(*program, all, options);
+    if (report.cancelled)
+        return nullptr;
+    model->cuts = qsizetype(model->cutBars.size());
+    model->params = report.params;
+    model->linear = report.linear;
+    model->fallback = report.fallback;
+    for (formula::OutputReplay &r : report.outputs) {
+        ReplayOutput o;
+        o.label = formula::outputLabel(r.line);
+        o.drawing = !r.line.drawing.isEmpty();
+        o.checked = r.checked && all.size() > 0;
+        o.missing = r.line.missing;
+        o.today = std::move(r.line.channels);
+        o.live = std::move(r.live);
+        o.cutsRewritten = r.cutsRewritten;
+        o.farthestBack = r.farthestBack;
+        o.first = r.first;
+        o.scorecard = r.scorecard;
+        // A signal (0 and 1) gets a pane of its own even where prices stand near 1.
+        o.pricePane = !formula::isSignal(o.today) && nearPrices(o, all);
+        model->outputs.push_back(std::move(o));
     }
     return model;
 }

@@ -74,6 +74,8 @@ struct ReplayModel
     std::vector<bool> stored;
     std::shared_ptr<const formula::Program> program;
     formula::EvalOptions options;
+    bool linear = false;        // every bar a cut, through the replay's tails
+    formula::Fallback fallback; // else what kept the cuts from every bar
 
     bool anyRewrites() const;
     bool isCut(qsizetype bar) const;
