@@ -6,6 +6,7 @@
 #include "parser.h"
 #include "replay.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringEncoder>
@@ -97,6 +98,39 @@ void replayFormula(benchmark::State &state)
     state.counters["cuts"] = double(cuts);
 }
 
+// Published formulas with a look-ahead: the XT box (PEAK and TROUGH of the close) and a
+// 142-line signal formula whose drawings read ISLASTBAR.
+QString published(int which)
+{
+    QFile f(QStringLiteral(MORVANE_FORMULAS) +
+            (which == 0 ? u"009-hq-xt-box.txt"_s : u"052-fft-signal-v5.txt"_s));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+// range(2): 0 one evaluation of the whole history, 1 the replay with every bar a cut.
+void everyCut(benchmark::State &state)
+{
+    const morvane::formula::Program program =
+        morvane::formula::parse(published(int(state.range(0))));
+    const morvane::formula::Bars bars = morvane::formula::builtinBars(int(state.range(1)));
+    const morvane::formula::Evaluator evaluator(program);
+    bool linear = false;
+    for (auto _ : state) {
+        if (state.range(2) == 0) {
+            const auto ev = evaluator.run(bars);
+            benchmark::DoNotOptimize(ev.outputs.data());
+            continue;
+        }
+        const auto report = morvane::formula::replay(program, bars, {});
+        linear = report.linear;
+        benchmark::DoNotOptimize(report.outputs.data());
+    }
+    if (state.range(2) != 0)
+        state.counters["linear"] = linear ? 1 : 0;
+}
+
 // The built-in bars as a CSV of cent prices, the way a user's file holds them.
 QByteArray barsCsv(int count)
 {
@@ -167,5 +201,9 @@ BENCHMARK(replayFormula)
     ->Args({1000, 1})
     ->Args({10000, 1})
     ->ArgNames({"bars", "lookahead"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(everyCut)
+    ->ArgsProduct({{0, 1}, {6000, 100000}, {0, 1}})
+    ->ArgNames({"formula", "bars", "cuts"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -90,7 +90,7 @@ private:
     // while there are none.
     std::vector<std::size_t> m_inexact;
     std::vector<std::size_t> m_inexact2;
-    std::vector<std::size_t> m_empty; // … of empty bars
+    std::vector<std::size_t> m_empty;      // … of empty bars
     std::vector<DD> m_centred;             // running sums of x − pivot
     std::vector<DD> m_centred2;            // … of its squares
     std::vector<DD> m_centredK;            // … of k·(x − pivot)
