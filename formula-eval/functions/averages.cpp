@@ -78,6 +78,67 @@ template <Series (*F)(const Args &, double)> Series resumed(const Args &a, const
     return F(a, seed.lastShown);
 }
 
+Series expmema(const Args &a, const Bars &)
+{
+    const Series &x = a[0].v;
+    const Sz size = x.size();
+    const WindowSums sums(x);
+    Series out = empty(size);
+    double prev = kNaN;
+    Sz run = 0; // bars with a value in a row
+    for (Sz i = 0; i < size; ++i) {
+        const double n = countAt(a[1], i);
+        if (std::isnan(x[i]) || std::isnan(n) || n < 1) {
+            if (std::isnan(prev))
+                run = 0;
+            continue;
+        }
+        if (std::isnan(prev)) {
+            if (double(++run) < n)
+                continue;
+            prev = sums.mean(i + 1 - Sz(n), i);
+        } else {
+            prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
+        }
+        out[i] = prev;
+    }
+    return out;
+}
+
+Series xma(const Args &a, const Bars &)
+{
+    const Sz size = a[0].v.size();
+    const WindowSums sums(a[0].v);
+    const Prefix nans = nanCounts(a[0].v);
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i) {
+        const double n = countAt(a[1], i);
+        if (std::isnan(n) || n < 1)
+            continue;
+        const Index half = Index(n) / 2;
+        const Index from = std::max<Index>(0, Index(i) - std::min<Index>(half, Index(i)));
+        const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
+        if (nans.sum(Sz(from), Sz(to)) > 0)
+            continue;
+        out[i] = sums.mean(Sz(from), Sz(to));
+    }
+    return out;
+}
+
+Series tma(const Args &a, const Bars &)
+{
+    Series out = empty(a[0].v.size());
+    double prev = kNaN;
+    for (Sz i = 0; i < out.size(); ++i) {
+        const double x = a[0].v[i];
+        if (std::isnan(x))
+            continue;
+        prev = std::isnan(prev) ? a[2].v[i] * x : a[1].v[i] * prev + a[2].v[i] * x;
+        out[i] = prev;
+    }
+    return out;
+}
+
 } // namespace
 
 // Moving averages, simple and recursive.
@@ -100,52 +161,13 @@ std::span<const FunctionEntry> averageFunctions()
         {"EXPMA", 2, 2, whole<ema>, Causal::Yes, false, resumed<ema>},
         // EXPMEMA(X,N) = EMA seeded with MA(X,N) on the N-th bar of X instead of X's first value,
         // empty before it (chosen: N as it stands on that bar)
-        {"EXPMEMA", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Series &x = a[0].v;
-             const Sz size = x.size();
-             const WindowSums sums(x);
-             Series out = empty(size);
-             double prev = kNaN;
-             Sz run = 0; // bars with a value in a row
-             for (Sz i = 0; i < size; ++i) {
-                 const double n = countAt(a[1], i);
-                 if (std::isnan(x[i]) || std::isnan(n) || n < 1) {
-                     if (std::isnan(prev))
-                         run = 0;
-                     continue;
-                 }
-                 if (std::isnan(prev)) {
-                     if (double(++run) < n)
-                         continue;
-                     prev = sums.mean(i + 1 - Sz(n), i);
-                 } else {
-                     prev = (2 * x[i] + (n - 1) * prev) / (n + 1);
-                 }
-                 out[i] = prev;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"EXPMEMA", 2, 2, expmema, Causal::Yes},
         {"SMA", 3, 3, whole<sma>, Causal::Yes, false, resumed<sma>},
         {"MEMA", 2, 2, whole<mema>, Causal::Yes, false, resumed<mema>},
         {"DMA", 2, 2, whole<dma>, Causal::Yes, false, resumed<dma>},
         {"AMA", 2, 2, whole<ama>, Causal::Yes, false, resumed<ama>},
         // TMA(X,A,B) = A·previous + B·X, starting at B·X
-        {"TMA", 3, 3,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             double prev = kNaN;
-             for (Sz i = 0; i < out.size(); ++i) {
-                 const double x = a[0].v[i];
-                 if (std::isnan(x))
-                     continue;
-                 prev = std::isnan(prev) ? a[2].v[i] * x : a[1].v[i] * prev + a[2].v[i] * x;
-                 out[i] = prev;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"TMA", 3, 3, tma, Causal::Yes},
         // WMA(X,N) = (1·X₋ₙ₊₁ + 2·X₋ₙ₊₂ + … + N·X)/(1+2+…+N)
         {"WMA", 2, 2,
          [](const Args &a, const Bars &) {
@@ -161,25 +183,7 @@ std::span<const FunctionEntry> averageFunctions()
          Causal::Yes},
         // XMA(X,N) = MA centred on the bar (N/2 bars each side); near the newest bar the
         // window shrinks to the bars there are, so it is redrawn as bars arrive
-        {"XMA", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             const WindowSums sums(a[0].v);
-             const Prefix nans = nanCounts(a[0].v);
-             Series out = empty(size);
-             for (Sz i = 0; i < size; ++i) {
-                 const double n = countAt(a[1], i);
-                 if (std::isnan(n) || n < 1)
-                     continue;
-                 const Index half = Index(n) / 2;
-                 const Index from = std::max<Index>(0, Index(i) - std::min<Index>(half, Index(i)));
-                 const Index to = Index(i) + std::min<Index>(half, Index(size) - 1 - Index(i));
-                 if (nans.sum(Sz(from), Sz(to)) > 0)
-                     continue;
-                 out[i] = sums.mean(Sz(from), Sz(to));
-             }
-             return out;
-         }},
+        {"XMA", 2, 2, xma},
 
     };
     return table;

@@ -136,6 +136,57 @@ Series filter(const Args &a, double blockedUntil)
     return out;
 }
 
+Series refxv(const Args &a, const Bars &)
+{
+    const Sz size = a[0].v.size();
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i) {
+        const double j = double(i) + countAt(a[1], i);
+        if (!std::isnan(j) && j >= 0 && j < double(size))
+            out[i] = a[0].v[Sz(j)];
+        else if (i > 0)
+            out[i] = out[i - 1];
+    }
+    return out;
+}
+
+Series barsNext(const Args &a, const Bars &)
+{
+    Series out = empty(a[0].v.size());
+    double next = kNaN;
+    for (Sz i = out.size(); i-- > 0;) {
+        if (isTrue(a[0].v[i]))
+            next = double(i);
+        out[i] = next - double(i);
+    }
+    return out;
+}
+
+Series backset(const Args &a, const Bars &)
+{
+    const Sz size = a[0].v.size();
+    Series out(size, 0.0);
+    Index reach = Index(size);
+    for (Sz i = size; i-- > 0;) {
+        const double n = countAt(a[1], i);
+        if (isTrue(a[0].v[i]) && !std::isnan(n) && n >= 1)
+            reach = std::min(reach, std::max<Index>(0, Index(i) - Index(n) + 1));
+        if (reach <= Index(i))
+            out[i] = 1;
+    }
+    return out;
+}
+
+Series barsSinceN(const Args &a, const Bars &)
+{
+    const Sz size = a[0].v.size();
+    std::vector<Sz> next(size + 1, size);
+    for (Sz k = size; k-- > 0;)
+        next[k] = isTrue(a[0].v[k]) ? k : next[k + 1];
+    return windowed(a[0], a[1], true,
+                    [&](Sz from, Sz i) { return next[from] <= i ? double(i - next[from]) : kNaN; });
+}
+
 } // namespace
 
 // Bars before and after: REF and its kin, bars since, the newest bar's value.
@@ -147,19 +198,7 @@ std::span<const FunctionEntry> referenceFunctions()
          Causal::PastOffset},
         {"REFX", 2, 2, refx},
         // REFXV(X,A) = REFX, and where no later bar exists yet, the previous bar's value
-        {"REFXV", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             Series out = empty(size);
-             for (Sz i = 0; i < size; ++i) {
-                 const double j = double(i) + countAt(a[1], i);
-                 if (!std::isnan(j) && j >= 0 && j < double(size))
-                     out[i] = a[0].v[Sz(j)];
-                 else if (i > 0)
-                     out[i] = out[i - 1];
-             }
-             return out;
-         }},
+        {"REFXV", 2, 2, refxv},
         // REFDATE(X,D) = X on the bar dated D (YYMMDD+1000000 for 2000+) on every bar
         {"REFDATE", 2, 2,
          [](const Args &a, const Bars &b) {
@@ -180,17 +219,7 @@ std::span<const FunctionEntry> referenceFunctions()
         // BARSSINCE(X) = bars since X first held
         {"BARSSINCE", 1, 1, whole<barsSince>, Causal::Yes, false, resumed<barsSince>},
         // BARSNEXT(X) = bars until X next holds (0 on a bar where it holds)
-        {"BARSNEXT", 1, 1,
-         [](const Args &a, const Bars &) {
-             Series out = empty(a[0].v.size());
-             double next = kNaN;
-             for (Sz i = out.size(); i-- > 0;) {
-                 if (isTrue(a[0].v[i]))
-                     next = double(i);
-                 out[i] = next - double(i);
-             }
-             return out;
-         }},
+        {"BARSNEXT", 1, 1, barsNext},
         // FILTER(X,N) = X where it holds, then 0 for the next N bars
         {"FILTER", 2, 2, [](const Args &a, const Bars &) { return filter(a, -1); }, Causal::Yes,
          false,
@@ -201,36 +230,13 @@ std::span<const FunctionEntry> referenceFunctions()
          }},
         // BACKSET(X,N) = 1 on this bar and the N−1 before it wherever X holds: one sweep from
         // the newest bar, carrying the farthest bar any later signal reaches back to
-        {"BACKSET", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             Series out(size, 0.0);
-             Index reach = Index(size);
-             for (Sz i = size; i-- > 0;) {
-                 const double n = countAt(a[1], i);
-                 if (isTrue(a[0].v[i]) && !std::isnan(n) && n >= 1)
-                     reach = std::min(reach, std::max<Index>(0, Index(i) - Index(n) + 1));
-                 if (reach <= Index(i))
-                     out[i] = 1;
-             }
-             return out;
-         }},
+        {"BACKSET", 2, 2, backset},
         // VALUEWHEN(COND,X) = X where COND holds, else the value before: "当COND条件成立时,
         // 取X的当前值,否则取VALUEWHEN的上个值"; empty before COND first holds
         {"VALUEWHEN", 2, 2, whole<valueWhen>, Causal::Yes, false, resumed<valueWhen>},
         // BARSSINCEN(X,N) = bars since X first held within the last N bars, empty when it did
         // not; the first bar holding at or after each bar is found once for all windows
-        {"BARSSINCEN", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             std::vector<Sz> next(size + 1, size);
-             for (Sz k = size; k-- > 0;)
-                 next[k] = isTrue(a[0].v[k]) ? k : next[k + 1];
-             return windowed(a[0], a[1], true, [&](Sz from, Sz i) {
-                 return next[from] <= i ? double(i - next[from]) : kNaN;
-             });
-         },
-         Causal::Yes},
+        {"BARSSINCEN", 2, 2, barsSinceN, Causal::Yes},
         // TOPRANGE(X) = for how many bars before this one X stayed below its value now;
         // LOWRANGE(X): above. A stack of the bars still in the running makes it one pass.
         {"TOPRANGE", 1, 1, [](const Args &a, const Bars &) { return range(a[0].v, true); },

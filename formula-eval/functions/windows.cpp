@@ -81,6 +81,86 @@ template <typename F> Series counted(const Args &a, bool partial, F f, Sz first 
     return out;
 }
 
+Series sumBars(const Args &a, const Bars &)
+{
+    const Series &x = a[0].v;
+    const Sz size = x.size();
+    Series out = empty(size);
+    const WindowSums sums(x);
+    const bool growing = std::none_of(x.begin(), x.end(), [](double v) { return v < 0; });
+    for (Sz i = 0; i < size; ++i) {
+        const double target = a[1].v[i];
+        if (std::isnan(target))
+            continue;
+        if (growing) {
+            // The sum from k to i only grows as k moves back: the latest k that
+            // reaches the target, by bisection.
+            if (sums.sum(0, i) < target)
+                continue;
+            Sz lo = 0, hi = i;
+            while (lo < hi) {
+                const Sz mid = lo + (hi - lo + 1) / 2;
+                if (sums.sum(mid, i) >= target)
+                    lo = mid;
+                else
+                    hi = mid - 1;
+            }
+            out[i] = double(i - lo + 1);
+            continue;
+        }
+        for (Sz k = i + 1; k-- > 0;) {
+            if (sums.sum(k, i) >= target) {
+                out[i] = double(i - k + 1);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+Series mular(const Args &a, const Bars &)
+{
+    const Series &x = a[0].v;
+    const Sz size = x.size();
+    Series logValues(size);
+    for (Sz k = 0; k < size; ++k)
+        logValues[k] = std::isnan(x[k]) || x[k] == 0 ? 0.0 : std::log(std::abs(x[k]));
+    const WindowSums logs(logValues);
+    const Prefix zeros(size, [&](Sz k) { return x[k] == 0 ? 1.0 : 0.0; });
+    const Prefix negatives(size, [&](Sz k) { return x[k] < 0 ? 1.0 : 0.0; });
+    const Prefix nans = nanCounts(x);
+    return windowed(
+        a[0], a[1], true,
+        [&](Sz from, Sz i) {
+            if (nans.sum(from, i) > 0)
+                return kNaN;
+            if (zeros.sum(from, i) > 0)
+                return 0.0;
+            const double m = std::exp(logs.sum(from, i));
+            return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
+        },
+        firstValue(x));
+}
+
+Series last(const Args &a, const Bars &)
+{
+    const Sz size = a[0].v.size();
+    const Prefix holds = trueCounts(a[0].v);
+    const Index first = Index(firstValue(a[0].v));
+    Series out = empty(size);
+    for (Sz i = 0; i < size; ++i) {
+        const double fa = countAt(a[1], i), fb = countAt(a[2], i);
+        if (std::isnan(fa) || std::isnan(fb) || fa < 0 || fb < 0)
+            continue;
+        const Index from = fa == 0 ? first : Index(i) - Index(fa);
+        const Index to = Index(i) - Index(fb);
+        if (from < 0 || to < from)
+            continue;
+        out[i] = holds.sum(Sz(from), Sz(to)) == double(to - from + 1) ? 1 : 0;
+    }
+    return out;
+}
+
 } // namespace
 
 // Windows and counts over the last N bars (N = 0 means every bar since the input's first
@@ -138,89 +218,12 @@ std::span<const FunctionEntry> windowFunctions()
          Causal::Yes},
         // LAST(X,A,B) = X held from A bars ago to B bars ago (A = 0: from X's first value).
         // It looks back only: a negative A or B reads no bar, and the bar has no value.
-        {"LAST", 3, 3,
-         [](const Args &a, const Bars &) {
-             const Sz size = a[0].v.size();
-             const Prefix holds = trueCounts(a[0].v);
-             const Index first = Index(firstValue(a[0].v));
-             Series out = empty(size);
-             for (Sz i = 0; i < size; ++i) {
-                 const double fa = countAt(a[1], i), fb = countAt(a[2], i);
-                 if (std::isnan(fa) || std::isnan(fb) || fa < 0 || fb < 0)
-                     continue;
-                 const Index from = fa == 0 ? first : Index(i) - Index(fa);
-                 const Index to = Index(i) - Index(fb);
-                 if (from < 0 || to < from)
-                     continue;
-                 out[i] = holds.sum(Sz(from), Sz(to)) == double(to - from + 1) ? 1 : 0;
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"LAST", 3, 3, last, Causal::Yes},
         // SUMBARS(X,A) = bars back until X summed from here reaches A
-        {"SUMBARS", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Series &x = a[0].v;
-             const Sz size = x.size();
-             Series out = empty(size);
-             const WindowSums sums(x);
-             const bool growing = std::none_of(x.begin(), x.end(), [](double v) { return v < 0; });
-             for (Sz i = 0; i < size; ++i) {
-                 const double target = a[1].v[i];
-                 if (std::isnan(target))
-                     continue;
-                 if (growing) {
-                     // The sum from k to i only grows as k moves back: the latest k that
-                     // reaches the target, by bisection.
-                     if (sums.sum(0, i) < target)
-                         continue;
-                     Sz lo = 0, hi = i;
-                     while (lo < hi) {
-                         const Sz mid = lo + (hi - lo + 1) / 2;
-                         if (sums.sum(mid, i) >= target)
-                             lo = mid;
-                         else
-                             hi = mid - 1;
-                     }
-                     out[i] = double(i - lo + 1);
-                     continue;
-                 }
-                 for (Sz k = i + 1; k-- > 0;) {
-                     if (sums.sum(k, i) >= target) {
-                         out[i] = double(i - k + 1);
-                         break;
-                     }
-                 }
-             }
-             return out;
-         },
-         Causal::Yes},
+        {"SUMBARS", 2, 2, sumBars, Causal::Yes},
         // MULAR(X,N) = X multiplied over the last N bars (N = 0: every bar so far), through
         // sums of logarithms, zeros and signs so that any N costs the same
-        {"MULAR", 2, 2,
-         [](const Args &a, const Bars &) {
-             const Series &x = a[0].v;
-             const Sz size = x.size();
-             Series logValues(size);
-             for (Sz k = 0; k < size; ++k)
-                 logValues[k] = std::isnan(x[k]) || x[k] == 0 ? 0.0 : std::log(std::abs(x[k]));
-             const WindowSums logs(logValues);
-             const Prefix zeros(size, [&](Sz k) { return x[k] == 0 ? 1.0 : 0.0; });
-             const Prefix negatives(size, [&](Sz k) { return x[k] < 0 ? 1.0 : 0.0; });
-             const Prefix nans = nanCounts(x);
-             return windowed(
-                 a[0], a[1], true,
-                 [&](Sz from, Sz i) {
-                     if (nans.sum(from, i) > 0)
-                         return kNaN;
-                     if (zeros.sum(from, i) > 0)
-                         return 0.0;
-                     const double m = std::exp(logs.sum(from, i));
-                     return std::fmod(double(negatives.sum(from, i)), 2.0) != 0 ? -m : m;
-                 },
-                 firstValue(x));
-         },
-         Causal::Yes},
+        {"MULAR", 2, 2, mular, Causal::Yes},
 
     };
     return table;
