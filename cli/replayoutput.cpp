@@ -282,6 +282,7 @@ ReplaySetResult replayFormula(const Program &program, const ReplayUniverse &u,
     const qsizetype count = u.size();
     ReplaySetOptions set;
     set.replay.params = options.params;
+    set.replay.horizon = options.horizon;
     set.maxBytes = kMaxInput;
     set.keepReports = count == 1;
     ReplaySetResult run;

@@ -486,6 +486,13 @@ void TestCli::replay_data()
     QTest::newRow("never drawn") << QStringList{u"--replay"_s, u"--json"_s}
                                  << QByteArray("DRAWTEXT(C<0,L,'X');") << 3
                                  << u"\"why\": \"never signals on 20 securities\""_s;
+    // A signal read from a zig-zag: fired live and vanished, or shown only later.
+    QTest::newRow("scorecard, horizon given") << QStringList{u"--replay"_s, u"--horizon"_s, u"10"_s}
+                                              << QByteArray("XG:CROSS(C,ZIG(3,5));") << 1
+                                              << u"  20 个证券合计 信号体检（之后 10 根）：事后 "_s;
+    QTest::newRow("scorecard in JSON")
+        << QStringList{u"--replay"_s, u"--json"_s} << QByteArray("XG:CROSS(C,ZIG(3,5));") << 1
+        << u"\"scorecard\": {"_s;
 }
 
 void TestCli::replay()
@@ -717,6 +724,14 @@ void TestCli::replayNothingSilent_data()
     QTest::newRow("a folder of only a csv that does not parse")
         << QStringList{u"--replay"_s, u"--bars"_s, u"lone"_s, u"-"_s} << QByteArray("A:MA(C,2);")
         << 2 << QString() << u"only.csv：第 2 行"_s;
+    // 定型于: a causal output stood on its own bar; a zig-zag's newest values may still move.
+    QTest::newRow("--eval --final-at")
+        << QStringList{u"--eval"_s, u"--final-at"_s, u"--bars"_s, u"pair/good.csv"_s, u"-"_s}
+        << QByteArray("M:MA(C,2);Z:ZIG(3,5);") << 0 << u"date,M,M@final,Z,Z@final"_s << QString();
+    QTest::newRow("--eval --final-at where not every bar can be a cut")
+        << QStringList{u"--eval"_s, u"--final-at"_s, u"--bars"_s, u"pair/good.csv"_s, u"-"_s}
+        << QByteArray("Z:ZIG(3,IF(C>O,5,6));") << 1 << u"date,Z\n"_s
+        << u"定型于：公式中 ZIG 的偏移（或周期、百分比）逐根变化"_s;
     QTest::newRow("--eval with a statement that does not parse")
         << QStringList{u"--eval"_s, u"--bars"_s, u"pair/good.csv"_s, u"syntax.txt"_s}
         << QByteArray() << 1 << u"date,A"_s << u"语法问题 1 处"_s;

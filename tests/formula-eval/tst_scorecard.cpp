@@ -2,6 +2,7 @@
 #include "builtin.h"
 #include "eval.h"
 #include "parser.h"
+#include "replay.h"
 #include "scorecard.h"
 
 #include <QTest>
@@ -105,6 +106,7 @@ void TestScorecard::againstEveryPrefix()
         QVERIFY(isSignal(evaluator.run(bars).outputs.front().channels));
         std::vector<Series> prefix(static_cast<std::size_t>(n));
         SignalTally tally(full);
+        FinalTally finals(n);
         for (qsizetype c = 0; c < n; ++c) {
             prefix[std::size_t(c)] =
                 evaluator.run(bars.head(c + 1)).outputs.front().channels.front();
@@ -112,8 +114,10 @@ void TestScorecard::againstEveryPrefix()
                 break; // the newest bar is the whole history, no cut
             for (qsizetype b = 0; b <= c; ++b) {
                 const double then = prefix[std::size_t(c)][std::size_t(b)];
-                if (!same(then, full[std::size_t(b)]))
+                if (!same(then, full[std::size_t(b)])) {
                     tally.changed(c, b, then);
+                    finals.changed(c, b);
+                }
             }
             tally.endCut(c);
         }
@@ -130,6 +134,33 @@ void TestScorecard::againstEveryPrefix()
             QCOMPARE(got.withOutcome, expected.withOutcome);
             QCOMPARE(got.wins, expected.wins);
             QCOMPARE(got.sumReturn, expected.sumReturn);
+        }
+        // The replay's own scorecard, from the cuts its tails compute: the same numbers.
+        const ReplayReport report = replay(program, bars, ReplayOptions{});
+        QVERIFY(report.outputs.front().scorecard);
+        const Scorecard &e = *report.outputs.front().scorecard;
+        QVERIFY(report.linear && e.complete);
+        QCOMPARE(e.vanished, s.vanished);
+        QCOMPARE(e.late, s.late);
+        QCOMPARE(e.lateBy, s.lateBy);
+        QCOMPARE(e.live.count, s.live.count);
+        QCOMPARE(e.live.sumReturn, s.live.sumReturn);
+        QCOMPARE(e.hindsight.sumReturn, s.hindsight.sumReturn);
+        // 定型于: after the newest cut that showed a bar otherwise; open where the newest bar's
+        // arrival changed it.
+        const std::vector<qsizetype> final = finals.finish(causal);
+        qsizetype open = n;
+        for (qsizetype b = 0; b + 1 < n; ++b)
+            if (!same(prefix[std::size_t(n - 2)][std::size_t(b)], full[std::size_t(b)]))
+                open = std::min(open, b);
+        for (qsizetype b = 0; b < n; ++b) {
+            qsizetype wantFinal = b;
+            for (qsizetype c = b; c + 1 < n; ++c)
+                if (!same(prefix[std::size_t(c)][std::size_t(b)], full[std::size_t(b)]))
+                    wantFinal = c + 1;
+            if (b >= open || (b == n - 1 && !causal))
+                wantFinal = -1;
+            QCOMPARE(final[std::size_t(b)], wantFinal);
         }
         if (causal) {
             QVERIFY(s.vanished.empty() && s.late.empty());

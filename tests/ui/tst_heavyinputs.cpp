@@ -193,8 +193,7 @@ void TestHeavyInputs::replayViewStaysLive_data()
     QTest::addColumn<int>("bars");
     QTest::addColumn<QString>("formula");
     QTest::newRow("100,000 bars, every bar a cut") << 100000 << u"A:ZIG(3,10);B:MA(C,5);"_s;
-    QTest::newRow("100,000 bars, cuts bounded")
-        << 100000 << u"A:ZIG(3,IF(C>O,10,8));B:MA(C,5);"_s;
+    QTest::newRow("100,000 bars, cuts bounded") << 100000 << u"A:ZIG(3,IF(C>O,10,8));B:MA(C,5);"_s;
     QTest::newRow("1,000 outputs") << 1000 << manyOutputs(1000);
     // The output's number past 16 bits: it once wrapped negative and wrote outside the values.
     QTest::newRow("33,000 outputs on 3 bars") << 3 << manyOutputs(33000);
