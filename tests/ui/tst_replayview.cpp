@@ -10,11 +10,13 @@
 #include <QComboBox>
 #include <QDataStream>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,6 +128,7 @@ private slots:
     void closingWhileComputing();
     void barsFromAFileOrFolder();
     void openedFromTheWindow();
+    void longDayFileEveryBar();
 };
 
 // What the chart draws at a cut is the formula run on the bars up to it, whether the
@@ -597,6 +600,32 @@ void TestReplayView::legendStaysInside()
         QVERIFY(int(l.labels.size()) < outputs);
     QCOMPARE(!l.rest.isEmpty(), int(l.labels.size()) < outputs && width > 100);
     QCOMPARE(!l.key.isEmpty(), key);
+}
+
+// An old stock's daily history, a zig-zag box formula: every bar a cut, the verdict with the
+// candles, the scorecard beside them. The time is told, never asserted.
+void TestReplayView::longDayFileEveryBar()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"sh600001.day"_s);
+    writeBytes(path, dayFile(formula::builtinBars(6000, 31)));
+    Seams seams;
+    ReplayView view(seams.services());
+    view.resize(1100, 620);
+    view.show();
+    view.setFormula(u"X1:=ZIG(3,5);\nA:PEAK(3,5,1);B:TROUGH(3,5,1);\nXG:CROSS(C,X1);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model(), computeTimeout);
+    QElapsedTimer took;
+    took.start();
+    view.useFile(path);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.model()->bars.size() == 6000, computeTimeout);
+    qInfo("6,000 bars: %lld ms from the file to the verdicts", took.elapsed());
+    QVERIFY(view.model()->linear);
+    QCOMPARE(view.model()->cuts, qsizetype(5999));
+    QVERIFY(view.verdicts().filter(u"XG：改写历史"_s).size() == 1);
+    QVERIFY(view.scorecard()->isVisible());
+    view.liveTraceBox()->setChecked(true);
+    saveGrab(&view, u"replay-6000"_s);
 }
 
 #include "tst_replayview.moc"
