@@ -648,9 +648,10 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
                          ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
                          : u"拖动滑块看公式在每个截断点当时算出的线。"_s;
     if (n > 1 && m_model->cuts < n - 1)
-        status +=
-            u"K线较多，只算了 %1 个截断点（共 %2 根），滑块只停在截断点上。"_s.arg(m_model->cuts)
-                .arg(n);
+        status += u"%1，不能每根K线都截断：只算了 %2 个截断点（共 %3 根），滑块只停在截断点上。"_s
+                      .arg(formula::fallbackWords(m_model->fallback))
+                      .arg(m_model->cuts)
+                      .arg(n);
     setStatus(status);
     m_slider->setFocus();
     emit computed();
