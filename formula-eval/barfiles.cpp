@@ -165,6 +165,70 @@ void splitExportRow(QByteArrayView line, std::vector<QByteArrayView> &fields)
     }
 }
 
+// A problem with a line of the export; None when it reads.
+struct ExportFault
+{
+    BarsProblem problem = BarsProblem::None;
+    int field = 0;
+};
+
+// "600000 浦发银行 日线 不复权": code, name, period, adjustment.
+void readExportTitle(const QString &line, BarsFileRead &r)
+{
+    const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+    if (!words.isEmpty() && words[0].size() <= 12 &&
+        std::all_of(words[0].begin(), words[0].end(), [](QChar c) { return c.isDigit(); }))
+        r.code = words[0];
+    if (words.size() > 1 && !isExportTitle(words[1]))
+        r.name = words[1];
+}
+
+// The column names: where each of date, open, high, low, close, volume, amount stands.
+ExportFault readExportColumns(const QString &line, std::array<qsizetype, 7> &at, qsizetype &width)
+{
+    const QStringList names = line.contains(u'\t')  ? line.split(u'\t')
+                              : line.contains(u',') ? line.split(u',')
+                                                    : line.split(u' ', Qt::SkipEmptyParts);
+    for (qsizetype f = 0; f < names.size(); ++f) {
+        const QString name = names[f].trimmed();
+        if (const int c = detail::namedColumn(name); c >= 0 && at[std::size_t(c)] < 0)
+            at[std::size_t(c)] = f;
+        // Minute bars carry a time column, and a bar is a day here.
+        if (name == u"时间")
+            return {BarsProblem::NotDaily, int(f + 1)};
+    }
+    if (std::any_of(at.begin(), at.begin() + 5, [](qsizetype f) { return f < 0; }))
+        return {BarsProblem::UnknownLayout, 0};
+    width = names.size();
+    return {};
+}
+
+ExportFault readExportRow(const std::vector<QByteArrayView> &fields,
+                          const std::array<qsizetype, 7> &at, qsizetype width, Bars &bars)
+{
+    if (qsizetype(fields.size()) != width)
+        return {BarsProblem::ColumnCount, 0};
+    for (std::size_t c = 0; c < 7; ++c)
+        if (at[c] >= 0 && fields[std::size_t(at[c])].size() > detail::kMaxField)
+            return {BarsProblem::TooLong, int(at[c] + 1)};
+    const QDate date = detail::parseDate(fields[std::size_t(at[0])]);
+    if (!date.isValid())
+        return {BarsProblem::BadDate, int(at[0] + 1)};
+    double v[6] = {0, 0, 0, 0, 0, 0};
+    for (std::size_t c = 1; c < 7; ++c) {
+        if (at[c] < 0)
+            continue;
+        if (!detail::parseNumber(fields[std::size_t(at[c])], &v[c - 1]))
+            return {BarsProblem::BadNumber, int(at[c] + 1)};
+    }
+    if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
+        return {BarsProblem::BadPrices, int(at[std::size_t(bad + 1)] + 1)};
+    if (!bars.dates.empty() && date <= bars.dates.back())
+        return {BarsProblem::DateOrder, int(at[0] + 1)};
+    detail::appendBar(bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+    return {};
+}
+
 BarsFileRead readExport(const QByteArray &bytes)
 {
     BarsFileRead r;
@@ -180,13 +244,6 @@ BarsFileRead readExport(const QByteArray &bytes)
         r.record = line;
         r.field = field;
         return false;
-    };
-    auto split = [](const QString &line) {
-        if (line.contains(u'\t'))
-            return line.split(u'\t');
-        if (line.contains(u','))
-            return line.split(u',');
-        return line.split(u' ', Qt::SkipEmptyParts);
     };
     std::vector<QByteArrayView> fields;
     detail::forEachLine(bytes, [&](qint64 lineNo, QByteArrayView raw) {
@@ -209,58 +266,23 @@ BarsFileRead readExport(const QByteArray &bytes)
         if (ended)
             return stop(BarsProblem::AfterEnd, lineNo, 0);
         ++seen;
+        ExportFault fault;
         if (width == 0) {
             const QString line = ascii ? QString::fromLatin1(detail::trimmed(raw)) : text;
             if (seen == 1 && !isExportColumns(line)) {
-                // "600000 浦发银行 日线 不复权": code, name, period, adjustment.
-                const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
-                if (!words.isEmpty() && words[0].size() <= 12 &&
-                    std::all_of(words[0].begin(), words[0].end(),
-                                [](QChar c) { return c.isDigit(); }))
-                    r.code = words[0];
-                if (words.size() > 1 && !isExportTitle(words[1]))
-                    r.name = words[1];
+                readExportTitle(line, r);
                 return true;
             }
-            QStringList names = split(line);
-            for (qsizetype f = 0; f < names.size(); ++f) {
-                const QString name = names[f].trimmed();
-                if (const int c = detail::namedColumn(name); c >= 0 && at[std::size_t(c)] < 0)
-                    at[std::size_t(c)] = f;
-                // Minute bars carry a time column, and a bar is a day here.
-                if (name == u"时间")
-                    return stop(BarsProblem::NotDaily, lineNo, int(f + 1));
-            }
-            if (std::any_of(at.begin(), at.begin() + 5, [](qsizetype f) { return f < 0; }))
-                return stop(BarsProblem::UnknownLayout, lineNo, 0);
-            width = names.size();
-            return true;
-        }
-        if (!ascii && text.startsWith(u"数据来源")) {
+            fault = readExportColumns(line, at, width);
+        } else if (!ascii && text.startsWith(u"数据来源")) {
             ended = true;
             return true;
+        } else {
+            splitExportRow(raw, fields);
+            fault = readExportRow(fields, at, width, r.bars);
         }
-        splitExportRow(raw, fields);
-        if (qsizetype(fields.size()) != width)
-            return stop(BarsProblem::ColumnCount, lineNo, 0);
-        for (std::size_t c = 0; c < 7; ++c)
-            if (at[c] >= 0 && fields[std::size_t(at[c])].size() > detail::kMaxField)
-                return stop(BarsProblem::TooLong, lineNo, int(at[c] + 1));
-        const QDate date = detail::parseDate(fields[std::size_t(at[0])]);
-        if (!date.isValid())
-            return stop(BarsProblem::BadDate, lineNo, int(at[0] + 1));
-        double v[6] = {0, 0, 0, 0, 0, 0};
-        for (std::size_t c = 1; c < 7; ++c) {
-            if (at[c] < 0)
-                continue;
-            if (!detail::parseNumber(fields[std::size_t(at[c])], &v[c - 1]))
-                return stop(BarsProblem::BadNumber, lineNo, int(at[c] + 1));
-        }
-        if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
-            return stop(BarsProblem::BadPrices, lineNo, int(at[std::size_t(bad + 1)] + 1));
-        if (!r.bars.dates.empty() && date <= r.bars.dates.back())
-            return stop(BarsProblem::DateOrder, lineNo, int(at[0] + 1));
-        detail::appendBar(r.bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+        if (fault.problem != BarsProblem::None)
+            return stop(fault.problem, lineNo, fault.field);
         return true;
     });
     if (r.problem != BarsProblem::None)

@@ -382,6 +382,102 @@ bool parseNumber(QByteArrayView text, bool quoted, double *value)
     return detail::parseNumber(QByteArrayView(plain, size), value);
 }
 
+// A problem with a row or the header; None when it reads.
+struct CsvFault
+{
+    BarsProblem problem = BarsProblem::None;
+    int column = 0;
+};
+
+// Where each column stands, from the header when there is one.
+struct CsvLayout
+{
+    // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
+    // Positional unless a header names the prices.
+    std::array<qsizetype, 7> at = {0, 1, 2, 3, 4, 5, 6};
+    bool named = false;
+    qsizetype width = 0;                               // fields per row when named
+    std::vector<std::pair<qsizetype, QString>> extras; // named extra columns
+    std::vector<std::vector<double> *> extraValues;    // their columns in the bars
+    qsizetype positional = 7;                          // fields before them
+
+    CsvFault readHeader(const QString &text, Bars &bars);
+    CsvFault readRow(const ByteRow &row, Bars &bars) const;
+};
+
+CsvFault CsvLayout::readHeader(const QString &text, Bars &bars)
+{
+    const Row names = splitRow(text, separatorOf(QStringView(text)));
+    const QList<QString> &fields = names.fields;
+    std::array<qsizetype, 7> byName = {-1, -1, -1, -1, -1, -1, -1};
+    for (qsizetype f = 0; f < fields.size(); ++f)
+        if (const int c = namedColumn(fields[f]); c >= 0 && byName[std::size_t(c)] < 0)
+            byName[std::size_t(c)] = f;
+    named = std::all_of(byName.begin(), byName.begin() + 5, [](qsizetype f) { return f >= 0; });
+    if (named) {
+        at = byName;
+        width = fields.size();
+    }
+    // Named extra columns: FINANCE7, CAPITAL, INDEXC…; positional ones follow the prices.
+    for (qsizetype f = named ? 0 : 5; f < fields.size(); ++f) {
+        const QString key = extraColumnKey(fields[f]);
+        if (key.isEmpty() && !named && !extras.empty())
+            return {BarsProblem::ColumnCount, int(f + 1)};
+        if (!key.isEmpty()) {
+            if (extras.empty() && !named)
+                positional = f;
+            extras.emplace_back(f, key);
+        }
+    }
+    if (!named) {
+        for (std::size_t c = 5; c < 7; ++c)
+            at[c] = qsizetype(c) < positional ? qsizetype(c) : -1;
+    }
+    for (const auto &extra : extras)
+        extraValues.push_back(&bars.extra[extra.second]);
+    return {};
+}
+
+CsvFault CsvLayout::readRow(const ByteRow &row, Bars &bars) const
+{
+    const auto count = qsizetype(row.fields.size());
+    if (named            ? count != width
+        : extras.empty() ? count < 5 || count > 7
+                         : count != positional + qsizetype(extras.size()))
+        return {BarsProblem::ColumnCount, 0};
+    auto field = [&](qsizetype f) { return row.fields[std::size_t(f)]; };
+    if (field(at[0]).size() > detail::kMaxField)
+        return {BarsProblem::TooLong, int(at[0] + 1)};
+    const QDate date = parseDate(field(at[0]));
+    if (!date.isValid())
+        return {BarsProblem::BadDate, int(at[0] + 1)};
+    double v[6] = {0, 0, 0, 0, 0, 0};
+    for (std::size_t c = 1; c < 7; ++c) {
+        const qsizetype f = at[c];
+        if (f < 0 || f >= count)
+            continue;
+        if (field(f).size() > detail::kMaxField)
+            return {BarsProblem::TooLong, int(f + 1)};
+        if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &v[c - 1]))
+            return {BarsProblem::BadNumber, int(f + 1)};
+    }
+    for (std::size_t e = 0; e < extras.size(); ++e) {
+        const qsizetype f = extras[e].first;
+        double x = 0;
+        if (field(f).size() > detail::kMaxField)
+            return {BarsProblem::TooLong, int(f + 1)};
+        if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &x))
+            return {BarsProblem::BadNumber, int(f + 1)};
+        extraValues[e]->push_back(x);
+    }
+    if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
+        return {BarsProblem::BadPrices, int(at[std::size_t(bad + 1)] + 1)};
+    if (!bars.dates.empty() && date <= bars.dates.back())
+        return {BarsProblem::DateOrder, int(at[0] + 1)};
+    detail::appendBar(bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+    return {};
+}
+
 } // namespace
 
 BarsRead readBarsCsv(const QByteArray &bytes)
@@ -396,14 +492,7 @@ BarsRead readBarsCsv(const QByteArray &bytes)
     };
     detail::LineDecoder decode(detail::textCodec(bytes));
     bool first = true;
-    // Where each of date, open, high, low, close, volume, amount stands; -1 when absent.
-    // Positional unless a header names the prices.
-    std::array<qsizetype, 7> at = {0, 1, 2, 3, 4, 5, 6};
-    bool named = false;
-    qsizetype width = 0;                               // fields per row when named
-    std::vector<std::pair<qsizetype, QString>> extras; // named extra columns
-    std::vector<std::vector<double> *> extraValues;    // their columns in the bars
-    qsizetype positional = 7;                          // fields before them
+    CsvLayout layout;
     {
         const auto rows = std::size_t(std::count(bytes.begin(), bytes.end(), '\n') + 1);
         for (auto *v : {&r.bars.open, &r.bars.high, &r.bars.low, &r.bars.close, &r.bars.volume,
@@ -434,75 +523,12 @@ BarsRead readBarsCsv(const QByteArray &bytes)
         const bool header = first && parseDate(head).isNull() && !head.isEmpty() &&
                             !(head[0] >= '0' && head[0] <= '9');
         first = false;
-        if (header) {
-            if (ascii)
-                text = QString::fromLatin1(raw);
-            const Row names = splitRow(text, separatorOf(QStringView(text)));
-            const QList<QString> &fields = names.fields;
-            std::array<qsizetype, 7> byName = {-1, -1, -1, -1, -1, -1, -1};
-            for (qsizetype f = 0; f < fields.size(); ++f)
-                if (const int c = namedColumn(fields[f]); c >= 0 && byName[std::size_t(c)] < 0)
-                    byName[std::size_t(c)] = f;
-            named =
-                std::all_of(byName.begin(), byName.begin() + 5, [](qsizetype f) { return f >= 0; });
-            if (named) {
-                at = byName;
-                width = fields.size();
-            }
-            // Named extra columns: FINANCE7, CAPITAL, INDEXC…; positional ones follow the prices.
-            for (qsizetype f = named ? 0 : 5; f < fields.size(); ++f) {
-                const QString key = extraColumnKey(fields[f]);
-                if (key.isEmpty() && !named && !extras.empty())
-                    return fail(BarsProblem::ColumnCount, lineNo, int(f + 1));
-                if (!key.isEmpty()) {
-                    if (extras.empty() && !named)
-                        positional = f;
-                    extras.emplace_back(f, key);
-                }
-            }
-            if (!named) {
-                for (std::size_t c = 5; c < 7; ++c)
-                    at[c] = qsizetype(c) < positional ? qsizetype(c) : -1;
-            }
-            for (const auto &extra : extras)
-                extraValues.push_back(&r.bars.extra[extra.second]);
-            return true;
-        }
-        const auto count = qsizetype(row.fields.size());
-        if (named            ? count != width
-            : extras.empty() ? count < 5 || count > 7
-                             : count != positional + qsizetype(extras.size()))
-            return fail(BarsProblem::ColumnCount, lineNo, 0);
-        auto field = [&](qsizetype f) { return row.fields[std::size_t(f)]; };
-        if (field(at[0]).size() > detail::kMaxField)
-            return fail(BarsProblem::TooLong, lineNo, int(at[0] + 1));
-        const QDate date = parseDate(field(at[0]));
-        if (!date.isValid())
-            return fail(BarsProblem::BadDate, lineNo, int(at[0] + 1));
-        double v[6] = {0, 0, 0, 0, 0, 0};
-        for (std::size_t c = 1; c < 7; ++c) {
-            const qsizetype f = at[c];
-            if (f < 0 || f >= count)
-                continue;
-            if (field(f).size() > detail::kMaxField)
-                return fail(BarsProblem::TooLong, lineNo, int(f + 1));
-            if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &v[c - 1]))
-                return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
-        }
-        for (std::size_t e = 0; e < extras.size(); ++e) {
-            const qsizetype f = extras[e].first;
-            double x = 0;
-            if (field(f).size() > detail::kMaxField)
-                return fail(BarsProblem::TooLong, lineNo, int(f + 1));
-            if (!parseNumber(field(f), row.quoted[std::size_t(f)] != 0, &x))
-                return fail(BarsProblem::BadNumber, lineNo, int(f + 1));
-            extraValues[e]->push_back(x);
-        }
-        if (const int bad = detail::badBarValue(v[0], v[1], v[2], v[3], v[4], v[5]); bad >= 0)
-            return fail(BarsProblem::BadPrices, lineNo, int(at[std::size_t(bad + 1)] + 1));
-        if (!r.bars.dates.empty() && date <= r.bars.dates.back())
-            return fail(BarsProblem::DateOrder, lineNo, int(at[0] + 1));
-        detail::appendBar(r.bars, date, v[0], v[1], v[2], v[3], v[4], v[5]);
+        if (header && ascii)
+            text = QString::fromLatin1(raw);
+        const CsvFault fault =
+            header ? layout.readHeader(text, r.bars) : layout.readRow(row, r.bars);
+        if (fault.problem != BarsProblem::None)
+            return fail(fault.problem, lineNo, fault.column);
         return true;
     });
     if (r.problem == BarsProblem::None && r.bars.dates.empty())
