@@ -167,11 +167,30 @@ bool chipFunction(const QString &name, const std::vector<Value> &args, const Bar
     out->v = empty(n);
     if (n == 0 || shares <= 0)
         return true;
-    const Index lo = Index(std::llround(*std::min_element(b.low.begin(), b.low.end()) * 100.0));
-    const Index hi = Index(std::llround(*std::max_element(b.high.begin(), b.high.end()) * 100.0));
+    // A bar without prices (a suspended day) trades nothing: the chips stay as they were.
+    const auto traded = [&b](Sz i) { return std::isfinite(b.low[i]) && std::isfinite(b.high[i]); };
+    double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+    for (Sz i = 0; i < n; ++i)
+        if (traded(i)) {
+            lowest = std::min(lowest, b.low[i]);
+            highest = std::max(highest, b.high[i]);
+        }
+    if (!(lowest <= highest))
+        return true; // no bar with prices: nothing held anywhere
+    const Index lo = Index(std::llround(lowest * 100.0));
+    const Index hi = Index(std::llround(highest * 100.0));
     Chips chips(lo, hi - lo + 1);
+    bool first = true;
     for (Sz i = 0; i < n; ++i) {
-        chips.day(b.low[i], b.high[i], i == 0 ? 1.0 : b.volume[i] / shares);
+        if (traded(i)) {
+            const double turnover = first                        ? 1.0
+                                    : std::isfinite(b.volume[i]) ? b.volume[i] / shares
+                                                                 : 0.0;
+            chips.day(b.low[i], b.high[i], turnover);
+            first = false;
+        }
+        if (first)
+            continue; // before the first traded bar no chip exists
         const double x = args[0].v[i];
         out->v[i] = winner ? chips.below(x) : chips.cost(x / 100.0);
     }
