@@ -5,6 +5,7 @@
 #include "encoding.h"
 #include "parser.h"
 #include "replay.h"
+#include "replaytext.h"
 #include "replaywords.h"
 #include "scorecard.h"
 
@@ -25,14 +26,6 @@ namespace morvane {
 using namespace formula;
 
 namespace {
-
-QString label(const OutputLine &line)
-{
-    if (!line.name.isEmpty())
-        return line.name;
-    const QString where = u"%1:%2"_s.arg(line.pos.line).arg(line.pos.column);
-    return line.drawing.isEmpty() ? u"输出 "_s + where : line.drawing + u' ' + where;
-}
 
 // A CSV field: quoted when it holds a comma, a quote or a line end (RFC 4180).
 QString field(const QString &text)
@@ -119,13 +112,6 @@ char *writeDate(char *at, const QDate &d)
     return at + 10;
 }
 
-QString missingText(const QString &what)
-{
-    if (what == QStringView(kTooDeep))
-        return u"公式嵌套过深"_s;
-    return what;
-}
-
 bool readAll(const QString &name, QIODevice &in, QByteArray *bytes, QString *error)
 {
     std::unique_ptr<QFile> file;
@@ -166,11 +152,11 @@ bool writeEvalCsv(const Bars &bars, const Evaluation &ev, Sink sink,
         for (std::size_t c = 0; c < line.channels.size(); ++c) {
             const QString suffix =
                 line.channels.size() > 1 ? u"/"_s + QString::number(c + 1) : QString();
-            text += u',' + field(label(line) + suffix);
+            text += u',' + field(outputLabel(line) + suffix);
             columns.push_back({&line.channels[c], nullptr});
         }
         if (finals && k < finals->size() && !(*finals)[k].empty()) {
-            text += u',' + field(label(line) + u"@final"_s);
+            text += u',' + field(outputLabel(line) + u"@final"_s);
             columns.push_back({nullptr, &(*finals)[k]});
         }
     }
@@ -296,8 +282,8 @@ int runEvalCommand(const QString &file, const QString &barsFile,
         partial = true;
         QStringList what;
         for (const QString &m : line.missing)
-            what << missingText(m);
-        say(u"%1: 无法计算 (缺 %2)"_s.arg(label(line), what.join(u", "_s)));
+            what << (m == QStringView(kTooDeep) ? tooDeepWords() : m);
+        say(u"%1: 无法计算 (缺 %2)"_s.arg(outputLabel(line), what.join(u", "_s)));
     }
     QStringList assumed;
     for (const ParamUse &p : ev.params)
