@@ -134,6 +134,28 @@ QString outputLabel(const OutputLine &line)
     return line.drawing.isEmpty() ? u"输出 "_s + where : line.drawing + u' ' + where;
 }
 
+QString outputTitle(const OutputLine &line, const Program &program)
+{
+    if (!line.name.isEmpty())
+        return line.name;
+    if (line.drawing.isEmpty())
+        return u"第 %1 行的输出"_s.arg(line.pos.line);
+    QString title = u"第 %1 行 %2"_s.arg(line.pos.line).arg(line.drawing);
+    const Expr *call =
+        line.statement >= 0 && std::size_t(line.statement) < program.statements.size()
+            ? program.statements[std::size_t(line.statement)].value.get()
+            : nullptr;
+    const std::size_t textAt = line.drawing == u"DRAWTEXT_FIX" ? 4 : 2;
+    if (call && call->kind == ExprKind::Call && line.drawing.startsWith(u"DRAWTEXT") &&
+        textAt < call->args.size() && call->args[textAt]->kind == ExprKind::String) {
+        QString words = call->args[textAt]->text.simplified();
+        if (words.size() > 12)
+            words = words.first(11) + u'…';
+        title += u" '%1'"_s.arg(words);
+    }
+    return title;
+}
+
 // Bars too few to cut: an output evaluated on them is checked against nothing.
 bool cutless(const ReplayReport &report)
 {
@@ -232,6 +254,40 @@ QString overstatedWords(const std::vector<OutputTally::Overstated> &most, const 
                                                    returnWords(o.live.meanReturn()));
     }
     return u"历史夸大最多："_s + who.join(u"、"_s);
+}
+
+QString scorecardStoryWords(const Scorecard &s)
+{
+    QString text;
+    const qsizetype vanished = qsizetype(s.vanished.size()), late = qsizetype(s.late.size());
+    if (s.hindsight.count == 0 && s.live.count == 0)
+        text = u"事后与当时都没有信号。"_s;
+    else if (s.live.count == 0)
+        text = u"事后 %1 个信号，当时一个也没有：全是之后才画上去的（中位迟到 %2 根）。"_s
+                   .arg(s.hindsight.count)
+                   .arg(s.lateMedian());
+    else if (vanished == 0 && late == 0)
+        text = u"事后与当时的信号一根不差：历史没有夸大它。"_s;
+    else if (vanished > 0)
+        text = u"当时发出的 %1 个信号里，%2 个之后消失；事后的 %3 个里，%4 个当时没有。"_s
+                   .arg(s.live.count)
+                   .arg(vanished)
+                   .arg(s.hindsight.count)
+                   .arg(late);
+    else
+        text = u"事后的 %1 个信号里，%2 个当时没有，是之后才出现的（中位迟到 %3 根）。"_s
+                   .arg(s.hindsight.count)
+                   .arg(late)
+                   .arg(s.lateMedian());
+    const double gap = overstatement(s.hindsight, s.live);
+    if (!s.complete)
+        text += u"不是每根K线都截断过，当时的信号并不完整。"_s;
+    else if (std::isfinite(gap) && gap > 0)
+        text += u"历史把平均收益多算了 %1 个百分点。"_s.arg(QString::number(gap * 100, 'f', 2));
+    else if (std::isfinite(gap) && gap < 0)
+        text += u"按当时的信号，平均收益反而高 %1 个百分点。"_s.arg(
+            QString::number(-gap * 100, 'f', 2));
+    return text;
 }
 
 QString rateWords(double rate)

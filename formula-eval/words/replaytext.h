@@ -15,6 +15,9 @@ namespace morvane::formula {
 QString valueWords(double x);
 // An output's name, else the drawing or "输出" and where it stands: "DRAWTEXT 3:1".
 QString outputLabel(const OutputLine &line);
+// The same as a reader finds it in the formula: a drawing by its line and its words,
+// "第 36 行 DRAWTEXT '底'"; a named output by its name.
+QString outputTitle(const OutputLine &line, const Program &program);
 // Bars too few to cut: an output evaluated on them is checked against nothing.
 bool cutless(const ReplayReport &report);
 // Where the bars come from: 模拟行情, 标准输入, else the file or folder.
@@ -33,6 +36,9 @@ QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u);
 // A signal's scorecard in a line: "信号体检（之后 5 根）：事后 3 次，胜率 100%，平均收益 +4.12%；
 // 当时 10 次，胜率 40%，平均收益 -0.85%；消失 7 次；迟到 0 次".
 QString scorecardWords(const Scorecard &s);
+// What the scorecard means, in a sentence or two: "事后 12 个信号，当时一个也没有：全是之后
+// 才画上去的。历史把平均收益多算了 3.20 个百分点。"
+QString scorecardStoryWords(const Scorecard &s);
 // The same summed over securities: "12 个证券合计 信号体检（之后 5 根）：…".
 QString scorecardSumWords(const ScorecardSum &s);
 // "历史夸大最多：sh600000 浦发银行（事后平均 +3.20%，当时 -0.40%）、…".

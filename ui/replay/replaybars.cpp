@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +18,16 @@ namespace {
 QString simulated()
 {
     return QString::fromUtf16(formula::kSimulatedBars);
+}
+
+// Text files name no unit: prices with a third decimal are priced in thousandths.
+int decimalsOf(const formula::Bars &bars)
+{
+    for (const std::vector<double> *prices : {&bars.open, &bars.high, &bars.low, &bars.close})
+        for (const double x : *prices)
+            if (std::abs(x * 100 - std::round(x * 100)) > 1e-6 * std::max(1.0, std::abs(x)))
+                return 3;
+    return 2;
 }
 
 } // namespace
@@ -33,9 +44,9 @@ BarsSource builtinBarsSource(int index)
 {
     std::vector<formula::Security> all = formula::builtinSecurities();
     if (all.empty())
-        return {formula::builtinBars(), simulated(), {}, {}};
+        return {formula::builtinBars(), simulated(), {}, {}, 2};
     formula::Security &s = all[std::size_t(std::clamp(index, 0, int(all.size()) - 1))];
-    return {std::move(s.bars), simulated(), {}, {}};
+    return {std::move(s.bars), simulated(), {}, {}, 2};
 }
 
 BarsSource readBarsSource(const QString &path, qint64 maxBytes)
@@ -58,6 +69,9 @@ BarsSource readBarsSource(const formula::BarsEntry &entry, qint64 maxBytes)
         return source;
     }
     source.bars = std::move(read.bars);
+    source.priceDecimals = read.priceDivisor == 1000 ? 3
+                           : read.priceDivisor > 0   ? 2
+                                                     : decimalsOf(source.bars);
     return source;
 }
 

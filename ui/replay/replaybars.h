@@ -12,9 +12,10 @@ namespace morvane {
 struct BarsSource
 {
     formula::Bars bars;
-    QString origin; // "模拟行情" or the file's name
-    QString path;   // empty for built-in bars
-    QString error;  // why the file could not be used; bars empty then
+    QString origin;        // "模拟行情" or the file's name
+    QString path;          // empty for built-in bars
+    QString error;         // why the file could not be used; bars empty then
+    int priceDecimals = 2; // 3 for funds and bonds priced in thousandths
 
     bool ok() const { return error.isEmpty(); }
 };

@@ -241,13 +241,16 @@ void ReplayChart::paintEvent(QPaintEvent *)
     for (const Sz k : m_drawn) {
         const ReplayOutput &o = model.outputs[k];
         Pane &pane = o.pricePane ? price : lower;
-        for (Sz c = 0; c < o.today.size(); ++c)
+        for (Sz c = 0; c < o.today.size(); ++c) {
+            if (o.drawingName == u"DRAWNUMBER" && c == 1)
+                continue; // the number written, not where
             for (qsizetype i = first; i <= last; ++i) {
                 pane.range.add(o.today[c][Sz(i)]);
                 pane.range.add(m_snapshot.values[k][c][Sz(i)]);
                 if (m_liveTrace)
                     pane.range.add(o.live[c][Sz(i)]);
             }
+        }
     }
     price.range.settle();
     lower.range.settle();
@@ -319,82 +322,30 @@ void ReplayChart::paintEvent(QPaintEvent *)
         p.setBrush(Qt::NoBrush);
     }
 
-    // Outputs: today's line thin, the line as computed then bold over it, the live trace
-    // dotted. A drawing is a mark per bar where it draws.
+    // Outputs: today's line thin, the line as computed then (or the live trace) bold over it,
+    // dashed where later bars change it again. A drawing draws what it draws: sticks, words,
+    // icons, else a mark per bar.
     p.setRenderHint(QPainter::Antialiasing, true);
-    const auto drawSeries = [&](const Pane &pane, const formula::Series &s, bool drawing,
-                                const QPen &pen) {
-        p.setPen(pen);
-        if (drawing) {
-            p.setBrush(pen.color());
-            const double r = std::clamp(bw * 0.35, 1.5, 3.5);
-            for (qsizetype i = first; i <= last; ++i)
-                if (std::isfinite(s[Sz(i)]))
-                    p.drawEllipse(QPointF(barX(i) + 0.5, pane.y(s[Sz(i)])), r, r);
-            p.setBrush(Qt::NoBrush);
-            return;
-        }
-        QPolygonF run;
-        run.reserve(last - first + 1);
-        const auto flush = [&] {
-            if (run.size() > 1)
-                p.drawPolyline(run);
-            else if (run.size() == 1)
-                p.drawPoint(run.front());
-            run.clear();
-        };
-        // Several bars to a pixel column: the column's lowest and highest point stand for
-        // them, in their order, so the line keeps its extent at a fraction of the points.
-        int column = std::numeric_limits<int>::min();
-        double lo = 0, hi = 0;
-        bool loFirst = true;
-        const auto endColumn = [&] {
-            if (column == std::numeric_limits<int>::min())
-                return;
-            const double x = column + 0.5;
-            run.append(QPointF(x, loFirst ? lo : hi));
-            if (lo != hi)
-                run.append(QPointF(x, loFirst ? hi : lo));
-            column = std::numeric_limits<int>::min();
-        };
-        for (qsizetype i = first; i <= last; ++i) {
-            if (!std::isfinite(s[Sz(i)])) {
-                endColumn();
-                flush();
-                continue;
-            }
-            const int at = barX(i);
-            const double y = pane.y(s[Sz(i)]);
-            if (at != column) {
-                endColumn();
-                column = at;
-                lo = hi = y;
-                loFirst = true;
-                continue;
-            }
-            if (y < lo) {
-                lo = y;
-                loFirst = false;
-            } else if (y > hi) {
-                hi = y;
-                loFirst = true;
-            }
-        }
-        endColumn();
-        flush();
-    };
     for (const Sz k : m_drawn) {
         const ReplayOutput &o = model.outputs[k];
         const Pane &pane = o.pricePane ? price : lower;
         const QColor color = outputColor(int(k));
         QColor faded = color;
-        faded.setAlpha(170);
+        faded.setAlpha(110);
         p.save();
         p.setClipRect(pane.rect);
-        for (Sz c = 0; c < o.today.size(); ++c) {
-            drawSeries(pane, o.today[c], o.drawing, QPen(faded, 1, Qt::DashLine));
-            drawSeries(pane, m_liveTrace ? o.live[c] : m_snapshot.values[k][c], o.drawing,
-                       QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const auto open = [&](qsizetype i) { return o.openAt(i, m_liveTrace ? i : cut); };
+        const auto &then = m_liveTrace ? o.live : m_snapshot.values[k];
+        if (o.drawing) {
+            drawDrawing(p, pane, o, o.today, &then, faded, {});
+            drawDrawing(p, pane, o, then, nullptr, color, open);
+        } else {
+            for (Sz c = 0; c < o.today.size(); ++c) {
+                drawLine(p, pane, o.today[c], QPen(faded, 1), QPen(faded, 1), {});
+                drawLine(p, pane, then[c],
+                         QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin),
+                         QPen(color, 2, Qt::DashLine, Qt::FlatCap, Qt::RoundJoin), open);
+            }
         }
         p.restore();
     }
@@ -459,8 +410,8 @@ void ReplayChart::paintEvent(QPaintEvent *)
         m_drawn.size() < model.outputs.size()
             ? u"只画出 %1/%2 条输出"_s.arg(m_drawn.size()).arg(model.outputs.size())
             : QString();
-    const QString key = m_liveTrace ? u"虚线：今日所见　粗线：实时轨迹"_s
-                                    : u"虚线：今日所见　粗线：截至当时　橙色：被改写的K线"_s;
+    const QString key = m_liveTrace ? u"粗线：实时轨迹（虚段后来被改写）　细线：今日所见"_s
+                                    : u"粗线：截至当时（虚段之后会变）　细线：今日　橙色：被改写"_s;
     const LegendLayout legend = legendLayout(metrics, plotRight, note, labels, u"等 %1 条"_s, key);
     p.setPen(skin::headingGrey);
     if (!legend.note.isEmpty())
@@ -478,6 +429,160 @@ void ReplayChart::paintEvent(QPaintEvent *)
                    u"等 %1 条"_s.arg(labels.size() - qsizetype(legend.labels.size())));
     if (!legend.key.isEmpty())
         p.drawText(legend.key, Qt::AlignRight | Qt::AlignVCenter, key);
+}
+
+// A line, its pixel columns reduced to their lowest and highest points in order, so that many
+// bars to a column keep the line's extent; a segment is dashed where its newer bar is open.
+void ReplayChart::drawLine(QPainter &p, const Pane &pane, const formula::Series &s,
+                           const QPen &solid, const QPen &dashed, const OpenAt &open) const
+{
+    struct Point
+    {
+        QPointF at;
+        bool open = false;
+        bool gapBefore = false;
+    };
+    const qsizetype first = firstVisible(), last = std::min(lastVisible(), m_snapshot.cut);
+    std::vector<Point> points;
+    int column = std::numeric_limits<int>::min();
+    double lo = 0, hi = 0;
+    bool loFirst = true, columnOpen = false, gap = true;
+    const auto endColumn = [&] {
+        if (column == std::numeric_limits<int>::min())
+            return;
+        const double x = column + 0.5;
+        points.push_back({QPointF(x, loFirst ? lo : hi), columnOpen, gap});
+        if (lo != hi)
+            points.push_back({QPointF(x, loFirst ? hi : lo), columnOpen, false});
+        column = std::numeric_limits<int>::min();
+        gap = false;
+    };
+    for (qsizetype i = first; i <= last && Sz(i) < s.size(); ++i) {
+        if (!std::isfinite(s[Sz(i)])) {
+            endColumn();
+            gap = true;
+            continue;
+        }
+        const int at = barX(i);
+        const double y = pane.y(s[Sz(i)]);
+        const bool isOpen = open && open(i);
+        if (at != column) {
+            endColumn();
+            column = at;
+            lo = hi = y;
+            loFirst = true;
+            columnOpen = isOpen;
+            continue;
+        }
+        columnOpen = columnOpen || isOpen;
+        if (y < lo) {
+            lo = y;
+            loFirst = false;
+        } else if (y > hi) {
+            hi = y;
+            loFirst = true;
+        }
+    }
+    endColumn();
+
+    QPolygonF run;
+    bool runOpen = false;
+    const auto flush = [&] {
+        p.setPen(runOpen ? dashed : solid);
+        if (run.size() > 1)
+            p.drawPolyline(run);
+        else if (run.size() == 1)
+            p.drawPoint(run.front());
+        run.clear();
+    };
+    for (const Point &pt : points) {
+        if (pt.gapBefore || run.isEmpty()) {
+            flush();
+            runOpen = pt.open;
+        } else if (run.size() == 1) {
+            runOpen = pt.open;
+        } else if (pt.open != runOpen) {
+            const QPointF joint = run.back();
+            flush();
+            run.append(joint);
+            runOpen = pt.open;
+        }
+        run.append(pt.at);
+    }
+    flush();
+}
+
+// A drawing as the charting software draws it: sticks between their two prices, words and
+// numbers at their price, icons as arrows, other drawings as a mark per bar. Open values are
+// drawn hollow. With `unlessSame`, only the bars where it differs (today's under the cut's).
+void ReplayChart::drawDrawing(QPainter &p, const Pane &pane, const ReplayOutput &o,
+                              const std::vector<formula::Series> &channels,
+                              const std::vector<formula::Series> *unlessSame, const QColor &color,
+                              const OpenAt &open) const
+{
+    if (channels.empty())
+        return;
+    const qsizetype first = firstVisible(), last = std::min(lastVisible(), m_snapshot.cut);
+    const double bw = barWidth();
+    const double r = std::clamp(bw * 0.35, 1.5, 3.5);
+    const QString &name = o.drawingName;
+    const auto value = [&](Sz c, qsizetype i) {
+        return c < channels.size() && Sz(i) < channels[c].size() ? channels[c][Sz(i)] : nan;
+    };
+    const auto differs = [&](qsizetype i) {
+        if (!unlessSame)
+            return true;
+        for (Sz c = 0; c < channels.size() && c < unlessSame->size(); ++c) {
+            const double a = value(c, i), b = (*unlessSame)[c][Sz(i)];
+            if (std::isnan(a) != std::isnan(b) || (!std::isnan(a) && a != b))
+                return true;
+        }
+        return false;
+    };
+    QFont small = p.font();
+    small.setPixelSize(11);
+    p.setFont(small);
+    for (qsizetype i = first; i <= last; ++i) {
+        const double v = value(0, i);
+        if (!std::isfinite(v) || !differs(i))
+            continue;
+        const bool hollow = open && open(i);
+        const double x = barX(i) + 0.5, y = pane.y(v);
+        p.setPen(QPen(color, 1.2, hollow ? Qt::DashLine : Qt::SolidLine));
+        p.setBrush(hollow ? QBrush(Qt::NoBrush) : QBrush(color));
+        if (name == u"STICKLINE" && std::isfinite(value(1, i))) {
+            // Whole pixels, unblended: a stick is a bar, not a stroke.
+            const int w = std::clamp(int(bw * 0.5), 1, 6);
+            const int top = pane.pixelY(std::max(v, value(1, i)));
+            const int bottom = pane.pixelY(std::min(v, value(1, i)));
+            const QRect stick(barX(i) - (w - 1) / 2, top, w, std::max(1, bottom - top + 1));
+            if (hollow)
+                p.drawRect(QRectF(stick).adjusted(0.5, 0.5, -0.5, -0.5));
+            else
+                p.fillRect(stick, color);
+        } else if (name == u"VERTLINE") {
+            p.drawLine(QPointF(x, pane.rect.top()), QPointF(x, pane.rect.bottom()));
+        } else if ((name == u"DRAWTEXT" && !o.drawingText.isEmpty()) ||
+                   (name == u"DRAWNUMBER" && std::isfinite(value(1, i)))) {
+            const QString text =
+                name == u"DRAWNUMBER" ? QString::number(value(1, i), 'f', 2) : o.drawingText;
+            const int w = p.fontMetrics().horizontalAdvance(text) + 2;
+            p.drawText(QRectF(x - w / 2.0, y - 8, w, 16), Qt::AlignCenter, text);
+        } else if (name == u"DRAWICON") {
+            // The common icons point up (buy) or down (sell); the others are a badge.
+            const double h = std::max(4.0, r * 2);
+            if (o.icon == 1 || o.icon == 2) {
+                const double dir = o.icon == 1 ? -1 : 1;
+                p.drawPolygon(QPolygonF{QPointF(x, y + dir * h), QPointF(x - h * 0.7, y),
+                                        QPointF(x + h * 0.7, y)});
+            } else {
+                p.drawRect(QRectF(x - h / 2, y - h / 2, h, h));
+            }
+        } else {
+            p.drawEllipse(QPointF(x, y), r, r);
+        }
+    }
+    p.setBrush(Qt::NoBrush);
 }
 
 LegendLayout legendLayout(const QFontMetrics &metrics, int width, const QString &note,

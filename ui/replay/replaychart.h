@@ -5,7 +5,11 @@
 #include <QColor>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+
+class QPainter;
+class QPen;
 
 namespace morvane {
 
@@ -69,6 +73,13 @@ protected:
 
 private:
     struct Pane;
+    using OpenAt = std::function<bool(qsizetype bar)>;
+    void drawLine(QPainter &p, const Pane &pane, const formula::Series &s, const QPen &solid,
+                  const QPen &dashed, const OpenAt &open) const;
+    void drawDrawing(QPainter &p, const Pane &pane, const ReplayOutput &o,
+                     const std::vector<formula::Series> &channels,
+                     const std::vector<formula::Series> *unlessSame, const QColor &color,
+                     const OpenAt &open) const;
     bool hasLowerPane() const;
     double barWidth() const;
     int barX(qsizetype bar) const; // the pixel column of a bar's centre

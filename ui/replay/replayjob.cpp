@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -46,6 +47,91 @@ bool nearPrices(const ReplayOutput &o, const formula::Bars &bars)
         return true;
     const double margin = (high - low) * 0.5;
     return lo >= low - margin && hi <= high + margin;
+}
+
+// How strongly a rewrite shows: a value that appeared or vanished most, else the change
+// relative to the larger of the two, in steps of a thousandth so that the newest of nearly
+// equal ones is chosen.
+double rewriteWeight(double before, double after)
+{
+    if (std::isnan(before) != std::isnan(after))
+        return 3;
+    const double scale = std::max({std::abs(before), std::abs(after), 1e-12});
+    return std::round(std::abs(before - after) / scale * 1000) / 1000;
+}
+
+// What a drawing draws beyond its prices: DRAWTEXT's words, DRAWICON's picture.
+void describeDrawing(ReplayOutput &o, const formula::OutputLine &line,
+                     const formula::Program &program)
+{
+    o.drawingName = line.drawing;
+    if (line.drawing.isEmpty() || line.statement < 0 ||
+        Sz(line.statement) >= program.statements.size())
+        return;
+    const formula::Expr *call = program.statements[Sz(line.statement)].value.get();
+    if (!call || call->kind != formula::ExprKind::Call || call->text != line.drawing)
+        return;
+    const auto arg = [call](Sz i) { return i < call->args.size() ? call->args[i].get() : nullptr; };
+    const formula::Expr *text = arg(line.drawing == u"DRAWTEXT_FIX" ? 4 : 2);
+    if (line.drawing.startsWith(u"DRAWTEXT") && text && text->kind == formula::ExprKind::String)
+        o.drawingText = text->text;
+    if (line.drawing == u"DRAWICON" && arg(2) && arg(2)->kind == formula::ExprKind::Number)
+        o.icon = int(arg(2)->number);
+}
+
+// Each output's example: a vanished signal, a late one, else the strongest stored rewrite of
+// the newest year of cuts (the strongest of all when that year rewrote nothing).
+void chooseExamples(ReplayModel &model)
+{
+    constexpr qsizetype kRecent = 250; // trading days of a year
+    const qsizetype recentFrom = model.bars.size() - 1 - kRecent;
+    // [output][0: any cut, 1: a recent one]
+    std::vector<std::array<double, 2>> weight(model.outputs.size(), {-1.0, -1.0});
+    std::vector<std::array<ReplayExample, 2>> best(model.outputs.size());
+    for (Sz index = 0; index < model.cutBars.size(); ++index) {
+        if (index >= model.stored.size() || !model.stored[index])
+            continue;
+        const qsizetype cut = model.cutBars[index];
+        for (Sz d = model.diffStart[index]; d < model.diffStart[index + 1]; ++d) {
+            const ReplayDiff &diff = model.diffs[d];
+            const Sz k = Sz(diff.output);
+            const double after = model.outputs[k].today[Sz(diff.channel)][Sz(diff.bar)];
+            const double w = rewriteWeight(diff.then, after);
+            for (const Sz recent : {Sz(0), Sz(1)}) {
+                if (recent == 1 && cut < recentFrom)
+                    continue;
+                // Cuts ascend: a later one of equal weight is as recent or more.
+                if (w > weight[k][recent] ||
+                    (w == weight[k][recent] && diff.bar >= best[k][recent].bar)) {
+                    weight[k][recent] = w;
+                    best[k][recent] = {ReplayExample::Kind::Rewrite,
+                                       diff.bar,
+                                       cut,
+                                       diff.channel,
+                                       diff.then,
+                                       after};
+                }
+            }
+        }
+    }
+    for (Sz k = 0; k < model.outputs.size(); ++k)
+        model.outputs[k].example = weight[k][1] >= 0 ? best[k][1] : best[k][0];
+    for (ReplayOutput &o : model.outputs) {
+        if (o.scorecard && !o.scorecard->vanished.empty()) {
+            const qsizetype bar = o.scorecard->vanished.back();
+            o.example = {ReplayExample::Kind::Vanished, bar, bar, 0, 1, o.today[0][Sz(bar)]};
+        } else if (o.scorecard && !o.scorecard->late.empty()) {
+            const qsizetype bar = o.scorecard->late.back();
+            o.example = {ReplayExample::Kind::Late, bar, o.scorecard->lateShownAt.back(), 0, 0, 1};
+        } else if (o.example.kind == ReplayExample::Kind::None && o.rewrites()) {
+            o.example = {ReplayExample::Kind::Rewrite,
+                         o.first.bar,
+                         o.first.cut,
+                         o.first.channel,
+                         o.first.before,
+                         o.first.after};
+        }
+    }
 }
 
 } // namespace
@@ -121,9 +207,10 @@ ReplaySnapshot ReplayModel::snapshot(qsizetype cut) const
 std::shared_ptr<const ReplayModel>
 computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
               const QMap<QString, double> &params, const std::atomic_bool *cancel,
-              const ReplayProgress &progress, const ReplayBudget &budget)
+              const ReplayProgress &progress, const ReplayBudget &budget, int priceDecimals)
 {
     auto model = std::make_shared<ReplayModel>();
+    model->priceDecimals = priceDecimals;
     auto program = std::make_shared<const formula::Program>(formula::parse(formulaText));
     model->program = program;
     model->options.params = params;
@@ -146,6 +233,10 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
         return true;
     };
     model->diffStart.push_back(0);
+    // From which cut each value stood, for the outputs that change at all, while they fit.
+    std::vector<std::unique_ptr<formula::FinalTally>> finals;
+    Sz finalsHeld = 0;
+    bool finalsFit = true;
     options.onCut = [&](qsizetype cut, const std::vector<formula::CutChange> &changes) {
         // Past the memory bound a cut keeps nothing and is evaluated again when shown.
         const bool keep = model->diffs.size() + changes.size() <= budget.diffs;
@@ -155,6 +246,21 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
                 model->diffs.push_back({std::int32_t(c.bar), c.output, c.channel, c.then});
         model->stored.push_back(keep);
         model->diffStart.push_back(model->diffs.size());
+        for (const formula::CutChange &c : changes) {
+            if (!finalsFit)
+                break;
+            if (Sz(c.output) >= finals.size())
+                finals.resize(Sz(c.output) + 1);
+            auto &tally = finals[Sz(c.output)];
+            if (!tally) {
+                finalsFit = (finalsHeld + 1) * Sz(all.size()) <= budget.finals;
+                if (!finalsFit)
+                    break;
+                ++finalsHeld;
+                tally = std::make_unique<formula::FinalTally>(all.size());
+            }
+            tally->changed(cut, c.bar);
+        }
     };
     formula::ReplayReport report = formula::replay(*program, all, options);
     if (report.cancelled)
@@ -165,7 +271,7 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
     model->fallback = report.fallback;
     for (formula::OutputReplay &r : report.outputs) {
         ReplayOutput o;
-        o.label = formula::outputLabel(r.line);
+        o.label = formula::outputTitle(r.line, *program);
         o.drawing = !r.line.drawing.isEmpty();
         o.checked = r.checked && all.size() > 0;
         o.missing = r.line.missing;
@@ -177,8 +283,19 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
         o.scorecard = r.scorecard;
         // A signal (0 and 1) gets a pane of its own even where prices stand near 1.
         o.pricePane = !formula::isSignal(o.today) && nearPrices(o, all);
+        const Sz k = model->outputs.size();
+        if (report.linear && finalsFit && o.checked) {
+            const formula::FinalTally none(all.size());
+            const std::vector<qsizetype> from =
+                (k < finals.size() && finals[k] ? *finals[k] : none).finish(r.causal);
+            o.finalFrom.reserve(from.size());
+            for (const qsizetype f : from)
+                o.finalFrom.push_back(std::int32_t(f));
+        }
+        describeDrawing(o, r.line, *program);
         model->outputs.push_back(std::move(o));
     }
+    chooseExamples(*model);
     return model;
 }
 
@@ -199,7 +316,7 @@ void ReplayWorker::run()
         }
     };
     auto model = computeReplay(m_input.formula, std::move(m_input.bars), m_input.origin,
-                               m_input.params, m_cancel.get(), report);
+                               m_input.params, m_cancel.get(), report, {}, m_input.priceDecimals);
     emit done(std::move(model));
     QThread::currentThread()->quit();
 }

@@ -19,11 +19,32 @@
 
 namespace morvane {
 
+// The past value that best shows an output rewriting its history: a signal shown live that
+// vanished, else one that came late, else the largest rewrite (the most recent of equals).
+struct ReplayExample
+{
+    enum class Kind
+    {
+        None,
+        Vanished, // at `bar`, the newest then, a signal that the whole history does not give
+        Late,     // at `bar` in hindsight, first shown at `cut`
+        Rewrite   // at `bar`, `before` at `cut` and `after` today
+    };
+    Kind kind = Kind::None;
+    qsizetype bar = -1;
+    qsizetype cut = -1; // where the slider shows it
+    int channel = 0;
+    double before = 0, after = 0;
+};
+
 // One output of the formula across every cut point.
 struct ReplayOutput
 {
-    QString label; // its name, else the drawing or "输出" and where it stands
+    QString label; // its name, else the drawing and its text or "输出" and where it stands
     bool drawing = false;
+    QString drawingName; // STICKLINE, DRAWTEXT…, else empty
+    QString drawingText; // DRAWTEXT's words, when the formula writes them out
+    int icon = 0;        // DRAWICON's picture
     bool checked = false;
     QStringList missing;
     std::vector<formula::Series> today; // per channel, with the whole history
@@ -34,8 +55,20 @@ struct ReplayOutput
     formula::Rewrite first;
     // A signal's: live against hindsight (none for lines and drawings that are no signal).
     std::optional<formula::Scorecard> scorecard;
+    ReplayExample example;
+    // Per bar, the cut from which its value stood as today (-1: may still change with the next
+    // bar); empty when not every bar was a cut or past the memory bound.
+    std::vector<std::int32_t> finalFrom;
 
     bool rewrites() const { return cutsRewritten > 0; }
+    // Whether the value at bar, as the cut shows it, is one that later bars change again.
+    bool openAt(qsizetype bar, qsizetype cut) const
+    {
+        if (finalFrom.empty() || bar < 0 || std::size_t(bar) >= finalFrom.size())
+            return false;
+        const std::int32_t from = finalFrom[std::size_t(bar)];
+        return from < 0 || from > cut;
+    }
 };
 
 // A past value that differed at one cut from the value drawn today. 32 bits each: a formula
@@ -61,6 +94,7 @@ struct ReplayModel
 {
     formula::Bars bars;
     QString origin;
+    int priceDecimals = 2; // 3 for funds priced in thousandths
     std::vector<ReplayOutput> outputs;
     std::vector<formula::ParamUse> params;
     // The cut points, ascending: every bar but the newest while the work stays within its
@@ -95,6 +129,8 @@ struct ReplayBudget
     int maxCuts = 5000;
     // Differences kept, 64 MiB of them; past it a cut is evaluated again when shown.
     std::size_t diffs = (std::size_t(64) << 20) / sizeof(ReplayDiff);
+    // Bars whose final cut is kept over all outputs, 32 MiB of them; past it nothing is dashed.
+    std::size_t finals = (std::size_t(32) << 20) / sizeof(std::int32_t);
 };
 
 using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
@@ -103,7 +139,8 @@ using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
 std::shared_ptr<const ReplayModel>
 computeReplay(const QString &formulaText, formula::Bars bars, const QString &origin,
               const QMap<QString, double> &params, const std::atomic_bool *cancel = nullptr,
-              const ReplayProgress &progress = {}, const ReplayBudget &budget = {});
+              const ReplayProgress &progress = {}, const ReplayBudget &budget = {},
+              int priceDecimals = 2);
 
 // The worker of one run; lives in its own thread.
 class ReplayWorker : public QObject
@@ -116,6 +153,7 @@ public:
         formula::Bars bars;
         QString origin;
         QMap<QString, double> params;
+        int priceDecimals = 2;
     };
     ReplayWorker(Input input, std::shared_ptr<std::atomic_bool> cancel);
 

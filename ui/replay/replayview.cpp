@@ -38,6 +38,7 @@ namespace morvane {
 
 namespace {
 
+// A parameter as the formula writes it: 5, not 5.00; 0.5 as 0.5.
 QString number(double x)
 {
     return std::isnan(x) ? u"空"_s : QString::number(x, 'g', 10);
@@ -115,6 +116,46 @@ public:
 
 } // namespace
 
+QString replayValueWords(double x, int decimals)
+{
+    return std::isnan(x) ? u"空"_s : QString::number(x, 'f', decimals);
+}
+
+QString replayExampleWords(const ReplayOutput &o, const ReplayModel &model)
+{
+    const ReplayExample &e = o.example;
+    const auto date = [&](qsizetype bar) {
+        return bar >= 0 && bar < model.bars.size() ? isoDate(model.bars.dates[std::size_t(bar)])
+                                                   : QString();
+    };
+    // A signal's 0 and 1 are no prices.
+    const int decimals = o.scorecard ? 0 : model.priceDecimals;
+    switch (e.kind) {
+    case ReplayExample::Kind::None:
+        return {};
+    case ReplayExample::Kind::Vanished:
+        return u"%1 在 %2 当时发出信号，之后消失"_s.arg(o.label, date(e.bar));
+    case ReplayExample::Kind::Late:
+        return u"%1 在 %2 的信号当时没有，到 %3 才出现（迟到 %4 根）"_s
+            .arg(o.label, date(e.bar), date(e.cut))
+            .arg(e.cut - e.bar);
+    case ReplayExample::Kind::Rewrite:
+        break;
+    }
+    const QString before = replayValueWords(e.before, decimals);
+    const QString after = replayValueWords(e.after, decimals);
+    if (o.drawing) {
+        if (std::isnan(e.after))
+            return u"%1 在 %2 当时画在 %3，之后消失"_s.arg(o.label, date(e.bar), before);
+        if (std::isnan(e.before))
+            return u"%1 在 %2 截至 %3 时没有画，之后画在 %4"_s.arg(o.label, date(e.bar),
+                                                                   date(e.cut), after);
+        return u"%1 在 %2 截至 %3 时画在 %4，之后移到 %5"_s.arg(o.label, date(e.bar), date(e.cut),
+                                                                before, after);
+    }
+    return u"%1 的值截至 %2 时为 %3，之后为 %4"_s.arg(date(e.bar), date(e.cut), before, after);
+}
+
 QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
 {
     if (!o.checked)
@@ -132,12 +173,13 @@ QString replayVerdict(const ReplayOutput &o, const ReplayModel &model)
             .arg(model.cuts);
     if (!o.rewrites())
         return u"%1：稳定——%2 个截断点，过去的值没有一个变过"_s.arg(o.label).arg(model.cuts);
-    const formula::Rewrite &f = o.first;
-    const QString reach = formula::reachWords(o.farthestBack);
-    return u"%1：改写历史——%2/%3 个截断点，%4；首例 %5：截至 %6 时为 %7，之后为 %8"_s.arg(o.label)
-        .arg(o.cutsRewritten)
-        .arg(model.cuts)
-        .arg(reach, isoDate(f.date), isoDate(f.cutDate), number(f.before), number(f.after));
+    QString text = u"%1：改写历史——%2/%3 个截断点，%4"_s.arg(o.label)
+                       .arg(o.cutsRewritten)
+                       .arg(model.cuts)
+                       .arg(formula::reachWords(o.farthestBack));
+    if (const QString example = replayExampleWords(o, model); !example.isEmpty())
+        text += u"；例："_s + example;
+    return text;
 }
 
 ReplayView::ReplayView(ReplayServices services, QWidget *parent)
@@ -274,6 +316,15 @@ void ReplayView::createLayout()
     m_verdicts->setBatchSize(200);
     m_verdicts->setFont(skin::font(12));
     side->addWidget(m_verdicts, 1);
+    m_showExample = new QPushButton(u"转到例子"_s, sideWidget);
+    m_showExample->setObjectName(u"showExample"_s);
+    m_showExample->setToolTip(u"把滑块移到所选结论的例子：那一天当时看到的线"_s);
+    m_showExample->setEnabled(false);
+    side->addWidget(m_showExample, 0, Qt::AlignRight);
+    connect(m_verdicts, &QListWidget::currentItemChanged, this,
+            [this](QListWidgetItem *item) { m_showExample->setEnabled(exampleCut(item) >= 0); });
+    connect(m_verdicts, &QListWidget::itemDoubleClicked, this, [this] { showExample(); });
+    connect(m_showExample, &QPushButton::clicked, this, [this] { showExample(); });
     // The signals' scorecard: how much the history overstates them.
     m_scoreHeading = heading(u"信号体检"_s, sideWidget);
     side->addWidget(m_scoreHeading);
@@ -284,7 +335,11 @@ void ReplayView::createLayout()
     m_scorecard->setObjectName(u"scorecard"_s);
     m_scorecard->setHorizontalHeaderLabels({u"项目"_s, u"事后"_s, u"当时"_s});
     m_scorecard->verticalHeader()->hide();
-    m_scorecard->horizontalHeader()->setStretchLastSection(true);
+    // The figures share what the names leave: no column is cut off or scrolled to.
+    m_scorecard->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_scorecard->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_scorecard->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    m_scorecard->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scorecard->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_scorecard->setSelectionMode(QAbstractItemView::NoSelection);
     m_scorecard->setFont(skin::font(12));
@@ -294,7 +349,12 @@ void ReplayView::createLayout()
                             u"消失：当时发出、事后不见；迟到：事后才有、当时没有。"
                             u"红圈画在消失的信号上，金色菱形画在迟到的信号第一次出现处。"_s);
     side->addWidget(m_scorecard);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_scoreHeading, m_scoreOutput, m_scorecard})
+    m_scoreStory = new QLabel(sideWidget);
+    m_scoreStory->setObjectName(u"scorecardStory"_s);
+    m_scoreStory->setWordWrap(true);
+    side->addWidget(m_scoreStory);
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{m_scoreHeading, m_scoreOutput, m_scorecard, m_scoreStory})
         w->setVisible(false);
     connect(m_scoreOutput, &QComboBox::currentIndexChanged, this, [this] { showScorecard(); });
     // A folder's files summed up, as the command line sums them; shown for a folder only.
@@ -340,6 +400,8 @@ void ReplayView::createLayout()
     connect(m_chart, &ReplayChart::cutRequested, this,
             [this](qsizetype bar) { m_slider->setValue(int(bar)); });
     connect(m_liveTrace, &QCheckBox::toggled, m_chart, &ReplayChart::setLiveTrace);
+    // What was seen live is the story; today's line stands thin under it.
+    m_liveTrace->setChecked(true);
     connect(m_cancel, &QPushButton::clicked, this, &ReplayView::cancel);
     connect(builtin, &QPushButton::clicked, this, &ReplayView::useBuiltinBars);
     connect(file, &QPushButton::clicked, this, &ReplayView::chooseFile);
@@ -389,6 +451,7 @@ void ReplayView::addVerdicts()
     for (; m_verdictsShown < end; ++m_verdictsShown) {
         const ReplayOutput &o = m_model->outputs[m_verdictsShown];
         auto *item = new QListWidgetItem(replayVerdict(o, *m_model), m_verdicts);
+        item->setData(Qt::UserRole, qulonglong(m_verdictsShown));
         const bool untested =
             !o.rewrites() && formula::unchangingOver(o.today) != formula::Unchanging::No;
         item->setForeground(!o.checked || untested        ? skin::reportDrift
@@ -469,6 +532,7 @@ void ReplayView::showScorecards()
     m_scoreHeading->setVisible(any);
     m_scoreOutput->setVisible(m_scoreOutput->count() > 1);
     m_scorecard->setVisible(any);
+    m_scoreStory->setVisible(any);
     showScorecard();
 }
 
@@ -480,9 +544,7 @@ void ReplayView::showScorecard()
         return;
     const formula::Scorecard &s = *m_model->outputs[std::size_t(k)].scorecard;
     const auto count = [](const formula::SignalOutcome &o) { return u"%1 次"_s.arg(o.count); };
-    QString late = u"%1 次"_s.arg(s.late.size());
-    if (!s.late.empty())
-        late += u"（中位 %1 根）"_s.arg(s.lateMedian());
+    const QString late = u"%1 次"_s.arg(s.late.size());
     const QStringList rows[] = {
         {u"信号"_s, count(s.hindsight), count(s.live)},
         {u"胜率（%1 根后）"_s.arg(s.horizon), formula::rateWords(s.hindsight.winRate()),
@@ -497,9 +559,12 @@ void ReplayView::showScorecard()
             auto *item = new QTableWidgetItem(rows[r].value(c));
             if (c > 0)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (r == 4 && c == 1 && !s.late.empty())
+                item->setToolTip(u"迟到的信号中位 %1 根、最多 %2 根后才出现"_s.arg(s.lateMedian())
+                                     .arg(s.lateMax()));
             m_scorecard->setItem(r, c, item);
         }
-    m_scorecard->resizeColumnToContents(0);
+    m_scoreStory->setText(formula::scorecardStoryWords(s));
 }
 
 void ReplayView::setFolder(const QString &folder)
@@ -588,7 +653,7 @@ void ReplayView::recompute()
     m_progress->setVisible(true);
     m_cancel->setVisible(true);
     setStatus(u"正在计算……"_s);
-    m_job->start({m_formula, m_source.bars, m_source.origin, m_params});
+    m_job->start({m_formula, m_source.bars, m_source.origin, m_params, m_source.priceDecimals});
     summarizeFolder();
 }
 
@@ -640,13 +705,19 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
         item->setForeground(skin::reportWarning);
     }
     addVerdicts();
+    // The first example at hand, so that one press shows it.
+    for (int row = 0; row < m_verdicts->count(); ++row)
+        if (exampleCut(m_verdicts->item(row)) >= 0) {
+            m_verdicts->setCurrentRow(row);
+            break;
+        }
     if (m_model->outputs.empty())
         new QListWidgetItem(u"公式没有输出。"_s, m_verdicts);
     showParameters();
     showScorecards();
-    QString status = m_model->anyRewrites()
-                         ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同。"_s
-                         : u"拖动滑块看公式在每个截断点当时算出的线。"_s;
+    QString status = m_model->anyRewrites() ? u"拖动滑块：橙色的K线处，当时算出的值与今日所见不同；"
+                                              u"点“转到例子”看最能说明问题的一例。"_s
+                                            : u"拖动滑块看公式在每个截断点当时算出的线。"_s;
     if (n > 1 && m_model->cuts < n - 1)
         status += u"%1，不能每根K线都截断：只算了 %2 个截断点（共 %3 根），滑块只停在截断点上。"_s
                       .arg(formula::fallbackWords(m_model->fallback))
@@ -729,6 +800,25 @@ void ReplayView::showCut(int cut)
     m_cutLabel->setText(cut == n - 1
                             ? u"今日 %1%2：全部 %3 根"_s.arg(when, simulated).arg(n)
                             : u"截至 %1%2：第 %3/%4 根"_s.arg(when, simulated).arg(cut + 1).arg(n));
+}
+
+qsizetype ReplayView::exampleCut(const QListWidgetItem *item) const
+{
+    if (!m_model || !item || !item->data(Qt::UserRole).isValid())
+        return -1;
+    const auto k = std::size_t(item->data(Qt::UserRole).toULongLong());
+    if (k >= m_model->outputs.size() || !m_model->outputs[k].rewrites())
+        return -1;
+    return m_model->outputs[k].example.cut;
+}
+
+void ReplayView::showExample()
+{
+    const qsizetype cut = exampleCut(m_verdicts->currentItem());
+    if (cut < 0)
+        return;
+    m_slider->setValue(int(cut));
+    m_slider->setFocus();
 }
 
 void ReplayView::setStatus(const QString &text)

@@ -16,6 +16,7 @@ class QDoubleSpinBox;
 class QFormLayout;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QSlider;
@@ -39,6 +40,10 @@ struct ReplayServices
     static ReplayServices system();
 };
 
+// A value of the view's words: 空 for nothing, else with the given decimals.
+QString replayValueWords(double x, int decimals);
+// The output's example in words: "XG 在 2021-03-12 当时发出信号，之后消失"; empty without one.
+QString replayExampleWords(const ReplayOutput &output, const ReplayModel &model);
 // An output's verdict in a line: "改写历史", "稳定" or "无法检验", and why.
 QString replayVerdict(const ReplayOutput &output, const ReplayModel &model);
 
@@ -73,6 +78,9 @@ public:
     QComboBox *filesBox() const { return m_files; }
     QListWidget *folderSummary() const { return m_summary; }
     QTableWidget *scorecard() const { return m_scorecard; }
+    QPushButton *exampleButton() const { return m_showExample; }
+    QLabel *scorecardStory() const { return m_scoreStory; }
+    QListWidget *verdictList() const { return m_verdicts; }
 
 public slots:
     void useBuiltinBars();
@@ -103,6 +111,9 @@ private:
     void addVerdicts();
     void showParameters();
     void showCut(int cut);
+    // The cut that shows the example of the verdict's output, -1 for none.
+    qsizetype exampleCut(const QListWidgetItem *item) const;
+    void showExample();
     void setStatus(const QString &text);
 
     ReplayServices m_services;
@@ -127,10 +138,12 @@ private:
     QFormLayout *m_paramForm = nullptr;
     QPushButton *m_recompute = nullptr;
     QListWidget *m_verdicts = nullptr;
+    QPushButton *m_showExample = nullptr;
     FolderSummaryJob *m_summaryJob = nullptr;
     QLabel *m_scoreHeading = nullptr;
     QComboBox *m_scoreOutput = nullptr;
     QTableWidget *m_scorecard = nullptr;
+    QLabel *m_scoreStory = nullptr;
     QString m_folder;     // the folder whose files the list offers, else empty
     QString m_summaryKey; // the folder, formula and parameters the summary is of
     QLabel *m_summaryHeading = nullptr;
