@@ -11,6 +11,7 @@
 #include <QDataStream>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
@@ -547,6 +548,17 @@ void TestReplayView::cleanFormulaMarksNothing()
     view.slider()->setValue(700);
     saveGrab(&view, u"replay-ma"_s);
     QVERIFY(view.verdicts().value(0).startsWith(u"A：稳定"_s));
+    QVERIFY(!view.exampleButton()->isEnabled()); // nothing to show
+
+    // A causal signal: its history tells the truth, and the view says so.
+    view.setFormula(u"M5:=MA(C,5);M10:=MA(C,10);XG:CROSS(M5,M10);"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(view.model() && view.model()->outputs.size() == 1, computeTimeout);
+    const ReplayOutput &xg = view.model()->outputs[0];
+    QVERIFY(xg.scorecard && xg.scorecard->hindsight.count > 0);
+    QCOMPARE(xg.scorecard->live.count, xg.scorecard->hindsight.count);
+    QVERIFY(view.scorecard()->isVisible());
+    QCOMPARE(view.scorecardStory()->text(), u"事后与当时的信号一根不差：历史没有夸大它。"_s);
+    saveGrab(&view, u"replay-causal-scorecard"_s);
 }
 
 void TestReplayView::verdicts_data()
