@@ -117,6 +117,12 @@ QStringList replayLines(const ReplayReport &report, const QString &source)
     return replayReportLines(report, source);
 }
 
+QJsonValue finalDelayJson(const FinalDelay &d)
+{
+    return QJsonObject{
+        {u"median"_s, d.median()}, {u"p90"_s, d.p90()}, {u"max"_s, d.max()}, {u"open"_s, d.open}};
+}
+
 QJsonObject replayJson(const ReplayReport &report)
 {
     QJsonArray outputs;
@@ -142,6 +148,10 @@ QJsonObject replayJson(const ReplayReport &report)
         }
         if (o.scorecard && o.checked && !cutless(report))
             item.insert(u"scorecard"_s, scorecardJson(*o.scorecard));
+        // null where every bar could not be a cut or the tallies ran out of room
+        if (o.checked && !cutless(report))
+            item.insert(u"finalDelay"_s,
+                        o.finalDelay ? finalDelayJson(*o.finalDelay) : QJsonValue());
         outputs.append(item);
     }
     return QJsonObject{{u"bars"_s, report.bars},
@@ -218,6 +228,17 @@ QJsonObject tallyJson(const OutputTally &t, const OutputLine &line, const Replay
                                     {u"live"_s, outcomeJson(o.live)}});
         card.insert(u"worst"_s, most);
         item.insert(u"scorecard"_s, card);
+    }
+    if (t.checkedOn > 0) {
+        // Summed over the securities that tallied it; those that could not are counted.
+        QJsonValue delay = t.finalDelay ? finalDelayJson(*t.finalDelay) : QJsonValue();
+        if (t.finalDelay) {
+            QJsonObject o = delay.toObject();
+            o.insert(u"securities"_s, t.finalDelayOn);
+            o.insert(u"untalliedOn"_s, t.finalDelayMissingOn);
+            delay = o;
+        }
+        item.insert(u"finalDelay"_s, delay);
     }
     return item;
 }

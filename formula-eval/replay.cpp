@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace morvane::formula {
 
@@ -260,6 +261,9 @@ void runCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluat
 
 } // namespace
 
+// Bars of FinalTally held at once over a replay's outputs: 32 MiB.
+constexpr qint64 kFinalTallyBars = qint64(4) << 20;
+
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
 {
     ReplayReport report;
@@ -297,22 +301,45 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
             scored = true;
         }
     }
+    // From which cut each value stood, for the outputs that change, within a memory bound.
+    std::vector<std::unique_ptr<FinalTally>> finals(report.outputs.size());
+    std::vector<bool> finalsLost(report.outputs.size(), false);
+    qint64 finalsHeld = 0;
     ReplayOptions run = options;
-    if (scored)
-        run.onCut = [&](qsizetype cut, const std::vector<CutChange> &changes) {
+    run.onCut = [&](qsizetype cut, const std::vector<CutChange> &changes) {
+        for (const CutChange &c : changes) {
+            auto &f = finals[Sz(c.output)];
+            if (!f && finalsHeld + bars.size() <= kFinalTallyBars) {
+                finalsHeld += bars.size();
+                f = std::make_unique<FinalTally>(bars.size());
+            }
+            if (f) {
+                f->changed(cut, c.bar);
+            } else {
+                finalsLost[Sz(c.output)] = true;
+                report.finalDelaysCapped = true;
+            }
+        }
+        if (scored) {
             for (const CutChange &c : changes)
                 if (c.channel == 0 && tallies[Sz(c.output)])
                     tallies[Sz(c.output)]->changed(cut, c.bar, c.then);
             for (std::optional<SignalTally> &t : tallies)
                 if (t)
                     t->endCut(cut);
-            if (options.onCut)
-                options.onCut(cut, changes);
-        };
+        }
+        if (options.onCut)
+            options.onCut(cut, changes);
+    };
     runCuts(report, evaluator, heads, bars, run, qsizetype(program.statements.size()));
-    for (Sz k = 0; k < report.outputs.size() && !report.cancelled; ++k)
+    for (Sz k = 0; k < report.outputs.size() && !report.cancelled; ++k) {
+        OutputReplay &o = report.outputs[k];
         if (tallies[k])
-            report.outputs[k].scorecard = tallies[k]->finish(bars.close, options.horizon);
+            o.scorecard = tallies[k]->finish(bars.close, options.horizon);
+        if (report.linear && o.checked && !finalsLost[k])
+            o.finalDelay =
+                finalDelay((finals[k] ? *finals[k] : FinalTally(bars.size())).finish(o.causal));
+    }
     return report;
 }
 

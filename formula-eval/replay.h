@@ -111,6 +111,9 @@ struct OutputReplay
     bool causal = false; // reads no later bar anywhere: its values never change
     // A signal's (0, 1 or nothing on every bar): hindsight against live.
     std::optional<Scorecard> scorecard;
+    // How long its values took to stand (定型于); only where every bar was a cut, and not for
+    // the outputs past the tallies' memory bound (ReplayReport::finalDelaysCapped).
+    std::optional<FinalDelay> finalDelay;
 
     bool rewrites() const { return cutsRewritten > 0; }
     // Checked, and not rewritten only because it never changed: nothing was tested.
@@ -130,6 +133,8 @@ struct ReplayReport
     // (None: every cut was not asked for, or there are too few bars).
     bool linear = false;
     Fallback fallback;
+    // Outputs changed so much that not all their delays to stand were tallied.
+    bool finalDelaysCapped = false;
     // Bars computed over all cuts (the tails' work; for the tests and the benchmarks).
     qint64 barsEvaluated = 0;
 

@@ -123,6 +123,14 @@ private:
         ++t.checkedOn;
         if (o.scorecard)
             addScorecard(t, *o.scorecard, on);
+        if (o.finalDelay) {
+            if (!t.finalDelay)
+                t.finalDelay.emplace();
+            t.finalDelay->add(*o.finalDelay);
+            ++t.finalDelayOn;
+        } else {
+            ++t.finalDelayMissingOn;
+        }
         if (!o.rewrites())
             return;
         ++t.rewritesOn;

@@ -89,6 +89,10 @@ struct OutputTally
     };
     std::vector<Overstated> mostOverstated;
     static constexpr std::size_t kMostOverstated = 3;
+    // How long its values took to stand, summed over the securities that tallied it, and
+    // the checked securities that could not (sampled cuts, past the memory bound).
+    std::optional<FinalDelay> finalDelay;
+    int finalDelayOn = 0, finalDelayMissingOn = 0;
 };
 
 struct ReplaySetOptions

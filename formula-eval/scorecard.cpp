@@ -218,4 +218,62 @@ std::vector<qsizetype> FinalTally::finish(bool causal) const
     return out;
 }
 
+FinalDelay finalDelay(const std::vector<qsizetype> &finalFrom)
+{
+    FinalDelay d;
+    for (std::size_t b = 0; b < finalFrom.size(); ++b) {
+        if (finalFrom[b] < 0) {
+            ++d.open;
+            continue;
+        }
+        const auto delay = std::size_t(finalFrom[b] - qsizetype(b));
+        if (delay >= d.counts.size())
+            d.counts.resize(delay + 1, 0);
+        ++d.counts[delay];
+        ++d.values;
+    }
+    return d;
+}
+
+namespace {
+
+// The delay at 0-based rank k of the values in ascending order.
+qsizetype delayAtRank(const FinalDelay &d, qsizetype k)
+{
+    qsizetype seen = 0;
+    for (std::size_t delay = 0; delay < d.counts.size(); ++delay) {
+        seen += d.counts[delay];
+        if (seen > k)
+            return qsizetype(delay);
+    }
+    return 0;
+}
+
+} // namespace
+
+qsizetype FinalDelay::median() const
+{
+    return values > 0 ? delayAtRank(*this, (values - 1) / 2) : 0;
+}
+
+qsizetype FinalDelay::p90() const
+{
+    return values > 0 ? delayAtRank(*this, (values * 9 + 9) / 10 - 1) : 0;
+}
+
+qsizetype FinalDelay::max() const
+{
+    return counts.empty() ? 0 : qsizetype(counts.size()) - 1;
+}
+
+void FinalDelay::add(const FinalDelay &d)
+{
+    values += d.values;
+    open += d.open;
+    if (d.counts.size() > counts.size())
+        counts.resize(d.counts.size(), 0);
+    for (std::size_t i = 0; i < d.counts.size(); ++i)
+        counts[i] += d.counts[i];
+}
+
 } // namespace morvane::formula

@@ -104,10 +104,28 @@ public:
     // reads later bars (`causal` false).
     std::vector<qsizetype> finish(bool causal) const;
 
+    // Bars the tally holds, for a bound on the memory of many.
+    qsizetype size() const { return qsizetype(m_lastChanged.size()); }
+
 private:
     std::vector<qsizetype> m_lastChanged; // per bar: the newest cut that showed it otherwise
     qsizetype m_lastCutFrom = -1;         // the oldest bar the newest cut showed otherwise
     qsizetype m_lastCut = -1;
 };
+
+// How long an output's values took to stand: per bar, the bars from it to the cut from which
+// its value never changed again (FinalTally::finish), in distribution.
+struct FinalDelay
+{
+    qsizetype values = 0;          // bars whose value stood by the newest bar
+    qsizetype open = 0;            // bars whose value may still change when the next bar comes
+    std::vector<qsizetype> counts; // [d]: values that stood d bars after their own bar
+
+    qsizetype median() const; // the lower median; 0 without values
+    qsizetype p90() const;    // the least delay that 90% of the values do not exceed
+    qsizetype max() const;
+    void add(const FinalDelay &d); // another security's
+};
+FinalDelay finalDelay(const std::vector<qsizetype> &finalFrom);
 
 } // namespace morvane::formula

@@ -193,6 +193,30 @@ QString worstSourceWords(const OutputTally &t, const ReplayUniverse &u)
     return t.worstFile.isEmpty() ? whereText(u) : t.worstFile;
 }
 
+namespace {
+
+QString delayWords(const FinalDelay &d)
+{
+    QString text =
+        u"定型于：一根K线的值，中位 %1 根后不再变，90% 在 %2 根内，最多 %3 根"_s.arg(d.median())
+            .arg(d.p90())
+            .arg(d.max());
+    if (d.open > 0)
+        text += u"；另有 %1 个值新K线到来时仍可能变"_s.arg(d.open);
+    return text;
+}
+
+} // namespace
+
+QString finalDelayWords(const OutputReplay &o, const ReplayReport &report)
+{
+    if (!report.linear)
+        return u"定型于：不能每根K线都截断，未统计"_s;
+    if (!o.finalDelay)
+        return u"定型于：改写太多，超出统计的内存上限，未统计"_s;
+    return delayWords(*o.finalDelay);
+}
+
 QStringList replayReportLines(const ReplayReport &report, const QString &source)
 {
     QStringList lines;
@@ -214,6 +238,8 @@ QStringList replayReportLines(const ReplayReport &report, const QString &source)
         }
         if (o.scorecard && o.checked && !cutless(report))
             lines << u"  "_s + scorecardWords(*o.scorecard);
+        if (o.rewrites())
+            lines << u"  "_s + finalDelayWords(o, report);
     }
     if (!report.missing.isEmpty())
         lines << u"无法计算："_s + missingList(report.missing);
@@ -234,6 +260,16 @@ QStringList replaySetLines(const ReplaySetResult &run, const ReplayUniverse &u)
         lines << tallyLine(t, label(run.outputs[k]), run, u);
         if (t.scorecard)
             lines << u"  "_s + scorecardSumWords(*t.scorecard);
+        if (t.rewritesOn > 0) {
+            QString delay =
+                t.finalDelay ? u"%1 个证券合计 "_s.arg(t.finalDelayOn) + delayWords(*t.finalDelay)
+                             : u"定型于：%1 个证券都不能每根K线截断或改写太多，未统计"_s.arg(
+                                   t.finalDelayMissingOn);
+            if (t.finalDelay && t.finalDelayMissingOn > 0)
+                delay += u"（另有 %1 个证券不能每根K线截断或改写太多，未统计）"_s.arg(
+                    t.finalDelayMissingOn);
+            lines << u"  "_s + delay;
+        }
         if (!t.mostOverstated.empty())
             lines << u"  "_s + overstatedWords(t.mostOverstated, u);
     }

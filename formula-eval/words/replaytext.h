@@ -26,6 +26,9 @@ QString universeWords(const ReplayUniverse &u);
 QString worstSecurityWords(const OutputTally &t, const ReplayUniverse &u);
 QString worstSourceWords(const OutputTally &t, const ReplayUniverse &u);
 
+// How long a rewritten output's values took to stand: "定型于：一根K线的值，中位 0 根后不再变，
+// 90% 在 3 根内，最多 31 根；最新 12 根的值新K线到来时仍可能变", or why it was not tallied.
+QString finalDelayWords(const OutputReplay &o, const ReplayReport &report);
 // One line per output (stable, or rewrites history with the figures), then what could not be
 // evaluated, then the parameters assumed. `source` stands beside the dates.
 QStringList replayReportLines(const ReplayReport &report, const QString &source = {});

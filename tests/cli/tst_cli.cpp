@@ -493,6 +493,14 @@ void TestCli::replay_data()
     QTest::newRow("scorecard in JSON")
         << QStringList{u"--replay"_s, u"--json"_s} << QByteArray("XG:CROSS(C,ZIG(3,5));") << 1
         << u"\"scorecard\": {"_s;
+    // How long the values took to stand, summed over the securities that tallied it.
+    QTest::newRow("final delay")
+        << QStringList{u"--replay"_s} << QByteArray("A:ZIG(3,10);") << 1
+        << u"  20 个证券合计 定型于：一根K线的值，中位 20 根后不再变，90% 在 67 根内，最多 239 根；"
+           "另有 212 个值新K线到来时仍可能变"_s;
+    QTest::newRow("final delay untallied where cuts are sampled")
+        << QStringList{u"--replay"_s} << QByteArray("A:ZIG(3,IF(C>O,5,6));") << 1
+        << u"  定型于：20 个证券都不能每根K线截断或改写太多，未统计"_s;
 }
 
 void TestCli::replay()

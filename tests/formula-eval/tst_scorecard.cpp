@@ -7,7 +7,9 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 using namespace morvane::formula;
 using namespace Qt::StringLiterals;
@@ -162,6 +164,19 @@ void TestScorecard::againstEveryPrefix()
                 wantFinal = -1;
             QCOMPARE(final[std::size_t(b)], wantFinal);
         }
+        // The replay's distribution of those delays, against a sort of them.
+        std::vector<qsizetype> delays;
+        for (qsizetype b = 0; b < n; ++b)
+            if (final[std::size_t(b)] >= 0)
+                delays.push_back(final[std::size_t(b)] - b);
+        std::sort(delays.begin(), delays.end());
+        const std::optional<FinalDelay> &d = report.outputs.front().finalDelay;
+        QVERIFY(d && !delays.empty());
+        QCOMPARE(d->values, qsizetype(delays.size()));
+        QCOMPARE(d->open, n - qsizetype(delays.size()));
+        QCOMPARE(d->median(), delays[(delays.size() - 1) / 2]);
+        QCOMPARE(d->p90(), delays[std::size_t(std::ceil(0.9 * double(delays.size()))) - 1]);
+        QCOMPARE(d->max(), delays.back());
         if (causal) {
             QVERIFY(s.vanished.empty() && s.late.empty());
             QCOMPARE(s.live.sumReturn, s.hindsight.sumReturn);
