@@ -90,6 +90,7 @@ struct Tails::Node
     // PerBarBackset: the farthest back any signal from each bar on sets, over the whole
     // history (kNever: none).
     std::vector<Sz> setAfter;
+    std::vector<Value> scratch; // its arguments' slices, kept for their buffers
 
     std::unique_ptr<Zig> zig;
 };
@@ -370,9 +371,11 @@ double Tails::at(const Input &in, Sz i) const
     return i < n.k ? (*n.full.front())[i] : n.tails.front()[i - n.k];
 }
 
-std::vector<Value> Tails::sliceArgs(const Node &node, Sz from, Sz c) const
+// The node's arguments on [from, c], into buffers it keeps from cut to cut.
+std::vector<Value> &Tails::sliceArgs(Node &node, Sz from, Sz c) const
 {
-    std::vector<Value> args(node.args.size());
+    std::vector<Value> &args = node.scratch;
+    args.resize(node.args.size());
     for (Sz a = 0; a < node.args.size(); ++a) {
         const Input &in = node.args[a];
         Value &v = args[a];
@@ -413,13 +416,13 @@ void Tails::compute(Node &node, Sz c)
             return;
         node.k = changed;
         if (node.args.size() == 2) {
-            std::vector<Value> both = sliceArgs(node, changed, c);
+            std::vector<Value> &both = sliceArgs(node, changed, c);
             applyOperator(node.op, both[0].v.data(), both[1].v.data(), both[0].v.size());
-            node.tails.front() = std::move(both[0].v);
+            std::swap(node.tails.front(), both[0].v);
         } else {
-            std::vector<Value> one = sliceArgs(node, changed, c);
+            std::vector<Value> &one = sliceArgs(node, changed, c);
             applyOperator(node.op, one[0].v.data(), nullptr, one[0].v.size());
-            node.tails.front() = std::move(one[0].v);
+            std::swap(node.tails.front(), one[0].v);
         }
         m_work += qint64(c + 1 - changed);
         return;
@@ -429,7 +432,7 @@ void Tails::compute(Node &node, Sz c)
         if (node.k > c)
             return;
         const Sz from = node.k - std::min(node.k, Sz(node.back));
-        std::vector<Value> args = sliceArgs(node, from, c);
+        std::vector<Value> &args = sliceArgs(node, from, c);
         static const Bars none;
         Value out;
         callFunction(node.name, args, none, &out);
@@ -517,7 +520,7 @@ void Tails::computePerBar(Node &node, Sz c, Sz changed)
         node.k = c + 1;
         return;
     }
-    std::vector<Value> args = sliceArgs(node, from, c);
+    std::vector<Value> &args = sliceArgs(node, from, c);
     static const Bars none;
     Value out;
     callFunction(node.name, args, none, &out);

@@ -50,7 +50,7 @@ private:
     static void backsetsOf(Node &node);
     static qint64 perBarCost(const Node &node);
     std::unique_ptr<Zig> zigzagOf(const Node &node, const QString &name) const;
-    std::vector<Value> sliceArgs(const Node &node, Sz from, Sz c) const;
+    std::vector<Value> &sliceArgs(Node &node, Sz from, Sz c) const;
     double at(const Input &in, Sz i) const;
     void compute(Node &node, Sz c);
     void computeZigzag(Node &node, Sz c);
