@@ -79,6 +79,11 @@ const std::pair<const char *, const char *> kWritten[] = {
                                        "A:COUNT(U,N);B:HHV(Z,N);D:LLVBARS(Z,N);E:SUM(Z,N);"
                                        "F:COUNT(U,C/C*BARSLAST(U)+0.5);G:SUM(Z,BARSCOUNT(C)+3);"
                                        "H:MA(Z,N-2.5);"},
+    {"per-bar windows of every shape",
+     "Z:=ZIG(3,5);U:=Z>REF(Z,1);N:=REF(BARSLAST(U),1)+2;A:EXIST(U,N);B:EVERY(U,N);D:STD(Z,N);"
+     "E:SLOPE(Z,N);F:FORCAST(Z,N);G:WMA(Z,N);H:VAR(Z,N)+DEVSQ(Z,N);I:COVAR(Z,C,N);"
+     "J:RELATE(Z,C,N);K:LONGCROSS(Z,MA(C,5),N-1);M:UPNDAY(Z,N)+DOWNNDAY(Z,N);"
+     "P:NDAY(Z,C,N);Q:BARSSINCEN(U,N);R:MULAR(Z/C,N);S:STDP(Z,N)+VARP(Z,N);"},
     {"per-bar offsets", "Z:=ZIG(3,5);U:=Z>REF(Z,1);A:REF(C,BARSLAST(U));B:REF(Z,BARSLAST(U)+1);"
                         "D:REFV(Z,BARSLAST(U)*1.7);E:REF(Z,C/C*BARSCOUNT(C)*(Z>REF(Z,2)));"},
     {"per-bar backsets", "Z:=ZIG(3,5);HD:=Z>REF(Z,1);A:BACKSET(ISLASTBAR,BARSLAST(HD)+1);"
