@@ -64,12 +64,21 @@ struct TailRule
         None,   // not known: the replay cannot bound what changes
         Slice,  // the function itself on the bars from `back` before the tail to its end
         Resume, // resumeFunction on the tail's bars, going on from the values before
-        Zigzag  // the zigzag's scan, resumed (functions/zigzag.h)
+        Zigzag, // the zigzag's scan, resumed (functions/zigzag.h)
+        // A count argument that changes from bar to bar: the function itself on the bars from
+        // the farthest any tail bar's N reaches back, read from the N values themselves
+        PerBarBack,
+        PerBarBackset // BACKSET with a per-bar N: from the farthest a signal sets back
     };
     Kind kind = Kind::None;
     qsizetype back = 0;        // bars before a bar that its value reads
     qsizetype ahead = 0;       // bars after a bar that its value reads
     bool perBarOffset = false; // None because an offset or count changes from bar to bar
+    // PerBar…: the argument holding N. Bar i reads from i − N + 1 − back; N = 0 reads from
+    // the first bar, except for an offset (REF: N = 0 is the bar itself, N < 0 the value
+    // before, so from the first bar).
+    qsizetype count = 0;
+    bool offset = false;
 };
 // From the arguments' whole-history values (only whether they are constant, and the constant).
 TailRule tailRule(const QString &name, const std::vector<const Value *> &args);

@@ -249,7 +249,7 @@ void runCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluat
              const Bars &bars, const ReplayOptions &options, qsizetype statements)
 {
     if (options.everyCut && options.reuse) {
-        Tails tails(evaluator, heads, bars);
+        Tails tails(evaluator, heads, bars, options.barBudget);
         report.fallback = tails.fallback();
         if (report.fallback.why == FallbackWhy::None) {
             everyCut(report, tails, bars, options);

@@ -61,10 +61,11 @@ struct ReplayOptions
 enum class FallbackWhy
 {
     None,
-    PerBarOffset, // an offset, count or percentage that changes from bar to bar (REF(X,N) with N a
-                  // series)
+    PerBarOffset, // an offset, count or percentage that changes from bar to bar, its reach not
+                  // known from its values (REFX(X,N) with N a series, REF's N turning negative)
     PlugIn,       // a function of a plug-in
-    Unbounded     // what may change is not known to be bounded (a period's forming bar, CONST…)
+    Unbounded,    // what may change is not known to be bounded (a period's forming bar, CONST…)
+    PerBarReach   // a per-bar N whose reach, read from its values, costs more than sampled cuts
 };
 
 struct Fallback

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -14,6 +15,20 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr Sz kNever = std::numeric_limits<Sz>::max();
+
+bool sameBits(double a, double b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Where BACKSET's signal at bar i sets from: i − N + 1 (at least the first bar), or kNever.
+Sz backsetFrom(double signal, double n, Sz i)
+{
+    const double count = safeCount(n);
+    if (!isTrue(signal) || std::isnan(count) || count < 1)
+        return kNever;
+    return count > double(i) ? 0 : i + 1 - Sz(count);
+}
 
 // A node's values at a cut: the whole history's before k, the tail's from k on.
 struct Spliced
@@ -56,24 +71,33 @@ struct Tails::Node
         Resume,
         Zigzag,
         LastBar,
-        Drawing
+        Drawing,
+        PerBarBack,
+        PerBarBackset
     };
     Kind kind = Kind::Operator;
     QString name;
     Operator op = Operator::Plus;
     qsizetype back = 0, ahead = 0;
+    Sz count = 0;        // PerBar…: the argument holding N
+    bool offset = false; // PerBarBack: REF's N (see TailRule)
     std::vector<Input> args;
     std::vector<const Series *> full; // per channel, the whole history's
     Sz k = kNever;                    // changed from, at the last cut
     std::vector<Series> tails;        // per channel, on [k, cut]
     // Resume: the latest bar before each with a value, and where it held, or kNever.
     std::vector<Sz> shownBefore, heldBefore;
+    // PerBarBackset: the farthest back any signal from each bar on sets, over the whole
+    // history (kNever: none).
+    std::vector<Sz> setAfter;
+    std::vector<Value> scratch; // its arguments' slices, kept for their buffers
 
     std::unique_ptr<Zig> zig;
 };
 
-Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars &bars)
-    : m_ev(evaluator), m_heads(heads), m_bars(bars)
+Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars &bars,
+             qint64 budget)
+    : m_ev(evaluator), m_heads(heads), m_bars(bars), m_budget(budget)
 {
     const Program &program = evaluator.program();
     const Evaluation &full = heads.full();
@@ -240,6 +264,24 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
             node->kind = Node::Kind::Zigzag;
             node->zig = zigzagOf(*node, e.text);
             break;
+        case TailRule::Kind::PerBarBack:
+            node->kind = Node::Kind::PerBarBack;
+            node->back = rule.back;
+            node->count = Sz(rule.count);
+            node->offset = rule.offset;
+            break;
+        case TailRule::Kind::PerBarBackset:
+            node->kind = Node::Kind::PerBarBackset;
+            node->count = Sz(rule.count);
+            backsetsOf(*node);
+            break;
+        }
+        if (rule.kind == TailRule::Kind::PerBarBack || rule.kind == TailRule::Kind::PerBarBackset) {
+            // N reaching so far back that the cuts would cost more than sampling them
+            if (perBarCost(*node) > m_budget) {
+                fail(FallbackWhy::PerBarReach, e.text);
+                return {};
+            }
         }
     }
     m_nodes.push_back(std::move(node));
@@ -262,6 +304,34 @@ void Tails::seedsOf(Node &node)
         if (i < f.size() && !std::isnan(f[i]) && f[i] != 0)
             held = i;
     }
+}
+
+void Tails::backsetsOf(Node &node)
+{
+    const Series &x = node.args[0].value->v, &n = node.args[node.count].value->v;
+    node.setAfter.assign(x.size() + 1, kNever);
+    for (Sz i = x.size(); i-- > 0;)
+        node.setAfter[i] = std::min(node.setAfter[i + 1], backsetFrom(x[i], n[i], i));
+}
+
+// What a per-bar node is expected to compute again over every cut, from the whole
+// history's N: at a cut ending at bar i, the bars its N there reads (or sets) back, and for
+// BACKSET the bars a later signal set before it.
+qint64 Tails::perBarCost(const Node &node)
+{
+    const bool backset = node.kind == Node::Kind::PerBarBackset;
+    const Series &n = node.args[node.count].value->v;
+    qint64 cost = 0;
+    for (Sz i = 0; i < n.size(); ++i) {
+        const double count = safeCount(n[i]);
+        if (std::isnan(count) || (count < 0 && !node.offset) || (backset && count < 1))
+            continue;
+        const bool all = count < 0 || (count == 0 && !node.offset && !backset);
+        cost += qint64(all ? double(i + 1) : std::min(double(i + 1), count + double(node.back)));
+        if (backset && node.setAfter[i] <= i)
+            cost += qint64(i + 1 - node.setAfter[i]);
+    }
+    return cost;
 }
 
 // The whole history's zigzag scan, its state kept after every bar.
@@ -301,9 +371,11 @@ double Tails::at(const Input &in, Sz i) const
     return i < n.k ? (*n.full.front())[i] : n.tails.front()[i - n.k];
 }
 
-std::vector<Value> Tails::sliceArgs(const Node &node, Sz from, Sz c) const
+// The node's arguments on [from, c], into buffers it keeps from cut to cut.
+std::vector<Value> &Tails::sliceArgs(Node &node, Sz from, Sz c) const
 {
-    std::vector<Value> args(node.args.size());
+    std::vector<Value> &args = node.scratch;
+    args.resize(node.args.size());
     for (Sz a = 0; a < node.args.size(); ++a) {
         const Input &in = node.args[a];
         Value &v = args[a];
@@ -325,8 +397,10 @@ std::vector<Value> Tails::sliceArgs(const Node &node, Sz from, Sz c) const
 
 void Tails::cut(Sz c)
 {
-    for (const std::unique_ptr<Node> &n : m_nodes)
+    for (const std::unique_ptr<Node> &n : m_nodes) {
         compute(*n, c);
+        trimSame(*n, c);
+    }
 }
 
 void Tails::compute(Node &node, Sz c)
@@ -342,13 +416,13 @@ void Tails::compute(Node &node, Sz c)
             return;
         node.k = changed;
         if (node.args.size() == 2) {
-            std::vector<Value> both = sliceArgs(node, changed, c);
+            std::vector<Value> &both = sliceArgs(node, changed, c);
             applyOperator(node.op, both[0].v.data(), both[1].v.data(), both[0].v.size());
-            node.tails.front() = std::move(both[0].v);
+            std::swap(node.tails.front(), both[0].v);
         } else {
-            std::vector<Value> one = sliceArgs(node, changed, c);
+            std::vector<Value> &one = sliceArgs(node, changed, c);
             applyOperator(node.op, one[0].v.data(), nullptr, one[0].v.size());
-            node.tails.front() = std::move(one[0].v);
+            std::swap(node.tails.front(), one[0].v);
         }
         m_work += qint64(c + 1 - changed);
         return;
@@ -358,7 +432,7 @@ void Tails::compute(Node &node, Sz c)
         if (node.k > c)
             return;
         const Sz from = node.k - std::min(node.k, Sz(node.back));
-        std::vector<Value> args = sliceArgs(node, from, c);
+        std::vector<Value> &args = sliceArgs(node, from, c);
         static const Bars none;
         Value out;
         callFunction(node.name, args, none, &out);
@@ -399,7 +473,59 @@ void Tails::compute(Node &node, Sz c)
     case Node::Kind::Zigzag:
         computeZigzag(node, c);
         return;
+    case Node::Kind::PerBarBack:
+    case Node::Kind::PerBarBackset:
+        computePerBar(node, c, changed);
+        return;
     }
+}
+
+// The first bar a per-bar N on [changed, c] reads; 0 where one reaches before the first bar,
+// or reads from it (N = 0), or goes on from the value before (REF's N < 0).
+Sz Tails::perBarReach(const Node &node, Sz changed, Sz c)
+{
+    const Input &n = node.args[node.count];
+    Sz from = changed;
+    for (Sz i = changed; i <= c && from > 0; ++i) {
+        const double count = safeCount(at(n, i));
+        if (std::isnan(count) || (count < 0 && !node.offset))
+            continue; // reads nothing
+        if (count < 0 || (count == 0 && !node.offset))
+            return 0;
+        const double reach = double(i) + 1 - double(node.back) - count;
+        from = reach <= 0 ? 0 : std::min(from, Sz(reach));
+    }
+    m_work += qint64(c + 1 - changed);
+    return from;
+}
+
+// A per-bar window or offset changes where its inputs do and is computed again from what
+// the cut's N reads; BACKSET changes from the farthest back a changed signal, the cut's or
+// the whole history's, sets.
+void Tails::computePerBar(Node &node, Sz c, Sz changed)
+{
+    Sz from = changed;
+    if (node.kind == Node::Kind::PerBarBackset) {
+        node.k = std::min(changed, node.setAfter[changed]);
+        for (Sz i = changed; i <= c; ++i)
+            node.k = std::min(node.k, backsetFrom(at(node.args[0], i), at(node.args[1], i), i));
+        m_work += qint64(c + 1 - changed);
+        from = node.k;
+    } else {
+        node.k = changed;
+        if (changed <= c)
+            from = perBarReach(node, changed, c);
+    }
+    if (node.k > c) {
+        node.k = c + 1;
+        return;
+    }
+    std::vector<Value> &args = sliceArgs(node, from, c);
+    static const Bars none;
+    Value out;
+    callFunction(node.name, args, none, &out);
+    node.tails.front().assign(out.v.begin() + std::ptrdiff_t(node.k - from), out.v.end());
+    m_work += qint64(c + 1 - from);
 }
 
 void Tails::computeZigzag(Node &node, Sz c)
@@ -467,6 +593,23 @@ void Tails::computeMarks(Node &node, Sz c, Sz confirmed)
         out[i - node.k] = z.barsSince ? double(i - b) : x[b];
     }
     m_work += qint64(c + 1 - node.k);
+}
+
+// A tail's first bars that came out as the whole history's are no change: the node changes
+// from the first that differs (bit for bit), and what reads it computes less.
+void Tails::trimSame(Node &node, Sz c)
+{
+    if (node.k > c || node.tails.size() != 1)
+        return;
+    const Series &full = *node.full.front();
+    Series &tail = node.tails.front();
+    Sz same = 0;
+    while (same < tail.size() && node.k + same <= c && sameBits(tail[same], full[node.k + same]))
+        ++same;
+    if (same == 0)
+        return;
+    tail.erase(tail.begin(), tail.begin() + std::ptrdiff_t(same));
+    node.k += same;
 }
 
 Sz Tails::changedFrom(Sz k) const

@@ -18,7 +18,9 @@ namespace morvane::formula::detail {
 class Tails
 {
 public:
-    Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars &bars);
+    // budget: the bars one per-bar window may compute again over all cuts, as its whole
+    // history's N puts it (the sampled cuts' bound); past it the replay falls back.
+    Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars &bars, qint64 budget);
     ~Tails();
     Tails(const Tails &) = delete;
     Tails &operator=(const Tails &) = delete;
@@ -45,12 +47,17 @@ private:
     Input compileName(const Expr &e, int stmt, int depth);
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
+    static void backsetsOf(Node &node);
+    static qint64 perBarCost(const Node &node);
     std::unique_ptr<Zig> zigzagOf(const Node &node, const QString &name) const;
-    std::vector<Value> sliceArgs(const Node &node, Sz from, Sz c) const;
+    std::vector<Value> &sliceArgs(Node &node, Sz from, Sz c) const;
     double at(const Input &in, Sz i) const;
     void compute(Node &node, Sz c);
     void computeZigzag(Node &node, Sz c);
     void computeMarks(Node &node, Sz c, Sz confirmed);
+    void computePerBar(Node &node, Sz c, Sz changed);
+    static void trimSame(Node &node, Sz c);
+    Sz perBarReach(const Node &node, Sz changed, Sz c);
 
     const Evaluator &m_ev;
     const HeadEvaluator &m_heads;
@@ -61,6 +68,7 @@ private:
     std::vector<int> m_outputs; // node of each output, -1 when it never changes
     std::deque<Value> m_owned;  // constants the compiled nodes read
     qint64 m_work = 0;
+    qint64 m_budget;
 };
 
 } // namespace morvane::formula::detail

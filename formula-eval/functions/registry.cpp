@@ -101,13 +101,22 @@ std::optional<double> constantCount(const std::vector<const Value *> &args, Sz k
     return safeCount(args[k]->v.front());
 }
 
+// Whether a per-bar offset ever points at later bars (REF then repeats its value before,
+// bar after bar: what it reads is not bounded by N).
+bool anyNegative(const Value &n)
+{
+    return std::any_of(n.v.begin(), n.v.end(), [](double x) { return safeCount(x) < 0; });
+}
+
 // Windows over the last N bars (N the argument at `count`): the N − 1 bars before are read.
 // N = 0 reads back to the first value, with no bound.
 TailRule window(const std::vector<const Value *> &args, Sz count, qsizetype extra = -1)
 {
     const auto n = constantCount(args, count);
-    if (!n)
-        return {TailRule::Kind::None, 0, 0, true};
+    if (!n && count >= args.size())
+        return {};
+    if (!n) // a per-bar N: bar i reads the N + extra bars before it
+        return {TailRule::Kind::PerBarBack, extra + 1, 0, false, qsizetype(count), false};
     if (*n == 0)
         return {};
     return {TailRule::Kind::Slice, std::isnan(*n) || *n < 0 ? 0 : qsizetype(*n) + extra, 0, false};
@@ -117,8 +126,10 @@ TailRule window(const std::vector<const Value *> &args, Sz count, qsizetype extr
 TailRule offset(const std::vector<const Value *> &args, bool later, qsizetype extra = 0)
 {
     const auto n = constantCount(args, 1);
-    if (!n)
+    if (!n && (later || args.size() < 2 || anyNegative(*args[1])))
         return {TailRule::Kind::None, 0, 0, true};
+    if (!n) // REF with a per-bar offset: bar i reads bar i − N
+        return {TailRule::Kind::PerBarBack, 1, 0, false, 1, true};
     const qsizetype k = std::isnan(*n) ? 0 : qsizetype(later ? *n : -*n); // bars later
     return {TailRule::Kind::Slice, std::max<qsizetype>(0, -k) + extra, std::max<qsizetype>(0, k),
             false};
@@ -165,8 +176,10 @@ TailRule tailRule(const QString &name, const std::vector<const Value *> &args)
         return offset(args, true, 1);
     if (name == u"BACKSET") { // a signal marks itself and the N − 1 bars before it
         const auto n = constantCount(args, 1);
+        if (!n && args.size() < 2)
+            return {};
         if (!n)
-            return {Kind::None, 0, 0, true};
+            return {Kind::PerBarBackset, 0, 0, false, 1, false};
         return {Kind::Slice, 0, std::isnan(*n) || *n < 1 ? 0 : qsizetype(*n) - 1, false};
     }
     if (name == u"XMA") { // centred: half the window each way

@@ -122,6 +122,8 @@ QString fallbackWords(const Fallback &fallback)
         break;
     case FallbackWhy::PerBarOffset:
         return u"公式中 %1 的偏移（或周期、百分比）逐根变化"_s.arg(name);
+    case FallbackWhy::PerBarReach:
+        return u"公式中 %1 的周期逐根变化且往回读得太远，每根K线都截断代价太大"_s.arg(name);
     case FallbackWhy::PlugIn:
         return u"公式调用了外挂函数 %1"_s.arg(name);
     case FallbackWhy::Unbounded:

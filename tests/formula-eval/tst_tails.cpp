@@ -69,6 +69,27 @@ const std::pair<const char *, const char *> kWritten[] = {
     {"filters", "Z:=ZIG(3,5);A:FILTER(Z>REF(Z,1),3);B:COUNT(Z<REF(Z,1),0);"},
     {"counts", "Z:=ZIG(3,5);A:BARSLASTCOUNT(Z>REF(Z,1));B:BARSSINCE(Z<REF(Z,1));"
                "D:BARSCOUNT(REFX(C,2));E:STD(Z,5);F:SUM(Z,4);G:WMA(Z,4);"},
+    // N from the look-ahead itself, so that a cut's N differs from the whole history's.
+    {"per-bar windows", "Z:=ZIG(3,5);U:=Z>REF(Z,1);N:=REF(BARSLAST(U),1)+1;A:COUNT(U,N);"
+                        "B:HHV(Z,N);D:LLVBARS(IF(U,L,10000),N);E:SUM(Z,N);F:MA(C,N);"
+                        "G:HHVBARS(Z,N)+LLV(C,N);"},
+    // N of 0 (from the first bar), NaN on empty bars and before a signal, fractions cut
+    // off, and reaching before the first bar.
+    {"per-bar N of 0, NaN, fractions", "Z:=ZIG(3,5);U:=Z>REF(Z,1);N:=IF(U,0,BARSLAST(U)*1.7);"
+                                       "A:COUNT(U,N);B:HHV(Z,N);D:LLVBARS(Z,N);E:SUM(Z,N);"
+                                       "F:COUNT(U,C/C*BARSLAST(U)+0.5);G:SUM(Z,BARSCOUNT(C)+3);"
+                                       "H:MA(Z,N-2.5);"},
+    {"per-bar windows of every shape",
+     "Z:=ZIG(3,5);U:=Z>REF(Z,1);N:=REF(BARSLAST(U),1)+2;A:EXIST(U,N);B:EVERY(U,N);D:STD(Z,N);"
+     "E:SLOPE(Z,N);F:FORCAST(Z,N);G:WMA(Z,N);H:VAR(Z,N)+DEVSQ(Z,N);I:COVAR(Z,C,N);"
+     "J:RELATE(Z,C,N);K:LONGCROSS(Z,MA(C,5),N-1);M:UPNDAY(Z,N)+DOWNNDAY(Z,N);"
+     "P:NDAY(Z,C,N);Q:BARSSINCEN(U,N);R:MULAR(Z/C,N);S:STDP(Z,N)+VARP(Z,N);"},
+    {"per-bar offsets", "Z:=ZIG(3,5);U:=Z>REF(Z,1);A:REF(C,BARSLAST(U));B:REF(Z,BARSLAST(U)+1);"
+                        "D:REFV(Z,BARSLAST(U)*1.7);E:REF(Z,C/C*BARSCOUNT(C)*(Z>REF(Z,2)));"},
+    {"per-bar backsets", "Z:=ZIG(3,5);HD:=Z>REF(Z,1);A:BACKSET(ISLASTBAR,BARSLAST(HD)+1);"
+                         "B:BACKSET(HD,BARSLAST(C<O)+1);D:BACKSET(C>O,REF(BARSLAST(HD),1)+2);"
+                         "E:BACKSET(HD,IF(C>O,-2,0.5+BARSLAST(C>REF(C,3))));"
+                         "F:BACKSET(C>REF(C,1),Z/C*BARSCOUNT(C));"},
 };
 
 } // namespace
@@ -167,6 +188,10 @@ void TestTails::linearWork_data()
         QVERIFY(f.open(QIODevice::ReadOnly));
         QTest::newRow(name) << QString::fromUtf8(f.readAll()) << qint64(400);
     }
+    QTest::newRow("windows as long as the bars since a signal")
+        << u"Z:=ZIG(3,5);H1:=Z>REF(Z,1);X1:=REF(BARSLAST(H1),1)+1;A:COUNT(H1,X1);"
+           "B:LLVBARS(IF(H1,L,10000),X1);D:BACKSET(H1,X1);E:BACKSET(ISLASTBAR,BARSLAST(H1)+1);"_s
+        << qint64(400);
 }
 
 // 20,000 bars, every one a cut: a quadratic replay would compute some 2·10⁸ bars a node.
@@ -191,15 +216,16 @@ void TestTails::fallsBack_data()
     QTest::addColumn<QString>("function");
     QTest::newRow("per-bar offset")
         << u"N:=BARSLAST(C>O);A:REFX(C,N);"_s << int(FallbackWhy::PerBarOffset) << u"REFX"_s;
-    QTest::newRow("per-bar backset")
-        << u"A:BACKSET(C>O,BARSCOUNT(C));"_s << int(FallbackWhy::PerBarOffset) << u"BACKSET"_s;
+    QTest::newRow("per-bar offset turning negative")
+        << u"Z:=ZIG(3,5);A:REF(C,BARSLAST(Z>REF(Z,1))-2);"_s << int(FallbackWhy::PerBarOffset)
+        << u"REF"_s;
     QTest::newRow("newest bar everywhere")
         << u"A:CONST(C);"_s << int(FallbackWhy::Unbounded) << u"CONST"_s;
     QTest::newRow("forming period") << u"A:C#WEEK;"_s << int(FallbackWhy::Unbounded) << u"C#WEEK"_s;
-    QFile f(corpusDir() + u"010-hq-cyx-support-pressure.txt"_s);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QTest::newRow("support and pressure: windows as long as the bars since a signal")
-        << QString::fromUtf8(f.readAll()) << int(FallbackWhy::PerBarOffset) << u"COUNT"_s;
+    QTest::newRow("per-bar windows longer than the sampled cuts' bound")
+        << u"Z:=ZIG(3,5);A:HHV(Z,BARSCOUNT(C)+1);"_s << int(FallbackWhy::PerBarReach) << u"HHV"_s;
+    QTest::newRow("per-bar backset setting back to the first bar")
+        << u"A:BACKSET(C>O,BARSCOUNT(C));"_s << int(FallbackWhy::PerBarReach) << u"BACKSET"_s;
     QTest::newRow("whole windows after a look-ahead")
         << u"A:HHV(REFX(C,1),0);"_s << int(FallbackWhy::Unbounded) << u"HHV"_s;
 }
@@ -210,7 +236,7 @@ void TestTails::fallsBack()
     QFETCH(QString, text);
     QFETCH(int, why);
     QFETCH(QString, function);
-    const Bars b = builtinBars(3000);
+    const Bars b = builtinBars(6000); // past the bound a per-bar window's n²/2 bars would cost
     const ReplayReport report = replay(parse(text), b, {});
     QVERIFY(!report.linear);
     QCOMPARE(int(report.fallback.why), why);
