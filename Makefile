@@ -39,6 +39,7 @@ bench: build
 		DEBIAN_FRONTEND=noninteractive $$s apt-get install -y --no-install-recommends ripgrep \
 		|| echo "ripgrep could not be installed: its rows are left out"; }
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
+	bench/market $(BUILD_DIR) BENCHMARKS.md
 
 # The window's start-up against a hostile notice server, under Xvfb (installed here).
 bench-startup: deps
