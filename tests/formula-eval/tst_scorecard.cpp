@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 using namespace morvane::formula;
 using namespace Qt::StringLiterals;
@@ -19,6 +20,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype kCorpusBars = 240;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool same(double a, double b)
 {
@@ -160,6 +162,17 @@ void compareScorecards(const Scorecard &got, const Scorecard &want)
     compareOutcome(got.live, want.live, "live");
 }
 
+// A built-in security's first bars; with `gaps`, days without any price, so that signals meet
+// bars they cannot trade at.
+Bars corpusBars(int security, bool gaps)
+{
+    Bars b = builtinSecurities()[std::size_t(security)].bars.head(kCorpusBars);
+    for (std::size_t i = 0; gaps && i < b.dates.size(); ++i)
+        if ((i >= 30 && i < 37) || (i >= 150 && i < 152) || i % 41 == 0)
+            b.open[i] = b.high[i] = b.low[i] = b.close[i] = b.volume[i] = b.amount[i] = kNaN;
+    return b;
+}
+
 QString corpusDir()
 {
     return QStringLiteral(MORVANE_TEST_DATA) + u"/formulas/"_s;
@@ -276,25 +289,39 @@ void TestScorecard::againstEveryPrefix()
 
 void TestScorecard::corpusAgainstEveryPrefix_data()
 {
-    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("formula");
     QTest::addColumn<int>("security");
+    QTest::addColumn<bool>("gaps");
+    std::vector<std::pair<QString, QString>> formulas = {
+        {u"filtered trough"_s, u"Z:=ZIG(3,5);XG:FILTER(Z>REF(Z,1) AND REF(Z,1)<REF(Z,2),5);"_s},
+        {u"last bars"_s, u"XG:BACKSET(ISLASTBAR,4);"_s},
+        {u"centred cross"_s, u"XG:CROSS(C,XMA(C,9));B:REFX(C,3)>C AND C>O;"_s},
+        {u"counted peaks"_s, u"P:=PEAKBARS(2,6,1)=0;XG:COUNT(P,4)>0;S:IF(C>O,P,DRAWNULL);"_s},
+    };
     const QStringList files = QDir(corpusDir()).entryList({u"*.txt"_s}, QDir::Files, QDir::Name);
     QVERIFY(files.size() > 50);
-    for (const QString &file : files)
+    for (const QString &file : files) {
+        QFile f(corpusDir() + file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        formulas.emplace_back(file.chopped(4), QString::fromUtf8(f.readAll()));
+    }
+    for (const auto &[name, text] : formulas) {
         for (int security = 0; security < 3; ++security)
-            QTest::addRow("%s@%d", qPrintable(file.chopped(4)), security) << file << security;
+            QTest::addRow("%s@%d", qPrintable(name), security) << text << security << false;
+        QTest::addRow("%s@0 gaps", qPrintable(name)) << text << 0 << true;
+    }
 }
 
-// Every corpus formula's signal scorecards from the replay, exact against each cut's plain
-// run; where the replay fell back, on the cuts it ran (the scorecard says it is incomplete).
+// Every corpus formula (and a few written for the scorecard)'s signal scorecards from the replay,
+// exact against each cut's plain run; where the replay fell back, on the cuts it ran (the scorecard
+// says it is incomplete).
 void TestScorecard::corpusAgainstEveryPrefix()
 {
-    QFETCH(QString, file);
+    QFETCH(QString, formula);
     QFETCH(int, security);
-    QFile f(corpusDir() + file);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const Program program = parse(QString::fromUtf8(f.readAll()));
-    const Bars bars = builtinSecurities()[std::size_t(security)].bars.head(kCorpusBars);
+    QFETCH(bool, gaps);
+    const Program program = parse(formula);
+    const Bars bars = corpusBars(security, gaps);
     const qsizetype n = bars.size();
     const ReplayOptions options;
     const ReplayReport report = replay(program, bars, options);
