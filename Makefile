@@ -40,6 +40,7 @@ bench: build
 		|| echo "ripgrep could not be installed: its rows are left out"; }
 	bench/compare $(BUILD_DIR) BENCHMARKS.md
 	bench/replay-every-bar $(BUILD_DIR) BENCHMARKS.md
+	bench/market $(BUILD_DIR) BENCHMARKS.md
 
 # The window's start-up against a hostile notice server, under Xvfb (installed here).
 bench-startup: deps

@@ -5,16 +5,23 @@
 #include "replay.h"
 #include "scorecard.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 using namespace morvane::formula;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+constexpr qsizetype kCorpusBars = 240;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool same(double a, double b)
 {
@@ -66,6 +73,113 @@ SignalOutcome naiveOutcome(const std::vector<qsizetype> &bars, const Series &clo
     return o;
 }
 
+// The outcome as scorecard.cpp trades it: a signal without a price at its bar or at the exit
+// counts, but has no outcome.
+SignalOutcome tradedOutcome(const std::vector<qsizetype> &bars, const Series &close, int horizon)
+{
+    SignalOutcome o;
+    for (const qsizetype b : bars) {
+        ++o.count;
+        if (b + horizon >= qsizetype(close.size()))
+            continue;
+        const double from = close[std::size_t(b)], to = close[std::size_t(b + horizon)];
+        if (!(from > 0) || !std::isfinite(to))
+            continue;
+        const double r = to / from - 1;
+        ++o.withOutcome;
+        o.wins += r > 0;
+        o.sumReturn += r;
+    }
+    return o;
+}
+
+// What a scorecard must say when only the bars of `isCut` were cuts (the newest bar is its
+// own), from each cut's plain run: `then[c]` is the signal on bars 0..c.
+Scorecard bruteScorecard(const Series &full, const std::vector<Series> &then,
+                         const std::vector<bool> &isCut, const Series &close, int horizon)
+{
+    Scorecard s;
+    s.horizon = horizon;
+    const qsizetype n = qsizetype(full.size());
+    std::vector<qsizetype> hindsight, live;
+    for (qsizetype b = 0; b < n; ++b) {
+        const auto i = std::size_t(b);
+        const bool cut = isCut[i] || b == n - 1;
+        s.complete = s.complete && cut;
+        const bool h = full[i] == 1.0;
+        const bool l = cut && (b == n - 1 ? h : then[i][i] == 1.0);
+        if (h)
+            hindsight.push_back(b);
+        if (l)
+            live.push_back(b);
+        if (l && !h)
+            s.vanished.push_back(b);
+        if (h && !l && cut) {
+            qsizetype shown = b + 1;
+            while (shown < n - 1 &&
+                   !(isCut[std::size_t(shown)] && then[std::size_t(shown)][i] == 1.0))
+                ++shown;
+            s.late.push_back(b);
+            s.lateBy.push_back(shown - b);
+            s.lateShownAt.push_back(shown);
+        }
+    }
+    s.hindsight = tradedOutcome(hindsight, close, horizon);
+    s.live = tradedOutcome(live, close, horizon);
+    return s;
+}
+
+bool sameBits(double a, double b)
+{
+    return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b);
+}
+
+void compareOutcome(const SignalOutcome &got, const SignalOutcome &want, const char *which)
+{
+    QVERIFY2(got.count == want.count && got.withOutcome == want.withOutcome &&
+                 got.wins == want.wins && sameBits(got.sumReturn, want.sumReturn),
+             qPrintable(u"%1: %2/%3/%4/%5 against %6/%7/%8/%9"_s.arg(QLatin1StringView(which))
+                            .arg(got.count)
+                            .arg(got.withOutcome)
+                            .arg(got.wins)
+                            .arg(got.sumReturn, 0, 'g', 17)
+                            .arg(want.count)
+                            .arg(want.withOutcome)
+                            .arg(want.wins)
+                            .arg(want.sumReturn, 0, 'g', 17)));
+}
+
+void compareScorecards(const Scorecard &got, const Scorecard &want)
+{
+    QCOMPARE(got.complete, want.complete);
+    QCOMPARE(got.horizon, want.horizon);
+    QCOMPARE(got.vanished, want.vanished);
+    QCOMPARE(got.late, want.late);
+    QCOMPARE(got.lateBy, want.lateBy);
+    QCOMPARE(got.lateShownAt, want.lateShownAt);
+    compareOutcome(got.hindsight, want.hindsight, "hindsight");
+    if (QTest::currentTestFailed())
+        return;
+    compareOutcome(got.live, want.live, "live");
+}
+
+// A built-in security's first bars; with `gaps`, days without any price, so that signals meet
+// bars they cannot trade at.
+Bars corpusBars(int security, bool gaps)
+{
+    static const std::vector<Security> all = builtinSecurities(); // not cheap under ASan
+    Bars b = all[std::size_t(security)].bars.head(kCorpusBars);
+    for (std::size_t i = 0; gaps && i < b.dates.size(); ++i)
+        if ((i >= 30 && i < 37) || (i >= 150 && i < 152) || i % 41 == 0)
+            b.open[i] = b.high[i] = b.low[i] = b.close[i] = b.volume[i] = b.amount[i] = kNaN;
+    return b;
+}
+
+QString corpusDir()
+{
+    return QStringLiteral(MORVANE_TEST_DATA) + u"/formulas/"_s;
+}
+
 } // namespace
 
 class TestScorecard : public QObject
@@ -74,6 +188,9 @@ class TestScorecard : public QObject
 private slots:
     void againstEveryPrefix_data();
     void againstEveryPrefix();
+    void corpusAgainstEveryPrefix_data();
+    void corpusAgainstEveryPrefix();
+    void causalOnEveryBuiltin();
     void signalsOnly_data();
     void signalsOnly();
 };
@@ -182,6 +299,99 @@ void TestScorecard::againstEveryPrefix()
             QCOMPARE(s.live.sumReturn, s.hindsight.sumReturn);
             QVERIFY(s.hindsight.count > 0);
         }
+    }
+}
+
+void TestScorecard::corpusAgainstEveryPrefix_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<bool>("gaps");
+    std::vector<std::pair<QString, QString>> formulas = {
+        {u"filtered trough"_s, u"Z:=ZIG(3,5);XG:FILTER(Z>REF(Z,1) AND REF(Z,1)<REF(Z,2),5);"_s},
+        {u"last bars"_s, u"XG:BACKSET(ISLASTBAR,4);"_s},
+        {u"centred cross"_s, u"XG:CROSS(C,XMA(C,9));B:REFX(C,3)>C AND C>O;"_s},
+        {u"counted peaks"_s, u"P:=PEAKBARS(2,6,1)=0;XG:COUNT(P,4)>0;S:IF(C>O,P,DRAWNULL);"_s},
+    };
+    const QStringList files = QDir(corpusDir()).entryList({u"*.txt"_s}, QDir::Files, QDir::Name);
+    QVERIFY(files.size() > 50);
+    for (const QString &file : files) {
+        QFile f(corpusDir() + file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        formulas.emplace_back(file.chopped(4), QString::fromUtf8(f.readAll()));
+    }
+    for (const auto &[name, text] : formulas) {
+        for (int security = 0; security < 3; ++security)
+            QTest::addRow("%s@%d", qPrintable(name), security) << text << security << false;
+        QTest::addRow("%s@0 gaps", qPrintable(name)) << text << 0 << true;
+    }
+}
+
+// Every corpus formula (and a few written for the scorecard)'s signal scorecards from the replay,
+// exact against each cut's plain run; where the replay fell back, on the cuts it ran (the scorecard
+// says it is incomplete).
+void TestScorecard::corpusAgainstEveryPrefix()
+{
+    QFETCH(QString, formula);
+    QFETCH(int, security);
+    QFETCH(bool, gaps);
+    const Program program = parse(formula);
+    const Bars bars = corpusBars(security, gaps);
+    const qsizetype n = bars.size();
+    const ReplayOptions options;
+    const ReplayReport report = replay(program, bars, options);
+    const Evaluator evaluator(program, EvalOptions{options.params});
+    const Evaluation whole = evaluator.run(bars);
+    QCOMPARE(whole.outputs.size(), report.outputs.size());
+    std::vector<std::size_t> scored;
+    for (std::size_t k = 0; k < whole.outputs.size(); ++k) {
+        const bool signal = whole.outputs[k].ok() && isSignal(whole.outputs[k].channels);
+        QCOMPARE(report.outputs[k].scorecard.has_value(), signal);
+        if (signal)
+            scored.push_back(k);
+    }
+    if (scored.empty())
+        QSKIP("no output is a signal: nothing to score");
+    if (!report.linear)
+        qInfo("fell back (%s): compared on the %lld cuts it ran of %lld bars",
+              qPrintable(report.fallback.function), qlonglong(report.cuts.size()), qlonglong(n));
+    std::vector<bool> isCut(std::size_t(n), false);
+    for (const qsizetype c : report.cuts)
+        isCut[std::size_t(c)] = true;
+    // then[k][c]: signal k as the run on bars 0..c shows it.
+    std::vector<std::vector<Series>> then(scored.size(), std::vector<Series>(std::size_t(n)));
+    for (const qsizetype c : report.cuts) {
+        const Evaluation part = evaluator.run(bars.head(c + 1));
+        for (std::size_t i = 0; i < scored.size(); ++i) {
+            const OutputLine &line = part.outputs[scored[i]];
+            QVERIFY2(line.ok(), qPrintable(line.missing.join(u' ')));
+            then[i][std::size_t(c)] = line.channels.front();
+        }
+    }
+    for (std::size_t i = 0; i < scored.size(); ++i) {
+        const Series &full = whole.outputs[scored[i]].channels.front();
+        const Scorecard want = bruteScorecard(full, then[i], isCut, bars.close, options.horizon);
+        const Scorecard &got = *report.outputs[scored[i]].scorecard;
+        compareScorecards(got, want);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+// A causal signal's live numbers are its hindsight's, bit for bit, on every built-in
+// security's whole history.
+void TestScorecard::causalOnEveryBuiltin()
+{
+    const Program program = parse(u"XG:CROSS(MA(C,5),MA(C,10));"_s);
+    const std::vector<Security> all = builtinSecurities();
+    QVERIFY(all.size() >= 3);
+    for (const Security &security : all) {
+        const ReplayReport report = replay(program, security.bars, ReplayOptions{});
+        QVERIFY(report.linear && report.outputs.front().causal);
+        const Scorecard &s = *report.outputs.front().scorecard;
+        QVERIFY(s.complete && s.vanished.empty() && s.late.empty());
+        QVERIFY(s.hindsight.count > 0 && s.hindsight.withOutcome > 0);
+        compareOutcome(s.live, s.hindsight, qPrintable(security.code));
     }
 }
 
