@@ -431,13 +431,7 @@ void Tails::compute(Node &node, Sz c)
         node.k = changed > ahead ? changed - ahead : 0;
         if (node.k > c)
             return;
-        const Sz from = node.k - std::min(node.k, Sz(node.back));
-        std::vector<Value> &args = sliceArgs(node, from, c);
-        static const Bars none;
-        Value out;
-        callFunction(node.name, args, none, &out);
-        node.tails.front().assign(out.v.begin() + std::ptrdiff_t(node.k - from), out.v.end());
-        m_work += qint64(c + 1 - from);
+        callOnSlice(node, node.k - std::min(node.k, Sz(node.back)), c);
         return;
     }
     case Node::Kind::Resume: {
@@ -520,6 +514,12 @@ void Tails::computePerBar(Node &node, Sz c, Sz changed)
         node.k = c + 1;
         return;
     }
+    callOnSlice(node, from, c);
+}
+
+// The node's function on its inputs' bars [from, c], kept from its own k on.
+void Tails::callOnSlice(Node &node, Sz from, Sz c)
+{
     std::vector<Value> &args = sliceArgs(node, from, c);
     static const Bars none;
     Value out;

@@ -54,6 +54,7 @@ private:
     double at(const Input &in, Sz i) const;
     void compute(Node &node, Sz c);
     void computeZigzag(Node &node, Sz c);
+    void callOnSlice(Node &node, Sz from, Sz c);
     void computeMarks(Node &node, Sz c, Sz confirmed);
     void computePerBar(Node &node, Sz c, Sz changed);
     static void trimSame(Node &node, Sz c);
