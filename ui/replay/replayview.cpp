@@ -20,6 +20,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -705,10 +706,11 @@ void ReplayView::showModel(std::shared_ptr<const ReplayModel> model)
         item->setForeground(skin::reportWarning);
     }
     addVerdicts();
-    // The first example at hand, so that one press shows it.
+    // The first example at hand, so that one press shows it; current, not selected, so that
+    // the verdict keeps its colour.
     for (int row = 0; row < m_verdicts->count(); ++row)
         if (exampleCut(m_verdicts->item(row)) >= 0) {
-            m_verdicts->setCurrentRow(row);
+            m_verdicts->setCurrentRow(row, QItemSelectionModel::NoUpdate);
             break;
         }
     if (m_model->outputs.empty())
