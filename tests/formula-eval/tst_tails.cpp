@@ -125,6 +125,14 @@ void TestTails::sameAsEachShorterHistory_data()
             QTest::addRow("%s/%d", name, b) << QString::fromUtf8(text) << b;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under the sanitizers the engine still takes every cut, and its memory is what they watch;
+// the plain run beside every fourth cut (and the newest) keeps the suite within its time.
+constexpr Sz kBruteStride = 4;
+#else
+constexpr Sz kBruteStride = 1;
+#endif
+
 // Every cut's values, the whole history's with the cut's changes written over them, are the
 // plain evaluation of that shorter history, and `live` holds each cut's newest value.
 void TestTails::sameAsEachShorterHistory()
@@ -145,6 +153,8 @@ void TestTails::sameAsEachShorterHistory()
     QCOMPARE(seen.size(), Sz(b.size() - 1));
     const Evaluator evaluator(program);
     for (Sz c = 0; c + 1 < Sz(b.size()); ++c) {
+        if (c % kBruteStride != 0 && c + 2 < Sz(b.size()))
+            continue;
         const Evaluation brute = evaluator.run(b.head(qsizetype(c) + 1));
         std::vector<std::vector<Series>> expected; // the whole history's, cut's changes over it
         for (const OutputReplay &o : report.outputs) {
