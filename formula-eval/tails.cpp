@@ -1,99 +1,12 @@
 #include "tails_p.h"
 
-#include "functions/zigzag.h"
+#include "functions/common.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
 namespace morvane::formula::detail {
-
-namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr Sz kNever = std::numeric_limits<Sz>::max();
-
-bool sameBits(double a, double b)
-{
-    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// Where BACKSET's signal at bar i sets from: i − N + 1 (at least the first bar), or kNever.
-Sz backsetFrom(double signal, double n, Sz i)
-{
-    const double count = safeCount(n);
-    if (!isTrue(signal) || std::isnan(count) || count < 1)
-        return kNever;
-    return count > double(i) ? 0 : i + 1 - Sz(count);
-}
-
-// A node's values at a cut: the whole history's before k, the tail's from k on.
-struct Spliced
-{
-    const Series *full;
-    const double *tail;
-    Sz k;
-    double operator[](Sz i) const { return i < k ? (*full)[i] : tail[i - k]; }
-};
-
-} // namespace
-
-struct Tails::Input
-{
-    int node = -1;                // a node that may change; -1: never changes at any cut
-    const Value *value = nullptr; // the whole history's values
-};
-
-struct Tails::Zig
-{
-    Input source;                   // node -1: the bars' own prices or a causal series
-    const Series *values = nullptr; // the whole history's source
-    double pct = kNaN;
-    bool line = true; // ZIG, else the turns' values or bars (PEAK…)
-    bool peak = false, barsSince = false;
-    std::vector<ZigState> states; // after each bar of the whole history
-    std::vector<Turn> turns;      // confirmed over the whole history
-    std::vector<Sz> marks;        // PEAK…: the confirmed turns of its kind
-    std::vector<Sz> marksBefore;  // of them, how many among the first t turns
-    std::vector<Turn> local;      // scratch: the cut's turns from the last kept one
-    std::vector<Sz> newMarks;
-};
-
-struct Tails::Node
-{
-    enum class Kind
-    {
-        Operator,
-        Slice,
-        Resume,
-        Zigzag,
-        LastBar,
-        Drawing,
-        PerBarBack,
-        PerBarBackset
-    };
-    Kind kind = Kind::Operator;
-    QString name;
-    Operator op = Operator::Plus;
-    qsizetype back = 0, ahead = 0;
-    Sz count = 0;        // PerBar…: the argument holding N
-    bool offset = false; // PerBarBack: REF's N (see TailRule)
-    std::vector<Input> args;
-    std::vector<const Series *> full; // per channel, the whole history's
-    Sz k = kNever;                    // changed from, at the last cut
-    std::vector<Series> tails;        // per channel, on [k, cut]
-    // Resume: the latest bar before each with a value, and where it held, or kNever.
-    std::vector<Sz> shownBefore, heldBefore;
-    // PerBarBackset: the farthest back any signal from each bar on sets, over the whole
-    // history (kNever: none).
-    std::vector<Sz> setAfter;
-    std::vector<Value> scratch; // its arguments' slices, kept for their buffers
-
-    std::unique_ptr<Zig> zig;
-};
 
 Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars &bars,
              qint64 budget)
@@ -284,6 +197,7 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
             }
         }
     }
+    node->entry = functionEntry(node->name);
     m_nodes.push_back(std::move(node));
     return {int(m_nodes.size()) - 1, nullptr};
 }
@@ -334,35 +248,6 @@ qint64 Tails::perBarCost(const Node &node)
     return cost;
 }
 
-// The whole history's zigzag scan, its state kept after every bar.
-std::unique_ptr<Tails::Zig> Tails::zigzagOf(const Node &node, const QString &name) const
-{
-    auto zig = std::make_unique<Zig>();
-    zig->source = node.args[0];
-    zig->values =
-        zig->source.node >= 0 ? &node.args[0].value->v : &zigSource(*node.args[0].value, m_bars);
-    zig->pct = node.args[1].value->v.empty() ? kNaN : node.args[1].value->v.front();
-    zig->line = name == u"ZIG";
-    zig->peak = name.startsWith(u"PEAK");
-    zig->barsSince = name.endsWith(u"BARS");
-    if (!std::isnan(zig->pct)) {
-        ZigScan scan(zig->pct);
-        const Series &x = *zig->values;
-        zig->states.resize(x.size());
-        for (Sz i = 0; i < x.size(); ++i) {
-            scan.step(x, i, zig->turns);
-            zig->states[i] = scan.state();
-        }
-    }
-    zig->marksBefore.push_back(0);
-    for (const Turn &t : zig->turns) {
-        if (t.peak == zig->peak)
-            zig->marks.push_back(t.bar);
-        zig->marksBefore.push_back(zig->marks.size());
-    }
-    return zig;
-}
-
 double Tails::at(const Input &in, Sz i) const
 {
     if (in.node < 0)
@@ -395,83 +280,213 @@ std::vector<Value> &Tails::sliceArgs(Node &node, Sz from, Sz c) const
     return args;
 }
 
+// At the cut before, input in's value at bar i (at most that cut).
+double Tails::before(const Input &in, Sz i) const
+{
+    if (in.node < 0)
+        return in.value->v[i];
+    const Node &n = *m_nodes[Sz(in.node)];
+    return i < n.from ? at(in, i) : n.before.front()[i - n.from];
+}
+
 void Tails::cut(Sz c)
 {
-    for (const std::unique_ptr<Node> &n : m_nodes) {
+    for (const std::unique_ptr<Node> &n : m_nodes)
         compute(*n, c);
-        trimSame(*n, c);
-    }
+    m_last = c;
 }
 
 void Tails::compute(Node &node, Sz c)
 {
-    Sz changed = c + 1; // where the inputs start to differ
+    if (node.kind == Node::Kind::Zigzag) {
+        // Its scan resumes from the whole history's state, so it is computed against that.
+        Series old;
+        old.swap(node.tails.front());
+        const Sz oldK = node.k;
+        node.k = c + 1;
+        computeZigzag(node, c);
+        trimSame(node, c);
+        settleZigzag(node, oldK, old);
+        return;
+    }
+    if (unchanged(node, c))
+        return;
+    Sz dirty = m_last == kNever ? 0 : m_last + 1; // the bars new at this cut
     for (const Input &in : node.args)
         if (in.node >= 0)
-            changed = std::min(changed, m_nodes[Sz(in.node)]->k);
+            dirty = std::min(dirty, m_nodes[Sz(in.node)]->dirty);
+    const Sz from = recomputeFrom(node, c, dirty);
+    computeFresh(node, from, c);
+    settle(node, from, c);
+}
+
+// A node that reads no later bar, on inputs that are all the whole history's at this cut, is
+// the whole history's too: what it held apart at the cut before is what changed.
+bool Tails::unchanged(Node &node, Sz c)
+{
+    using K = Node::Kind;
+    if (node.kind == K::LastBar || node.kind == K::PerBarBackset ||
+        (node.kind == K::Slice && node.ahead > 0))
+        return false;
+    for (const Input &in : node.args)
+        if (in.node >= 0 && m_nodes[Sz(in.node)]->k <= c)
+            return false;
+    node.from = std::min(node.k, m_last == kNever ? 0 : m_last + 1);
+    node.dirty = node.from;
+    node.before.resize(node.tails.size());
+    for (Sz ch = 0; ch < node.tails.size(); ++ch) {
+        node.before[ch].swap(node.tails[ch]);
+        node.tails[ch].clear();
+    }
     node.k = c + 1;
+    return true;
+}
+
+// The first bar whose value may differ from the cut before's, given the first bar where its
+// inputs do.
+Sz Tails::recomputeFrom(Node &node, Sz c, Sz dirty)
+{
     switch (node.kind) {
-    case Node::Kind::Operator:
-        if (changed > c)
-            return;
-        node.k = changed;
-        if (node.args.size() == 2) {
-            std::vector<Value> &both = sliceArgs(node, changed, c);
-            applyOperator(node.op, both[0].v.data(), both[1].v.data(), both[0].v.size());
-            std::swap(node.tails.front(), both[0].v);
-        } else {
-            std::vector<Value> &one = sliceArgs(node, changed, c);
-            applyOperator(node.op, one[0].v.data(), nullptr, one[0].v.size());
-            std::swap(node.tails.front(), one[0].v);
-        }
-        m_work += qint64(c + 1 - changed);
-        return;
-    case Node::Kind::Slice: {
-        const Sz ahead = Sz(node.ahead);
-        node.k = changed > ahead ? changed - ahead : 0;
-        if (node.k > c)
-            return;
-        callOnSlice(node, node.k - std::min(node.k, Sz(node.back)), c);
+    case Node::Kind::Slice:
+        return dirty > Sz(node.ahead) ? dirty - Sz(node.ahead) : 0;
+    case Node::Kind::LastBar: // the cut before's newest bar is no longer the last
+        return std::min(node.k, m_last == kNever ? 0 : m_last);
+    case Node::Kind::PerBarBackset:
+        return backsetReach(node, dirty, c);
+    default:
+        return dirty;
+    }
+}
+
+// The node's values on [from, c] into node.fresh, its inputs spliced.
+void Tails::computeFresh(Node &node, Sz from, Sz c)
+{
+    node.fresh.resize(node.tails.size());
+    const Sz bars = c + 1 - from;
+    switch (node.kind) {
+    case Node::Kind::Operator: {
+        std::vector<Value> &args = sliceArgs(node, from, c);
+        applyOperator(node.op, args[0].v.data(), args.size() == 2 ? args[1].v.data() : nullptr,
+                      bars);
+        node.fresh.front().swap(args[0].v);
+        m_work += qint64(bars);
         return;
     }
-    case Node::Kind::Resume: {
-        if (changed > c)
-            return;
-        node.k = changed;
+    case Node::Kind::Slice:
+        callOnSlice(node, from - std::min(from, Sz(node.back)), from, c);
+        return;
+    case Node::Kind::Resume:
+        node.fresh.front() =
+            node.entry && node.entry->resume
+                ? node.entry->resume(sliceArgs(node, from, c), seedAt(node, from))
+                : resumeFunction(node.name, sliceArgs(node, from, c), seedAt(node, from));
+        m_work += qint64(bars);
+        return;
+    case Node::Kind::LastBar: {
         const Series &f = *node.full.front();
-        const Sz shown = node.shownBefore[changed], held = node.heldBefore[changed];
-        TailSeed seed;
-        seed.previous = changed > 0 ? f[changed - 1] : kNaN;
-        seed.lastShown = shown == kNever ? kNaN : f[shown];
-        seed.sinceHeld = held == kNever ? kNaN : double(changed - held);
-        node.tails.front() = resumeFunction(node.name, sliceArgs(node, changed, c), seed);
-        m_work += qint64(c + 1 - changed);
+        node.fresh.front().assign(f.begin() + std::ptrdiff_t(from), f.begin() + std::ptrdiff_t(c));
+        node.fresh.front().push_back(1.0);
+        m_work += qint64(bars);
         return;
     }
-    case Node::Kind::LastBar:
-        node.k = c;
-        node.tails.front().assign(1, 1.0);
-        ++m_work;
-        return;
-    case Node::Kind::Drawing: {
-        if (changed > c)
-            return;
-        node.k = changed;
-        std::vector<Series> channels;
-        drawingChannels(node.name, sliceArgs(node, changed, c), &channels);
-        for (Sz ch = 0; ch < node.tails.size() && ch < channels.size(); ++ch)
-            node.tails[ch] = std::move(channels[ch]);
-        m_work += qint64(c + 1 - changed);
-        return;
-    }
-    case Node::Kind::Zigzag:
-        computeZigzag(node, c);
+    case Node::Kind::Drawing:
+        drawingChannels(node.name, sliceArgs(node, from, c), &node.fresh);
+        node.fresh.resize(node.tails.size(), Series(bars, kNaN));
+        m_work += qint64(bars);
         return;
     case Node::Kind::PerBarBack:
+        callOnSlice(node, perBarReach(node, from, c), from, c);
+        return;
     case Node::Kind::PerBarBackset:
-        computePerBar(node, c, changed);
+        callOnSlice(node, from, from, c);
+        return;
+    case Node::Kind::Zigzag:
+        return; // computeZigzag
+    }
+}
+
+// What a recursion goes on from at bar `from`: its own values before it, which this cut
+// leaves as they were.
+TailSeed Tails::seedAt(const Node &node, Sz from) const
+{
+    TailSeed seed;
+    if (from == 0)
+        return seed;
+    const Series &f = *node.full.front();
+    auto value = [&](Sz i) { return i < node.k ? f[i] : node.tails.front()[i - node.k]; };
+    seed.previous = value(from - 1);
+    Sz shown = kNever, held = kNever;
+    for (Sz i = from; node.k < from && i-- > node.k && (shown == kNever || held == kNever);) {
+        const double v = node.tails.front()[i - node.k];
+        if (shown == kNever && !std::isnan(v))
+            shown = i;
+        if (held == kNever && !std::isnan(v) && v != 0)
+            held = i;
+    }
+    const Sz whole = std::min(from, node.k);
+    shown = shown == kNever ? node.shownBefore[whole] : shown;
+    held = held == kNever ? node.heldBefore[whole] : held;
+    seed.lastShown = shown == kNever ? kNaN : value(shown);
+    seed.sinceHeld = held == kNever ? kNaN : double(from - held);
+    return seed;
+}
+
+// node.fresh holds its values on [from, c]: keeps the cut before's there (what reads it at
+// this cut may need them), finds the first that differs from them, and the tail from the
+// first that differs from the whole history's.
+void Tails::settle(Node &node, Sz from, Sz c)
+{
+    const Sz last = m_last == kNever ? 0 : m_last + 1; // bars the cut before had
+    const Sz oldK = node.k;
+    node.from = from;
+    node.dirty = last;
+    node.before.resize(node.tails.size());
+    for (Sz ch = 0; ch < node.tails.size(); ++ch) {
+        const Series &full = *node.full[ch];
+        Series &was = node.before[ch];
+        was.resize(last > from ? last - from : 0);
+        for (Sz i = from; i < last; ++i) {
+            was[i - from] = i < oldK ? full[i] : node.tails[ch][i - oldK];
+            if (i < node.dirty && !sameBits(was[i - from], node.fresh[ch][i - from]))
+                node.dirty = i;
+        }
+    }
+    if (oldK < from) { // it still differs from the whole history's from there
+        for (Sz ch = 0; ch < node.tails.size(); ++ch) {
+            node.tails[ch].resize(from - oldK);
+            node.tails[ch].insert(node.tails[ch].end(), node.fresh[ch].begin(),
+                                  node.fresh[ch].end());
+        }
         return;
     }
+    Sz k = from;
+    auto same = [&](Sz i) {
+        for (Sz ch = 0; ch < node.tails.size(); ++ch)
+            if (!sameBits(node.fresh[ch][i - from], (*node.full[ch])[i]))
+                return false;
+        return true;
+    };
+    while (k <= c && same(k))
+        ++k;
+    node.k = k;
+    for (Sz ch = 0; ch < node.tails.size(); ++ch)
+        node.tails[ch].assign(node.fresh[ch].begin() + std::ptrdiff_t(k - from),
+                              node.fresh[ch].end());
+}
+
+// BACKSET's values change from the farthest back a signal sets, this cut's or the cut
+// before's, from the first bar where its inputs changed.
+Sz Tails::backsetReach(const Node &node, Sz dirty, Sz c)
+{
+    const Input &x = node.args[0], &n = node.args[node.count];
+    Sz from = dirty;
+    for (Sz i = dirty; i <= c; ++i) {
+        from = std::min(from, backsetFrom(at(x, i), at(n, i), i));
+        if (m_last != kNever && i <= m_last)
+            from = std::min(from, backsetFrom(before(x, i), before(n, i), i));
+    }
+    m_work += qint64(c + 1 - dirty);
+    return from;
 }
 
 // The first bar a per-bar N on [changed, c] reads; 0 where one reaches before the first bar,
@@ -493,123 +508,24 @@ Sz Tails::perBarReach(const Node &node, Sz changed, Sz c)
     return from;
 }
 
-// A per-bar window or offset changes where its inputs do and is computed again from what
-// the cut's N reads; BACKSET changes from the farthest back a changed signal, the cut's or
-// the whole history's, sets.
-void Tails::computePerBar(Node &node, Sz c, Sz changed)
+// The node's function on its inputs' bars [sliceFrom, c], its values from `from` on.
+void Tails::callOnSlice(Node &node, Sz sliceFrom, Sz from, Sz c)
 {
-    Sz from = changed;
-    if (node.kind == Node::Kind::PerBarBackset) {
-        node.k = std::min(changed, node.setAfter[changed]);
-        for (Sz i = changed; i <= c; ++i)
-            node.k = std::min(node.k, backsetFrom(at(node.args[0], i), at(node.args[1], i), i));
-        m_work += qint64(c + 1 - changed);
-        from = node.k;
-    } else {
-        node.k = changed;
-        if (changed <= c)
-            from = perBarReach(node, changed, c);
-    }
-    if (node.k > c) {
-        node.k = c + 1;
-        return;
-    }
-    callOnSlice(node, from, c);
-}
-
-// The node's function on its inputs' bars [from, c], kept from its own k on.
-void Tails::callOnSlice(Node &node, Sz from, Sz c)
-{
-    std::vector<Value> &args = sliceArgs(node, from, c);
+    std::vector<Value> &args = sliceArgs(node, sliceFrom, c);
     static const Bars none;
-    Value out;
-    callFunction(node.name, args, none, &out);
-    node.tails.front().assign(out.v.begin() + std::ptrdiff_t(node.k - from), out.v.end());
-    m_work += qint64(c + 1 - from);
-}
-
-void Tails::computeZigzag(Node &node, Sz c)
-{
-    Zig &z = *node.zig;
-    if (std::isnan(z.pct))
-        return; // nothing on any bar, on any history
-    const Node *source = z.source.node >= 0 ? m_nodes[Sz(z.source.node)].get() : nullptr;
-    const Sz from = std::min(c + 1, source ? source->k : c + 1);
-    const Spliced x{z.values, source ? source->tails.front().data() : nullptr,
-                    source ? source->k : kNever};
-    // The whole history's scan as it stood before the bar the source changes from, then on.
-    const ZigState state = from > 0 ? z.states[from - 1] : ZigState{};
-    const Sz confirmed = state.turns;
-    z.local.clear();
-    if (confirmed > 0)
-        z.local.push_back(z.turns[confirmed - 1]);
-    ZigScan scan(z.pct, state);
-    for (Sz i = from; i <= c; ++i)
-        scan.step(x, i, z.local);
-    scan.finish(x, c + 1, z.local);
-    m_work += qint64(c + 2 - from);
-    if (!z.line) {
-        computeMarks(node, c, confirmed);
-        return;
+    Series out;
+    if (node.entry) {
+        out = node.entry->fn(args, none);
+    } else {
+        Value v;
+        callFunction(node.name, args, none, &v);
+        out = std::move(v.v);
     }
-    // Before the last turn confirmed by then, the line is the whole history's.
-    node.k = confirmed > 0 ? z.turns[confirmed - 1].bar : 0;
-    Series &out = node.tails.front();
-    out.assign(c + 1 - node.k, kNaN);
-    zigLine(x, z.local, 0, node.k, [&](Sz i, double v) { out[i - node.k] = v; });
-    m_work += qint64(c + 1 - node.k);
-}
-
-void Tails::computeMarks(Node &node, Sz c, Sz confirmed)
-{
-    Zig &z = *node.zig;
-    std::vector<Turn> &local = z.local;
-    dropNewestEnd(local, c + 1);
-    // The marks: the whole history's among its confirmed turns, then this cut's own.
-    const Sz kept = z.marksBefore[confirmed];
-    z.newMarks.clear();
-    for (Sz t = confirmed > 0 ? 1 : 0; t < local.size(); ++t)
-        if (local[t].peak == z.peak)
-            z.newMarks.push_back(local[t].bar);
-    const Input &m = node.args[2];
-    const Sz mFrom = m.node >= 0 ? m_nodes[Sz(m.node)]->k : c + 1;
-    node.k = std::min(confirmed > 0 ? z.turns[confirmed - 1].bar : 0, mFrom);
-    const Node *source = z.source.node >= 0 ? m_nodes[Sz(z.source.node)].get() : nullptr;
-    const Spliced x{z.values, source ? source->tails.front().data() : nullptr,
-                    source ? source->k : kNever};
-    auto mark = [&](Sz j) { return j < kept ? z.marks[j] : z.newMarks[j - kept]; };
-    const Sz total = kept + z.newMarks.size();
-    Sz seen = Sz(std::upper_bound(z.marks.begin(), z.marks.begin() + std::ptrdiff_t(kept), node.k) -
-                 z.marks.begin());
-    Series &out = node.tails.front();
-    out.assign(c + 1 - node.k, kNaN);
-    for (Sz i = node.k; i <= c; ++i) {
-        while (seen < total && mark(seen) <= i)
-            ++seen;
-        const double count = safeCount(at(m, i));
-        if (std::isnan(count) || count < 1 || count > double(seen))
-            continue;
-        const Sz b = mark(seen - Sz(count));
-        out[i - node.k] = z.barsSince ? double(i - b) : x[b];
-    }
-    m_work += qint64(c + 1 - node.k);
-}
-
-// A tail's first bars that came out as the whole history's are no change: the node changes
-// from the first that differs (bit for bit), and what reads it computes less.
-void Tails::trimSame(Node &node, Sz c)
-{
-    if (node.k > c || node.tails.size() != 1)
-        return;
-    const Series &full = *node.full.front();
-    Series &tail = node.tails.front();
-    Sz same = 0;
-    while (same < tail.size() && node.k + same <= c && sameBits(tail[same], full[node.k + same]))
-        ++same;
-    if (same == 0)
-        return;
-    tail.erase(tail.begin(), tail.begin() + std::ptrdiff_t(same));
-    node.k += same;
+    if (from == sliceFrom)
+        node.fresh.front().swap(out);
+    else
+        node.fresh.front().assign(out.begin() + std::ptrdiff_t(from - sliceFrom), out.end());
+    m_work += qint64(c + 1 - sliceFrom);
 }
 
 Sz Tails::changedFrom(Sz k) const

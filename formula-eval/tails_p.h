@@ -1,19 +1,55 @@
 #pragma once
 
 // The replay's tails: at a cut c (bars 0..c) every node of the formula differs from its whole
-// history's values only from some bar k on ("changed from" k). A node that reads no later bar
-// changes only from where its inputs do (a window's bars back, a recursion from its state
-// before k); one with a known look-ahead from that reach before the cut. Each node is computed
-// again on [k, c] alone, its inputs spliced (the whole history's before their k), so a cut
-// costs what changes, not the bars before it.
+// history's values only from some bar k on ("changed from" k), and keeps its values on [k, c].
+// From one cut to the next a node is computed again only from the first bar where its inputs
+// differ from theirs at the cut before ("dirty" from d): a node that reads no later bar from
+// where its inputs do (a window's bars back, a recursion from its own value before d); one
+// with a known look-ahead from that reach before; BACKSET from the farthest back a signal that
+// came or went sets. A cut costs what changes since the last one, not the bars before it.
 
 #include "replay.h"
 #include "run_p.h"
 
+#include "functions/zigzag.h"
+
+#include <cmath>
+#include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 
+namespace morvane::formula {
+struct FunctionEntry;
+}
+
 namespace morvane::formula::detail {
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr Sz kNever = std::numeric_limits<Sz>::max();
+
+inline bool sameBits(double a, double b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Where BACKSET's signal at bar i sets from: i − N + 1 (at least the first bar), or kNever.
+inline Sz backsetFrom(double signal, double n, Sz i)
+{
+    const double count = safeCount(n);
+    if (!isTrue(signal) || std::isnan(count) || count < 1)
+        return kNever;
+    return count > double(i) ? 0 : i + 1 - Sz(count);
+}
+
+// A node's values at a cut: the whole history's before k, the tail's from k on.
+struct Spliced
+{
+    const Series *full;
+    const double *tail;
+    Sz k;
+    double operator[](Sz i) const { return i < k ? (*full)[i] : tail[i - k]; }
+};
 
 class Tails
 {
@@ -52,12 +88,19 @@ private:
     std::unique_ptr<Zig> zigzagOf(const Node &node, const QString &name) const;
     std::vector<Value> &sliceArgs(Node &node, Sz from, Sz c) const;
     double at(const Input &in, Sz i) const;
+    double before(const Input &in, Sz i) const;
     void compute(Node &node, Sz c);
+    bool unchanged(Node &node, Sz c);
+    Sz recomputeFrom(Node &node, Sz c, Sz dirty);
+    void computeFresh(Node &node, Sz from, Sz c);
+    TailSeed seedAt(const Node &node, Sz from) const;
+    void settle(Node &node, Sz from, Sz c);
     void computeZigzag(Node &node, Sz c);
-    void callOnSlice(Node &node, Sz from, Sz c);
-    void computeMarks(Node &node, Sz c, Sz confirmed);
-    void computePerBar(Node &node, Sz c, Sz changed);
+    void settleZigzag(Node &node, Sz oldK, const Series &old);
     static void trimSame(Node &node, Sz c);
+    void callOnSlice(Node &node, Sz sliceFrom, Sz from, Sz c);
+    void computeMarks(Node &node, Sz c, Sz confirmed);
+    Sz backsetReach(const Node &node, Sz dirty, Sz c);
     Sz perBarReach(const Node &node, Sz changed, Sz c);
 
     const Evaluator &m_ev;
@@ -68,8 +111,68 @@ private:
     std::unordered_map<const Expr *, int> m_compiled;
     std::vector<int> m_outputs; // node of each output, -1 when it never changes
     std::deque<Value> m_owned;  // constants the compiled nodes read
+    Sz m_last = kNever;         // the cut before, or none yet
     qint64 m_work = 0;
     qint64 m_budget;
+};
+
+struct Tails::Input
+{
+    int node = -1;                // a node that may change; -1: never changes at any cut
+    const Value *value = nullptr; // the whole history's values
+};
+
+struct Tails::Zig
+{
+    Input source;                   // node -1: the bars' own prices or a causal series
+    const Series *values = nullptr; // the whole history's source
+    double pct = kNaN;
+    bool line = true; // ZIG, else the turns' values or bars (PEAK…)
+    bool peak = false, barsSince = false;
+    std::vector<ZigState> states; // after each bar of the whole history
+    std::vector<Turn> turns;      // confirmed over the whole history
+    std::vector<Sz> marks;        // PEAK…: the confirmed turns of its kind
+    std::vector<Sz> marksBefore;  // of them, how many among the first t turns
+    std::vector<Turn> local;      // scratch: the cut's turns from the last kept one
+    std::vector<Sz> newMarks;
+};
+
+struct Tails::Node
+{
+    enum class Kind
+    {
+        Operator,
+        Slice,
+        Resume,
+        Zigzag,
+        LastBar,
+        Drawing,
+        PerBarBack,
+        PerBarBackset
+    };
+    Kind kind = Kind::Operator;
+    QString name;
+    const FunctionEntry *entry = nullptr; // the function's, resolved once
+    Operator op = Operator::Plus;
+    qsizetype back = 0, ahead = 0;
+    Sz count = 0;        // PerBar…: the argument holding N
+    bool offset = false; // PerBarBack: REF's N (see TailRule)
+    std::vector<Input> args;
+    std::vector<const Series *> full; // per channel, the whole history's
+    Sz k = kNever;                    // changed from, at the last cut
+    std::vector<Series> tails;        // per channel, on [k, cut]
+    Sz dirty = 0;                     // the first bar that differs from the cut before's
+    Sz from = kNever;                 // computed again from here at the last cut
+    std::vector<Series> before;       // per channel, the cut before's values on [from, it]
+    std::vector<Series> fresh;        // per channel, this cut's on [from, cut]
+    // Resume: the latest bar before each with a value, and where it held, or kNever.
+    std::vector<Sz> shownBefore, heldBefore;
+    // PerBarBackset: the farthest back any signal from each bar on sets, over the whole
+    // history (kNever: none).
+    std::vector<Sz> setAfter;
+    std::vector<Value> scratch; // its arguments' slices, kept for their buffers
+
+    std::unique_ptr<Zig> zig;
 };
 
 } // namespace morvane::formula::detail

@@ -48,6 +48,9 @@ struct FunctionEntry
     Resume resume = nullptr;
 };
 
+// The table's entry for NAME, or nullptr: what the replay calls again and again resolves once.
+const FunctionEntry *functionEntry(const QString &name);
+
 // One table per family.
 std::span<const FunctionEntry> referenceFunctions();
 std::span<const FunctionEntry> averageFunctions();

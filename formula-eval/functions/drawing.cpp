@@ -8,7 +8,7 @@ namespace {
 
 struct Drawing
 {
-    const char *name;
+    QLatin1StringView name; // its length kept: the replay looks drawings up at every bar
     int minArgs;
     std::vector<int> used; // evaluated arguments
 };
@@ -16,22 +16,22 @@ struct Drawing
 const std::vector<Drawing> &drawings()
 {
     static const std::vector<Drawing> list = {
-        {"STICKLINE", 3, {0, 1, 2}},
-        {"DRAWTEXT", 3, {0, 1}},
-        {"DRAWICON", 3, {0, 1}},
-        {"DRAWNUMBER", 3, {0, 1, 2}},
-        {"DRAWKLINE", 4, {0, 1, 2, 3}},
-        {"PARTLINE", 2, {0, 1}},
-        {"VERTLINE", 1, {0}},
-        {"DRAWLINE", 4, {0, 1, 2, 3}},
-        {"POLYLINE", 2, {0, 1}},
-        {"PLOYLINE", 2, {0, 1}},
-        {"DRAWBAND", 4, {0, 2}},
-        {"FILLRGN", 3, {0, 1, 2}},
+        {"STICKLINE"_L1, 3, {0, 1, 2}},
+        {"DRAWTEXT"_L1, 3, {0, 1}},
+        {"DRAWICON"_L1, 3, {0, 1}},
+        {"DRAWNUMBER"_L1, 3, {0, 1, 2}},
+        {"DRAWKLINE"_L1, 4, {0, 1, 2, 3}},
+        {"PARTLINE"_L1, 2, {0, 1}},
+        {"VERTLINE"_L1, 1, {0}},
+        {"DRAWLINE"_L1, 4, {0, 1, 2, 3}},
+        {"POLYLINE"_L1, 2, {0, 1}},
+        {"PLOYLINE"_L1, 2, {0, 1}},
+        {"DRAWBAND"_L1, 4, {0, 2}},
+        {"FILLRGN"_L1, 3, {0, 1, 2}},
         // DRAWTEXT_FIX(COND,X,Y,TYPE,TEXT): TEXT where COND holds, at X,Y of the window
-        {"DRAWTEXT_FIX", 5, {0, 1, 2}},
+        {"DRAWTEXT_FIX"_L1, 5, {0, 1, 2}},
         // DRAWRECTREL(LEFT,TOP,RIGHT,BOTTOM,COLOR): a rectangle in window units, always
-        {"DRAWRECTREL", 4, {0, 1, 2, 3}},
+        {"DRAWRECTREL"_L1, 4, {0, 1, 2, 3}},
     };
     return list;
 }
@@ -39,7 +39,7 @@ const std::vector<Drawing> &drawings()
 const Drawing *findDrawing(const QString &name)
 {
     for (const Drawing &d : drawings())
-        if (name == QLatin1StringView(d.name))
+        if (name == d.name)
             return &d;
     return nullptr;
 }
@@ -79,7 +79,7 @@ CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
                 out[i] = price[i];
         return out;
     };
-    const QLatin1StringView n(d->name);
+    const QLatin1StringView n = d->name;
     if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
         for (int k : d->used)
             channels->push_back(args[Sz(k)].v);

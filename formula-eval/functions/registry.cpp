@@ -198,6 +198,12 @@ TailRule tailRule(const QString &name, const std::vector<const Value *> &args)
     return {};
 }
 
+const FunctionEntry *functionEntry(const QString &name)
+{
+    const auto it = functions().constFind(name);
+    return it == functions().constEnd() ? nullptr : &*it;
+}
+
 Series resumeFunction(const QString &name, const std::vector<Value> &args, const TailSeed &seed)
 {
     const auto it = functions().constFind(name);

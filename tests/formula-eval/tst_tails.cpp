@@ -193,7 +193,8 @@ void TestTails::linearWork_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("perBar"); // bars computed per bar of history, at most
-    for (const char *name : {"009-hq-xt-box.txt", "052-fft-signal-v5.txt"}) {
+    for (const char *name :
+         {"009-hq-xt-box.txt", "052-fft-signal-v5.txt", "010-hq-cyx-support-pressure.txt"}) {
         QFile f(corpusDir() + QString::fromLatin1(name));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QTest::newRow(name) << QString::fromUtf8(f.readAll()) << qint64(400);

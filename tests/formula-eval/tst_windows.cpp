@@ -427,14 +427,16 @@ void TestWindows::matchesPlainWindows_data()
     QTest::addColumn<QString>("function");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("history"); // 0 cent walk, 1 with huge jumps, 2 with empty stretches
-    const char *const functions[] = {"MA",      "SUM",   "WMA",   "HHV",   "LLV",    "STD",
-                                     "STDP",    "VAR",   "VARP",  "DEVSQ", "AVEDEV", "SLOPE",
-                                     "FORCAST", "MULAR", "COVAR", "RELATE"};
-    for (const char *fn : functions)
+    // Names as QStrings: GCC at -O3 took a char array's end for a null %s argument.
+    const QStringList functions = {u"MA"_s,      u"SUM"_s,   u"WMA"_s,    u"HHV"_s,
+                                   u"LLV"_s,     u"STD"_s,   u"STDP"_s,   u"VAR"_s,
+                                   u"VARP"_s,    u"DEVSQ"_s, u"AVEDEV"_s, u"SLOPE"_s,
+                                   u"FORCAST"_s, u"MULAR"_s, u"COVAR"_s,  u"RELATE"_s};
+    for (const QString &fn : functions)
         for (int count : {1, 2, 5, 20, 0})
             for (int history : {0, 1, 2})
-                QTest::addRow("%s N=%d history %d", fn, count, history)
-                    << QString::fromLatin1(fn) << count << history;
+                QTest::addRow("%s N=%d history %d", qPrintable(fn), count, history)
+                    << fn << count << history;
 }
 
 // Seeded histories with ties, jumps to 4,000,000 and back, and empty stretches: each bar's
