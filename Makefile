@@ -56,7 +56,7 @@ sanitize: deps
 # libFuzzer: each target for FUZZ_SECONDS, from the committed seeds; findings land in
 # build-fuzz/artifacts/ and new inputs in build-fuzz/corpus/.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = listfile notice check decode formula http bars eval
+FUZZ_TARGETS = listfile notice check decode formula http bars eval replay
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON

@@ -2,6 +2,8 @@
 // counts of any size (0, negative, 1e300, 9.3e18, NaN, infinities), on a few random bars. No
 // crash and no undefined behaviour (built with ASan/UBSan); every output has one value per
 // bar; the windows agree with a plain rescan of each window.
+#include "formulagen.h"
+
 #include "eval.h"
 #include "parser.h"
 
@@ -15,6 +17,7 @@
 #include <cstdlib>
 
 using namespace morvane::formula;
+using namespace fuzzgen;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -25,107 +28,6 @@ void require(bool ok, const char *what)
         std::fprintf(stderr, "fuzz_eval: %s\n", what);
         std::abort();
     }
-}
-
-class Bytes
-{
-public:
-    Bytes(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
-    unsigned next(unsigned below)
-    {
-        const unsigned b = m_pos < m_size ? m_data[m_pos++] : 0;
-        return below ? b % below : 0;
-    }
-    bool done() const { return m_pos >= m_size; }
-
-private:
-    const uint8_t *m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
-struct Fn
-{
-    const char *name;
-    int args;
-};
-
-// One or more of every family; the counts go where the families read them.
-const Fn kFunctions[] = {
-    {"MA", 2},       {"EMA", 2},       {"SMA", 3},       {"DMA", 2},        {"EXPMEMA", 2},
-    {"WMA", 2},      {"XMA", 2},       {"MEMA", 2},      {"AMA", 2},        {"TMA", 3},
-    {"HHV", 2},      {"LLV", 2},       {"HHVBARS", 2},   {"LLVBARS", 2},    {"SUM", 2},
-    {"COUNT", 2},    {"EVERY", 2},     {"EXIST", 2},     {"LAST", 3},       {"SUMBARS", 2},
-    {"MULAR", 2},    {"REF", 2},       {"REFV", 2},      {"REFX", 2},       {"REFXV", 2},
-    {"BARSLAST", 1}, {"BARSCOUNT", 1}, {"BARSSINCE", 1}, {"BARSSINCEN", 2}, {"BARSNEXT", 1},
-    {"FILTER", 2},   {"BACKSET", 2},   {"VALUEWHEN", 2}, {"TOPRANGE", 1},   {"LOWRANGE", 1},
-    {"CONST", 1},    {"CROSS", 2},     {"LONGCROSS", 3}, {"UPNDAY", 2},     {"NDAY", 3},
-    {"IF", 3},       {"IFN", 3},       {"NOT", 1},       {"BETWEEN", 3},    {"ROUND", 1},
-    {"MOD", 2},      {"ABS", 1},       {"MAX", 2},       {"MIN", 2},        {"POW", 2},
-    {"LN", 1},       {"STD", 2},       {"VAR", 2},       {"AVEDEV", 2},     {"DEVSQ", 2},
-    {"SLOPE", 2},    {"FORCAST", 2},   {"COVAR", 3},     {"RELATE", 3},     {"SAR", 3},
-    {"ZIG", 2},      {"PEAK", 3},      {"PEAKBARS", 3},  {"TROUGH", 3},     {"TROUGHBARS", 3},
-};
-
-const char *const kAtoms[] = {"EXP(C*300)",
-                              "C",
-                              "O",
-                              "H",
-                              "L",
-                              "V",
-                              "0",
-                              "1",
-                              "2",
-                              "3",
-                              "-1",
-                              "0.5",
-                              "1E300",
-                              "9.3E18",
-                              "-9.3E18",
-                              "POW(10,400)",
-                              "-POW(10,400)",
-                              "SQRT(-1)",
-                              "DRAWNULL",
-                              "BARSCOUNT(C)",
-                              "-1000"};
-
-QString expr(Bytes &in, int depth, int variables)
-{
-    const unsigned pick = in.next(depth > 3 ? 2 : 6);
-    if (pick == 0 || in.done())
-        return QString::fromLatin1(kAtoms[in.next(std::size(kAtoms))]);
-    if (pick == 1 && variables > 0)
-        return u"V%1"_s.arg(in.next(unsigned(variables)));
-    if (pick == 2) {
-        static const char *const ops[] = {"+", "-", "*", "/", ">", "<", "=", " AND ", " OR "};
-        return u"("_s + expr(in, depth + 1, variables) + QString::fromLatin1(ops[in.next(9)]) +
-               expr(in, depth + 1, variables) + u")"_s;
-    }
-    const Fn &f = kFunctions[in.next(std::size(kFunctions))];
-    QString call = QString::fromLatin1(f.name) + u'(';
-    for (int k = 0; k < f.args; ++k)
-        call += (k ? u","_s : QString()) + expr(in, depth + 1, variables);
-    return call + u')';
-}
-
-Bars randomBars(Bytes &in)
-{
-    Bars b;
-    const unsigned count = in.next(40);
-    QDate day(2024, 1, 1);
-    for (unsigned i = 0; i < count; ++i) {
-        const double c = 1 + in.next(8) * 0.5; // few values, so equal ones are common
-        const double spread = in.next(3) * 0.5;
-        b.dates.push_back(day);
-        b.open.push_back(c);
-        b.high.push_back(c + spread);
-        b.low.push_back(std::max(0.5, c - spread));
-        b.close.push_back(c);
-        b.volume.push_back(100.0 * (1 + in.next(4)));
-        b.amount.push_back(b.volume.back() * c);
-        day = day.addDays(1);
-    }
-    return b;
 }
 
 double count(double x)
