@@ -33,7 +33,6 @@ std::unique_ptr<Tails::Zig> Tails::zigzagOf(const Node &node, const QString &nam
     return zig;
 }
 
-
 void Tails::computeZigzag(Node &node, Sz c)
 {
     Zig &z = *node.zig;
@@ -100,7 +99,6 @@ void Tails::computeMarks(Node &node, Sz c, Sz confirmed)
     }
     m_work += qint64(c + 1 - node.k);
 }
-
 
 // A zigzag's first bars that came out as the whole history's are no change: it changes from
 // the first that differs (bit for bit), and what reads it computes less.
