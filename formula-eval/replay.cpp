@@ -336,9 +336,13 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
         OutputReplay &o = report.outputs[k];
         if (tallies[k])
             o.scorecard = tallies[k]->finish(bars.close, options.horizon);
-        if (report.linear && o.checked && !finalsLost[k])
-            o.finalDelay =
-                finalDelay((finals[k] ? *finals[k] : FinalTally(bars.size())).finish(o.causal));
+        if (report.linear && o.checked && !finalsLost[k]) {
+            std::vector<qsizetype> from =
+                (finals[k] ? *finals[k] : FinalTally(bars.size())).finish(o.causal);
+            o.finalDelay = finalDelay(from);
+            if (options.keepFinalFrom)
+                o.finalFrom = std::move(from);
+        }
     }
     return report;
 }

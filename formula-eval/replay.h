@@ -55,6 +55,9 @@ struct ReplayOptions
     // A signal's outcome is its close `horizon` bars later (OutputReplay::scorecard); 0: no
     // scorecards.
     int horizon = 5;
+    // Keep OutputReplay::finalFrom, each bar's, where finalDelay is tallied (a chart draws
+    // the values still open).
+    bool keepFinalFrom = false;
 };
 
 // Why the replay could not take every bar as a cut (ReplayReport::fallback).
@@ -115,6 +118,9 @@ struct OutputReplay
     // How long its values took to stand (定型于); only where every bar was a cut, and not for
     // the outputs past the tallies' memory bound (ReplayReport::finalDelaysCapped).
     std::optional<FinalDelay> finalDelay;
+    // With ReplayOptions::keepFinalFrom and finalDelay: per bar, the first cut from which its
+    // value stood as the whole history's (FinalTally::finish); empty otherwise.
+    std::vector<qsizetype> finalFrom;
 
     bool rewrites() const { return cutsRewritten > 0; }
     // Checked, and not rewritten only because it never changed: nothing was tested.

@@ -58,27 +58,27 @@ inline const Fn kFunctions[] = {
 };
 
 inline const char *const kAtoms[] = {"EXP(C*300)",
-                              "C",
-                              "O",
-                              "H",
-                              "L",
-                              "V",
-                              "0",
-                              "1",
-                              "2",
-                              "3",
-                              "-1",
-                              "0.5",
-                              "1E300",
-                              "9.3E18",
-                              "-9.3E18",
-                              "POW(10,400)",
-                              "-POW(10,400)",
-                              "SQRT(-1)",
-                              "DRAWNULL",
-                              "BARSCOUNT(C)",
-                              "ISLASTBAR",
-                              "-1000"};
+                                     "C",
+                                     "O",
+                                     "H",
+                                     "L",
+                                     "V",
+                                     "0",
+                                     "1",
+                                     "2",
+                                     "3",
+                                     "-1",
+                                     "0.5",
+                                     "1E300",
+                                     "9.3E18",
+                                     "-9.3E18",
+                                     "POW(10,400)",
+                                     "-POW(10,400)",
+                                     "SQRT(-1)",
+                                     "DRAWNULL",
+                                     "BARSCOUNT(C)",
+                                     "ISLASTBAR",
+                                     "-1000"};
 
 // An expression over the atoms, the formula's earlier variables V0.. and FUNCTIONS; from
 // maxDepth down (when not negative) only atoms and variables.
@@ -95,8 +95,8 @@ inline QString expr(Bytes &in, int depth, int variables,
     if (pick == 2) {
         static const char *const ops[] = {"+", "-", "*", "/", ">", "<", "=", " AND ", " OR "};
         return u"("_s + expr(in, depth + 1, variables, functions, maxDepth) +
-               QString::fromLatin1(ops[in.next(9)]) + expr(in, depth + 1, variables, functions, maxDepth) +
-               u")"_s;
+               QString::fromLatin1(ops[in.next(9)]) +
+               expr(in, depth + 1, variables, functions, maxDepth) + u")"_s;
     }
     const Fn &f = functions[in.next(unsigned(functions.size()))];
     QString call = QString::fromLatin1(f.name) + u'(';

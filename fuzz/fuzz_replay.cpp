@@ -34,12 +34,12 @@ bool identical(double a, double b)
 // The functions the replay computes again on its tails (windows with fixed or per-bar N,
 // references, recursions, BACKSET, the zigzag's), so that most formulas take every bar.
 const Fn kTailFunctions[] = {
-    {"MA", 2},      {"EMA", 2},     {"SMA", 3},      {"HHV", 2},       {"LLV", 2},
-    {"HHVBARS", 2}, {"LLVBARS", 2}, {"SUM", 2},      {"COUNT", 2},     {"EXIST", 2},
-    {"EVERY", 2},   {"REF", 2},     {"REFV", 2},     {"BARSLAST", 1},  {"BARSCOUNT", 1},
-    {"FILTER", 2},  {"BACKSET", 2}, {"VALUEWHEN", 2}, {"CROSS", 2},    {"IF", 3},
-    {"NOT", 1},     {"MAX", 2},     {"ABS", 1},      {"ZIG", 2},       {"PEAK", 3},
-    {"PEAKBARS", 3}, {"TROUGH", 3}, {"REFX", 2},     {"DRAWNUMBER", 3}, {"STICKLINE", 5},
+    {"MA", 2},       {"EMA", 2},     {"SMA", 3},       {"HHV", 2},        {"LLV", 2},
+    {"HHVBARS", 2},  {"LLVBARS", 2}, {"SUM", 2},       {"COUNT", 2},      {"EXIST", 2},
+    {"EVERY", 2},    {"REF", 2},     {"REFV", 2},      {"BARSLAST", 1},   {"BARSCOUNT", 1},
+    {"FILTER", 2},   {"BACKSET", 2}, {"VALUEWHEN", 2}, {"CROSS", 2},      {"IF", 3},
+    {"NOT", 1},      {"MAX", 2},     {"ABS", 1},       {"ZIG", 2},        {"PEAK", 3},
+    {"PEAKBARS", 3}, {"TROUGH", 3},  {"REFX", 2},      {"DRAWNUMBER", 3}, {"STICKLINE", 5},
 };
 
 } // namespace
@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const ReplayReport report = replay(program, bars, options);
     if (std::getenv("FUZZ_REPLAY_SHOW"))
         std::fprintf(stderr, "%s(%zu bars, %s)\n", text.toUtf8().constData(), bars.dates.size(),
-                     report.linear ? "every bar a cut" : qPrintable(u"sampled cuts: "_s + report.fallback.function));
+                     report.linear ? "every bar a cut"
+                                   : qPrintable(u"sampled cuts: "_s + report.fallback.function));
     if (!report.linear)
         return 0; // sampled cuts: each runs the plain evaluation itself
     const size_t n = bars.dates.size();

@@ -233,10 +233,7 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
         return true;
     };
     model->diffStart.push_back(0);
-    // From which cut each value stood, for the outputs that change at all, while they fit.
-    std::vector<std::unique_ptr<formula::FinalTally>> finals;
-    Sz finalsHeld = 0;
-    bool finalsFit = true;
+    options.keepFinalFrom = true; // the chart dashes the values still open
     options.onCut = [&](qsizetype cut, const std::vector<formula::CutChange> &changes) {
         // Past the memory bound a cut keeps nothing and is evaluated again when shown.
         const bool keep = model->diffs.size() + changes.size() <= budget.diffs;
@@ -246,21 +243,6 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
                 model->diffs.push_back({std::int32_t(c.bar), c.output, c.channel, c.then});
         model->stored.push_back(keep);
         model->diffStart.push_back(model->diffs.size());
-        for (const formula::CutChange &c : changes) {
-            if (!finalsFit)
-                break;
-            if (Sz(c.output) >= finals.size())
-                finals.resize(Sz(c.output) + 1);
-            auto &tally = finals[Sz(c.output)];
-            if (!tally) {
-                finalsFit = (finalsHeld + 1) * Sz(all.size()) <= budget.finals;
-                if (!finalsFit)
-                    break;
-                ++finalsHeld;
-                tally = std::make_unique<formula::FinalTally>(all.size());
-            }
-            tally->changed(cut, c.bar);
-        }
     };
     formula::ReplayReport report = formula::replay(*program, all, options);
     if (report.cancelled)
@@ -283,15 +265,9 @@ computeReplay(const QString &formulaText, formula::Bars bars, const QString &ori
         o.scorecard = r.scorecard;
         // A signal (0 and 1) gets a pane of its own even where prices stand near 1.
         o.pricePane = !formula::isSignal(o.today) && nearPrices(o, all);
-        const Sz k = model->outputs.size();
-        if (report.linear && finalsFit && o.checked) {
-            const formula::FinalTally none(all.size());
-            const std::vector<qsizetype> from =
-                (k < finals.size() && finals[k] ? *finals[k] : none).finish(r.causal);
-            o.finalFrom.reserve(from.size());
-            for (const qsizetype f : from)
-                o.finalFrom.push_back(std::int32_t(f));
-        }
+        o.finalFrom.reserve(r.finalFrom.size());
+        for (const qsizetype f : r.finalFrom)
+            o.finalFrom.push_back(std::int32_t(f));
         describeDrawing(o, r.line, *program);
         model->outputs.push_back(std::move(o));
     }

@@ -129,8 +129,6 @@ struct ReplayBudget
     int maxCuts = 5000;
     // Differences kept, 64 MiB of them; past it a cut is evaluated again when shown.
     std::size_t diffs = (std::size_t(64) << 20) / sizeof(ReplayDiff);
-    // Bars whose final cut is kept over all outputs, 32 MiB of them; past it nothing is dashed.
-    std::size_t finals = (std::size_t(32) << 20) / sizeof(std::int32_t);
 };
 
 using ReplayProgress = std::function<void(qsizetype done, qsizetype total)>;
