@@ -186,7 +186,6 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
         case TailRule::Kind::PerBarBackset:
             node->kind = Node::Kind::PerBarBackset;
             node->count = Sz(rule.count);
-            backsetsOf(*node);
             break;
         }
         if (rule.kind == TailRule::Kind::PerBarBack || rule.kind == TailRule::Kind::PerBarBackset) {
@@ -220,17 +219,8 @@ void Tails::seedsOf(Node &node)
     }
 }
 
-void Tails::backsetsOf(Node &node)
-{
-    const Series &x = node.args[0].value->v, &n = node.args[node.count].value->v;
-    node.setAfter.assign(x.size() + 1, kNever);
-    for (Sz i = x.size(); i-- > 0;)
-        node.setAfter[i] = std::min(node.setAfter[i + 1], backsetFrom(x[i], n[i], i));
-}
-
 // What a per-bar node is expected to compute again over every cut, from the whole
-// history's N: at a cut ending at bar i, the bars its N there reads (or sets) back, and for
-// BACKSET the bars a later signal set before it.
+// history's N: at a cut ending at bar i, the bars its N there reads (or sets) back.
 qint64 Tails::perBarCost(const Node &node)
 {
     const bool backset = node.kind == Node::Kind::PerBarBackset;
@@ -242,8 +232,6 @@ qint64 Tails::perBarCost(const Node &node)
             continue;
         const bool all = count < 0 || (count == 0 && !node.offset && !backset);
         cost += qint64(all ? double(i + 1) : std::min(double(i + 1), count + double(node.back)));
-        if (backset && node.setAfter[i] <= i)
-            cost += qint64(i + 1 - node.setAfter[i]);
     }
     return cost;
 }
@@ -325,8 +313,10 @@ void Tails::compute(Node &node, Sz c)
 bool Tails::unchanged(Node &node, Sz c)
 {
     using K = Node::Kind;
-    if (node.kind == K::LastBar || node.kind == K::PerBarBackset ||
-        (node.kind == K::Slice && node.ahead > 0))
+    const bool causal = node.kind == K::Operator || node.kind == K::Resume ||
+                        node.kind == K::Drawing || node.kind == K::PerBarBack ||
+                        (node.kind == K::Slice && node.ahead == 0);
+    if (!causal)
         return false;
     for (const Input &in : node.args)
         if (in.node >= 0 && m_nodes[Sz(in.node)]->k <= c)

@@ -83,7 +83,6 @@ private:
     Input compileName(const Expr &e, int stmt, int depth);
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
-    static void backsetsOf(Node &node);
     static qint64 perBarCost(const Node &node);
     std::unique_ptr<Zig> zigzagOf(const Node &node, const QString &name) const;
     std::vector<Value> &sliceArgs(Node &node, Sz from, Sz c) const;
@@ -167,9 +166,6 @@ struct Tails::Node
     std::vector<Series> fresh;        // per channel, this cut's on [from, cut]
     // Resume: the latest bar before each with a value, and where it held, or kNever.
     std::vector<Sz> shownBefore, heldBefore;
-    // PerBarBackset: the farthest back any signal from each bar on sets, over the whole
-    // history (kNever: none).
-    std::vector<Sz> setAfter;
     std::vector<Value> scratch; // its arguments' slices, kept for their buffers
 
     std::unique_ptr<Zig> zig;

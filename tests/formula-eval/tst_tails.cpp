@@ -90,6 +90,12 @@ const std::pair<const char *, const char *> kWritten[] = {
                          "B:BACKSET(HD,BARSLAST(C<O)+1);D:BACKSET(C>O,REF(BARSLAST(HD),1)+2);"
                          "E:BACKSET(HD,IF(C>O,-2,0.5+BARSLAST(C>REF(C,3))));"
                          "F:BACKSET(C>REF(C,1),Z/C*BARSCOUNT(C));"},
+    // Recursions resumed from their own values inside a tail of zeros and empty bars, which
+    // the cut before left (L sets back to the latest turn at every cut).
+    {"recursions resumed in their tails",
+     "Z:=ZIG(3,5);U:=Z>REF(Z,1);L:=BACKSET(ISLASTBAR,BARSLAST(U)+1);A:FILTER(L,4);"
+     "B:COUNT(L,0);D:BARSLASTCOUNT(L);E:VALUEWHEN(L,C);G:SMA(IF(L,C,DRAWNULL),5,1);"
+     "H:BARSSINCE(L AND C>O);K:COUNT(IF(L,DRAWNULL,1),0);"},
 };
 
 } // namespace
