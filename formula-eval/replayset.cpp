@@ -65,6 +65,7 @@ public:
         if (m_result.tallies.empty()) {
             m_result.tallies.resize(report.outputs.size());
             m_missingAt.resize(report.outputs.size());
+            m_returns.resize(report.outputs.size());
         }
         for (const QString &m : report.missing)
             m_missing.insert(m);
@@ -87,6 +88,18 @@ public:
         m_result.missing = QStringList(m_missing.begin(), m_missing.end());
         m_result.missing.sort();
         for (Sz k = 0; k < m_result.tallies.size(); ++k) {
+            if (std::optional<ScorecardSum> &sum = m_result.tallies[k].scorecard) {
+                // Sums of returns in the universe's order: added as the threads finish, their
+                // last digits would differ from run to run.
+                std::vector<Returns> &r = m_returns[k];
+                std::sort(r.begin(), r.end(),
+                          [](const Returns &a, const Returns &b) { return a.index < b.index; });
+                sum->hindsight.sumReturn = sum->live.sumReturn = 0;
+                for (const Returns &one : r) {
+                    sum->hindsight.sumReturn += one.hindsight;
+                    sum->live.sumReturn += one.live;
+                }
+            }
             std::vector<std::pair<std::pair<qsizetype, int>, QString>> seen;
             for (auto it = m_missingAt[k].cbegin(); it != m_missingAt[k].cend(); ++it)
                 seen.emplace_back(it.value(), it.key());
@@ -121,8 +134,11 @@ private:
             return;
         }
         ++t.checkedOn;
-        if (o.scorecard)
+        if (o.scorecard) {
             addScorecard(t, *o.scorecard, on);
+            m_returns[k].push_back(
+                {on.index, o.scorecard->hindsight.sumReturn, o.scorecard->live.sumReturn});
+        }
         if (o.finalDelay) {
             if (!t.finalDelay)
                 t.finalDelay.emplace();
@@ -165,8 +181,15 @@ private:
             most.pop_back();
     }
 
+    struct Returns
+    {
+        qsizetype index;
+        double hindsight, live;
+    };
+
     ReplaySetResult &m_result;
     qsizetype m_first = -1;
+    std::vector<std::vector<Returns>> m_returns; // per output, each security's sums
     QSet<QString> m_missing;
     std::vector<QHash<QString, std::pair<qsizetype, int>>> m_missingAt; // per output
 };
