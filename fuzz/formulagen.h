@@ -10,12 +10,23 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <span>
 
 namespace fuzzgen {
 
 using namespace Qt::StringLiterals;
+
+// A finding: says what and aborts, so that libFuzzer keeps the input.
+inline void require(bool ok, const char *what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "%s\n", what);
+        std::abort();
+    }
+}
 
 class Bytes
 {

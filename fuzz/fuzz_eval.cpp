@@ -22,14 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void require(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_eval: %s\n", what);
-        std::abort();
-    }
-}
-
 double count(double x)
 {
     return std::isnan(x) ? x : std::clamp(std::trunc(x), -1e15, 1e15);

@@ -17,14 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void require(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_replay: %s\n", what);
-        std::abort();
-    }
-}
-
 // Equal as the replay judges with no tolerance: 0 and -0 are one value (C/REF(X,N) gives
 // either as X's infinity turns), NaN is NaN.
 bool same(double a, double b)
