@@ -175,6 +175,10 @@ void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const Replay
             OutputReplay &o = report.outputs[k];
             if (!o.checked)
                 continue;
+            for (Sz ch = 0; ch < o.live.size() && c + detail::kAhead < n; ++ch) {
+                __builtin_prefetch(o.live[ch].data() + c + detail::kAhead);
+                __builtin_prefetch(o.line.channels[ch].data() + c + detail::kAhead);
+            }
             const Sz from = tails.changedFrom(k);
             if (from > c)
                 continue; // live already holds the whole history's value

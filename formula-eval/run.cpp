@@ -1,6 +1,8 @@
 #include "run_p.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -53,7 +55,7 @@ OutputLine Run::output(int j, bool *causal)
             if (r != CallResult::Done)
                 line.missing << root->text + u'/' + QString::number(args.size());
             else
-                isCausal = settle(*root, args, causalCall(root->text, args));
+                isCausal = settle(*root, j, args, causalCall(root->text, args));
         }
         return line;
     }
@@ -181,7 +183,7 @@ Value Run::call(const Expr &e, int stmt)
         std::vector<Series> channels;
         if (drawingChannels(e.text, args, &channels) == CallResult::Done && !channels.empty()) {
             out.v = std::move(channels.front());
-            out.causal = settle(e, args, causalCall(e.text, args));
+            out.causal = settle(e, stmt, args, causalCall(e.text, args));
             return out;
         }
         return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -193,7 +195,7 @@ Value Run::call(const Expr &e, int stmt)
             return missingValue(e.text); // a text argument: another indicator, a stock code
     switch (callFunction(e.text, args, m_bars, &out)) {
     case CallResult::Done:
-        out.causal = settle(e, args, causalCall(e.text, args));
+        out.causal = settle(e, stmt, args, causalCall(e.text, args));
         return out;
     case CallResult::BadArity:
         return missingValue(e.text + u'/' + QString::number(args.size()));
@@ -207,7 +209,7 @@ Value Run::call(const Expr &e, int stmt)
     return missingValue(e.text);
 }
 
-bool Run::settle(const Expr &e, const std::vector<Value> &args, bool own)
+bool Run::settle(const Expr &e, int stmt, const std::vector<Value> &args, bool own)
 {
     bool causal = own;
     for (const Value &a : args)
@@ -216,11 +218,11 @@ bool Run::settle(const Expr &e, const std::vector<Value> &args, bool own)
         for (Sz k = 0; k < args.size() && k < e.args.size(); ++k)
             if (args[k].causal && args[k].ok() && e.args[k] &&
                 (!isDrawingCall(e.text) || drawingArgumentUsed(e.text, qsizetype(k))))
-                m_record->kept.try_emplace(e.args[k].get(), args[k]);
+                keep(*e.args[k], stmt, args[k]);
     return causal;
 }
 
-bool Run::settle(const Expr &e, std::initializer_list<const Value *> operands)
+bool Run::settle(const Expr &e, int stmt, std::initializer_list<const Value *> operands)
 {
     bool causal = true;
     for (const Value *a : operands)
@@ -229,11 +231,42 @@ bool Run::settle(const Expr &e, std::initializer_list<const Value *> operands)
         Sz k = 0;
         for (const Value *a : operands) {
             if (a->causal && a->ok())
-                m_record->kept.try_emplace(e.args[k].get(), *a);
+                keep(*e.args[k], stmt, *a);
             ++k;
         }
     }
     return causal;
+}
+
+// One copy of each value however many arguments read it: a constant (N, the 1 of REF(X,1)) or
+// a variable named in several places.
+void Run::keep(const Expr &arg, int stmt, const Value &v)
+{
+    Trace &t = *m_record;
+    if (t.kept.contains(&arg))
+        return;
+    const Value **shared = nullptr;
+    auto bitsOf = [](double x) {
+        std::uint64_t b = 0;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    const std::uint64_t first = v.v.empty() ? 0 : bitsOf(v.v.front());
+    if (v.constant && !v.isText && !v.v.empty() &&
+        std::all_of(v.v.begin(), v.v.end(), [&](double x) { return bitsOf(x) == first; })) {
+        shared = &t.keptConstants[first];
+    } else if (arg.kind == ExprKind::Name && arg.period.isEmpty()) {
+        if (const int def = m_ev.definition(arg.text, stmt); def >= 0)
+            shared = &t.keptStatements[def];
+    }
+    if (shared && *shared) {
+        t.kept.emplace(&arg, *shared);
+        return;
+    }
+    const Value *own = &t.keptValues.emplace_back(v);
+    t.kept.emplace(&arg, own);
+    if (shared)
+        *shared = own;
 }
 
 std::optional<Operator> binaryOperator(const QString &op)
@@ -330,7 +363,7 @@ Value Run::binary(const Expr &e, int stmt)
     const std::optional<Operator> op = binaryOperator(e.text);
     if (!op)
         return missingValue(e.text);
-    const bool causal = settle(e, {&a, &b});
+    const bool causal = settle(e, stmt, {&a, &b});
     Value out; // into a's series: no allocation per operator
     out.constant = a.constant && b.constant;
     out.causal = causal;
@@ -356,10 +389,29 @@ Value Run::unary(const Expr &e, int stmt)
 Value Run::expr(const Expr &e, int stmt, bool ignorePeriod)
 {
     Value v = exprOnce(e, stmt, ignorePeriod);
-    // What reads later bars, kept whole for the replay's tails.
-    if (m_record && v.ok() && !v.causal && !v.isText)
+    // What reads later bars, kept whole for the replay's tails; a variable's name and the
+    // copies of a repeated call once, as their definition and first occurrence (each copy of
+    // a long history costs its memory).
+    if (m_record && v.ok() && !v.causal && !v.isText && !m_record->values.contains(&e) &&
+        !recordedElsewhere(e, stmt))
         m_record->values.try_emplace(&e, v);
     return v;
+}
+
+bool Run::recordedElsewhere(const Expr &e, int stmt) const
+{
+    if (!e.period.isEmpty())
+        return false;
+    const Trace &t = *m_record;
+    if (e.kind == ExprKind::Name) {
+        const int def = m_ev.definition(e.text, stmt);
+        const Expr *root = def >= 0 ? m_ev.program().statements[Sz(def)].value.get() : nullptr;
+        return root && t.values.contains(root);
+    }
+    const int shared = m_ev.repeated(&e);
+    const auto by = shared >= 0 ? t.computedBy.find(shared) : t.computedBy.end();
+    return by != t.computedBy.end() && by->second.first != &e &&
+           t.values.contains(by->second.first);
 }
 
 Value Run::exprOnce(const Expr &e, int stmt, bool ignorePeriod)
@@ -367,7 +419,7 @@ Value Run::exprOnce(const Expr &e, int stmt, bool ignorePeriod)
     if (m_reuse) {
         const auto kept = m_reuse->kept.find(&e);
         if (kept != m_reuse->kept.end())
-            return head(kept->second, size());
+            return head(*kept->second, size());
     }
     // A repeated call or operator is computed once; the copies wait for its other
     // occurrences, the last one takes the value itself.

@@ -6,6 +6,7 @@
 #include "eval.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,7 +20,10 @@ namespace morvane::formula {
 // causal throughout.
 struct HeadEvaluator::Trace
 {
-    std::unordered_map<const Expr *, Value> kept;
+    std::unordered_map<const Expr *, const Value *> kept;
+    std::deque<Value> keptValues; // what kept points into, each value once
+    std::unordered_map<std::uint64_t, const Value *> keptConstants; // by the constant's bits
+    std::unordered_map<int, const Value *> keptStatements;          // a variable's, by statement
     // Every node that reads a later bar, with its whole history's values: what a tail splices
     // its recomputed newest bars onto.
     std::unordered_map<const Expr *, Value> values;
@@ -143,9 +147,10 @@ private:
 
     // Whether call e is causal: the function is (`own`) and every argument it read. When it
     // is not, the whole history's run keeps the causal arguments for the heads.
-    bool settle(const Expr &e, const std::vector<Value> &args, bool own);
+    bool settle(const Expr &e, int stmt, const std::vector<Value> &args, bool own);
 
-    bool settle(const Expr &e, std::initializer_list<const Value *> operands);
+    bool settle(const Expr &e, int stmt, std::initializer_list<const Value *> operands);
+    void keep(const Expr &arg, int stmt, const Value &v);
 
     Value binary(const Expr &e, int stmt);
 
@@ -161,6 +166,11 @@ private:
 
 public:
     Value expr(const Expr &e, int stmt, bool ignorePeriod);
+
+private:
+    // Whether e's whole history's values are recorded as another node's: its variable's
+    // definition, or the first occurrence of a repeated call.
+    bool recordedElsewhere(const Expr &e, int stmt) const;
 
 private:
     Value exprOnce(const Expr &e, int stmt, bool ignorePeriod);

@@ -27,6 +27,7 @@ namespace morvane::formula::detail {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr Sz kNever = std::numeric_limits<Sz>::max();
+inline constexpr Sz kAhead = 16; // bars ahead of a cut whose values are fetched early
 
 inline bool sameBits(double a, double b)
 {
@@ -81,6 +82,7 @@ private:
     Input compile(const Expr &e, int stmt, int depth);
     Input compileCall(const Expr &e, int stmt, int depth);
     Input compileName(const Expr &e, int stmt, int depth);
+    Input lastBar(const Expr &e);
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
     static qint64 perBarCost(const Node &node);
@@ -107,9 +109,10 @@ private:
     const Bars &m_bars;
     Fallback m_fallback;
     std::vector<std::unique_ptr<Node>> m_nodes; // children before parents
-    std::unordered_map<const Expr *, int> m_compiled;
+    std::unordered_map<const Expr *, Input> m_compiled;
     std::vector<int> m_outputs; // node of each output, -1 when it never changes
     std::deque<Value> m_owned;  // constants the compiled nodes read
+    int m_lastBar = -1;         // ISLASTBAR's node
     Sz m_last = kNever;         // the cut before, or none yet
     qint64 m_work = 0;
     qint64 m_budget;
