@@ -79,6 +79,9 @@ struct TailRule
     // before, so from the first bar).
     qsizetype count = 0;
     bool offset = false;
+    // Slice: its value at bar i is its first argument's at bar i − lag, none before the first
+    // bar (REF(X,2): 2); 0 when it is not such a shift.
+    qsizetype lag = 0;
 };
 // From the arguments' whole-history values (only whether they are constant, and the constant).
 TailRule tailRule(const QString &name, const std::vector<const Value *> &args);
@@ -100,7 +103,8 @@ bool knowsFunction(const QString &name);
 // Drawing calls: which arguments are evaluated (colours, texts and widths are not).
 bool isDrawingCall(const QString &name);
 bool drawingArgumentUsed(const QString &name, qsizetype index);
-// Where a drawing call draws: one series per drawn price, NaN where it draws nothing.
+// Where a drawing call draws: one series per drawn price, NaN where it draws nothing. The
+// channels given are written over, their buffers reused.
 CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
                            std::vector<Series> *channels);
 

@@ -34,8 +34,7 @@ Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars 
             if (drawingArgumentUsed(line.drawing, qsizetype(a)) && root->args[a]) {
                 node->args.push_back(compile(*root->args[a], int(line.statement), 0));
             } else {
-                m_owned.push_back(constantValue(0, bars.size()));
-                node->args.push_back({-1, &m_owned.back()});
+                node->args.push_back({-1, &zeros()});
             }
         }
         for (const Series &c : line.channels)
@@ -44,9 +43,66 @@ Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars 
         m_outputs.back() = int(m_nodes.size());
         m_nodes.push_back(std::move(node));
     }
+    if (m_fallback.why == FallbackWhy::None)
+        fuseOperators();
 }
 
 Tails::~Tails() = default;
+
+const Value &Tails::zeros()
+{
+    if (!m_zeros)
+        m_zeros = constantValue(0, m_bars.size());
+    return *m_zeros;
+}
+
+// An operator read only by another operator is computed inside it, bar by bar over the same
+// stretch, rather than as a node of its own: a cut visits fewer nodes for the same values.
+void Tails::fuseOperators()
+{
+    std::vector<int> readers(m_nodes.size());
+    for (const std::unique_ptr<Node> &n : m_nodes)
+        for (const Input &in : n->args)
+            if (in.node >= 0)
+                ++readers[Sz(in.node)];
+    for (const int o : m_outputs)
+        if (o >= 0)
+            readers[Sz(o)] += 2; // an output is read whole
+    auto inner = [&](const Input &in) {
+        return in.node >= 0 && readers[Sz(in.node)] == 1 &&
+               m_nodes[Sz(in.node)]->kind == Node::Kind::Operator;
+    };
+    // Postfix, over the operators' own arguments (each node's are replaced only afterwards).
+    std::vector<std::vector<Step>> programs(m_nodes.size());
+    std::vector<std::vector<Input>> leaves(m_nodes.size());
+    for (Sz i = 0; i < m_nodes.size(); ++i) {
+        const Node &n = *m_nodes[i];
+        if (n.kind != Node::Kind::Operator)
+            continue;
+        for (const Input &in : n.args) {
+            if (inner(in)) {
+                const Sz child = Sz(in.node);
+                const int offset = int(leaves[i].size());
+                for (Step step : programs[child]) {
+                    step.index += step.leaf ? offset : 0;
+                    programs[i].push_back(step);
+                }
+                leaves[i].insert(leaves[i].end(), leaves[child].begin(), leaves[child].end());
+                m_nodes[child]->kind = Node::Kind::Fused;
+            } else {
+                programs[i].push_back({true, n.op, int(leaves[i].size())});
+                leaves[i].push_back(in);
+            }
+        }
+        programs[i].push_back({false, n.op, int(n.args.size())});
+    }
+    for (Sz i = 0; i < m_nodes.size(); ++i) {
+        if (m_nodes[i]->kind != Node::Kind::Operator)
+            continue;
+        m_nodes[i]->program = std::move(programs[i]);
+        m_nodes[i]->args = std::move(leaves[i]);
+    }
+}
 
 void Tails::fail(FallbackWhy why, const QString &what)
 {
@@ -161,8 +217,7 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
     std::vector<const Value *> whole;
     for (Sz a = 0; a < e.args.size(); ++a) {
         if (drawing && !drawingArgumentUsed(e.text, qsizetype(a))) {
-            m_owned.push_back(constantValue(0, m_bars.size()));
-            node->args.push_back({-1, &m_owned.back()});
+            node->args.push_back({-1, &zeros()});
         } else {
             node->args.push_back(compile(*e.args[a], stmt, depth + 1));
         }
@@ -185,6 +240,7 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
             node->kind = Node::Kind::Slice;
             node->back = rule.back;
             node->ahead = rule.ahead;
+            node->lag = Sz(rule.lag);
             break;
         case TailRule::Kind::Resume:
             node->kind = Node::Kind::Resume;
@@ -297,6 +353,8 @@ double Tails::before(const Input &in, Sz i) const
 void Tails::cut(Sz c)
 {
     for (const std::unique_ptr<Node> &n : m_nodes) {
+        if (n->kind == Node::Kind::Fused)
+            continue;
         compute(*n, c);
         // The whole history's values a cut reads lie near it, in one array per node: too many
         // streams for the processor to see coming, a miss each every eight cuts otherwise.
@@ -328,7 +386,7 @@ void Tails::compute(Node &node, Sz c)
     Sz dirty = m_last == kNever ? 0 : m_last + 1; // the bars new at this cut
     for (const Input &in : node.args)
         if (in.node >= 0)
-            dirty = std::min(dirty, m_nodes[Sz(in.node)]->dirty);
+            dirty = std::min(dirty, later(m_nodes[Sz(in.node)]->dirty, node.lag));
     const Sz from = recomputeFrom(node, c, dirty);
     computeFresh(node, from, c);
     settle(node, from, c);
@@ -345,7 +403,7 @@ bool Tails::unchanged(Node &node, Sz c)
     if (!causal)
         return false;
     for (const Input &in : node.args)
-        if (in.node >= 0 && m_nodes[Sz(in.node)]->k <= c)
+        if (in.node >= 0 && later(m_nodes[Sz(in.node)]->k, node.lag) <= c)
             return false;
     node.from = std::min(node.k, m_last == kNever ? 0 : m_last + 1);
     node.dirty = node.from;
@@ -381,14 +439,36 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     const Sz bars = c + 1 - from;
     switch (node.kind) {
     case Node::Kind::Operator: {
+        if (bars <= kByBar) {
+            operatorByBar(node, from, c);
+            return;
+        }
         std::vector<Value> &args = sliceArgs(node, from, c);
-        applyOperator(node.op, args[0].v.data(), args.size() == 2 ? args[1].v.data() : nullptr,
-                      bars);
+        Sz top = 0; // the operands on a stack of the arguments' slices
+        for (const Step &step : node.program) {
+            if (step.leaf) {
+                std::swap(args[top++].v, args[Sz(step.index)].v);
+                continue;
+            }
+            top -= Sz(step.index) - 1;
+            applyOperator(step.op, args[top - 1].v.data(),
+                          step.index == 2 ? args[top].v.data() : nullptr, bars);
+        }
         node.fresh.front().swap(args[0].v);
         m_work += qint64(bars);
         return;
     }
+    case Node::Kind::Fused:
+        return;
     case Node::Kind::Slice:
+        if (node.lag > 0 && bars <= kByBar) { // REF(X,N): X's values N bars back, read in place
+            Series &out = node.fresh.front();
+            out.resize(bars);
+            for (Sz i = from; i <= c; ++i)
+                out[i - from] = i >= node.lag ? at(node.args[0], i - node.lag) : kNaN;
+            m_work += qint64(bars);
+            return;
+        }
         callOnSlice(node, from - std::min(from, Sz(node.back)), from, c);
         return;
     case Node::Kind::Resume:
@@ -407,7 +487,8 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     }
     case Node::Kind::Drawing:
         drawingChannels(node.name, sliceArgs(node, from, c), &node.fresh);
-        node.fresh.resize(node.tails.size(), Series(bars, kNaN));
+        if (node.fresh.size() < node.tails.size())
+            node.fresh.resize(node.tails.size(), Series(bars, kNaN));
         m_work += qint64(bars);
         return;
     case Node::Kind::PerBarBack:
@@ -419,6 +500,28 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     case Node::Kind::Zigzag:
         return; // computeZigzag
     }
+}
+
+// A few bars, as most cuts ask: each bar's operands read where they are, no slices copied.
+void Tails::operatorByBar(Node &node, Sz from, Sz c)
+{
+    Series &out = node.fresh.front();
+    out.resize(c + 1 - from);
+    m_operands.resize(node.program.size());
+    double *stack = m_operands.data();
+    for (Sz i = from; i <= c; ++i) {
+        Sz top = 0;
+        for (const Step &step : node.program) {
+            if (step.leaf) {
+                stack[top++] = at(node.args[Sz(step.index)], i);
+                continue;
+            }
+            top -= Sz(step.index) - 1;
+            applyOperator(step.op, stack + top - 1, step.index == 2 ? stack + top : nullptr, 1);
+        }
+        out[i - from] = stack[0];
+    }
+    m_work += qint64(c + 1 - from);
 }
 
 // What a recursion goes on from at bar `from`: its own values before it, which this cut

@@ -15,9 +15,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace morvane::formula {
 struct FunctionEntry;
@@ -28,6 +28,13 @@ namespace morvane::formula::detail {
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr Sz kNever = std::numeric_limits<Sz>::max();
 inline constexpr Sz kAhead = 16; // bars ahead of a cut whose values are fetched early
+inline constexpr Sz kByBar = 8;  // an operator computes this few bars one by one
+
+// Bar i plus n, kNever past the end of what a Sz holds.
+inline Sz later(Sz i, Sz n)
+{
+    return i > kNever - n ? kNever : i + n;
+}
 
 inline bool sameBits(double a, double b)
 {
@@ -76,6 +83,7 @@ public:
 
     struct Node;
     struct Input;
+    struct Step;
     struct Zig;
 
 private:
@@ -83,6 +91,8 @@ private:
     Input compileCall(const Expr &e, int stmt, int depth);
     Input compileName(const Expr &e, int stmt, int depth);
     Input lastBar(const Expr &e);
+    const Value &zeros();
+    void fuseOperators();
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
     static qint64 perBarCost(const Node &node);
@@ -94,6 +104,7 @@ private:
     bool unchanged(Node &node, Sz c);
     Sz recomputeFrom(Node &node, Sz c, Sz dirty);
     void computeFresh(Node &node, Sz from, Sz c);
+    void operatorByBar(Node &node, Sz from, Sz c);
     TailSeed seedAt(const Node &node, Sz from) const;
     void settle(Node &node, Sz from, Sz c);
     void computeZigzag(Node &node, Sz c);
@@ -110,10 +121,11 @@ private:
     Fallback m_fallback;
     std::vector<std::unique_ptr<Node>> m_nodes; // children before parents
     std::unordered_map<const Expr *, Input> m_compiled;
-    std::vector<int> m_outputs; // node of each output, -1 when it never changes
-    std::deque<Value> m_owned;  // constants the compiled nodes read
-    int m_lastBar = -1;         // ISLASTBAR's node
-    Sz m_last = kNever;         // the cut before, or none yet
+    std::vector<int> m_outputs;     // node of each output, -1 when it never changes
+    std::optional<Value> m_zeros;   // what a drawing's unused arguments read
+    int m_lastBar = -1;             // ISLASTBAR's node
+    Sz m_last = kNever;             // the cut before, or none yet
+    std::vector<double> m_operands; // operatorByBar's stack
     qint64 m_work = 0;
     qint64 m_budget;
 };
@@ -122,6 +134,13 @@ struct Tails::Input
 {
     int node = -1;                // a node that may change; -1: never changes at any cut
     const Value *value = nullptr; // the whole history's values
+};
+
+struct Tails::Step
+{
+    bool leaf = true; // push args[index]; else apply op to the top `index` operands
+    Operator op = Operator::Plus;
+    int index = 0;
 };
 
 struct Tails::Zig
@@ -150,16 +169,20 @@ struct Tails::Node
         LastBar,
         Drawing,
         PerBarBack,
-        PerBarBackset
+        PerBarBackset,
+        Fused // an operator computed inside the one that reads it
     };
     Kind kind = Kind::Operator;
     QString name;
     const FunctionEntry *entry = nullptr; // the function's, resolved once
     Operator op = Operator::Plus;
     qsizetype back = 0, ahead = 0;
+    Sz lag = 0;          // Slice: its argument this many bars back (see TailRule)
     Sz count = 0;        // PerBar…: the argument holding N
     bool offset = false; // PerBarBack: REF's N (see TailRule)
     std::vector<Input> args;
+    // Operator: postfix over args (its operands, or those of operators fused into it)
+    std::vector<Step> program;
     std::vector<const Series *> full; // per channel, the whole history's
     Sz k = kNever;                    // changed from, at the last cut
     std::vector<Series> tails;        // per channel, on [k, cut]

@@ -70,31 +70,37 @@ CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
         return CallResult::Unknown;
     if (int(args.size()) < d->minArgs)
         return CallResult::BadArity;
-    channels->clear();
-    // Where COND holds, the price; elsewhere nothing.
-    auto where = [](const Series &cond, const Series &price) {
-        Series out = empty(cond.size());
+    // Into the channels' own buffers: the replay draws the same channels again at every cut.
+    Sz count = 0;
+    auto next = [&]() -> Series & {
+        if (channels->size() <= count)
+            channels->resize(count + 1);
+        return (*channels)[count++];
+    };
+    // Where COND holds, the price (or 1); elsewhere nothing.
+    auto where = [](Series &out, const Series &cond, const Series *price) {
+        out.assign(cond.size(), kNaN);
         for (Sz i = 0; i < cond.size(); ++i)
             if (isTrue(cond[i]))
-                out[i] = price[i];
-        return out;
+                out[i] = price ? (*price)[i] : 1.0;
     };
     const QLatin1StringView n = d->name;
     if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
         for (int k : d->used)
-            channels->push_back(args[Sz(k)].v);
+            next() = args[Sz(k)].v;
     } else if (n == "PARTLINE"_L1) {
-        channels->push_back(where(args[1].v, args[0].v));
+        where(next(), args[1].v, &args[0].v);
     } else if (n == "VERTLINE"_L1) {
-        channels->push_back(where(args[0].v, Series(args[0].v.size(), 1.0)));
+        where(next(), args[0].v, nullptr);
     } else if (n == "DRAWLINE"_L1) {
         // The two ends; the segment between them is drawing, not a value.
-        channels->push_back(where(args[0].v, args[1].v));
-        channels->push_back(where(args[2].v, args[3].v));
+        where(next(), args[0].v, &args[1].v);
+        where(next(), args[2].v, &args[3].v);
     } else {
         for (Sz k = 1; k < d->used.size(); ++k)
-            channels->push_back(where(args[0].v, args[Sz(d->used[k])].v));
+            where(next(), args[0].v, &args[Sz(d->used[k])].v);
     }
+    channels->resize(count);
     return CallResult::Done;
 }
 

@@ -311,6 +311,11 @@ void TestCausal::mixedHeads_data()
     QTest::newRow("newest bar") << u"A:CONST(C)-C; B:IF(ISLASTBAR,C,REF(C,1)); D:SAR(K+1,2,20);"_s;
     QTest::newRow("turns against windows") << u"A:PEAK(1,5,1)-HHV(H,K); B:TROUGH(2,5,1);"_s;
     QTest::newRow("a variable redefined") << u"X:=C; A:ZIG(3,5)+X; X:=REFX(C,2); B:X+MA(C,3);"_s;
+    // The whole run keeps each causal value once: equal constants (2 and 2.0, not 0 and -0)
+    // and a variable named in several places share it, the others must not.
+    QTest::newRow("values read in many places")
+        << u"M:=5; U:=C>O; A:BACKSET(U,3)+BACKSET(U,3.5)+REFX(U,M)*REF(U,1)+REFX(C,M); "
+           "B:ZIG(3,5)*2+U*2.0+REFX(O,0)+REFX(O,-0)+REFX(U*2,M+0); D:REFX(M,1)+REFX(U,1);"_s;
 }
 
 void TestCausal::mixedHeads()

@@ -90,6 +90,12 @@ const std::pair<const char *, const char *> kWritten[] = {
                          "B:BACKSET(HD,BARSLAST(C<O)+1);D:BACKSET(C>O,REF(BARSLAST(HD),1)+2);"
                          "E:BACKSET(HD,IF(C>O,-2,0.5+BARSLAST(C>REF(C,3))));"
                          "F:BACKSET(C>REF(C,1),Z/C*BARSCOUNT(C));"},
+    // Operators computed inside the one that reads them (not B, read three times), shifts
+    // read in place, the newest bar named twice.
+    {"operators and shifts", "Z:=ZIG(3,5);U:=Z>REF(Z,1);A:(U AND NOT(C>O OR ISLASTBAR))+-Z*2/(H-L);"
+                             "B:=Z-REF(Z,2);D:B*B+B;E:REF(Z,3)+REFV(Z,2)+REF(U,1)*ISLASTBAR;"},
+    {"drawings written over", "Z:=ZIG(3,6);PARTLINE(Z,Z>REF(Z,1));VERTLINE(CROSS(Z,C));"
+                              "DRAWLINE(Z>REF(Z,1),H,Z<REF(Z,1),L,1);DRAWBAND(Z,0,C,0);"},
     // Recursions resumed from their own values inside a tail of zeros and empty bars, which
     // the cut before left (L sets back to the latest turn at every cut).
     {"recursions resumed in their tails",
