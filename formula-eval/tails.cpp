@@ -56,60 +56,6 @@ const Value &Tails::zeros()
     return *m_zeros;
 }
 
-// An operator read only by another operator is computed inside it, bar by bar over the same
-// stretch, rather than as a node of its own: a cut visits fewer nodes for the same values.
-void Tails::fuseOperators()
-{
-    std::vector<int> readers(m_nodes.size());
-    for (const std::unique_ptr<Node> &n : m_nodes)
-        for (const Input &in : n->args)
-            if (in.node >= 0)
-                ++readers[Sz(in.node)];
-    for (const int o : m_outputs)
-        if (o >= 0)
-            readers[Sz(o)] += 2; // an output is read whole
-    auto inner = [&](const Input &in) {
-        return in.node >= 0 && readers[Sz(in.node)] == 1 &&
-               m_nodes[Sz(in.node)]->kind == Node::Kind::Operator;
-    };
-    // Postfix, over the operators' own arguments (each node's are replaced only afterwards).
-    std::vector<std::vector<Step>> programs(m_nodes.size());
-    std::vector<std::vector<Input>> leaves(m_nodes.size());
-    for (Sz i = 0; i < m_nodes.size(); ++i) {
-        const Node &n = *m_nodes[i];
-        if (n.kind != Node::Kind::Operator)
-            continue;
-        for (const Input &in : n.args) {
-            if (inner(in)) {
-                const Sz child = Sz(in.node);
-                const int offset = int(leaves[i].size());
-                for (Step step : programs[child]) {
-                    step.index += step.leaf ? offset : 0;
-                    programs[i].push_back(step);
-                }
-                leaves[i].insert(leaves[i].end(), leaves[child].begin(), leaves[child].end());
-                m_nodes[child]->kind = Node::Kind::Fused;
-            } else {
-                programs[i].push_back({true, n.op, int(leaves[i].size())});
-                leaves[i].push_back(in);
-            }
-        }
-        programs[i].push_back({false, n.op, int(n.args.size())});
-    }
-    for (Sz i = 0; i < m_nodes.size(); ++i) {
-        if (m_nodes[i]->kind != Node::Kind::Operator)
-            continue;
-        m_nodes[i]->program = std::move(programs[i]);
-        m_nodes[i]->args = std::move(leaves[i]);
-    }
-}
-
-void Tails::fail(FallbackWhy why, const QString &what)
-{
-    if (m_fallback.why == FallbackWhy::None)
-        m_fallback = {why, what};
-}
-
 Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
 {
     const HeadEvaluator::Trace &trace = m_heads.trace();
@@ -461,15 +407,10 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     case Node::Kind::Fused:
         return;
     case Node::Kind::Slice:
-        if (node.lag > 0 && bars <= kByBar) { // REF(X,N): X's values N bars back, read in place
-            Series &out = node.fresh.front();
-            out.resize(bars);
-            for (Sz i = from; i <= c; ++i)
-                out[i - from] = i >= node.lag ? at(node.args[0], i - node.lag) : kNaN;
-            m_work += qint64(bars);
-            return;
-        }
-        callOnSlice(node, from - std::min(from, Sz(node.back)), from, c);
+        if (node.lag > 0 && bars <= kByBar)
+            shiftByBar(node, from, c);
+        else
+            callOnSlice(node, from - std::min(from, Sz(node.back)), from, c);
         return;
     case Node::Kind::Resume:
         node.fresh.front() =
@@ -495,33 +436,11 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
         callOnSlice(node, perBarReach(node, from, c), from, c);
         return;
     case Node::Kind::PerBarBackset:
-        callOnSlice(node, from, from, c);
+        backsetByBar(node, from, c);
         return;
     case Node::Kind::Zigzag:
         return; // computeZigzag
     }
-}
-
-// A few bars, as most cuts ask: each bar's operands read where they are, no slices copied.
-void Tails::operatorByBar(Node &node, Sz from, Sz c)
-{
-    Series &out = node.fresh.front();
-    out.resize(c + 1 - from);
-    m_operands.resize(node.program.size());
-    double *stack = m_operands.data();
-    for (Sz i = from; i <= c; ++i) {
-        Sz top = 0;
-        for (const Step &step : node.program) {
-            if (step.leaf) {
-                stack[top++] = at(node.args[Sz(step.index)], i);
-                continue;
-            }
-            top -= Sz(step.index) - 1;
-            applyOperator(step.op, stack + top - 1, step.index == 2 ? stack + top : nullptr, 1);
-        }
-        out[i - from] = stack[0];
-    }
-    m_work += qint64(c + 1 - from);
 }
 
 // What a recursion goes on from at bar `from`: its own values before it, which this cut

@@ -105,6 +105,8 @@ private:
     Sz recomputeFrom(Node &node, Sz c, Sz dirty);
     void computeFresh(Node &node, Sz from, Sz c);
     void operatorByBar(Node &node, Sz from, Sz c);
+    void shiftByBar(Node &node, Sz from, Sz c);
+    void backsetByBar(Node &node, Sz from, Sz c);
     TailSeed seedAt(const Node &node, Sz from) const;
     void settle(Node &node, Sz from, Sz c);
     void computeZigzag(Node &node, Sz c);

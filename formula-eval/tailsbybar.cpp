@@ -1,0 +1,108 @@
+#include "tails_p.h"
+
+// What spares a cut its visits and its copies: operators fused into the operator that reads
+// them, and the few bars most cuts ask for computed one by one, each input read in place.
+
+namespace morvane::formula::detail {
+
+// An operator read only by another operator is computed inside it, over the same bars, rather
+// than as a node of its own: a cut visits fewer nodes for the same values.
+void Tails::fuseOperators()
+{
+    std::vector<int> readers(m_nodes.size());
+    for (const std::unique_ptr<Node> &n : m_nodes)
+        for (const Input &in : n->args)
+            if (in.node >= 0)
+                ++readers[Sz(in.node)];
+    for (const int o : m_outputs)
+        if (o >= 0)
+            readers[Sz(o)] += 2; // an output is read whole
+    auto inner = [&](const Input &in) {
+        return in.node >= 0 && readers[Sz(in.node)] == 1 &&
+               m_nodes[Sz(in.node)]->kind == Node::Kind::Operator;
+    };
+    // Postfix, over the operators' own arguments (each node's are replaced only afterwards).
+    std::vector<std::vector<Step>> programs(m_nodes.size());
+    std::vector<std::vector<Input>> leaves(m_nodes.size());
+    for (Sz i = 0; i < m_nodes.size(); ++i) {
+        const Node &n = *m_nodes[i];
+        if (n.kind != Node::Kind::Operator)
+            continue;
+        for (const Input &in : n.args) {
+            if (inner(in)) {
+                const Sz child = Sz(in.node);
+                const int offset = int(leaves[i].size());
+                for (Step step : programs[child]) {
+                    step.index += step.leaf ? offset : 0;
+                    programs[i].push_back(step);
+                }
+                leaves[i].insert(leaves[i].end(), leaves[child].begin(), leaves[child].end());
+                m_nodes[child]->kind = Node::Kind::Fused;
+            } else {
+                programs[i].push_back({true, n.op, int(leaves[i].size())});
+                leaves[i].push_back(in);
+            }
+        }
+        programs[i].push_back({false, n.op, int(n.args.size())});
+    }
+    for (Sz i = 0; i < m_nodes.size(); ++i) {
+        if (m_nodes[i]->kind != Node::Kind::Operator)
+            continue;
+        m_nodes[i]->program = std::move(programs[i]);
+        m_nodes[i]->args = std::move(leaves[i]);
+    }
+}
+
+void Tails::fail(FallbackWhy why, const QString &what)
+{
+    if (m_fallback.why == FallbackWhy::None)
+        m_fallback = {why, what};
+}
+
+// A few bars, as most cuts ask: each bar's operands read where they are, no slices copied.
+void Tails::operatorByBar(Node &node, Sz from, Sz c)
+{
+    Series &out = node.fresh.front();
+    out.resize(c + 1 - from);
+    m_operands.resize(node.program.size());
+    double *stack = m_operands.data();
+    for (Sz i = from; i <= c; ++i) {
+        Sz top = 0;
+        for (const Step &step : node.program) {
+            if (step.leaf) {
+                stack[top++] = at(node.args[Sz(step.index)], i);
+                continue;
+            }
+            top -= Sz(step.index) - 1;
+            applyOperator(step.op, stack + top - 1, step.index == 2 ? stack + top : nullptr, 1);
+        }
+        out[i - from] = stack[0];
+    }
+    m_work += qint64(c + 1 - from);
+}
+
+// REF(X,N) on a few bars: X's values N bars back, read where they are.
+void Tails::shiftByBar(Node &node, Sz from, Sz c)
+{
+    Series &out = node.fresh.front();
+    out.resize(c + 1 - from);
+    for (Sz i = from; i <= c; ++i)
+        out[i - from] = i >= node.lag ? at(node.args[0], i - node.lag) : kNaN;
+    m_work += qint64(c + 1 - from);
+}
+
+// BACKSET on [from, c], each signal read in place as backsetReach reads it: from the newest,
+// the farthest back any signal so far sets.
+void Tails::backsetByBar(Node &node, Sz from, Sz c)
+{
+    Series &out = node.fresh.front();
+    out.resize(c + 1 - from);
+    Sz reach = kNever;
+    for (Sz i = c + 1; i-- > from;) {
+        reach = std::min(reach, backsetFrom(at(node.args[0], i), at(node.args[node.count], i), i));
+        out[i - from] = reach <= i ? 1.0 : 0.0;
+    }
+    m_work += qint64(c + 1 - from);
+}
+
+} // namespace morvane::formula::detail
