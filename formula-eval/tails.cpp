@@ -187,6 +187,8 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
             node->back = rule.back;
             node->ahead = rule.ahead;
             node->lag = Sz(rule.lag);
+            node->backset = e.text == u"BACKSET" && e.args.size() == 2;
+            node->count = node->backset ? 1 : 0;
             break;
         case TailRule::Kind::Resume:
             node->kind = Node::Kind::Resume;
@@ -409,6 +411,8 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     case Node::Kind::Slice:
         if (node.lag > 0 && bars <= kByBar)
             shiftByBar(node, from, c);
+        else if (node.backset)
+            backsetByBar(node, from, c);
         else
             callOnSlice(node, from - std::min(from, Sz(node.back)), from, c);
         return;

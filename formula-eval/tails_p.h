@@ -179,9 +179,10 @@ struct Tails::Node
     const FunctionEntry *entry = nullptr; // the function's, resolved once
     Operator op = Operator::Plus;
     qsizetype back = 0, ahead = 0;
-    Sz lag = 0;          // Slice: its argument this many bars back (see TailRule)
-    Sz count = 0;        // PerBar…: the argument holding N
-    bool offset = false; // PerBarBack: REF's N (see TailRule)
+    Sz lag = 0;           // Slice: its argument this many bars back (see TailRule)
+    Sz count = 0;         // PerBar…, BACKSET: the argument holding N
+    bool backset = false; // Slice: BACKSET with a constant N, computed as backsetByBar
+    bool offset = false;  // PerBarBack: REF's N (see TailRule)
     std::vector<Input> args;
     // Operator: postfix over args (its operands, or those of operators fused into it)
     std::vector<Step> program;
