@@ -56,6 +56,12 @@ const Value &Tails::zeros()
     return *m_zeros;
 }
 
+void Tails::fail(FallbackWhy why, const QString &what)
+{
+    if (m_fallback.why == FallbackWhy::None)
+        m_fallback = {why, what};
+}
+
 Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
 {
     const HeadEvaluator::Trace &trace = m_heads.trace();
@@ -74,13 +80,8 @@ Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
     }
     const auto recorded = trace.values.find(&e);
     if (recorded == trace.values.end() && e.kind == ExprKind::Name && e.period.isEmpty() &&
-        m_fallback.why == FallbackWhy::None) {
-        // A variable's name: the trace holds its definition's values once.
-        const int def = m_ev.definition(e.text, stmt);
-        const Expr *root = def >= 0 ? m_ev.program().statements[Sz(def)].value.get() : nullptr;
-        if (root && trace.values.contains(root) && depth < kMaxEvalDepth)
-            return compile(*root, def, depth + 1);
-    }
+        m_fallback.why == FallbackWhy::None)
+        return compileName(e, stmt, depth); // the trace holds a variable's values once
     if (recorded == trace.values.end() || m_fallback.why != FallbackWhy::None) {
         fail(FallbackWhy::Unbounded, e.text);
         return {};
@@ -386,30 +387,13 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
     node.fresh.resize(node.tails.size());
     const Sz bars = c + 1 - from;
     switch (node.kind) {
-    case Node::Kind::Operator: {
-        if (bars <= kByBar) {
-            operatorByBar(node, from, c);
-            return;
-        }
-        std::vector<Value> &args = sliceArgs(node, from, c);
-        Sz top = 0; // the operands on a stack of the arguments' slices
-        for (const Step &step : node.program) {
-            if (step.leaf) {
-                std::swap(args[top++].v, args[Sz(step.index)].v);
-                continue;
-            }
-            top -= Sz(step.index) - 1;
-            applyOperator(step.op, args[top - 1].v.data(),
-                          step.index == 2 ? args[top].v.data() : nullptr, bars);
-        }
-        node.fresh.front().swap(args[0].v);
-        m_work += qint64(bars);
+    case Node::Kind::Operator:
+        operatorByBar(node, from, c);
         return;
-    }
     case Node::Kind::Fused:
         return;
     case Node::Kind::Slice:
-        if (node.lag > 0 && bars <= kByBar)
+        if (node.lag > 0)
             shiftByBar(node, from, c);
         else if (node.backset)
             backsetByBar(node, from, c);

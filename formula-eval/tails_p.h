@@ -28,7 +28,6 @@ namespace morvane::formula::detail {
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr Sz kNever = std::numeric_limits<Sz>::max();
 inline constexpr Sz kAhead = 16; // bars ahead of a cut whose values are fetched early
-inline constexpr Sz kByBar = 8;  // an operator computes this few bars one by one
 
 // Bar i plus n, kNever past the end of what a Sz holds.
 inline Sz later(Sz i, Sz n)

@@ -1,7 +1,7 @@
 #include "tails_p.h"
 
 // What spares a cut its visits and its copies: operators fused into the operator that reads
-// them, and the few bars most cuts ask for computed one by one, each input read in place.
+// them, and operators, shifts and BACKSET computed bar by bar, each input read in place.
 
 namespace morvane::formula::detail {
 
@@ -53,13 +53,8 @@ void Tails::fuseOperators()
     }
 }
 
-void Tails::fail(FallbackWhy why, const QString &what)
-{
-    if (m_fallback.why == FallbackWhy::None)
-        m_fallback = {why, what};
-}
-
-// A few bars, as most cuts ask: each bar's operands read where they are, no slices copied.
+// Bar by bar, each operand read where it is: most cuts ask for a bar or two, and no slice of
+// the arguments is copied.
 void Tails::operatorByBar(Node &node, Sz from, Sz c)
 {
     Series &out = node.fresh.front();
@@ -81,7 +76,7 @@ void Tails::operatorByBar(Node &node, Sz from, Sz c)
     m_work += qint64(c + 1 - from);
 }
 
-// REF(X,N) on a few bars: X's values N bars back, read where they are.
+// REF(X,N): X's values N bars back, read where they are.
 void Tails::shiftByBar(Node &node, Sz from, Sz c)
 {
     Series &out = node.fresh.front();
