@@ -131,8 +131,15 @@ TailRule offset(const std::vector<const Value *> &args, bool later, qsizetype ex
     if (!n) // REF with a per-bar offset: bar i reads bar i − N
         return {TailRule::Kind::PerBarBack, 1, 0, false, 1, true};
     const qsizetype k = std::isnan(*n) ? 0 : qsizetype(later ? *n : -*n); // bars later
-    return {TailRule::Kind::Slice, std::max<qsizetype>(0, -k) + extra, std::max<qsizetype>(0, k),
-            false};
+    // REF and REFV N bars back are an exact shift: empty before the first bar either way.
+    const qsizetype lag = !later && extra == 0 && k < 0 ? -k : 0;
+    return {TailRule::Kind::Slice,
+            std::max<qsizetype>(0, -k) + extra,
+            std::max<qsizetype>(0, k),
+            false,
+            0,
+            false,
+            lag};
 }
 
 } // namespace
