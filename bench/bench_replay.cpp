@@ -98,12 +98,14 @@ void replayFormula(benchmark::State &state)
     state.counters["cuts"] = double(cuts);
 }
 
-// Published formulas with a look-ahead: the XT box (PEAK and TROUGH of the close) and a
-// 142-line signal formula whose drawings read ISLASTBAR.
+// Published formulas with a look-ahead: the XT box (PEAK and TROUGH of the close), a 142-line
+// signal formula whose drawings read ISLASTBAR, and the CYX support/pressure lines (BACKSET
+// over windows as long as the bars since a signal).
 QString published(int which)
 {
-    QFile f(QStringLiteral(MORVANE_FORMULAS) +
-            (which == 0 ? u"009-hq-xt-box.txt"_s : u"052-fft-signal-v5.txt"_s));
+    static const QString names[] = {u"009-hq-xt-box.txt"_s, u"052-fft-signal-v5.txt"_s,
+                                    u"010-hq-cyx-support-pressure.txt"_s};
+    QFile f(QStringLiteral(MORVANE_FORMULAS) + names[std::clamp(which, 0, 2)]);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(f.readAll());
@@ -203,7 +205,7 @@ BENCHMARK(replayFormula)
     ->ArgNames({"bars", "lookahead"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(everyCut)
-    ->ArgsProduct({{0, 1}, {6000, 100000}, {0, 1}})
+    ->ArgsProduct({{0, 1, 2}, {6000, 100000}, {0, 1}})
     ->ArgNames({"formula", "bars", "cuts"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
