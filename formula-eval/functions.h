@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <limits>
+#include <span>
 #include <vector>
 
 namespace morvane::formula {
@@ -107,5 +108,14 @@ bool drawingArgumentUsed(const QString &name, qsizetype index);
 // channels given are written over, their buffers reused.
 CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
                            std::vector<Series> *channels);
+// How each of a drawing's channels reads its arguments at a bar: argument `price` where
+// argument `cond` holds (1 when price is -1), else nothing; cond -1: argument `price` as it is.
+struct DrawnChannel
+{
+    int cond = -1;
+    int price = -1;
+};
+// Empty for a name that is not a drawing.
+std::span<const DrawnChannel> drawnChannels(const QString &name);
 
 } // namespace morvane::formula

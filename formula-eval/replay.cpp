@@ -142,6 +142,24 @@ struct CutCompare
         }
     }
 
+    // Only the oldest change, channels side by side: a drawing's tail may run far back while
+    // its first bar already differs in one channel.
+    bool oldestOf(const OutputReplay &o, const std::vector<const double *> &then, Sz from, Sz cut,
+                  Rewrite *oldest) const
+    {
+        for (Sz i = from; i <= cut; ++i)
+            for (Sz ch = 0; ch < then.size(); ++ch) {
+                if (same(then[ch][i - from], o.line.channels[ch][i], options.tolerance))
+                    continue;
+                oldest->bar = qsizetype(i);
+                oldest->channel = int(ch);
+                oldest->before = then[ch][i - from];
+                oldest->after = o.line.channels[ch][i];
+                return true;
+            }
+        return false;
+    }
+
     void settle(OutputReplay &o, Sz cut, Rewrite oldest) const
     {
         oldest.date = bars.dates[Sz(oldest.bar)];
@@ -164,6 +182,7 @@ void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const Replay
     std::vector<CutChange> changes;
     const CutCompare compare{options, bars, options.onCut ? &changes : nullptr};
     const qsizetype total = qsizetype(report.cuts.size());
+    std::vector<const double *> then; // each channel's tail
     for (Sz c = 0; c + 1 < n; ++c) {
         if (options.progress && !options.progress(qsizetype(c), total)) {
             report.cancelled = true;
@@ -184,11 +203,15 @@ void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const Replay
                 continue; // live already holds the whole history's value
             bool changed = false;
             Rewrite oldest;
+            then.resize(o.line.channels.size());
             for (Sz ch = 0; ch < o.line.channels.size(); ++ch) {
-                const double *then = tails.tail(k, ch);
-                o.live[ch][c] = then[c - from];
-                compare.channel(o, k, ch, from, c, then, &oldest, &changed);
+                then[ch] = tails.tail(k, ch);
+                o.live[ch][c] = then[ch][c - from];
+                if (options.onCut)
+                    compare.channel(o, k, ch, from, c, then[ch], &oldest, &changed);
             }
+            if (!options.onCut)
+                changed = compare.oldestOf(o, then, from, c, &oldest);
             if (changed)
                 compare.settle(o, c, oldest);
         }

@@ -3,6 +3,7 @@
 #include "functions/common.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 using namespace Qt::StringLiterals;
 
@@ -30,6 +31,7 @@ Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars 
         auto node = std::make_unique<Node>();
         node->kind = Node::Kind::Drawing;
         node->name = line.drawing;
+        node->drawn = drawnChannels(line.drawing);
         for (Sz a = 0; a < root->args.size(); ++a) {
             if (drawingArgumentUsed(line.drawing, qsizetype(a)) && root->args[a]) {
                 node->args.push_back(compile(*root->args[a], int(line.statement), 0));
@@ -43,8 +45,36 @@ Tails::Tails(const Evaluator &evaluator, const HeadEvaluator &heads, const Bars 
         m_outputs.back() = int(m_nodes.size());
         m_nodes.push_back(std::move(node));
     }
-    if (m_fallback.why == FallbackWhy::None)
+    if (m_fallback.why == FallbackWhy::None) {
         fuseOperators();
+        linkInputs();
+    }
+}
+
+// Each input's whole-history values as a plain pointer, and the arrays the cuts read.
+void Tails::linkInputs()
+{
+    m_hot.assign(m_nodes.size(), Hot{});
+    std::unordered_set<const double *> seen;
+    auto ahead = [&](const Series &s) {
+        if (seen.insert(s.data()).second)
+            m_ahead.emplace_back(s.data(), s.size());
+    };
+    auto link = [&](Input &in) {
+        const Series &whole = in.node < 0 ? in.value->v : *m_nodes[Sz(in.node)]->full.front();
+        in.data = whole.data();
+        if (in.node < 0)
+            ahead(whole);
+    };
+    for (const std::unique_ptr<Node> &n : m_nodes) {
+        for (Input &in : n->args)
+            link(in);
+        if (n->zig)
+            link(n->zig->source);
+        if (n->kind != Node::Kind::Fused)
+            for (const Series *f : n->full)
+                ahead(*f);
+    }
 }
 
 Tails::~Tails() = default;
@@ -174,6 +204,7 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
     }
     if (drawing) {
         node->kind = Node::Kind::Drawing;
+        node->drawn = drawnChannels(e.text);
     } else {
         const TailRule rule = tailRule(e.text, whole);
         switch (rule.kind) {
@@ -199,12 +230,19 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
             node->kind = Node::Kind::Zigzag;
             node->zig = zigzagOf(*node, e.text);
             break;
-        case TailRule::Kind::PerBarBack:
+        case TailRule::Kind::PerBarBack: {
             node->kind = Node::Kind::PerBarBack;
             node->back = rule.back;
             node->count = Sz(rule.count);
             node->offset = rule.offset;
+            using W = Node::Window;
+            const W w = e.text == u"COUNT"     ? W::Count
+                        : e.text == u"HHVBARS" ? W::HighestBars
+                        : e.text == u"LLVBARS" ? W::LowestBars
+                                               : W::None;
+            node->window = node->args.size() == 2 && node->count == 1 ? w : W::None;
             break;
+        }
         case TailRule::Kind::PerBarBackset:
             node->kind = Node::Kind::PerBarBackset;
             node->count = Sz(rule.count);
@@ -258,14 +296,6 @@ qint64 Tails::perBarCost(const Node &node)
     return cost;
 }
 
-double Tails::at(const Input &in, Sz i) const
-{
-    if (in.node < 0)
-        return in.value->v[i];
-    const Node &n = *m_nodes[Sz(in.node)];
-    return i < n.k ? (*n.full.front())[i] : n.tails.front()[i - n.k];
-}
-
 // The node's arguments on [from, c], into buffers it keeps from cut to cut.
 std::vector<Value> &Tails::sliceArgs(Node &node, Sz from, Sz c) const
 {
@@ -290,30 +320,20 @@ std::vector<Value> &Tails::sliceArgs(Node &node, Sz from, Sz c) const
     return args;
 }
 
-// At the cut before, input in's value at bar i (at most that cut).
-double Tails::before(const Input &in, Sz i) const
-{
-    if (in.node < 0)
-        return in.value->v[i];
-    const Node &n = *m_nodes[Sz(in.node)];
-    return i < n.from ? at(in, i) : n.before.front()[i - n.from];
-}
-
 void Tails::cut(Sz c)
 {
-    for (const std::unique_ptr<Node> &n : m_nodes) {
-        if (n->kind == Node::Kind::Fused)
+    for (Sz i = 0; i < m_nodes.size(); ++i) {
+        Node &n = *m_nodes[i];
+        if (n.kind == Node::Kind::Fused)
             continue;
-        compute(*n, c);
-        // The whole history's values a cut reads lie near it, in one array per node: too many
-        // streams for the processor to see coming, a miss each every eight cuts otherwise.
-        for (const Series *f : n->full)
-            if (c + kAhead < f->size())
-                __builtin_prefetch(f->data() + c + kAhead);
-        for (const Input &in : n->args)
-            if (in.node < 0 && c + kAhead < in.value->v.size())
-                __builtin_prefetch(in.value->v.data() + c + kAhead);
+        compute(n, c);
+        m_hot[i] = {n.k, n.tails.front().data(), n.dirty};
     }
+    // The whole history's values a cut reads lie near it, in one array per node: too many
+    // streams for the processor to see coming, a miss each every eight cuts otherwise.
+    for (const auto &[data, size] : m_ahead)
+        if (c + kAhead < size)
+            __builtin_prefetch(data + c + kAhead);
     m_last = c;
 }
 
@@ -335,7 +355,7 @@ void Tails::compute(Node &node, Sz c)
     Sz dirty = m_last == kNever ? 0 : m_last + 1; // the bars new at this cut
     for (const Input &in : node.args)
         if (in.node >= 0)
-            dirty = std::min(dirty, later(m_nodes[Sz(in.node)]->dirty, node.lag));
+            dirty = std::min(dirty, later(m_hot[Sz(in.node)].dirty, node.lag));
     const Sz from = recomputeFrom(node, c, dirty);
     computeFresh(node, from, c);
     settle(node, from, c);
@@ -352,7 +372,7 @@ bool Tails::unchanged(Node &node, Sz c)
     if (!causal)
         return false;
     for (const Input &in : node.args)
-        if (in.node >= 0 && later(m_nodes[Sz(in.node)]->k, node.lag) <= c)
+        if (in.node >= 0 && later(m_hot[Sz(in.node)].k, node.lag) <= c)
             return false;
     node.from = std::min(node.k, m_last == kNever ? 0 : m_last + 1);
     node.dirty = node.from;
@@ -371,6 +391,8 @@ Sz Tails::recomputeFrom(Node &node, Sz c, Sz dirty)
 {
     switch (node.kind) {
     case Node::Kind::Slice:
+        if (node.backset)
+            return backsetReach(node, dirty, c);
         return dirty > Sz(node.ahead) ? dirty - Sz(node.ahead) : 0;
     case Node::Kind::LastBar: // the cut before's newest bar is no longer the last
         return std::min(node.k, m_last == kNever ? 0 : m_last);
@@ -415,13 +437,13 @@ void Tails::computeFresh(Node &node, Sz from, Sz c)
         return;
     }
     case Node::Kind::Drawing:
-        drawingChannels(node.name, sliceArgs(node, from, c), &node.fresh);
-        if (node.fresh.size() < node.tails.size())
-            node.fresh.resize(node.tails.size(), Series(bars, kNaN));
-        m_work += qint64(bars);
+        drawingByBar(node, from, c);
         return;
     case Node::Kind::PerBarBack:
-        callOnSlice(node, perBarReach(node, from, c), from, c);
+        if (node.window != Node::Window::None)
+            windowByBar(node, from, c);
+        else
+            callOnSlice(node, perBarReach(node, from, c), from, c);
         return;
     case Node::Kind::PerBarBackset:
         backsetByBar(node, from, c);
@@ -464,55 +486,65 @@ void Tails::settle(Node &node, Sz from, Sz c)
 {
     const Sz last = m_last == kNever ? 0 : m_last + 1; // bars the cut before had
     const Sz oldK = node.k;
+    const Sz channels = node.tails.size();
     node.from = from;
     node.dirty = last;
-    node.before.resize(node.tails.size());
-    for (Sz ch = 0; ch < node.tails.size(); ++ch) {
-        const Series &full = *node.full[ch];
+    node.before.resize(channels);
+    for (Sz ch = 0; ch < channels; ++ch) {
+        const double *full = node.full[ch]->data();
+        const double *tail = node.tails[ch].data();
+        const double *now = node.fresh[ch].data();
         Series &was = node.before[ch];
         was.resize(last > from ? last - from : 0);
         for (Sz i = from; i < last; ++i) {
-            was[i - from] = i < oldK ? full[i] : node.tails[ch][i - oldK];
-            if (i < node.dirty && !sameBits(was[i - from], node.fresh[ch][i - from]))
+            const double v = i < oldK ? full[i] : tail[i - oldK];
+            was[i - from] = v;
+            if (i < node.dirty && !sameBits(v, now[i - from]))
                 node.dirty = i;
         }
     }
     if (oldK < from) { // it still differs from the whole history's from there
-        for (Sz ch = 0; ch < node.tails.size(); ++ch) {
+        for (Sz ch = 0; ch < channels; ++ch) {
             node.tails[ch].resize(from - oldK);
             node.tails[ch].insert(node.tails[ch].end(), node.fresh[ch].begin(),
                                   node.fresh[ch].end());
         }
         return;
     }
-    Sz k = from;
-    auto same = [&](Sz i) {
-        for (Sz ch = 0; ch < node.tails.size(); ++ch)
-            if (!sameBits(node.fresh[ch][i - from], (*node.full[ch])[i]))
-                return false;
-        return true;
-    };
-    while (k <= c && same(k))
-        ++k;
+    Sz k = c + 1; // the first bar where a channel differs
+    for (Sz ch = 0; ch < channels; ++ch) {
+        const double *full = node.full[ch]->data();
+        const double *now = node.fresh[ch].data();
+        Sz i = from;
+        while (i < k && sameBits(now[i - from], full[i]))
+            ++i;
+        k = i;
+    }
     node.k = k;
-    for (Sz ch = 0; ch < node.tails.size(); ++ch)
-        node.tails[ch].assign(node.fresh[ch].begin() + std::ptrdiff_t(k - from),
-                              node.fresh[ch].end());
+    for (Sz ch = 0; ch < channels; ++ch) {
+        if (k == from)
+            node.tails[ch].swap(node.fresh[ch]);
+        else
+            node.tails[ch].assign(node.fresh[ch].begin() + std::ptrdiff_t(k - from),
+                                  node.fresh[ch].end());
+    }
 }
 
-// BACKSET's values change from the farthest back a signal sets, this cut's or the cut
-// before's, from the first bar where its inputs changed.
+// BACKSET's values may change where the signals from the first bar its inputs changed set,
+// this cut's or the cut before's. Before that bar, this cut's set all from the farthest back
+// one reaches and so did the cut before's: where both reach, the bars are set either way.
 Sz Tails::backsetReach(const Node &node, Sz dirty, Sz c)
 {
     const Input &x = node.args[0], &n = node.args[node.count];
-    Sz from = dirty;
+    Sz now = kNever, then = kNever;
     for (Sz i = dirty; i <= c; ++i) {
-        from = std::min(from, backsetFrom(at(x, i), at(n, i), i));
+        now = std::min(now, backsetFrom(at(x, i), at(n, i), i));
         if (m_last != kNever && i <= m_last)
-            from = std::min(from, backsetFrom(before(x, i), before(n, i), i));
+            then = std::min(then, backsetFrom(before(x, i), before(n, i), i));
     }
     m_work += qint64(c + 1 - dirty);
-    return from;
+    const Sz reach = std::min(now, then);
+    return reach >= dirty || now == then ? dirty : reach;
 }
 
 // The first bar a per-bar N on [changed, c] reads; 0 where one reaches before the first bar,

@@ -13,8 +13,8 @@
 
 #include "functions/zigzag.h"
 
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -37,7 +37,8 @@ inline Sz later(Sz i, Sz n)
 
 inline bool sameBits(double a, double b)
 {
-    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+    return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b) ||
+           (std::isnan(a) && std::isnan(b));
 }
 
 // Where BACKSET's signal at bar i sets from: i − N + 1 (at least the first bar), or kNever.
@@ -92,6 +93,7 @@ private:
     Input lastBar(const Expr &e);
     const Value &zeros();
     void fuseOperators();
+    void linkInputs();
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
     static qint64 perBarCost(const Node &node);
@@ -106,6 +108,8 @@ private:
     void operatorByBar(Node &node, Sz from, Sz c);
     void shiftByBar(Node &node, Sz from, Sz c);
     void backsetByBar(Node &node, Sz from, Sz c);
+    void windowByBar(Node &node, Sz from, Sz c);
+    void drawingByBar(Node &node, Sz from, Sz c);
     TailSeed seedAt(const Node &node, Sz from) const;
     void settle(Node &node, Sz from, Sz c);
     void computeZigzag(Node &node, Sz c);
@@ -116,11 +120,22 @@ private:
     Sz backsetReach(const Node &node, Sz dirty, Sz c);
     Sz perBarReach(const Node &node, Sz changed, Sz c);
 
+    // What a node's readers look up at every cut, side by side rather than in each node.
+    struct Hot
+    {
+        Sz k = kNever;                // changed from
+        const double *tail = nullptr; // its front channel's values from k
+        Sz dirty = 0;                 // differs from the cut before's from here
+    };
+
     const Evaluator &m_ev;
     const HeadEvaluator &m_heads;
     const Bars &m_bars;
     Fallback m_fallback;
     std::vector<std::unique_ptr<Node>> m_nodes; // children before parents
+    std::vector<Hot> m_hot;                     // of each node, as its last computing left it
+    // The whole-history arrays the cuts read, each once, with their lengths.
+    std::vector<std::pair<const double *, Sz>> m_ahead;
     std::unordered_map<const Expr *, Input> m_compiled;
     std::vector<int> m_outputs;     // node of each output, -1 when it never changes
     std::optional<Value> m_zeros;   // what a drawing's unused arguments read
@@ -135,6 +150,7 @@ struct Tails::Input
 {
     int node = -1;                // a node that may change; -1: never changes at any cut
     const Value *value = nullptr; // the whole history's values
+    const double *data = nullptr; // the whole history's (front channel), once linked
 };
 
 struct Tails::Step
@@ -173,30 +189,59 @@ struct Tails::Node
         PerBarBackset,
         Fused // an operator computed inside the one that reads it
     };
+    // What every cut reads first, together.
     Kind kind = Kind::Operator;
-    QString name;
-    const FunctionEntry *entry = nullptr; // the function's, resolved once
     Operator op = Operator::Plus;
-    qsizetype back = 0, ahead = 0;
-    Sz lag = 0;           // Slice: its argument this many bars back (see TailRule)
-    Sz count = 0;         // PerBar…, BACKSET: the argument holding N
     bool backset = false; // Slice: BACKSET with a constant N, computed as backsetByBar
     bool offset = false;  // PerBarBack: REF's N (see TailRule)
+    // PerBarBack: COUNT, HHVBARS or LLVBARS, each bar's window read in place (windowByBar)
+    enum class Window : quint8
+    {
+        None,
+        Count,
+        HighestBars,
+        LowestBars
+    } window = Window::None;
+    Sz lag = 0;       // Slice: its argument this many bars back (see TailRule)
+    Sz k = kNever;    // changed from, at the last cut
+    Sz dirty = 0;     // the first bar that differs from the cut before's
+    Sz from = kNever; // computed again from here at the last cut
+    Sz count = 0;     // PerBar…, BACKSET: the argument holding N
+    qsizetype back = 0, ahead = 0;
     std::vector<Input> args;
     // Operator: postfix over args (its operands, or those of operators fused into it)
     std::vector<Step> program;
-    std::vector<const Series *> full; // per channel, the whole history's
-    Sz k = kNever;                    // changed from, at the last cut
-    std::vector<Series> tails;        // per channel, on [k, cut]
-    Sz dirty = 0;                     // the first bar that differs from the cut before's
-    Sz from = kNever;                 // computed again from here at the last cut
-    std::vector<Series> before;       // per channel, the cut before's values on [from, it]
-    std::vector<Series> fresh;        // per channel, this cut's on [from, cut]
+    std::vector<const Series *> full;     // per channel, the whole history's
+    std::vector<Series> tails;            // per channel, on [k, cut]
+    std::vector<Series> before;           // per channel, the cut before's values on [from, it]
+    std::vector<Series> fresh;            // per channel, this cut's on [from, cut]
+    const FunctionEntry *entry = nullptr; // the function's, resolved once
+    std::span<const DrawnChannel> drawn;  // Drawing: how each channel reads its arguments
+    QString name;
     // Resume: the latest bar before each with a value, and where it held, or kNever.
     std::vector<Sz> shownBefore, heldBefore;
     std::vector<Value> scratch; // its arguments' slices, kept for their buffers
 
     std::unique_ptr<Zig> zig;
 };
+
+inline double Tails::at(const Input &in, Sz i) const
+{
+    if (in.node >= 0) {
+        const Hot &h = m_hot[Sz(in.node)];
+        if (i >= h.k)
+            return h.tail[i - h.k];
+    }
+    return in.data[i];
+}
+
+// At the cut before, input in's value at bar i (at most that cut).
+inline double Tails::before(const Input &in, Sz i) const
+{
+    if (in.node < 0)
+        return in.value->v[i];
+    const Node &n = *m_nodes[Sz(in.node)];
+    return i < n.from ? at(in, i) : n.before.front()[i - n.from];
+}
 
 } // namespace morvane::formula::detail

@@ -100,4 +100,63 @@ void Tails::backsetByBar(Node &node, Sz from, Sz c)
     m_work += qint64(c + 1 - from);
 }
 
+// A drawing's channels on [from, c], each bar from its arguments there.
+void Tails::drawingByBar(Node &node, Sz from, Sz c)
+{
+    for (Sz ch = 0; ch < node.fresh.size(); ++ch) {
+        Series &out = node.fresh[ch];
+        out.resize(c + 1 - from);
+        if (ch >= node.drawn.size()) {
+            std::fill(out.begin(), out.end(), kNaN);
+            continue;
+        }
+        const DrawnChannel &d = node.drawn[ch];
+        const Input &price = node.args[Sz(std::max(d.price, 0))];
+        for (Sz i = from; i <= c; ++i) {
+            if (d.cond >= 0 && !isTrue(at(node.args[Sz(d.cond)], i)))
+                out[i - from] = kNaN;
+            else
+                out[i - from] = d.cond >= 0 && d.price < 0 ? 1.0 : at(price, i);
+        }
+    }
+    m_work += qint64(c + 1 - from);
+}
+
+// COUNT, HHVBARS and LLVBARS with a per-bar N, each bar of [from, c] over its own window
+// (partial at the first bars), read in place: a slice from the farthest window back would
+// compute every bar of it. Ties go to the latest bar, and an empty bar never wins.
+void Tails::windowByBar(Node &node, Sz from, Sz c)
+{
+    Series &out = node.fresh.front();
+    out.resize(c + 1 - from);
+    const Input &x = node.args[0], &n = node.args[1];
+    const bool count = node.window == Node::Window::Count;
+    const bool highest = node.window == Node::Window::HighestBars;
+    for (Sz i = from; i <= c; ++i) {
+        const Index start = windowStart(safeCount(at(n, i)), i, true);
+        double v = kNaN;
+        if (start >= 0 && count) {
+            double held = 0;
+            for (Sz j = Sz(start); j <= i; ++j)
+                held += isTrue(at(x, j)) ? 1.0 : 0.0;
+            v = held;
+        } else if (start >= 0) {
+            Sz best = Sz(start);
+            double b = at(x, best);
+            for (Sz j = best + 1; j <= i; ++j) {
+                const double y = at(x, j);
+                if (std::isnan(y))
+                    continue;
+                if (std::isnan(b) || (highest ? !(b > y) : !(b < y))) {
+                    best = j;
+                    b = y;
+                }
+            }
+            v = std::isnan(b) ? kNaN : double(i - best);
+        }
+        out[i - from] = v;
+        m_work += start >= 0 ? qint64(i + 1 - Sz(start)) : 1;
+    }
+}
+
 } // namespace morvane::formula::detail

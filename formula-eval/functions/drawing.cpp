@@ -6,16 +6,52 @@ namespace morvane::formula {
 
 namespace {
 
-struct Drawing
+struct DrawingSpec
 {
     QLatin1StringView name; // its length kept: the replay looks drawings up at every bar
     int minArgs;
     std::vector<int> used; // evaluated arguments
 };
 
+struct Drawing : DrawingSpec
+{
+    std::vector<DrawnChannel> channels;
+};
+
+// Where a drawing draws: its arguments as they are (a candle, a band, a rectangle); PARTLINE
+// and VERTLINE where their condition holds; DRAWLINE's two ends (the segment between them is
+// drawing, not a value); the others each price where COND, the first argument, holds.
+std::vector<DrawnChannel> channelsOf(QLatin1StringView n, const std::vector<int> &used)
+{
+    if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
+        std::vector<DrawnChannel> out;
+        for (int k : used)
+            out.push_back({-1, k});
+        return out;
+    }
+    if (n == "PARTLINE"_L1)
+        return {{1, 0}};
+    if (n == "VERTLINE"_L1)
+        return {{0, -1}};
+    if (n == "DRAWLINE"_L1)
+        return {{0, 1}, {2, 3}};
+    std::vector<DrawnChannel> out;
+    for (Sz k = 1; k < used.size(); ++k)
+        out.push_back({0, used[k]});
+    return out;
+}
+
+std::vector<Drawing> withChannels(const std::vector<DrawingSpec> &specs)
+{
+    std::vector<Drawing> list;
+    for (const DrawingSpec &d : specs)
+        list.push_back({d, channelsOf(d.name, d.used)});
+    return list;
+}
+
 const std::vector<Drawing> &drawings()
 {
-    static const std::vector<Drawing> list = {
+    static const std::vector<Drawing> list = withChannels({
         {"STICKLINE"_L1, 3, {0, 1, 2}},
         {"DRAWTEXT"_L1, 3, {0, 1}},
         {"DRAWICON"_L1, 3, {0, 1}},
@@ -32,7 +68,7 @@ const std::vector<Drawing> &drawings()
         {"DRAWTEXT_FIX"_L1, 5, {0, 1, 2}},
         // DRAWRECTREL(LEFT,TOP,RIGHT,BOTTOM,COLOR): a rectangle in window units, always
         {"DRAWRECTREL"_L1, 4, {0, 1, 2, 3}},
-    };
+    });
     return list;
 }
 
@@ -45,6 +81,12 @@ const Drawing *findDrawing(const QString &name)
 }
 
 } // namespace
+
+std::span<const DrawnChannel> drawnChannels(const QString &name)
+{
+    const Drawing *d = findDrawing(name);
+    return d ? std::span<const DrawnChannel>(d->channels) : std::span<const DrawnChannel>();
+}
 
 bool isDrawingCall(const QString &name)
 {
@@ -77,28 +119,18 @@ CallResult drawingChannels(const QString &name, const std::vector<Value> &args,
             channels->resize(count + 1);
         return (*channels)[count++];
     };
-    // Where COND holds, the price (or 1); elsewhere nothing.
-    auto where = [](Series &out, const Series &cond, const Series *price) {
+    for (const DrawnChannel &ch : d->channels) {
+        Series &out = next();
+        const Series &price = args[Sz(std::max(ch.price, 0))].v;
+        if (ch.cond < 0) {
+            out = price;
+            continue;
+        }
+        const Series &cond = args[Sz(ch.cond)].v;
         out.assign(cond.size(), kNaN);
         for (Sz i = 0; i < cond.size(); ++i)
             if (isTrue(cond[i]))
-                out[i] = price ? (*price)[i] : 1.0;
-    };
-    const QLatin1StringView n = d->name;
-    if (n == "DRAWKLINE"_L1 || n == "DRAWBAND"_L1 || n == "DRAWRECTREL"_L1) {
-        for (int k : d->used)
-            next() = args[Sz(k)].v;
-    } else if (n == "PARTLINE"_L1) {
-        where(next(), args[1].v, &args[0].v);
-    } else if (n == "VERTLINE"_L1) {
-        where(next(), args[0].v, nullptr);
-    } else if (n == "DRAWLINE"_L1) {
-        // The two ends; the segment between them is drawing, not a value.
-        where(next(), args[0].v, &args[1].v);
-        where(next(), args[2].v, &args[3].v);
-    } else {
-        for (Sz k = 1; k < d->used.size(); ++k)
-            where(next(), args[0].v, &args[Sz(d->used[k])].v);
+                out[i] = ch.price < 0 ? 1.0 : price[i];
     }
     channels->resize(count);
     return CallResult::Done;
