@@ -297,15 +297,10 @@ std::optional<Operator> unaryOperator(const QString &op)
 
 namespace {
 
-template <typename F> void each(double *x, const double *y, Sz n, F f)
+template <Operator Op> void each(double *x, const double *y, Sz n)
 {
     for (Sz i = 0; i < n; ++i)
-        x[i] = std::isnan(x[i]) || std::isnan(y[i]) ? kNaN : f(x[i], y[i]);
-}
-
-double flag(bool t)
-{
-    return t ? 1.0 : 0.0;
+        x[i] = operate<Op>(x[i], y ? y[i] : 0.0);
 }
 
 } // namespace
@@ -314,37 +309,33 @@ void applyOperator(Operator op, double *x, const double *y, Sz n)
 {
     switch (op) {
     case Operator::Add:
-        return each(x, y, n, [](double a, double b) { return a + b; });
+        return each<Operator::Add>(x, y, n);
     case Operator::Sub:
-        return each(x, y, n, [](double a, double b) { return a - b; });
+        return each<Operator::Sub>(x, y, n);
     case Operator::Mul:
-        return each(x, y, n, [](double a, double b) { return a * b; });
-    case Operator::Div: // division by zero gives 0, as on the chart
-        return each(x, y, n, [](double a, double b) { return b != 0 ? a / b : 0.0; });
+        return each<Operator::Mul>(x, y, n);
+    case Operator::Div:
+        return each<Operator::Div>(x, y, n);
     case Operator::Gt:
-        return each(x, y, n, [](double a, double b) { return flag(a > b); });
+        return each<Operator::Gt>(x, y, n);
     case Operator::Lt:
-        return each(x, y, n, [](double a, double b) { return flag(a < b); });
+        return each<Operator::Lt>(x, y, n);
     case Operator::Ge:
-        return each(x, y, n, [](double a, double b) { return flag(a >= b); });
+        return each<Operator::Ge>(x, y, n);
     case Operator::Le:
-        return each(x, y, n, [](double a, double b) { return flag(a <= b); });
+        return each<Operator::Le>(x, y, n);
     case Operator::Eq:
-        return each(x, y, n, [](double a, double b) { return flag(a == b); });
+        return each<Operator::Eq>(x, y, n);
     case Operator::Ne:
-        return each(x, y, n, [](double a, double b) { return flag(a != b); });
+        return each<Operator::Ne>(x, y, n);
     case Operator::And:
-        return each(x, y, n, [](double a, double b) { return flag(a != 0 && b != 0); });
+        return each<Operator::And>(x, y, n);
     case Operator::Or:
-        return each(x, y, n, [](double a, double b) { return flag(a != 0 || b != 0); });
+        return each<Operator::Or>(x, y, n);
     case Operator::Negate:
-        for (Sz i = 0; i < n; ++i)
-            x[i] = -x[i];
-        return;
+        return each<Operator::Negate>(x, nullptr, n);
     case Operator::Not:
-        for (Sz i = 0; i < n; ++i)
-            x[i] = std::isnan(x[i]) ? kNaN : x[i] == 0 ? 1.0 : 0.0;
-        return;
+        return each<Operator::Not>(x, nullptr, n);
     case Operator::Plus:
         return;
     }

@@ -5,8 +5,10 @@
 
 #include "eval.h"
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -90,6 +92,81 @@ enum class Operator
 std::optional<Operator> binaryOperator(const QString &op);
 std::optional<Operator> unaryOperator(const QString &op);
 void applyOperator(Operator op, double *x, const double *y, Sz n);
+
+// One operator on one bar's values (b unread for a unary one): what applyOperator does at
+// each bar, for the tails' few bars at a time.
+template <Operator Op> inline double operate(double a, double b)
+{
+    if constexpr (Op == Operator::Negate)
+        return -a;
+    else if constexpr (Op == Operator::Plus)
+        return a;
+    else if constexpr (Op == Operator::Not)
+        return std::isnan(a) ? std::numeric_limits<double>::quiet_NaN() : a == 0 ? 1.0 : 0.0;
+    else if (std::isnan(a) || std::isnan(b))
+        return std::numeric_limits<double>::quiet_NaN();
+    else if constexpr (Op == Operator::Add)
+        return a + b;
+    else if constexpr (Op == Operator::Sub)
+        return a - b;
+    else if constexpr (Op == Operator::Mul)
+        return a * b;
+    else if constexpr (Op == Operator::Div) // division by zero gives 0, as on the chart
+        return b != 0 ? a / b : 0.0;
+    else if constexpr (Op == Operator::Gt)
+        return a > b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::Lt)
+        return a < b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::Ge)
+        return a >= b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::Le)
+        return a <= b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::Eq)
+        return a == b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::Ne)
+        return a != b ? 1.0 : 0.0;
+    else if constexpr (Op == Operator::And)
+        return a != 0 && b != 0 ? 1.0 : 0.0;
+    else
+        return a != 0 || b != 0 ? 1.0 : 0.0;
+}
+
+inline double operate(Operator op, double a, double b)
+{
+    switch (op) {
+    case Operator::Add:
+        return operate<Operator::Add>(a, b);
+    case Operator::Sub:
+        return operate<Operator::Sub>(a, b);
+    case Operator::Mul:
+        return operate<Operator::Mul>(a, b);
+    case Operator::Div:
+        return operate<Operator::Div>(a, b);
+    case Operator::Gt:
+        return operate<Operator::Gt>(a, b);
+    case Operator::Lt:
+        return operate<Operator::Lt>(a, b);
+    case Operator::Ge:
+        return operate<Operator::Ge>(a, b);
+    case Operator::Le:
+        return operate<Operator::Le>(a, b);
+    case Operator::Eq:
+        return operate<Operator::Eq>(a, b);
+    case Operator::Ne:
+        return operate<Operator::Ne>(a, b);
+    case Operator::And:
+        return operate<Operator::And>(a, b);
+    case Operator::Or:
+        return operate<Operator::Or>(a, b);
+    case Operator::Negate:
+        return operate<Operator::Negate>(a, b);
+    case Operator::Not:
+        return operate<Operator::Not>(a, b);
+    case Operator::Plus:
+        break;
+    }
+    return a;
+}
 
 // Each day's period key; a head's keys are the first ones of the whole history's.
 std::vector<int> periodKeys(const Bars &days, const QString &period);

@@ -69,7 +69,7 @@ void Tails::operatorByBar(Node &node, Sz from, Sz c)
                 continue;
             }
             top -= Sz(step.index) - 1;
-            applyOperator(step.op, stack + top - 1, step.index == 2 ? stack + top : nullptr, 1);
+            stack[top - 1] = operate(step.op, stack[top - 1], step.index == 2 ? stack[top] : 0.0);
         }
         out[i - from] = stack[0];
     }
