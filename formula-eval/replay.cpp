@@ -160,6 +160,19 @@ struct CutCompare
         return false;
     }
 
+    // The bars from `since` to the cut where a channel shows another value.
+    void differing(const OutputReplay &o, const std::vector<const double *> &then, Sz from,
+                   Sz since, Sz cut, std::vector<qsizetype> *out) const
+    {
+        out->clear();
+        for (Sz i = std::max(from, since); i <= cut; ++i)
+            for (Sz ch = 0; ch < then.size(); ++ch)
+                if (!same(then[ch][i - from], o.line.channels[ch][i], options.tolerance)) {
+                    out->push_back(qsizetype(i));
+                    break;
+                }
+    }
+
     void settle(OutputReplay &o, Sz cut, Rewrite oldest) const
     {
         oldest.date = bars.dates[Sz(oldest.bar)];
@@ -172,8 +185,40 @@ struct CutCompare
     }
 };
 
+// Bars of FinalTally held at once over a replay's outputs: 32 MiB.
+constexpr qint64 kFinalTallyBars = qint64(4) << 20;
+
+// The outputs' 定型于 tallies, each made when a bar of it first differs, within the bound.
+struct Finals
+{
+    std::vector<std::unique_ptr<FinalTally>> tallies;
+    std::vector<bool> lost;
+    // Told by the cuts directly (FinalTally::cut), from where the output changed since the cut
+    // before; the others from every change onCut hears.
+    std::vector<bool> direct;
+    qint64 bars = 0, held = 0;
+
+    Finals(Sz outputs, qint64 barCount)
+        : tallies(outputs), lost(outputs, false), direct(outputs, false), bars(barCount)
+    {
+    }
+    FinalTally *of(Sz k)
+    {
+        if (!tallies[k] && !lost[k]) {
+            if (held + bars <= kFinalTallyBars) {
+                held += bars;
+                tallies[k] = std::make_unique<FinalTally>(bars);
+            } else {
+                lost[k] = true;
+            }
+        }
+        return tallies[k].get();
+    }
+};
+
 // Every bar but the newest a cut, each computing only its tails.
-void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const ReplayOptions &options)
+void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const ReplayOptions &options,
+              Finals *finals)
 {
     const Sz n = Sz(bars.size());
     report.linear = true;
@@ -183,6 +228,7 @@ void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const Replay
     const CutCompare compare{options, bars, options.onCut ? &changes : nullptr};
     const qsizetype total = qsizetype(report.cuts.size());
     std::vector<const double *> then; // each channel's tail
+    std::vector<qsizetype> differing;
     for (Sz c = 0; c + 1 < n; ++c) {
         if (options.progress && !options.progress(qsizetype(c), total)) {
             report.cancelled = true;
@@ -199,19 +245,30 @@ void everyCut(ReplayReport &report, Tails &tails, const Bars &bars, const Replay
                 __builtin_prefetch(o.line.channels[ch].data() + c + detail::kAhead);
             }
             const Sz from = tails.changedFrom(k);
-            if (from > c)
-                continue; // live already holds the whole history's value
+            const bool direct = finals && finals->direct[k];
+            const Sz since = std::min(tails.dirtyFrom(k), c + 1);
+            if (from > c) { // live already holds the whole history's value
+                if (direct && finals->tallies[k])
+                    finals->tallies[k]->cut(qsizetype(c), qsizetype(since), {});
+                continue;
+            }
             bool changed = false;
             Rewrite oldest;
             then.resize(o.line.channels.size());
             for (Sz ch = 0; ch < o.line.channels.size(); ++ch) {
                 then[ch] = tails.tail(k, ch);
                 o.live[ch][c] = then[ch][c - from];
-                if (options.onCut)
+                if (options.onCut && !direct)
                     compare.channel(o, k, ch, from, c, then[ch], &oldest, &changed);
             }
-            if (!options.onCut)
+            if (!options.onCut || direct)
                 changed = compare.oldestOf(o, then, from, c, &oldest);
+            if (direct) {
+                compare.differing(o, then, from, since, c, &differing);
+                FinalTally *f = differing.empty() ? finals->tallies[k].get() : finals->of(k);
+                if (f)
+                    f->cut(qsizetype(c), qsizetype(since), differing);
+            }
             if (changed)
                 compare.settle(o, c, oldest);
         }
@@ -273,13 +330,13 @@ void sampledCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEva
 
 // Every bar a cut through the tails where they can replay the formula, else the sampled cuts.
 void runCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluator &heads,
-             const Bars &bars, const ReplayOptions &options, qsizetype statements)
+             const Bars &bars, const ReplayOptions &options, qsizetype statements, Finals *finals)
 {
     if (options.everyCut && options.reuse) {
         Tails tails(evaluator, heads, bars, options.barBudget);
         report.fallback = tails.fallback();
         if (report.fallback.why == FallbackWhy::None) {
-            everyCut(report, tails, bars, options);
+            everyCut(report, tails, bars, options, finals);
             return;
         }
     }
@@ -287,9 +344,6 @@ void runCuts(ReplayReport &report, const Evaluator &evaluator, const HeadEvaluat
 }
 
 } // namespace
-
-// Bars of FinalTally held at once over a replay's outputs: 32 MiB.
-constexpr qint64 kFinalTallyBars = qint64(4) << 20;
 
 ReplayReport replay(const Program &program, const Bars &bars, const ReplayOptions &options)
 {
@@ -328,25 +382,16 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
             scored = true;
         }
     }
-    // From which cut each value stood, for the outputs that change, within a memory bound.
-    std::vector<std::unique_ptr<FinalTally>> finals(report.outputs.size());
-    std::vector<bool> finalsLost(report.outputs.size(), false);
-    qint64 finalsHeld = 0;
+    // From which cut each value stood, for the outputs that change, within a memory bound: told
+    // by the cuts themselves where no one asks for every change.
+    Finals finals(report.outputs.size(), bars.size());
+    for (Sz k = 0; k < report.outputs.size(); ++k)
+        finals.direct[k] = !options.onCut && !tallies[k];
     ReplayOptions run = options;
     run.onCut = [&](qsizetype cut, const std::vector<CutChange> &changes) {
-        for (const CutChange &c : changes) {
-            auto &f = finals[Sz(c.output)];
-            if (!f && finalsHeld + bars.size() <= kFinalTallyBars) {
-                finalsHeld += bars.size();
-                f = std::make_unique<FinalTally>(bars.size());
-            }
-            if (f) {
+        for (const CutChange &c : changes)
+            if (FinalTally *f = finals.of(Sz(c.output)))
                 f->changed(cut, c.bar);
-            } else {
-                finalsLost[Sz(c.output)] = true;
-                report.finalDelaysCapped = true;
-            }
-        }
         if (scored) {
             for (const CutChange &c : changes)
                 if (c.channel == 0 && tallies[Sz(c.output)])
@@ -358,14 +403,16 @@ ReplayReport replay(const Program &program, const Bars &bars, const ReplayOption
         if (options.onCut)
             options.onCut(cut, changes);
     };
-    runCuts(report, evaluator, heads, bars, run, qsizetype(program.statements.size()));
+    runCuts(report, evaluator, heads, bars, run, qsizetype(program.statements.size()), &finals);
+    report.finalDelaysCapped =
+        std::find(finals.lost.begin(), finals.lost.end(), true) != finals.lost.end();
     for (Sz k = 0; k < report.outputs.size() && !report.cancelled; ++k) {
         OutputReplay &o = report.outputs[k];
         if (tallies[k])
             o.scorecard = tallies[k]->finish(bars.close, options.horizon);
-        if (report.linear && o.checked && !finalsLost[k]) {
-            std::vector<qsizetype> from =
-                (finals[k] ? *finals[k] : FinalTally(bars.size())).finish(o.causal);
+        if (report.linear && o.checked && !finals.lost[k]) {
+            const std::unique_ptr<FinalTally> &f = finals.tallies[k];
+            std::vector<qsizetype> from = (f ? *f : FinalTally(bars.size())).finish(o.causal);
             o.finalDelay = finalDelay(from);
             if (options.keepFinalFrom)
                 o.finalFrom = std::move(from);

@@ -203,14 +203,31 @@ void FinalTally::changed(qsizetype c, qsizetype b)
     m_lastCutFrom = std::min(m_lastCutFrom, b);
 }
 
+void FinalTally::cut(qsizetype c, qsizetype since, std::span<const qsizetype> differing)
+{
+    // What the cut before showed otherwise from `since` on showed so last at that cut.
+    while (!m_open.empty() && m_open.back() >= since) {
+        m_lastChanged[std::size_t(m_open.back())] = m_lastCut;
+        m_open.pop_back();
+    }
+    m_open.insert(m_open.end(), differing.begin(), differing.end());
+    if (!m_open.empty()) {
+        m_lastCut = c;
+        m_lastCutFrom = m_open.front();
+    }
+}
+
 std::vector<qsizetype> FinalTally::finish(bool causal) const
 {
     const qsizetype n = qsizetype(m_lastChanged.size());
     std::vector<qsizetype> out(m_lastChanged.size());
+    std::vector<qsizetype> lastChanged = m_lastChanged;
+    for (const qsizetype b : m_open)
+        lastChanged[std::size_t(b)] = m_lastCut;
     // What the newest bar's arrival changed may change again with the next one.
     const qsizetype open = m_lastCut == n - 2 ? m_lastCutFrom : n;
     for (qsizetype b = 0; b < n; ++b) {
-        const qsizetype last = m_lastChanged[std::size_t(b)];
+        const qsizetype last = lastChanged[std::size_t(b)];
         out[std::size_t(b)] = b >= open ? -1 : last < 0 ? b : last + 1;
     }
     if (n > 0 && !causal)

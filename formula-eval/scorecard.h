@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -98,6 +99,10 @@ public:
 
     // At cut c, bar b showed another value than the whole history's.
     void changed(qsizetype c, qsizetype b);
+    // Or, told every cut in order once a bar differed: at cut c the bars from `since` on that
+    // show another value are `differing` (ascending), and those before `since` show what they
+    // showed at the cut before. A cut costs what changed since the cut before.
+    void cut(qsizetype c, qsizetype since, std::span<const qsizetype> differing);
     // Per bar: the bar from which on its value stood as it stands now (the bar itself when no
     // cut changed it), or -1 where it may still change when the next bar comes: the bars the
     // newest bar's arrival changed and those after them, and the newest bar of an output that
@@ -109,6 +114,7 @@ public:
 
 private:
     std::vector<qsizetype> m_lastChanged; // per bar: the newest cut that showed it otherwise
+    std::vector<qsizetype> m_open;        // cut(): the bars the newest cut showed otherwise
     qsizetype m_lastCutFrom = -1;         // the oldest bar the newest cut showed otherwise
     qsizetype m_lastCut = -1;
 };

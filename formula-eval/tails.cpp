@@ -592,6 +592,12 @@ Sz Tails::changedFrom(Sz k) const
     return n < 0 ? kNever : m_nodes[Sz(n)]->k;
 }
 
+Sz Tails::dirtyFrom(Sz k) const
+{
+    const int n = m_outputs[k];
+    return n < 0 ? kNever : m_nodes[Sz(n)]->dirty;
+}
+
 const double *Tails::tail(Sz k, Sz ch) const
 {
     const Node &n = *m_nodes[Sz(m_outputs[k])];

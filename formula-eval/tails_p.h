@@ -77,6 +77,9 @@ public:
     // Of output k at the last cut: where its values start to differ (past the cut: nowhere),
     // and channel ch's values from there to the cut.
     Sz changedFrom(Sz k) const;
+    // Of output k: the first bar whose value differs from the cut before's (a new bar's is the
+    // cut itself; kNever for an output that never changes).
+    Sz dirtyFrom(Sz k) const;
     const double *tail(Sz k, Sz ch) const;
 
     qint64 work() const { return m_work; }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -226,20 +227,33 @@ void TestScorecard::againstEveryPrefix()
         std::vector<Series> prefix(static_cast<std::size_t>(n));
         SignalTally tally(full);
         FinalTally finals(n);
+        FinalTally sinceBefore(n); // told only from where a cut differs from the cut before
         for (qsizetype c = 0; c < n; ++c) {
             prefix[std::size_t(c)] =
                 evaluator.run(bars.head(c + 1)).outputs.front().channels.front();
             if (c == n - 1)
                 break; // the newest bar is the whole history, no cut
+            const Series &now = prefix[std::size_t(c)];
+            qsizetype since = 0;
+            while (c > 0 && since < c &&
+                   std::memcmp(&now[std::size_t(since)],
+                               &prefix[std::size_t(c - 1)][std::size_t(since)],
+                               sizeof(double)) == 0)
+                ++since;
+            std::vector<qsizetype> differing;
             for (qsizetype b = 0; b <= c; ++b) {
-                const double then = prefix[std::size_t(c)][std::size_t(b)];
+                const double then = now[std::size_t(b)];
                 if (!same(then, full[std::size_t(b)])) {
                     tally.changed(c, b, then);
                     finals.changed(c, b);
+                    if (b >= since)
+                        differing.push_back(b);
                 }
             }
+            sinceBefore.cut(c, since, differing);
             tally.endCut(c);
         }
+        QCOMPARE(sinceBefore.finish(causal), finals.finish(causal));
         const Scorecard s = tally.finish(bars.close, horizon);
         const Brute want = brute(prefix, full);
         QVERIFY(s.complete);

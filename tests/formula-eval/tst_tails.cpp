@@ -199,6 +199,25 @@ void TestTails::sameAsEachShorterHistory()
             }
         }
     }
+    // Heard by no one, each cut tells 定型于 only what changed since the cut before: the same
+    // tally as every change gives, and the same rewrites.
+    options.onCut = {};
+    options.keepFinalFrom = true;
+    const ReplayReport quiet = replay(program, b, options);
+    for (Sz k = 0; k < report.outputs.size(); ++k) {
+        const OutputReplay &o = report.outputs[k];
+        if (!o.checked)
+            continue;
+        FinalTally every(b.size());
+        for (Sz c = 0; c < seen.size(); ++c)
+            for (const CutChange &change : seen[c])
+                if (Sz(change.output) == k)
+                    every.changed(qsizetype(c), change.bar);
+        QCOMPARE(quiet.outputs[k].finalFrom, every.finish(o.causal));
+        QCOMPARE(quiet.outputs[k].cutsRewritten, o.cutsRewritten);
+        QCOMPARE(quiet.outputs[k].first.bar, o.first.bar);
+        QCOMPARE(quiet.outputs[k].farthestBack, o.farthestBack);
+    }
 }
 
 void TestTails::linearWork_data()
