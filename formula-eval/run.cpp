@@ -258,6 +258,8 @@ void Run::keep(const Expr &arg, int stmt, const Value &v)
     } else if (arg.kind == ExprKind::Name && arg.period.isEmpty()) {
         if (const int def = m_ev.definition(arg.text, stmt); def >= 0)
             shared = &t.keptStatements[def];
+        else
+            shared = &t.keptNames[arg.text];
     }
     if (shared && *shared) {
         t.kept.emplace(&arg, *shared);
@@ -343,7 +345,9 @@ void applyOperator(Operator op, double *x, const double *y, Sz n)
 
 Value Run::binary(const Expr &e, int stmt)
 {
+    m_operand = true;
     Value a = expr(*e.args[0], stmt, false);
+    m_operand = true;
     Value b = expr(*e.args[1], stmt, false);
     if (!a.ok() || !b.ok()) {
         merge(a.missing, b.missing);
@@ -365,6 +369,7 @@ Value Run::binary(const Expr &e, int stmt)
 
 Value Run::unary(const Expr &e, int stmt)
 {
+    m_operand = true;
     Value a = expr(*e.args[0], stmt, false);
     if (!a.ok())
         return a;
@@ -379,13 +384,22 @@ Value Run::unary(const Expr &e, int stmt)
 
 Value Run::expr(const Expr &e, int stmt, bool ignorePeriod)
 {
+    const bool operand = std::exchange(m_operand, false) &&
+                         (e.kind == ExprKind::Unary || e.kind == ExprKind::Binary) &&
+                         e.period.isEmpty() && m_ev.repeated(&e) < 0;
     Value v = exprOnce(e, stmt, ignorePeriod);
     // What reads later bars, kept whole for the replay's tails; a variable's name and the
     // copies of a repeated call once, as their definition and first occurrence (each copy of
     // a long history costs its memory).
-    if (m_record && v.ok() && !v.causal && !v.isText && !m_record->values.contains(&e) &&
-        !recordedElsewhere(e, stmt))
-        m_record->values.try_emplace(&e, v);
+    // ISLASTBAR's are known without it (the tails make them).
+    const bool lastBar = e.args.empty() && e.text == u"ISLASTBAR";
+    if (m_record && v.ok() && !v.causal && !v.isText && !lastBar &&
+        !m_record->values.contains(&e) && !recordedElsewhere(e, stmt)) {
+        if (operand)
+            m_record->operands.insert(&e);
+        else
+            m_record->values.try_emplace(&e, v);
+    }
     return v;
 }
 

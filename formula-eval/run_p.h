@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace morvane::formula {
 
@@ -26,6 +27,10 @@ struct HeadEvaluator::Trace
     std::deque<Value> keptValues; // what kept points into, each value once
     std::unordered_map<std::uint64_t, const Value *> keptConstants; // by the constant's bits
     std::unordered_map<int, const Value *> keptStatements;          // a variable's, by statement
+    std::map<QString, const Value *> keptNames; // a price's (H, C…), the same wherever named
+    // Operators read only by the operator they stand in, never kept: the replay computes
+    // them inside it.
+    std::unordered_set<const Expr *> operands;
     // Every node that reads a later bar, with its whole history's values: what a tail splices
     // its recomputed newest bars onto.
     std::unordered_map<const Expr *, Value> values;
@@ -291,6 +296,7 @@ private:
         return here < m_stackBase ? m_stackBase - here : here - m_stackBase;
     }
     Trace *m_record;
+    bool m_operand = false; // the next expr() is an operand of an operator
     const Trace *m_reuse;
 };
 

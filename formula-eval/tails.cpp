@@ -67,13 +67,14 @@ void Tails::linkInputs()
             ahead(whole);
     };
     for (const std::unique_ptr<Node> &n : m_nodes) {
+        if (n->kind == Node::Kind::Fused)
+            continue; // read through the operator it is computed in
         for (Input &in : n->args)
             link(in);
         if (n->zig)
             link(n->zig->source);
-        if (n->kind != Node::Kind::Fused)
-            for (const Series *f : n->full)
-                ahead(*f);
+        for (const Series *f : n->full)
+            ahead(*f);
     }
 }
 
@@ -112,7 +113,9 @@ Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
     if (recorded == trace.values.end() && e.kind == ExprKind::Name && e.period.isEmpty() &&
         m_fallback.why == FallbackWhy::None)
         return compileName(e, stmt, depth); // the trace holds a variable's values once
-    if (recorded == trace.values.end() || m_fallback.why != FallbackWhy::None) {
+    // An operator's operator is computed inside it (fuseOperators): its values are not kept.
+    const bool inner = trace.operands.contains(&e);
+    if ((recorded == trace.values.end() && !inner) || m_fallback.why != FallbackWhy::None) {
         fail(FallbackWhy::Unbounded, e.text);
         return {};
     }
@@ -140,7 +143,7 @@ Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
         node->op = *op;
         for (const ExprPtr &a : e.args)
             node->args.push_back(compile(*a, stmt, depth + 1));
-        node->full.push_back(&recorded->second.v);
+        node->full.push_back(inner ? nullptr : &recorded->second.v);
         node->tails.resize(1);
         in.node = int(m_nodes.size());
         m_nodes.push_back(std::move(node));
@@ -148,7 +151,7 @@ Tails::Input Tails::compile(const Expr &e, int stmt, int depth)
         fail(FallbackWhy::Unbounded, e.text);
         return {};
     }
-    in.value = &recorded->second;
+    in.value = inner ? nullptr : &recorded->second;
     if (in.node >= 0)
         m_compiled.emplace(&e, in);
     return in;
@@ -173,7 +176,8 @@ Tails::Input Tails::lastBar(const Expr &e)
     if (m_lastBar < 0) {
         auto node = std::make_unique<Node>();
         node->kind = Node::Kind::LastBar;
-        node->full.push_back(&m_heads.trace().values.at(&e).v);
+        namedSeries(e.text, m_bars, &m_lastBarValues.emplace());
+        node->full.push_back(&m_lastBarValues->v);
         node->tails.resize(1);
         m_lastBar = int(m_nodes.size());
         m_nodes.push_back(std::move(node));
@@ -262,21 +266,37 @@ Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)
 }
 
 // Where a resumed function's own values before any bar leave it: its latest value, and the
-// latest bar where it held.
+// latest bar where it held, found from the runs of bars without either (few, where a bar array
+// each would cost its history's length).
 void Tails::seedsOf(Node &node)
 {
     const Series &f = *node.full.front();
-    node.shownBefore.resize(f.size() + 1);
-    node.heldBefore.resize(f.size() + 1);
-    Sz shown = kNever, held = kNever;
-    for (Sz i = 0; i <= f.size(); ++i) {
-        node.shownBefore[i] = shown;
-        node.heldBefore[i] = held;
-        if (i < f.size() && !std::isnan(f[i]))
-            shown = i;
-        if (i < f.size() && !std::isnan(f[i]) && f[i] != 0)
-            held = i;
-    }
+    auto runs = [&](std::vector<std::pair<Sz, Sz>> *out, auto lacks) {
+        for (Sz i = 0; i < f.size(); ++i) {
+            if (!lacks(f[i]))
+                continue;
+            if (!out->empty() && out->back().second == i)
+                ++out->back().second;
+            else
+                out->emplace_back(i, i + 1);
+        }
+    };
+    runs(&node.unshown, [](double v) { return std::isnan(v); });
+    runs(&node.unheld, [](double v) { return std::isnan(v) || v == 0; });
+}
+
+// The latest bar before `bar` outside the runs, or kNever.
+Sz Tails::latestOutside(const std::vector<std::pair<Sz, Sz>> &runs, Sz bar)
+{
+    if (bar == 0)
+        return kNever;
+    const Sz b = bar - 1;
+    auto it = std::upper_bound(runs.begin(), runs.end(), b,
+                               [](Sz x, const std::pair<Sz, Sz> &r) { return x < r.first; });
+    if (it == runs.begin() || b >= std::prev(it)->second)
+        return b;
+    const Sz start = std::prev(it)->first;
+    return start == 0 ? kNever : start - 1;
 }
 
 // What a per-bar node is expected to compute again over every cut, from the whole
@@ -472,8 +492,8 @@ TailSeed Tails::seedAt(const Node &node, Sz from) const
             held = i;
     }
     const Sz whole = std::min(from, node.k);
-    shown = shown == kNever ? node.shownBefore[whole] : shown;
-    held = held == kNever ? node.heldBefore[whole] : held;
+    shown = shown == kNever ? latestOutside(node.unshown, whole) : shown;
+    held = held == kNever ? latestOutside(node.unheld, whole) : held;
     seed.lastShown = shown == kNever ? kNaN : value(shown);
     seed.sinceHeld = held == kNever ? kNaN : double(from - held);
     return seed;

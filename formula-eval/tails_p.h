@@ -99,6 +99,7 @@ private:
     void linkInputs();
     void fail(FallbackWhy why, const QString &what);
     static void seedsOf(Node &node);
+    static Sz latestOutside(const std::vector<std::pair<Sz, Sz>> &runs, Sz bar);
     static qint64 perBarCost(const Node &node);
     std::unique_ptr<Zig> zigzagOf(const Node &node, const QString &name) const;
     std::vector<Value> &sliceArgs(Node &node, Sz from, Sz c) const;
@@ -140,11 +141,12 @@ private:
     // The whole-history arrays the cuts read, each once, with their lengths.
     std::vector<std::pair<const double *, Sz>> m_ahead;
     std::unordered_map<const Expr *, Input> m_compiled;
-    std::vector<int> m_outputs;     // node of each output, -1 when it never changes
-    std::optional<Value> m_zeros;   // what a drawing's unused arguments read
-    int m_lastBar = -1;             // ISLASTBAR's node
-    Sz m_last = kNever;             // the cut before, or none yet
-    std::vector<double> m_operands; // operatorByBar's stack
+    std::vector<int> m_outputs;           // node of each output, -1 when it never changes
+    std::optional<Value> m_zeros;         // what a drawing's unused arguments read
+    std::optional<Value> m_lastBarValues; // ISLASTBAR's over the whole history
+    int m_lastBar = -1;                   // ISLASTBAR's node
+    Sz m_last = kNever;                   // the cut before, or none yet
+    std::vector<double> m_operands;       // operatorByBar's stack
     qint64 m_work = 0;
     qint64 m_budget;
 };
@@ -221,8 +223,9 @@ struct Tails::Node
     const FunctionEntry *entry = nullptr; // the function's, resolved once
     std::span<const DrawnChannel> drawn;  // Drawing: how each channel reads its arguments
     QString name;
-    // Resume: the latest bar before each with a value, and where it held, or kNever.
-    std::vector<Sz> shownBefore, heldBefore;
+    // Resume: its whole history's runs of bars [from, to) without a value, and where it did not
+    // hold (no value, or 0).
+    std::vector<std::pair<Sz, Sz>> unshown, unheld;
     std::vector<Value> scratch; // its arguments' slices, kept for their buffers
 
     std::unique_ptr<Zig> zig;

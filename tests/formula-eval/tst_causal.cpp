@@ -1,8 +1,10 @@
 // What the replay's shortcut rests on: a function marked causal gives, on every head of the
 // bars, exactly the head of its values on all of them; and a head evaluated from the whole
 // history's run equals one evaluated from scratch.
+#include "builtin.h"
 #include "eval.h"
 #include "parser.h"
+#include "run_p.h"
 
 #include <QTest>
 
@@ -206,6 +208,7 @@ private slots:
     void notCausal();
     void mixedHeads_data();
     void mixedHeads();
+    void traceKeepsWhatTheTailsRead();
 };
 
 void TestCausal::causalFunctions_data()
@@ -322,6 +325,28 @@ void TestCausal::mixedHeads()
 {
     QFETCH(QString, formula);
     evaluateHeads(formula, false);
+}
+
+// The whole history's trace holds each series once, and none the replay's tails never read:
+// ISLASTBAR's (they make their own), an operator's operators (computed inside it), a price
+// named in several places (one copy).
+void TestCausal::traceKeepsWhatTheTailsRead()
+{
+    const Program program = parse(u"Z:=ZIG(3,5);A:(Z>REF(Z,1) AND Z>C) OR ISLASTBAR;"
+                                  u"B:ISLASTBAR OR Z<C;D:IF(Z>H,H,L)+IF(Z<H,H,L);"_s);
+    const Evaluator evaluator(program);
+    const Bars bars = builtinBars(200);
+    const HeadEvaluator heads(evaluator, bars);
+    const HeadEvaluator::Trace &t = heads.trace();
+    for (const auto &[e, v] : t.values) {
+        QVERIFY2(e->text != u"ISLASTBAR", "ISLASTBAR kept");
+        QVERIFY2(!t.operands.contains(e), qPrintable(e->text));
+    }
+    QCOMPARE(t.operands.size(), std::size_t(4)); // A's AND and its two comparisons, B's Z<C
+    for (auto a = t.keptValues.begin(); a != t.keptValues.end(); ++a)
+        for (auto b = std::next(a); b != t.keptValues.end(); ++b)
+            QVERIFY2(std::memcmp(a->v.data(), b->v.data(), a->v.size() * sizeof(double)) != 0,
+                     "a series kept twice");
 }
 
 QTEST_GUILESS_MAIN(TestCausal)

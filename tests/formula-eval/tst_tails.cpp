@@ -94,6 +94,9 @@ const std::pair<const char *, const char *> kWritten[] = {
     // read in place, the newest bar named twice.
     {"operators and shifts", "Z:=ZIG(3,5);U:=Z>REF(Z,1);A:(U AND NOT(C>O OR ISLASTBAR))+-Z*2/(H-L);"
                              "B:=Z-REF(Z,2);D:B*B+B;E:REF(Z,3)+REFV(Z,2)+REF(U,1)*ISLASTBAR;"},
+    // The trace keeps none of these operands and one copy of H and of L (tst_causal).
+    {"operands and prices kept once", "Z:=ZIG(3,5);A:(Z>REF(Z,1) AND Z>C) OR ISLASTBAR;"
+                                      "B:ISLASTBAR OR Z<C;D:IF(Z>H,H,L)+IF(Z<H,H,L);"},
     {"drawings written over", "Z:=ZIG(3,6);PARTLINE(Z,Z>REF(Z,1));VERTLINE(CROSS(Z,C)*Z);"
                               "DRAWLINE(Z>REF(Z,1),H,Z<REF(Z,1),L,1);DRAWBAND(Z,0,C,0);"},
     // Recursions resumed from their own values inside a tail of zeros and empty bars, which
