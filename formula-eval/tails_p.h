@@ -216,7 +216,7 @@ struct Tails::Node
     std::vector<Input> args;
     // Operator: postfix over args (its operands, or those of operators fused into it)
     std::vector<Step> program;
-    std::vector<const Series *> full;     // per channel, the whole history's
+    std::vector<const Series *> full;     // per channel, the whole history's (Fused: none kept)
     std::vector<Series> tails;            // per channel, on [k, cut]
     std::vector<Series> before;           // per channel, the cut before's values on [from, it]
     std::vector<Series> fresh;            // per channel, this cut's on [from, cut]
