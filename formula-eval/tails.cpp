@@ -182,7 +182,7 @@ Tails::Input Tails::lastBar(const Expr &e)
         m_lastBar = int(m_nodes.size());
         m_nodes.push_back(std::move(node));
     }
-    return {m_lastBar, nullptr};
+    return {m_lastBar, &*m_lastBarValues};
 }
 
 Tails::Input Tails::compileCall(const Expr &e, int stmt, int depth)

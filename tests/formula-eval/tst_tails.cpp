@@ -97,6 +97,9 @@ const std::pair<const char *, const char *> kWritten[] = {
     // The trace keeps none of these operands and one copy of H and of L (tst_causal).
     {"operands and prices kept once", "Z:=ZIG(3,5);A:(Z>REF(Z,1) AND Z>C) OR ISLASTBAR;"
                                       "B:ISLASTBAR OR Z<C;D:IF(Z>H,H,L)+IF(Z<H,H,L);"},
+    // ISLASTBAR read where a count is, as N of a BACKSET and of a window.
+    {"the newest bar as a count", "A:BACKSET(C>O,ISLASTBAR);B:COUNT(C>O,ISLASTBAR);"
+                                  "D:BACKSET(ISLASTBAR,ISLASTBAR+1);E:REF(C,ISLASTBAR);"},
     {"drawings written over", "Z:=ZIG(3,6);PARTLINE(Z,Z>REF(Z,1));VERTLINE(CROSS(Z,C)*Z);"
                               "DRAWLINE(Z>REF(Z,1),H,Z<REF(Z,1),L,1);DRAWBAND(Z,0,C,0);"},
     // Recursions resumed from their own values inside a tail of zeros and empty bars, which
