@@ -1,7 +1,8 @@
 #include "tails_p.h"
 
 // What spares a cut its visits and its copies: operators fused into the operator that reads
-// them, and operators, shifts and BACKSET computed bar by bar, each input read in place.
+// them, and operators, shifts, BACKSET, drawings and per-bar windows computed bar by bar, each
+// input read in place.
 
 namespace morvane::formula::detail {
 
@@ -124,7 +125,7 @@ void Tails::drawingByBar(Node &node, Sz from, Sz c)
 
 // COUNT, HHVBARS and LLVBARS with a per-bar N, each bar of [from, c] over its own window
 // (partial at the first bars), read in place: a slice from the farthest window back would
-// compute every bar of it. Ties go to the latest bar, and an empty bar never wins.
+// compute every bar of it. Ties and empty bars are judged as the whole history judges them.
 void Tails::windowByBar(Node &node, Sz from, Sz c)
 {
     Series &out = node.fresh.front();
@@ -145,9 +146,7 @@ void Tails::windowByBar(Node &node, Sz from, Sz c)
             double b = at(x, best);
             for (Sz j = best + 1; j <= i; ++j) {
                 const double y = at(x, j);
-                if (std::isnan(y))
-                    continue;
-                if (std::isnan(b) || (highest ? !(b > y) : !(b < y))) {
+                if (!earlierStays(b, y, highest)) {
                     best = j;
                     b = y;
                 }

@@ -244,6 +244,17 @@ inline Prefix trueCounts(const Series &x)
     return Prefix(x.size(), [&](Sz k) { return isTrue(x[k]) ? 1.0 : 0.0; });
 }
 
+// Whether an earlier bar's value stays the highest (or lowest) against a later one's: only
+// when strictly beyond it, and NaN never wins.
+inline bool earlierStays(double earlier, double later, bool highest)
+{
+    if (std::isnan(later))
+        return true;
+    if (std::isnan(earlier))
+        return false;
+    return highest ? earlier > later : earlier < later;
+}
+
 // The bar of the highest (or lowest) value over [from, to], the latest of equal ones; NaN
 // never wins. A monotonic queue when the windows only move forward (a constant N, or 0),
 // else a sparse table: both n log n at worst, whatever N does.
@@ -307,15 +318,7 @@ public:
 
 private:
     // a (earlier) stays ahead of b (later) only when strictly better.
-    bool better(Sz a, Sz b) const
-    {
-        const double x = m_x[a], y = m_x[b];
-        if (std::isnan(y))
-            return true;
-        if (std::isnan(x))
-            return false;
-        return m_highest ? x > y : x < y;
-    }
+    bool better(Sz a, Sz b) const { return earlierStays(m_x[a], m_x[b], m_highest); }
     Sz pick(Sz a, Sz b) const
     {
         const Sz early = std::min(a, b), late = std::max(a, b);
